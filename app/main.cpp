@@ -1,0 +1,2 @@
+// Placeholder entry until the window lands.
+int main() { return 0; }

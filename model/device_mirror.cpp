@@ -1,0 +1,77 @@
+#include "model/device_mirror.hpp"
+
+#include <algorithm>
+
+namespace halvard {
+
+void SlotName::assign(std::string_view text) {
+    const size_t n = std::min(text.size(), static_cast<size_t>(kSlotNameMaxBytes));
+    std::copy_n(text.begin(), n, bytes.begin());
+    bytes[n] = '\0';
+}
+
+ProgramSettings DeviceMirror::record(int p) const {
+    if (p < 0 || p >= kProgramCount) return {};
+    std::lock_guard lock(recordsMutex_);
+    return programs_[static_cast<size_t>(p)];
+}
+
+void DeviceMirror::setRecord(int p, const ProgramSettings& settings) {
+    editRecord(p, [&](ProgramSettings& r) { r = settings; });
+}
+
+SlotName DeviceMirror::slotName(int slot) const {
+    if (slot < 0 || slot >= kUserIrSlotCount) return {};
+    std::lock_guard lock(recordsMutex_);
+    return userIrSlotNames_[static_cast<size_t>(slot)];
+}
+
+void DeviceMirror::setSlotName(int slot, const SlotName& name) {
+    if (slot < 0 || slot >= kUserIrSlotCount) return;
+    std::lock_guard lock(recordsMutex_);
+    userIrSlotNames_[static_cast<size_t>(slot)] = name;
+}
+
+MirrorView DeviceMirror::view() const {
+    MirrorView v;
+    v.linkState = linkState.load();
+    v.progress = progress.load();
+    v.firmwareVersion = firmwareVersion.load();
+    v.availableFirmware = availableFirmware.load();
+    v.program = program.load();
+    v.midiChannel = midiChannel.load();
+    v.bypassLock = bypassLock.load();
+    v.mono = mono.load();
+    v.irSlot = irSlot.load();
+    v.reverbTails = reverbTails.load();
+    v.irPanelSlot = irPanelSlot.load();
+    v.ccListOpen = ccListOpen.load();
+    v.factoryListOpen = factoryListOpen.load();
+    v.factoryIrIndex = factoryIrIndex.load();
+    v.auditionOn = auditionOn.load();
+    std::lock_guard lock(recordsMutex_);
+    if (v.program >= 0 && v.program < kProgramCount) v.current = programs_[static_cast<size_t>(v.program)];
+    v.userIrSlotNames = userIrSlotNames_;
+    return v;
+}
+
+void DeviceMirror::resetDeviceMirror() {
+    {
+        std::lock_guard lock(recordsMutex_);
+        programs_.fill(ProgramSettings{});
+        userIrSlotNames_.fill(SlotName{});
+    }
+    firmwareVersion = 0;
+    availableFirmware = 0;
+    midiChannel = 0;
+    bypassLock = 0;
+    mono = 0;
+    program = 0;
+    progress = kProgressNone;
+    irPanelSlot = 0;
+    ccListOpen = 0;
+    factoryListOpen = 0;
+    factoryIrIndex = 0;
+}
+
+}  // namespace halvard

@@ -1,0 +1,41 @@
+#pragma once
+// The block that ties the device worker to the MIDI ports, the window and the mirror.
+// One instance lives in the entry function (or a test) for as long as the worker runs.
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <thread>
+
+#include "model/device_mirror.hpp"
+
+namespace halvard {
+
+class MidiPorts;         // device/midi_ports.hpp
+class Clock;             // device/clock.hpp
+class FileDialogs;       // device/file_dialogs.hpp
+class FirmwareSource;    // device/firmware.hpp
+
+struct LinkContext {
+    // Worker thread only.
+    int32_t reply = 0;        // code of the last reply the decoder accepted; 0 = none since the last request
+    bool resync = false;      // read the whole amplifier again at the next pass
+    int32_t failures = 0;     // consecutive failed exchanges; 2 or more starts link recovery
+    MidiPorts* ports = nullptr;  // the input and output port objects, owned by the worker
+
+    // Set before the worker starts and never changed while it runs.
+    DeviceMirror* ui = nullptr;
+    std::function<void()> requestRepaint;  // callable from any thread; may be empty (tests)
+    Clock* clock = nullptr;                // null: the steady clock
+    FileDialogs* dialogs = nullptr;        // null: every dialog is cancelled
+    FirmwareSource* firmware = nullptr;    // null: no download is attempted
+
+    std::atomic<bool> quit{false};  // set by the entry function (or a test) to stop the worker
+    std::thread worker;
+
+    void repaint() const {
+        if (requestRepaint) requestRepaint();
+    }
+};
+
+}  // namespace halvard
