@@ -1,0 +1,327 @@
+#include "ui/interaction.hpp"
+
+#include <chrono>
+#include <thread>
+
+namespace halvard {
+namespace {
+
+constexpr int32_t kMidiChannelMax = 16;  // 0 is OMNI
+constexpr int32_t kProgramMax = kProgramCount - 1;
+constexpr int32_t kFactoryIndexMax = 14;
+
+uint8_t toggled(uint8_t v) {
+    return v == 0 ? 1 : 0;
+}
+void toggle(std::atomic<int32_t>& v) {
+    v.store(v.load() == 0 ? 1 : 0);
+}
+
+// Three-position filter switches: 1 -> 2 -> 3 -> 1; anything else starts over at 1.
+uint8_t cycled(uint8_t v) {
+    return (v == 1 || v == 2) ? static_cast<uint8_t>(v + 1) : uint8_t{1};
+}
+
+// Down from 0 wraps to max; a value above max (a corrupt report) also comes back to max.
+int32_t stepDown(int32_t v, int32_t max) {
+    return (v <= 0 || v > max) ? max : v - 1;
+}
+// Up from max or more wraps to 0.
+int32_t stepUp(int32_t v, int32_t max) {
+    return (v >= max || v < 0) ? 0 : v + 1;
+}
+
+// The entry of reverb[] / tremolo[] for the program's channel: any channel but rhythm (0) acts on
+// the lead entry, so a corrupt channel value never reaches outside the record.
+size_t effectChannel(const ProgramSettings& r) {
+    return r.channel == 0 ? 0 : 1;
+}
+
+bool inRange(ControlId c, ControlId first, ControlId last) {
+    return toInt(c) >= toInt(first) && toInt(c) <= toInt(last);
+}
+
+}  // namespace
+
+void pauseAfterPostOnThisThread() {
+    using Clock = std::chrono::steady_clock;
+    const auto now = Clock::now();
+    const auto pause = std::chrono::milliseconds(20);
+    const auto until = (Clock::time_point::max() - now > pause) ? now + pause : Clock::time_point::max();
+    std::this_thread::sleep_until(until);
+}
+
+DipPoint pointerToDip(const PointerInput& in) {
+    const float s = in.dpi / 96.0f;
+    return DipPoint{static_cast<int32_t>(static_cast<float>(in.pointerX) / s),
+                    static_cast<int32_t>(static_cast<float>(in.pointerY) / s)};
+}
+
+// While the IR panel is open, the main area's controls right of the left column are dead; the
+// left column and the panel's own controls (31..60) stay live.
+bool PointerHandler::excludedByPanel(const HitRegion& r) const {
+    if (mirror_.irPanelSlot.load() <= 0) return false;
+    const int32_t c = toInt(r.control);
+    return (c < toInt(ControlId::FactoryPrev) || c > toInt(ControlId::SlotBrowse6)) && r.x > kLeftColumnWidth;
+}
+
+// The IR panel's controls keep their regions after the panel closes; they answer only while the
+// panel is open, and the factory rows only while its list is open too.
+bool PointerHandler::inert(ControlId c) const {
+    const bool panelOpen = mirror_.irPanelSlot.load() > 0;
+    if (inRange(c, ControlId::FactoryPrev, ControlId::FactoryTitle) || c == ControlId::AuditionSwitch) {
+        return !panelOpen;
+    }
+    if (inRange(c, ControlId::FactoryRow0, ControlId::FactoryRow14)) {
+        return !panelOpen || mirror_.factoryListOpen.load() == 0;
+    }
+    return false;
+}
+
+void PointerHandler::pointerMove(const PointerInput& in) {
+    if (mirror_.linkState.load() != LinkState::Connected) return;
+    const DipPoint p = pointerToDip(in);
+    bool changed = false;
+    for (HitRegion& r : regions_.regions()) {
+        if (r.kind != RegionKind::PointerMove || excludedByPanel(r)) continue;
+        const bool inside = !inert(r.control) && contains(r, p.x, p.y);
+        if (inside != r.hovered) {
+            r.hovered = inside;
+            changed = true;
+        }
+    }
+    if (changed) {
+        host_.requestRepaint();
+        host_.showArrowCursor();
+    }
+}
+
+void PointerHandler::leftButtonDown(const PointerInput& in) {
+    if (mirror_.linkState.load() != LinkState::Connected) return;
+    const DipPoint p = pointerToDip(in);
+    Press press;
+    // Every region under the pointer acts, in list order. An action may change the panel state and
+    // so the gates of the regions after it; each region is judged as the visit reaches it.
+    for (const HitRegion& r : regions_.regions()) {
+        if (r.kind != RegionKind::LeftButtonDown || excludedByPanel(r)) continue;
+        if (!contains(r, p.x, p.y)) continue;
+        if (toInt(r.control) < 0 || toInt(r.control) >= kControlIdCount) continue;
+        act(r.control, press);
+    }
+
+    if (mirror_.irPanelSlot.load() > 0) {
+        if (mirror_.factoryListOpen.load() != 0 && press.keepList) {
+            // Any press while the list is open closes it, a row press after selecting its row.
+            mirror_.factoryListOpen.store(0);
+            press.redraw = true;
+        } else if (!press.redraw && (p.x - kLeftColumnWidth < 0 || p.x - kLeftColumnWidth > 250)) {
+            // A press left or right of the panel's column that changed nothing closes the panel.
+            mirror_.irPanelSlot.store(0);
+            press.redraw = true;
+        }
+    }
+    if (press.settings) postSettingsCommand();
+    if (press.redraw) host_.requestRepaint();
+}
+
+void PointerHandler::wheel(const PointerInput& in, int32_t& wheelNotches) {
+    if (mirror_.linkState.load() != LinkState::Connected || mirror_.irPanelSlot.load() > 0) return;
+    const DipPoint p = pointerToDip(in);
+    bool over = false;
+    for (const HitRegion& r : regions_.regions()) {
+        if (r.kind == RegionKind::Wheel && contains(r, p.x, p.y)) {
+            over = true;
+            break;
+        }
+    }
+    // Outside the program box the notches stay, and the next turn over the box takes them all.
+    if (!over) return;
+    const int32_t notches = wheelNotches;
+    wheelNotches = 0;
+    // One program per event whatever the sum; zero (a fine-grained turn) counts as forward.
+    const int32_t program = mirror_.program.load();
+    mirror_.program.store(notches < 0 ? stepDown(program, kProgramMax) : stepUp(program, kProgramMax));
+    postSettingsCommand();
+    host_.requestRepaint();
+}
+
+void PointerHandler::postCommand(Command code) {
+    mirror_.postCommand(code);
+    host_.pauseAfterPost();
+    regions_.clearHovered();
+}
+
+// While audition is on, every change of the factory selection stores the new entry at once.
+void PointerHandler::auditionStep() {
+    if (mirror_.auditionOn.load() != 1) return;
+    host_.pauseAfterPost();
+    mirror_.postCommand(Command::UploadFactoryIr);
+    host_.pauseAfterPost();
+    regions_.clearHovered();
+}
+
+// A program never read from the amplifier is read before it is written.
+void PointerHandler::postSettingsCommand() {
+    const bool loaded = mirror_.record(mirror_.program.load()).loaded != 0;
+    mirror_.postCommand(loaded ? Command::SendSettings : Command::ReadSettings);
+}
+
+void PointerHandler::act(ControlId c, Press& press) {
+    if (inert(c)) return;
+    // Edits of the current program's record; every one of them is a settings change.
+    const auto editCurrent = [&](auto&& edit) {
+        mirror_.editRecord(mirror_.program.load(), edit);
+        press.redraw = true;
+        press.settings = true;
+    };
+    const auto settingsChanged = [&] {
+        press.redraw = true;
+        press.settings = true;
+    };
+
+    if (inRange(c, ControlId::RhythmIrChoice0, ControlId::RhythmIrChoice2)) {
+        const auto choice = static_cast<uint8_t>(toInt(c) - toInt(ControlId::RhythmIrChoice0));
+        editCurrent([choice](ProgramSettings& r) { r.ir[0] = choice; });
+        return;
+    }
+    if (inRange(c, ControlId::LeadIrChoice0, ControlId::LeadIrChoice2)) {
+        const auto choice = static_cast<uint8_t>(toInt(c) - toInt(ControlId::LeadIrChoice0));
+        editCurrent([choice](ProgramSettings& r) { r.ir[1] = choice; });
+        return;
+    }
+    if (inRange(c, ControlId::SlotSelect1, ControlId::SlotSelect6)) {
+        mirror_.irSlot.store(toInt(c) - toInt(ControlId::SlotSelect1));
+        settingsChanged();
+        return;
+    }
+    if (inRange(c, ControlId::SlotImport1, ControlId::SlotImport6)) {
+        postCommand(static_cast<Command>(importIrCommand(toInt(c) - toInt(ControlId::SlotImport1))));
+        return;
+    }
+    if (inRange(c, ControlId::FactoryRow0, ControlId::FactoryRow14)) {
+        mirror_.factoryIrIndex.store(toInt(c) - toInt(ControlId::FactoryRow0));
+        press.redraw = true;
+        auditionStep();
+        return;
+    }
+    if (inRange(c, ControlId::SlotBrowse1, ControlId::SlotBrowse6)) {
+        const int32_t n = toInt(c) - toInt(ControlId::SlotBrowse1) + 1;
+        mirror_.irPanelSlot.store(mirror_.irPanelSlot.load() == n ? 0 : n);
+        press.redraw = true;
+        return;
+    }
+
+    switch (c) {
+        case ControlId::StorePresetButton:
+            postCommand(Command::StorePreset);
+            return;
+        case ControlId::MidiChannelDown:
+            mirror_.midiChannel.store(stepDown(mirror_.midiChannel.load(), kMidiChannelMax));
+            settingsChanged();
+            return;
+        case ControlId::MidiChannelUp:
+            mirror_.midiChannel.store(stepUp(mirror_.midiChannel.load(), kMidiChannelMax));
+            settingsChanged();
+            return;
+        case ControlId::ProgramDown:
+            mirror_.program.store(stepDown(mirror_.program.load(), kProgramMax));
+            settingsChanged();
+            return;
+        case ControlId::ProgramUp:
+            mirror_.program.store(stepUp(mirror_.program.load(), kProgramMax));
+            settingsChanged();
+            return;
+        case ControlId::BypassSwitch: {
+            // While BYPASS LOCK is on the press can only clear bypass; the settings still go out.
+            const bool locked = mirror_.bypassLock.load() != 0;
+            editCurrent([locked](ProgramSettings& r) { r.bypass = locked ? 0 : toggled(r.bypass); });
+            return;
+        }
+        case ControlId::ChannelSwitch:
+            editCurrent([](ProgramSettings& r) { r.channel = r.channel == 0 ? 1 : 0; });
+            return;
+        case ControlId::ReverbSwitch:
+            editCurrent([](ProgramSettings& r) {
+                const size_t ch = effectChannel(r);
+                r.reverb[ch] = toggled(r.reverb[ch]);
+            });
+            return;
+        case ControlId::TremoloSwitch:
+            editCurrent([](ProgramSettings& r) {
+                const size_t ch = effectChannel(r);
+                r.tremolo[ch] = toggled(r.tremolo[ch]);
+            });
+            return;
+        case ControlId::IrBypassSwitch:
+            editCurrent([](ProgramSettings& r) { r.irBypass = toggled(r.irBypass); });
+            return;
+        case ControlId::LoopBypassSwitch:
+            editCurrent([](ProgramSettings& r) { r.loopBypass = toggled(r.loopBypass); });
+            return;
+        case ControlId::MonoButton:
+            toggle(mirror_.mono);
+            settingsChanged();
+            return;
+        case ControlId::BypassLockButton:
+            toggle(mirror_.bypassLock);
+            settingsChanged();
+            return;
+        case ControlId::ReverbTailsButton:
+            toggle(mirror_.reverbTails);
+            settingsChanged();
+            return;
+        case ControlId::RhythmHfComp:
+            editCurrent([](ProgramSettings& r) { r.hfComp[0] = toggled(r.hfComp[0]); });
+            return;
+        case ControlId::LeadHfComp:
+            editCurrent([](ProgramSettings& r) { r.hfComp[1] = toggled(r.hfComp[1]); });
+            return;
+        case ControlId::RhythmLowpass:
+            editCurrent([](ProgramSettings& r) { r.filterA[0] = cycled(r.filterA[0]); });
+            return;
+        case ControlId::LeadLowpass:
+            editCurrent([](ProgramSettings& r) { r.filterA[1] = cycled(r.filterA[1]); });
+            return;
+        case ControlId::RhythmHighpass:
+            editCurrent([](ProgramSettings& r) { r.filterB[0] = cycled(r.filterB[0]); });
+            return;
+        case ControlId::LeadHighpass:
+            editCurrent([](ProgramSettings& r) { r.filterB[1] = cycled(r.filterB[1]); });
+            return;
+        case ControlId::FactoryPrev:
+            mirror_.factoryIrIndex.store(stepDown(mirror_.factoryIrIndex.load(), kFactoryIndexMax));
+            press.redraw = true;
+            auditionStep();
+            return;
+        case ControlId::FactoryNext:
+            mirror_.factoryIrIndex.store(stepUp(mirror_.factoryIrIndex.load(), kFactoryIndexMax));
+            press.redraw = true;
+            auditionStep();
+            return;
+        case ControlId::ExtractAllButton:
+            postCommand(Command::ExtractAll);
+            return;
+        case ControlId::SelectButton:
+            postCommand(Command::UploadFactoryIr);
+            return;
+        case ControlId::FactoryTitle: {
+            const bool opens = mirror_.factoryListOpen.load() == 0;
+            mirror_.factoryListOpen.store(opens ? 1 : 0);
+            press.redraw = true;
+            if (opens) press.keepList = false;  // the press that opens the list leaves it open
+            return;
+        }
+        case ControlId::AuditionSwitch:
+            toggle(mirror_.auditionOn);
+            press.redraw = true;
+            return;
+        case ControlId::CcListToggle:
+            toggle(mirror_.ccListOpen);
+            press.redraw = true;
+            return;
+        default:
+            return;  // the program box answers the wheel only
+    }
+}
+
+}  // namespace halvard
