@@ -11,17 +11,18 @@
 
 namespace halvard {
 
-class MidiPorts;         // device/midi_ports.hpp
-class Clock;             // device/clock.hpp
-class FileDialogs;       // device/file_dialogs.hpp
-class FirmwareSource;    // device/firmware.hpp
+class MidiPorts;       // device/midi_ports.hpp
+class Clock;           // device/clock.hpp
+class FileDialogs;     // device/file_dialogs.hpp
+class FirmwareSource;  // device/firmware_source.hpp
 
 struct LinkContext {
     // Worker thread only.
     int32_t reply = 0;        // code of the last reply the decoder accepted; 0 = none since the last request
     bool resync = false;      // read the whole amplifier again at the next pass
     int32_t failures = 0;     // consecutive failed exchanges; 2 or more starts link recovery
-    MidiPorts* ports = nullptr;  // the input and output port objects, owned by the worker
+    MidiPorts* ports = nullptr;  // the input and output port objects; null: runDeviceWorker creates
+                                 // the RtMidi pair for as long as it runs
 
     // Set before the worker starts and never changed while it runs.
     DeviceMirror* ui = nullptr;
@@ -31,7 +32,7 @@ struct LinkContext {
     FirmwareSource* firmware = nullptr;    // null: no download is attempted
 
     std::atomic<bool> quit{false};  // set by the entry function (or a test) to stop the worker
-    std::thread worker;
+    std::thread worker;             // started by startDeviceWorker, joined by stopDeviceWorker
 
     void repaint() const {
         if (requestRepaint) requestRepaint();

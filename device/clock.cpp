@@ -1,0 +1,21 @@
+#include "device/clock.hpp"
+
+#include <thread>
+
+namespace halvard {
+
+Clock::TimePoint SteadyClock::now() { return std::chrono::steady_clock::now(); }
+
+void SteadyClock::sleepUntil(TimePoint deadline) { std::this_thread::sleep_until(deadline); }
+
+Clock& steadyClock() {
+    static SteadyClock clock;
+    return clock;
+}
+
+void VirtualClock::sleepUntil(TimePoint deadline) {
+    if (deadline > now_) now_ = deadline;
+    if (onAdvance) onAdvance(now_);
+}
+
+}  // namespace halvard

@@ -1,0 +1,161 @@
+#include "device/exchanges.hpp"
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+
+#include "device/clock.hpp"
+#include "device/midi_ports.hpp"
+
+namespace halvard {
+namespace {
+
+constexpr std::chrono::milliseconds kStep{kPollIntervalMs};
+
+struct ApplyReply {
+    LinkContext& ctx;
+    DeviceMirror& ui;
+
+    void operator()(const IgnoredReply&) const {}
+
+    void operator()(const SettingsReply& r) const {
+        if (r.hasGlobals) {
+            ui.midiChannel = r.midiChannel;
+            ui.bypassLock = r.bypassLock;
+            ui.reverbTails = r.reverbTails;
+        }
+        if (r.hasMonoAndSlot) {
+            ui.mono = r.mono;
+            ui.irSlot = r.irSlot;
+        }
+        ProgramSettings s = r.settings;
+        if (ui.bypassLock != 0) s.bypass = 0;  // the lock holds every program's bypass off
+        ui.setRecord(r.program, s);
+    }
+
+    void operator()(const ChangeNotice& r) const {
+        if (r.program >= 0) ui.program = r.program;
+        ctx.resync = true;
+    }
+
+    void operator()(const SlotNameReply& r) const {
+        if (r.hasName) ui.setSlotName(r.slot, r.name);
+    }
+
+    void operator()(const ChunkAck&) const {}
+
+    void operator()(const VersionReply& r) const { ui.firmwareVersion = r.version; }
+};
+
+// Sends a request built by build into a local buffer.
+template <class Build>
+bool sendBuilt(LinkContext& ctx, Build&& build) {
+    if (!outputOpen(ctx)) return false;
+    std::array<uint8_t, kMaxRequestBytes> buffer;
+    const size_t length = build(std::span<uint8_t>(buffer));
+    sendRequest(ctx, std::span<const uint8_t>(buffer.data(), length));
+    return true;
+}
+
+// Sends a request whose answer is awaited: the reply code is cleared just before it leaves, so a
+// reply decoded earlier does not count.
+template <class Build>
+ReplyResult exchange(LinkContext& ctx, int32_t code, Build&& build) {
+    if (!outputOpen(ctx)) return ReplyResult::NotSent;
+    ctx.reply = 0;
+    sendBuilt(ctx, build);
+    return awaitReply(ctx, code);
+}
+
+// Sends a request that is not answered, then gives the amplifier one poll interval.
+template <class Build>
+void notify(LinkContext& ctx, Build&& build) {
+    if (sendBuilt(ctx, build)) pauseFor(ctx, kPollIntervalMs);
+}
+
+}  // namespace
+
+Clock& clockOf(LinkContext& ctx) { return ctx.clock ? *ctx.clock : steadyClock(); }
+
+bool outputOpen(const LinkContext& ctx) { return ctx.ports && ctx.ports->isPortOpen(PortDirection::Output); }
+
+bool pauseFor(LinkContext& ctx, int ms) {
+    Clock& clock = clockOf(ctx);
+    const auto deadline = clock.now() + std::chrono::milliseconds(ms);
+    while (!ctx.quit) {
+        const auto now = clock.now();
+        if (now >= deadline) return true;
+        clock.sleepUntil(std::min(now + kStep, deadline));
+    }
+    return false;
+}
+
+void applyReply(LinkContext& ctx, const Reply& reply) {
+    const int32_t code = replyCode(reply);
+    if (code == 0 || ctx.ui == nullptr) return;
+    std::visit(ApplyReply{ctx, *ctx.ui}, reply);
+    ctx.reply = code;
+}
+
+void pollReply(LinkContext& ctx) {
+    if (!ctx.ports) return;
+    const std::span<const uint8_t> message = ctx.ports->nextMessage();
+    if (!message.empty()) applyReply(ctx, decodeReply(message));
+}
+
+void sendRequest(LinkContext& ctx, std::span<const uint8_t> message) {
+    if (ctx.ports && !message.empty()) ctx.ports->sendMessage(message);
+}
+
+ReplyResult awaitReply(LinkContext& ctx, int32_t code) {
+    Clock& clock = clockOf(ctx);
+    int budget = kAckBudgetMs;
+    for (;;) {
+        if (ctx.reply == code) return ReplyResult::Ok;
+        clock.sleepUntil(clock.now() + kStep);
+        budget -= kPollIntervalMs;
+        pollReply(ctx);
+        if (ctx.quit) return ReplyResult::Abandoned;
+        // A reply decoded in the last step arrived within the budget and counts.
+        if (budget <= 0) return ctx.reply == code ? ReplyResult::Ok : ReplyResult::Timeout;
+    }
+}
+
+void reportTimeout(LinkContext& ctx) {
+    ctx.ui->linkState = LinkState::Error;
+    ctx.repaint();
+    ++ctx.failures;
+}
+
+ReplyResult readFirmwareVersion(LinkContext& ctx) {
+    return exchange(ctx, kCodeVersion, [](std::span<uint8_t> out) { return buildVersionRead(out); });
+}
+
+ReplyResult readProgramSettings(LinkContext& ctx, int32_t program) {
+    const ReplyResult result =
+        exchange(ctx, kCodeSettings, [&](std::span<uint8_t> out) { return buildSettingsRead(out, program); });
+    if (result == ReplyResult::Ok) ctx.failures = 0;
+    if (result == ReplyResult::Timeout) reportTimeout(ctx);
+    return result;
+}
+
+void writeProgramSettings(LinkContext& ctx, int32_t program) {
+    const DeviceMirror& ui = *ctx.ui;
+    const SettingsGlobals globals{ui.midiChannel, ui.bypassLock, ui.reverbTails, ui.mono, ui.irSlot};
+    const ProgramSettings settings = ui.record(program);
+    notify(ctx, [&](std::span<uint8_t> out) { return buildSettingsWrite(out, program, globals, settings); });
+}
+
+ReplyResult readSlotName(LinkContext& ctx, int32_t slot) {
+    return exchange(ctx, kCodeSlotName, [&](std::span<uint8_t> out) { return buildSlotNameRead(out, slot); });
+}
+
+void storePreset(LinkContext& ctx) {
+    notify(ctx, [](std::span<uint8_t> out) { return buildPresetStore(out); });
+}
+
+void requestRestart(LinkContext& ctx) {
+    notify(ctx, [](std::span<uint8_t> out) { return buildRestartRequest(out); });
+}
+
+}  // namespace halvard

@@ -1,0 +1,48 @@
+#pragma once
+// The MIDI operations the device worker needs: one input and one output port, found by name.
+// Owned by the worker and called on the worker thread only. Nothing here throws: library errors
+// end in closed ports, which the worker's next pass notices.
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace halvard {
+
+enum class PortDirection { Input, Output };
+
+class MidiPorts {
+public:
+    virtual ~MidiPorts() = default;
+
+    // Enumeration, run on every pass: the number of ports the system offers in one direction, and
+    // the name of port index (0 <= index < the last count; an index that has gone reads "").
+    virtual int portCount(PortDirection direction) = 0;
+    virtual std::string portName(PortDirection direction, int index) = 0;
+
+    // Opens port index of the last enumeration under our own port name ("midi Input", "midi Output").
+    virtual void openPort(PortDirection direction, int index, const std::string& ownPortName) = 0;
+    virtual void closePort(PortDirection direction) = 0;
+    virtual bool isPortOpen(PortDirection direction) const = 0;
+
+    // Input filter: which kinds of message the input drops.
+    virtual void ignoreTypes(bool sysex, bool timing, bool activeSensing) = 0;
+
+    // Installs onMidiError as the library's error handler on both port objects.
+    virtual void installErrorHandler() = 0;
+
+    // Sends one complete message on the output port.
+    virtual void sendMessage(std::span<const uint8_t> message) = 0;
+
+    // Takes the oldest queued input message; empty when there is none. The bytes stay valid until
+    // the next call.
+    virtual std::span<const uint8_t> nextMessage() = 0;
+
+    // What every library error leads to, whatever its kind: the input port closes, then the output.
+    void onMidiError() {
+        closePort(PortDirection::Input);
+        closePort(PortDirection::Output);
+    }
+};
+
+}  // namespace halvard

@@ -1,0 +1,98 @@
+#pragma once
+// A fake port pair with a scripted amplifier behind it, for worker tests in virtual (or steady)
+// time. Used from the worker's thread only; inspect it after the worker has stopped.
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "device/clock.hpp"
+#include "device/midi_ports.hpp"
+#include "device/sysex.hpp"
+
+namespace halvard::test {
+
+using Bytes = std::vector<uint8_t>;
+
+inline constexpr const char* kAmpInputName = "VDR Amp MIDI Out";  // what the editor reads from
+inline constexpr const char* kAmpOutputName = "VDR Amp MIDI In";   // what the editor writes to
+
+// The amplifier's side: answers reads from its own state, remembers what it was told.
+struct FakeAmp {
+    uint16_t version = 0x0107;
+    SettingsGlobals globals{};
+    std::array<ProgramSettings, kProgramCount> programs{};
+    std::array<std::string, kUserIrSlotCount> slotNames{};
+    std::set<uint8_t> silentFor;  // request codes it does not answer
+    bool silent = false;          // answers nothing
+    int replyDelayMs = 0;         // virtual delay before an answer can be read
+
+    FakeAmp();
+    // The reply the amplifier gives to request, or nothing.
+    bool answer(const Bytes& request, Bytes& reply) const;
+};
+
+Bytes settingsReply(int program, const SettingsGlobals& globals, const ProgramSettings& settings);
+Bytes slotNameReply(int slot, const std::string& name);
+
+class FakePorts final : public MidiPorts {
+public:
+    explicit FakePorts(Clock& clock) : clock_(clock) {}
+
+    // The system's port lists; the amplifier is present while its names are listed.
+    std::vector<std::string> inputs;
+    std::vector<std::string> outputs;
+    void plugAmp();  // adds the amplifier's ports behind other ports
+    void unplugAmp();
+    bool ampListed() const;
+
+    FakeAmp amp;
+
+    struct Sent {
+        long long atMs;
+        Bytes bytes;
+    };
+    std::vector<Sent> sent;          // every message the editor sent, in order
+    std::string openedName[2];       // our own port names at the last open
+    std::string openedTarget[2];     // which system port was opened
+    int openCount[2] = {0, 0};
+    int errorHandlerInstalls = 0;
+    bool sysexIgnored = true, timingIgnored = false, sensingIgnored = false;
+    bool failNextSend = false;       // the next send raises a library error (closes both ports)
+
+    // Queues a message for the editor to read from now + delayMs on.
+    void deliver(Bytes message, int delayMs = 0);
+    size_t pendingInput() const { return input_.size(); }
+
+    // Codes (byte 2) of the messages sent from index `from` on.
+    std::vector<int> sentCodes(size_t from = 0) const;
+
+    int portCount(PortDirection direction) override;
+    std::string portName(PortDirection direction, int index) override;
+    void openPort(PortDirection direction, int index, const std::string& ownPortName) override;
+    void closePort(PortDirection direction) override { open_[idx(direction)] = false; }
+    bool isPortOpen(PortDirection direction) const override { return open_[idx(direction)]; }
+    void ignoreTypes(bool sysex, bool timing, bool activeSensing) override;
+    void installErrorHandler() override { ++errorHandlerInstalls; }
+    void sendMessage(std::span<const uint8_t> message) override;
+    std::span<const uint8_t> nextMessage() override;
+
+private:
+    static int idx(PortDirection d) { return d == PortDirection::Input ? 0 : 1; }
+    std::vector<std::string>& list(PortDirection d) { return d == PortDirection::Input ? inputs : outputs; }
+    long long nowMs() const;
+
+    struct Pending {
+        Clock::TimePoint at;
+        Bytes bytes;
+    };
+    Clock& clock_;
+    bool open_[2] = {false, false};
+    std::deque<Pending> input_;
+    Bytes current_;
+};
+
+}  // namespace halvard::test
