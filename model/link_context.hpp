@@ -14,7 +14,7 @@ namespace halvard {
 class MidiPorts;       // device/midi_ports.hpp
 class Clock;           // device/clock.hpp
 class FileDialogs;     // device/file_dialogs.hpp
-class FirmwareSource;  // device/firmware_source.hpp
+class FirmwareSource;  // device/firmware_download.hpp
 
 struct LinkContext {
     // Worker thread only.
