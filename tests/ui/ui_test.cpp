@@ -1,0 +1,104 @@
+#include "ui/ui.hpp"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+// Counts the C++ heap allocations of this test program, to check that a repeated frame makes none.
+namespace {
+std::atomic<long> gAllocations{0};
+}
+
+void* operator new(std::size_t n) {
+    ++gAllocations;
+    if (void* p = std::malloc(n ? n : 1)) return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+
+namespace halvard {
+namespace {
+
+TEST(Ui, PictureIsCentredRightOfTheColumnAndNeverEnlarged) {
+    const PictureLayout small = pictureLayout(1264, 861);
+    EXPECT_NEAR(small.scale, 0.711f, 1e-6f);
+    EXPECT_EQ(small.x0, 464);
+    EXPECT_EQ(small.y0, 168);
+
+    const PictureLayout large = pictureLayout(1500, 1150);
+    EXPECT_EQ(large.scale, 1.0f);
+    EXPECT_EQ(large.x0, 275);
+    EXPECT_EQ(large.y0, 120);
+    const PictureLayout huge = pictureLayout(3000, 2000);
+    EXPECT_EQ(huge.scale, 1.0f) << "a larger window never enlarges the picture";
+
+    const PictureLayout narrow = pictureLayout(1100, 1400);  // width decides
+    EXPECT_NEAR(narrow.scale, 800.0f / 1200.0f, 1e-6f);
+}
+
+TEST(Ui, HandlesPaintAsTheWindowsHandlerWhileItLives) {
+    PlatformState platform;
+    {
+        Ui ui(platform);
+        ASSERT_TRUE(platform.handler);
+        OffscreenSurface s(1280, 900);
+        Canvas canvas;
+        paintWindow(platform, canvas, s.context(), 1280, 900);
+        EXPECT_EQ(platform.surfaceWidth, 1280);
+        EXPECT_EQ(platform.surfaceHeight, 900);
+        EXPECT_EQ(platform.canvas, nullptr) << "the canvas is lent only for the frame";
+        EXPECT_EQ(s.pixel(5, 5) >> 24, 0xffu) << "the frame covers the surface";
+        // The bottom bar is the accent colour, under no veil.
+        EXPECT_EQ(s.pixel(640, 895), kColorAccent);
+        platform.raise(PlatformEvent::Timer);  // not acted on, must not draw or crash
+    }
+    EXPECT_FALSE(platform.handler) << "the handler goes with the Ui";
+}
+
+TEST(Ui, LitLedOverlaysFollowTheCurrentProgram) {
+    PlatformState platform;
+    Ui ui(platform);
+    ui.linkState = LinkState::Connected;
+    Canvas canvas;
+    const PictureLayout p = pictureLayout(1500, 1150);  // scale 1: picture pixels are DIPs
+    auto ledPixel = [&](int px, int py) {
+        OffscreenSurface s(1500, 1150);
+        paintWindow(platform, canvas, s.context(), 1500, 1150);
+        return s.pixel(p.x0 + px, p.y0 + py);
+    };
+    ProgramSettings r;
+    r.bypass = 1;
+    ui.setRecord(0, r);
+    const uint32_t dark = ledPixel(953, 323);
+    r.bypass = 0;
+    ui.setRecord(0, r);
+    const uint32_t lit = ledPixel(953, 323);
+    EXPECT_NE(dark, lit) << "the rhythm LED lights when the program is not bypassed";
+    EXPECT_GT(int((lit >> 8) & 0xff), int((lit >> 16) & 0xff) + 40) << std::hex << lit << " is not green";
+}
+
+TEST(Ui, ARepeatedFrameAllocatesNothing) {
+    PlatformState platform;
+    Ui ui(platform);
+    ui.linkState = LinkState::Busy;
+    ui.progress = 57;
+    ui.firmwareVersion = 0x0104;
+    ui.availableFirmware = 0x0105;
+    ProgramSettings r;
+    r.reverb[0] = 1;
+    r.ir[0] = 1;
+    r.ir[1] = 0;
+    ui.setRecord(0, r);
+    OffscreenSurface s(1280, 900, 2.0);
+    Canvas canvas;
+    paintWindow(platform, canvas, s.context(), 1280, 900);
+    const long before = gAllocations.load();
+    paintWindow(platform, canvas, s.context(), 1280, 900);
+    EXPECT_EQ(gAllocations.load() - before, 0);
+}
+
+}  // namespace
+}  // namespace halvard

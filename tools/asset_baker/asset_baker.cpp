@@ -1,0 +1,219 @@
+// halvard-asset-baker: turns the SVG art of the panel into the tagged pixel blocks that the program
+// embeds as constant data.
+//
+//   halvard-asset-baker <catalogue.txt> <art-dir> <out-dir> [--png <dir>]
+//
+// The catalogue has one asset per line (blank lines and lines starting with '#' are skipped):
+//   <name> <RI|RM> <width> <height> <file.svg> [css...]
+// The optional CSS (the rest of the line) is applied as a user stylesheet, so that one drawing can
+// give several pictures (for example the amplifier with and without its knobs). The document is
+// scaled to fill width x height.
+//
+// Outputs in <out-dir>: <name>.bin per asset (the tagged block) and assets_data.cpp, which places
+// each block in read-only data with .incbin (fast to build whatever the size) and defines the
+// ImageAsset constants declared in ui/assets.hpp. With --png, also <dir>/<name>.png for a look.
+
+#include <cairo.h>
+#include <librsvg/rsvg.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Entry {
+    std::string name;
+    std::string tag;
+    int width = 0;
+    int height = 0;
+    std::string file;
+    std::string css;
+};
+
+bool parseCatalogue(const std::string& path, std::vector<Entry>& entries) {
+    std::ifstream in(path);
+    if (!in) {
+        std::cerr << "asset_baker: cannot read " << path << "\n";
+        return false;
+    }
+    std::string line;
+    int lineNo = 0;
+    while (std::getline(in, line)) {
+        ++lineNo;
+        const auto first = line.find_first_not_of(" \t");
+        if (first == std::string::npos || line[first] == '#') continue;
+        std::istringstream fields(line);
+        Entry e;
+        fields >> e.name >> e.tag >> e.width >> e.height >> e.file;
+        std::getline(fields, e.css);
+        if (!fields.eof() && fields.fail()) fields.clear();
+        if (e.name.empty() || (e.tag != "RI" && e.tag != "RM") || e.width <= 0 || e.height <= 0 ||
+            e.width > 65535 || e.height > 65535 || e.file.empty()) {
+            std::cerr << path << ":" << lineNo << ": expected <name> <RI|RM> <width> <height> <file.svg> [css]\n";
+            return false;
+        }
+        entries.push_back(std::move(e));
+    }
+    return true;
+}
+
+// Renders one entry into a premultiplied ARGB32 surface of its pixel size; null on failure.
+cairo_surface_t* render(const Entry& e, const std::string& artDir) {
+    const std::string path = artDir + "/" + e.file;
+    GError* error = nullptr;
+    RsvgHandle* handle = rsvg_handle_new_from_file(path.c_str(), &error);
+    if (handle == nullptr) {
+        std::cerr << "asset_baker: " << path << ": " << (error ? error->message : "cannot load") << "\n";
+        if (error) g_error_free(error);
+        return nullptr;
+    }
+    if (!e.css.empty() &&
+        !rsvg_handle_set_stylesheet(handle, reinterpret_cast<const guint8*>(e.css.data()), e.css.size(), &error)) {
+        std::cerr << "asset_baker: " << e.name << ": bad stylesheet: " << (error ? error->message : "") << "\n";
+        if (error) g_error_free(error);
+        g_object_unref(handle);
+        return nullptr;
+    }
+    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, e.width, e.height);
+    cairo_t* cr = cairo_create(surface);
+    const RsvgRectangle viewport{0, 0, static_cast<double>(e.width), static_cast<double>(e.height)};
+    const bool ok = rsvg_handle_render_document(handle, cr, &viewport, &error);
+    cairo_destroy(cr);
+    g_object_unref(handle);
+    if (!ok) {
+        std::cerr << "asset_baker: " << path << ": " << (error ? error->message : "cannot render") << "\n";
+        if (error) g_error_free(error);
+        cairo_surface_destroy(surface);
+        return nullptr;
+    }
+    cairo_surface_flush(surface);
+    return surface;
+}
+
+// The tagged block: header, then R, G, B, A (premultiplied) or coverage bytes, rows without padding.
+std::vector<uint8_t> toBlock(const Entry& e, cairo_surface_t* surface) {
+    const bool colour = e.tag == "RI";
+    std::vector<uint8_t> block;
+    block.reserve(6 + static_cast<size_t>(e.width) * e.height * (colour ? 4 : 1));
+    block.push_back('R');
+    block.push_back(colour ? 'I' : 'M');
+    block.push_back(static_cast<uint8_t>(e.width & 0xff));
+    block.push_back(static_cast<uint8_t>(e.width >> 8));
+    block.push_back(static_cast<uint8_t>(e.height & 0xff));
+    block.push_back(static_cast<uint8_t>(e.height >> 8));
+    const unsigned char* data = cairo_image_surface_get_data(surface);
+    const int stride = cairo_image_surface_get_stride(surface);
+    for (int y = 0; y < e.height; ++y) {
+        const auto* row = reinterpret_cast<const uint32_t*>(data + static_cast<ptrdiff_t>(y) * stride);
+        for (int x = 0; x < e.width; ++x) {
+            const uint32_t p = row[x];  // native-endian 0xAARRGGBB, premultiplied
+            if (colour) {
+                block.push_back(static_cast<uint8_t>(p >> 16));
+                block.push_back(static_cast<uint8_t>(p >> 8));
+                block.push_back(static_cast<uint8_t>(p));
+            }
+            block.push_back(static_cast<uint8_t>(p >> 24));
+        }
+    }
+    return block;
+}
+
+// Writes the file only when its content changes, so that an unchanged asset rebuilds nothing.
+bool writeIfChanged(const std::string& path, const std::string& content) {
+    {
+        std::ifstream in(path, std::ios::binary);
+        if (in) {
+            std::ostringstream old;
+            old << in.rdbuf();
+            if (old.str() == content) return true;
+        }
+    }
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << content;
+    out.close();
+    if (!out) {
+        std::cerr << "asset_baker: cannot write " << path << "\n";
+        return false;
+    }
+    return true;
+}
+
+std::string assemblerString(const std::string& s) {
+    std::string out;
+    for (char c : s) {
+        if (c == '"' || c == '\\') out += '\\';
+        out += c;
+    }
+    return out;
+}
+
+std::string dataSource(const std::vector<Entry>& entries, const std::vector<size_t>& sizes, uint64_t hash,
+                       const std::string& outDir) {
+    std::ostringstream s;
+    // The hash changes this file whenever a block changes, so the build re-assembles the blocks.
+    s << "// Generated by halvard-asset-baker from assets/catalogue.txt. Do not edit.\n"
+         "// Content hash of the blocks: "
+      << std::hex << hash << std::dec << "\n#include <cstdint>\n\n#include \"ui/assets.hpp\"\n\n";
+    // The blocks go into read-only data through the assembler, which copies each file as it is;
+    // a C array of millions of initialisers would take the compiler far longer.
+    s << "__asm__(\n    \".section .rodata\\n\"\n";
+    for (const Entry& e : entries) {
+        const std::string sym = "halvard_asset_" + e.name;
+        s << "    \".balign 16\\n\"\n"
+          << "    \".globl " << sym << "\\n\"\n"
+          << "    \".hidden " << sym << "\\n\"\n"
+          << "    \"" << sym << ":\\n\"\n"
+          << "    \".incbin \\\"" << assemblerString(assemblerString(outDir + "/" + e.name + ".bin")) << "\\\"\\n\"\n";
+    }
+    s << "    \".previous\\n\");\n\n";
+    s << "extern \"C\" {\n";
+    for (const Entry& e : entries) s << "extern const uint8_t halvard_asset_" << e.name << "[];\n";
+    s << "}\n\nnamespace halvard::assets {\n";
+    for (size_t i = 0; i < entries.size(); ++i) {
+        s << "const ImageAsset " << entries[i].name << "{halvard_asset_" << entries[i].name << ", " << sizes[i]
+          << "};\n";
+    }
+    s << "}  // namespace halvard::assets\n";
+    return s.str();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 4 && !(argc == 6 && std::string(argv[4]) == "--png")) {
+        std::cerr << "usage: halvard-asset-baker <catalogue.txt> <art-dir> <out-dir> [--png <dir>]\n";
+        return 2;
+    }
+    const std::string cataloguePath = argv[1];
+    const std::string artDir = argv[2];
+    const std::string outDir = argv[3];
+    const std::string pngDir = argc == 6 ? argv[5] : "";
+
+    std::vector<Entry> entries;
+    if (!parseCatalogue(cataloguePath, entries)) return 1;
+
+    std::vector<size_t> sizes;
+    uint64_t hash = 1469598103934665603ull;  // FNV-1a over every block
+    for (const Entry& e : entries) {
+        cairo_surface_t* surface = render(e, artDir);
+        if (surface == nullptr) return 1;
+        if (!pngDir.empty()) {
+            const std::string png = pngDir + "/" + e.name + ".png";
+            if (cairo_surface_write_to_png(surface, png.c_str()) != CAIRO_STATUS_SUCCESS) {
+                std::cerr << "asset_baker: cannot write " << png << "\n";
+            }
+        }
+        const std::vector<uint8_t> block = toBlock(e, surface);
+        cairo_surface_destroy(surface);
+        sizes.push_back(block.size());
+        for (uint8_t b : block) hash = (hash ^ b) * 1099511628211ull;
+        const std::string bin(reinterpret_cast<const char*>(block.data()), block.size());
+        if (!writeIfChanged(outDir + "/" + e.name + ".bin", bin)) return 1;
+    }
+    return writeIfChanged(outDir + "/assets_data.cpp", dataSource(entries, sizes, hash, outDir)) ? 0 : 1;
+}

@@ -1,0 +1,56 @@
+#pragma once
+// What the panel and the window share: the events the window raises and the values that travel
+// beside them. The platform layer (app/) writes these fields on the user-interface thread before it
+// raises an event; the Ui reads them while it handles the event. Tests fill them by hand.
+
+#include <cstdint>
+#include <functional>
+
+namespace halvard {
+
+class Canvas;
+
+enum class PlatformEvent : int32_t {
+    Paint = 0,            // raised inside paintWindow; surfaceWidth/surfaceHeight and canvas are set
+    ActivateApp = 1,      // the window was activated or deactivated
+    PointerMove = 2,      // pointerX/pointerY updated first
+    LeftButtonDown = 3,   // pointerX/pointerY updated first
+    LeftButtonUp = 4,     // pointerX/pointerY updated first
+    RightButtonDown = 5,  // pointerX/pointerY updated first
+    RightButtonUp = 6,    // pointerX/pointerY updated first
+    Wheel = 7,            // wheelNotches updated first; the pointer position is not
+    Timer = 8,            // every 500 ms
+};
+
+struct PlatformState {
+    // Receives every event; installed by the Ui. Events are raised only while it is set.
+    std::function<void(PlatformEvent)> handler;
+
+    // Last pointer position in client device pixels, each taken as an unsigned 16-bit value
+    // (0..65535, so -1 reads 65535). The panel divides by dpi / 96 to get DIPs.
+    int32_t pointerX = 0;
+    int32_t pointerY = 0;
+    // Whole wheel notches not yet consumed (forward is positive); the panel's wheel handling takes
+    // and zeroes it.
+    int32_t wheelNotches = 0;
+    // Size of the drawing surface in DIPs, stored by paintWindow before Paint is raised.
+    int32_t surfaceWidth = 0;
+    int32_t surfaceHeight = 0;
+    // Dots per inch of the drawing surface: 96 x the window's scale factor (96 before a window exists).
+    float dpi = 96.0f;
+    // The canvas of the frame being drawn; set only while Paint is being handled.
+    Canvas* canvas = nullptr;
+
+    // Asks for a repaint of the window; callable from any thread. Set before any other thread
+    // starts and never changed while one runs; empty when there is no window.
+    std::function<void()> requestRepaint;
+
+    void raise(PlatformEvent event) {
+        if (handler) handler(event);
+    }
+    void repaint() const {
+        if (requestRepaint) requestRepaint();
+    }
+};
+
+}  // namespace halvard
