@@ -1,0 +1,201 @@
+#include "emulator_process.hpp"
+
+#include <fcntl.h>
+#include <jack/jack.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <sstream>
+
+namespace halvard::e2e {
+
+namespace {
+
+void quiet(const char*) {}
+
+std::vector<uint8_t> parseHex(const std::string& text) {
+    std::vector<uint8_t> bytes;
+    for (size_t i = 0; i + 1 < text.size(); i += 2) bytes.push_back(static_cast<uint8_t>(std::stoi(text.substr(i, 2), nullptr, 16)));
+    return bytes;
+}
+
+bool startsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
+
+}  // namespace
+
+bool jackServerRuns() {
+    jack_set_error_function(quiet);
+    jack_set_info_function(quiet);
+    jack_client_t* probe = jack_client_open("halvard-e2e-probe", JackNoStartServer, nullptr);
+    jack_set_error_function(nullptr);
+    jack_set_info_function(nullptr);
+    if (!probe) return false;
+    jack_client_close(probe);
+    return true;
+}
+
+EmulatorProcess::EmulatorProcess(std::vector<std::string> args) {
+    args.insert(args.begin(), {HALVARD_AMP_EMULATOR_PATH, "--api", "jack"});
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    int in[2], out[2], err[2];
+    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return;
+    const pid_t parent = getpid();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        // Only async-signal-safe calls until exec.
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (getppid() != parent) _exit(127);
+        dup2(in[0], STDIN_FILENO);
+        dup2(out[1], STDOUT_FILENO);
+        dup2(err[1], STDERR_FILENO);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(in[0]);
+    close(out[1]);
+    close(err[1]);
+    if (pid < 0) {
+        close(in[1]);
+        close(out[0]);
+        close(err[0]);
+        return;
+    }
+    pid_ = pid;
+    toChild_ = in[1];
+    stdoutReader_ = std::thread([this, fd = out[0]] { readLines(fd, true); });
+    stderrReader_ = std::thread([this, fd = err[0]] { readLines(fd, false); });
+}
+
+EmulatorProcess::~EmulatorProcess() {
+    if (pid_ > 0) {
+        command("quit", 2s);
+        // Then by its process id, harder each time, until it has gone.
+        for (const int signal : {0, SIGTERM, SIGKILL}) {
+            if (signal != 0) kill(pid_, signal);
+            if (waitFor([this] { return exited(); }, 3s)) break;
+        }
+    }
+    if (toChild_ >= 0) close(toChild_);
+    if (stdoutReader_.joinable()) stdoutReader_.join();
+    if (stderrReader_.joinable()) stderrReader_.join();
+}
+
+bool EmulatorProcess::exited() {
+    if (pid_ <= 0) return true;
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        return true;
+    }
+    return false;
+}
+
+void EmulatorProcess::readLines(int fd, bool isStdout) {
+    std::string pending;
+    char buffer[8192];
+    for (;;) {
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        pending.append(buffer, static_cast<size_t>(n));
+        for (size_t end; (end = pending.find('\n')) != std::string::npos;) {
+            std::string line = pending.substr(0, end);
+            pending.erase(0, end + 1);
+            std::lock_guard lock(mutex_);
+            if (!isStdout) {
+                errors_.push_back(std::move(line));
+            } else if (startsWith(line, "ok") || startsWith(line, "error")) {
+                replies_.push_back(std::move(line));
+                replyArrived_.notify_all();
+            } else {
+                log_.push_back(std::move(line));
+            }
+        }
+    }
+    close(fd);
+}
+
+std::string EmulatorProcess::command(const std::string& line, std::chrono::milliseconds limit) {
+    if (pid_ <= 0 || toChild_ < 0) return {};
+    std::unique_lock lock(mutex_);
+    replies_.clear();  // a reply that came too late for an earlier command is no answer to this one
+    lock.unlock();
+    const std::string text = line + "\n";
+    if (write(toChild_, text.data(), text.size()) != static_cast<ssize_t>(text.size())) return {};
+    lock.lock();
+    if (!replyArrived_.wait_for(lock, limit, [this] { return !replies_.empty(); })) return {};
+    std::string reply = std::move(replies_.front());
+    replies_.pop_front();
+    return reply;
+}
+
+std::map<std::string, std::string> EmulatorProcess::fields(const std::string& reply) {
+    std::map<std::string, std::string> result;
+    std::istringstream words(reply);
+    for (std::string word; words >> word;) {
+        const size_t eq = word.find('=');
+        if (eq != std::string::npos) result[word.substr(0, eq)] = word.substr(eq + 1);
+    }
+    return result;
+}
+
+bool EmulatorProcess::portsOpen() { return fields(command("status"))["ports"] == "open"; }
+
+int EmulatorProcess::received(uint8_t code) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    const std::string key{kDigits[code >> 4], kDigits[code & 0x0F]};
+    const auto f = fields(command("counts"));
+    const auto it = f.find(key);
+    return it == f.end() ? 0 : std::stoi(it->second);
+}
+
+int EmulatorProcess::receivedTotal() {
+    const auto f = fields(command("counts"));
+    const auto it = f.find("received");
+    return it == f.end() ? -1 : std::stoi(it->second);
+}
+
+std::vector<uint8_t> EmulatorProcess::message(int index) {
+    const std::string reply = command("received " + std::to_string(index));
+    if (!startsWith(reply, "ok")) return {};
+    return parseHex(reply.substr(reply.rfind(' ') + 1));
+}
+
+std::vector<std::vector<uint8_t>> EmulatorProcess::messages() {
+    std::vector<std::vector<uint8_t>> all;
+    const int n = receivedTotal();
+    for (int k = 0; k < n; ++k) all.push_back(message(k));
+    return all;
+}
+
+std::string EmulatorProcess::recordHex(int program) {
+    const std::string reply = command("record " + std::to_string(program));
+    return startsWith(reply, "ok") ? reply.substr(reply.rfind(' ') + 1) : std::string();
+}
+
+std::vector<std::string> EmulatorProcess::logLines() const {
+    std::lock_guard lock(mutex_);
+    return log_;
+}
+
+std::vector<std::string> EmulatorProcess::errorLines() const {
+    std::lock_guard lock(mutex_);
+    return errors_;
+}
+
+std::string EmulatorProcess::transcript() const {
+    std::lock_guard lock(mutex_);
+    std::string text = "--- emulator log\n";
+    for (const std::string& l : log_) text += l + "\n";
+    text += "--- emulator standard error\n";
+    for (const std::string& l : errors_) text += l + "\n";
+    return text;
+}
+
+}  // namespace halvard::e2e

@@ -1,0 +1,83 @@
+#pragma once
+// The amplifier emulator as a child process for end-to-end tests: started with its control channel
+// on a pipe, asked through control commands, stopped (by its process id) when the object goes.
+// The child gets SIGTERM if the test process dies first, so no emulator outlives its test.
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace halvard::e2e {
+
+using namespace std::chrono_literals;
+
+// True when a JACK server answers (the one JACK_DEFAULT_SERVER names, as ./scripts/test starts it).
+bool jackServerRuns();
+
+class EmulatorProcess {
+public:
+    // Starts halvard-amp-emulator on JACK with these further arguments. Check started().
+    explicit EmulatorProcess(std::vector<std::string> args = {});
+    ~EmulatorProcess();
+    EmulatorProcess(const EmulatorProcess&) = delete;
+    EmulatorProcess& operator=(const EmulatorProcess&) = delete;
+
+    bool started() const { return pid_ > 0; }
+    bool exited();  // the child has ended (reaps it)
+
+    // One control command and its reply line ("ok ..." or "error ..."); "" if none came within limit.
+    std::string command(const std::string& line, std::chrono::milliseconds limit = 5s);
+
+    // The key=value fields of a reply such as "ok counts received=3 02=1".
+    static std::map<std::string, std::string> fields(const std::string& reply);
+
+    // Shorthands over the commands.
+    bool portsOpen();
+    int received(uint8_t code);               // messages with this code received since the last "clear"
+    int receivedTotal();
+    std::vector<uint8_t> message(int index);  // the index-th message received (-1: the last)
+    std::vector<std::vector<uint8_t>> messages();  // every message received since the last "clear"
+    std::string recordHex(int program);       // bytes 5..14 of the program's record, hex
+
+    // Polls until ready() holds, at most limit; true if it did.
+    template <class Predicate>
+    static bool waitFor(Predicate ready, std::chrono::milliseconds limit = 10s) {
+        const auto end = std::chrono::steady_clock::now() + limit;
+        while (!ready()) {
+            if (std::chrono::steady_clock::now() >= end) return false;
+            std::this_thread::sleep_for(10ms);
+        }
+        return true;
+    }
+
+    // Everything the child wrote that was not a control reply (protocol log), and its standard error.
+    std::vector<std::string> logLines() const;
+    std::vector<std::string> errorLines() const;
+    // Both, for a failure message.
+    std::string transcript() const;
+
+private:
+    void readLines(int fd, bool isStdout);
+
+    pid_t pid_ = -1;
+    int toChild_ = -1;
+    std::thread stdoutReader_;
+    std::thread stderrReader_;
+
+    mutable std::mutex mutex_;
+    std::condition_variable replyArrived_;
+    std::deque<std::string> replies_;
+    std::vector<std::string> log_;
+    std::vector<std::string> errors_;
+};
+
+}  // namespace halvard::e2e
