@@ -25,7 +25,10 @@ HALVARD_JACK_PID=""
 start_jack() {
   local name="halvard-test-$$-$RANDOM"
   local logfile="${TMPDIR:-/tmp}/$name.log"
-  jackd --no-realtime -n "$name" -d dummy -r 48000 -p 64 -C 0 -P 0 >"$logfile" 2>&1 &
+  # -S (synchronous): the server waits for every client before it ends a cycle. Without it a client
+  # that misses a cycle on a loaded machine (no realtime scheduling here) loses that cycle's MIDI
+  # events, and a lost reply makes an end-to-end test fail by chance.
+  jackd --no-realtime -S -n "$name" -d dummy -r 48000 -p 64 -C 0 -P 0 >"$logfile" 2>&1 &
   HALVARD_JACK_PID=$!
   export JACK_DEFAULT_SERVER="$name"
   export JACK_NO_START_SERVER=1
