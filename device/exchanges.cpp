@@ -58,10 +58,11 @@ bool sendBuilt(LinkContext& ctx, Build&& build) {
 }
 
 // Sends a request whose answer is awaited: the reply code is cleared just before it leaves, so a
-// reply decoded earlier does not count.
+// reply decoded earlier does not count. Once a stop is requested no new exchange starts.
 template <class Build>
 ReplyResult exchange(LinkContext& ctx, int32_t code, Build&& build) {
     if (!outputOpen(ctx)) return ReplyResult::NotSent;
+    if (ctx.quit) return ReplyResult::Abandoned;
     ctx.reply = 0;
     sendBuilt(ctx, build);
     return awaitReply(ctx, code);

@@ -3,10 +3,12 @@
 // time. Used from the worker's thread only; inspect it after the worker has stopped.
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "device/clock.hpp"
@@ -94,5 +96,15 @@ private:
     std::deque<Pending> input_;
     Bytes current_;
 };
+
+// For tests on real threads: waits (generously; never an assertion on time) until done() holds.
+template <class Done>
+bool eventually(Done&& done) {
+    for (int i = 0; i < 10000; ++i) {
+        if (done()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
+}
 
 }  // namespace halvard::test

@@ -1,0 +1,262 @@
+#include "device/rtmidi_ports.hpp"
+
+#include <RtMidi.h>
+#include <jack/jack.h>
+#include <jack/midiport.h>
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+// How RtMidi 5.0.0 (as Debian 12 ships it) is used here, and why:
+//  - Each API is named explicitly. Without one, the constructor tries ALSA only and throws when
+//    there is no sequencer, never falling back to JACK. Constructors throw even with an error
+//    callback installed, so every construction is caught; later calls report through the callback.
+//  - A JACK port object talks to the server on every call and, with no server, retries the
+//    connection each time (milliseconds, and the output object leaks memory per attempt). So the
+//    JACK objects exist only while a server is known to run: a small client of our own looks for
+//    a server at most every few seconds, and its shutdown notice tells when the server has gone.
+//  - JACK port names are taken in one libjack call (jack_get_ports) rather than RtMidi's count and
+//    name calls: its output object's name call has no bounds check, so a port vanishing between
+//    count and name made it read past the list.
+//  - Each object is a sequencer or JACK client of its own, created once (JACK: once per server
+//    life), and called only on the owning thread.
+//  - The error callback only records that an error happened; the operation that raised it then
+//    closes both ports on return, so no RtMidi object is closed from inside its own call.
+
+namespace halvard {
+namespace {
+
+constexpr const char* kInputClientName = "midi input client";
+constexpr const char* kOutputClientName = "midi client";
+constexpr const char* kScanClientName = "midi scan client";
+constexpr unsigned int kInputQueueLimit = 100;
+
+void silentJackMessage(const char*) {}
+
+// JACK lists as the editor's inputs the ports that send, as its outputs the ports that receive.
+unsigned long jackFlagsFor(PortDirection direction) {
+    return direction == PortDirection::Input ? JackPortIsOutput : JackPortIsInput;
+}
+
+std::vector<std::string> listJackPorts(jack_client_t* client, PortDirection direction) {
+    std::vector<std::string> names;
+    const char** ports = jack_get_ports(client, nullptr, JACK_DEFAULT_MIDI_TYPE, jackFlagsFor(direction));
+    if (ports == nullptr) return names;
+    for (const char** p = ports; *p != nullptr; ++p) names.emplace_back(*p);
+    jack_free(ports);
+    return names;
+}
+
+class RtMidiPorts final : public MidiPorts {
+public:
+    explicit RtMidiPorts(const RtMidiPortsOptions& options) : options_(options) {
+        if (options_.useAlsa) {
+            try {
+                alsaIn_ = std::make_unique<RtMidiIn>(RtMidi::LINUX_ALSA, kInputClientName, kInputQueueLimit);
+                alsaOut_ = std::make_unique<RtMidiOut>(RtMidi::LINUX_ALSA, kOutputClientName);
+            } catch (...) {
+                // No ALSA sequencer on this machine: no ALSA ports.
+                alsaIn_.reset();
+                alsaOut_.reset();
+            }
+        }
+        if (options_.useJack) {
+            // libjack reports a missing server on stderr at every probe; there is no log to keep.
+            jack_set_error_function(silentJackMessage);
+            jack_set_info_function(silentJackMessage);
+        }
+        installErrorHandler();
+    }
+
+    ~RtMidiPorts() override { dropJack(); }
+
+    int portCount(PortDirection direction) override {
+        Side& s = side(direction);
+        s.alsaCount = 0;
+        s.jackNames.clear();
+        if (RtMidi* alsa = object(direction, Api::Alsa)) call([&] { s.alsaCount = static_cast<int>(alsa->getPortCount()); });
+        if (jackRunning()) s.jackNames = listJackPorts(scan_, direction);
+        return s.alsaCount + static_cast<int>(s.jackNames.size());
+    }
+
+    std::string portName(PortDirection direction, int index) override {
+        Side& s = side(direction);
+        std::string name;
+        if (index < 0) return name;
+        if (index < s.alsaCount) {
+            if (RtMidi* alsa = object(direction, Api::Alsa))
+                call([&] { name = alsa->getPortName(static_cast<unsigned>(index)); });
+        } else if (static_cast<size_t>(index - s.alsaCount) < s.jackNames.size()) {
+            name = s.jackNames[static_cast<size_t>(index - s.alsaCount)];
+        }
+        return name;
+    }
+
+    void openPort(PortDirection direction, int index, const std::string& ownPortName) override {
+        Side& s = side(direction);
+        if (index < 0) return;
+        if (index < s.alsaCount) {
+            if (RtMidi* alsa = object(direction, Api::Alsa)) {
+                s.open = Api::Alsa;
+                call([&] { alsa->openPort(static_cast<unsigned>(index), ownPortName); });
+            }
+            return;
+        }
+        const size_t j = static_cast<size_t>(index - s.alsaCount);
+        RtMidi* jack = object(direction, Api::Jack);
+        if (jack == nullptr || j >= s.jackNames.size() || !jackRunning()) return;
+        // RtMidi lists the JACK ports again inside openPort and takes the one at our index (the
+        // output object without a bounds check). Open only while that index still holds the port
+        // the scan found, checked immediately before.
+        const std::vector<std::string> now = listJackPorts(scan_, direction);
+        if (j >= now.size() || now[j] != s.jackNames[j]) return;
+        s.open = Api::Jack;
+        call([&] { jack->openPort(static_cast<unsigned>(j), ownPortName); });
+    }
+
+    void closePort(PortDirection direction) override {
+        // Closing an object that is not open is harmless in RtMidi; both are closed so that a
+        // half-made connection (port registered, connection failed) is undone as well.
+        for (Api api : {Api::Alsa, Api::Jack}) {
+            if (RtMidi* o = object(direction, api)) {
+                try {
+                    o->closePort();
+                } catch (...) {
+                }
+            }
+        }
+        side(direction).open = Api::None;
+    }
+
+    bool isPortOpen(PortDirection direction) const override {
+        const Side& s = side(direction);
+        const RtMidi* o = object(direction, s.open);
+        return o != nullptr && o->isPortOpen();
+    }
+
+    void ignoreTypes(bool sysex, bool timing, bool activeSensing) override {
+        for (RtMidiIn* in : {alsaIn_.get(), jackIn_.get()})
+            if (in) call([&] { in->ignoreTypes(sysex, timing, activeSensing); });
+    }
+
+    void installErrorHandler() override {
+        for (RtMidi* o : {static_cast<RtMidi*>(alsaIn_.get()), static_cast<RtMidi*>(alsaOut_.get()),
+                          static_cast<RtMidi*>(jackIn_.get()), static_cast<RtMidi*>(jackOut_.get())})
+            if (o) o->setErrorCallback(&RtMidiPorts::onLibraryError, this);
+    }
+
+    void sendMessage(std::span<const uint8_t> message) override {
+        auto* out = static_cast<RtMidiOut*>(object(PortDirection::Output, out_.open));
+        if (out == nullptr || message.empty()) return;
+        call([&] { out->sendMessage(message.data(), message.size()); });
+    }
+
+    std::span<const uint8_t> nextMessage() override {
+        message_.clear();
+        auto* in = static_cast<RtMidiIn*>(object(PortDirection::Input, in_.open));
+        if (in != nullptr) call([&] { in->getMessage(&message_); });
+        return {message_.data(), message_.size()};
+    }
+
+private:
+    enum class Api { None, Alsa, Jack };
+
+    // The last enumeration of one direction and which system its open port belongs to.
+    struct Side {
+        int alsaCount = 0;
+        std::vector<std::string> jackNames;
+        Api open = Api::None;
+    };
+
+    Side& side(PortDirection d) { return d == PortDirection::Input ? in_ : out_; }
+    const Side& side(PortDirection d) const { return d == PortDirection::Input ? in_ : out_; }
+
+    RtMidi* object(PortDirection d, Api api) const {
+        const bool input = d == PortDirection::Input;
+        switch (api) {
+            case Api::Alsa: return input ? static_cast<RtMidi*>(alsaIn_.get()) : alsaOut_.get();
+            case Api::Jack: return input ? static_cast<RtMidi*>(jackIn_.get()) : jackOut_.get();
+            case Api::None: break;
+        }
+        return nullptr;
+    }
+
+    static void onLibraryError(RtMidiError::Type, const std::string&, void* self) {
+        static_cast<RtMidiPorts*>(self)->errorRaised_ = true;
+    }
+
+    // Runs one RtMidi operation; whatever error it raised closes both ports once it has returned.
+    template <class Operation>
+    void call(Operation&& operation) {
+        try {
+            operation();
+        } catch (...) {
+            errorRaised_ = true;
+        }
+        if (errorRaised_.exchange(false)) {
+            onMidiError();
+            errorRaised_ = false;
+        }
+    }
+
+    // True while a JACK server is known to run; looks for one at most every jackProbeInterval.
+    bool jackRunning() {
+        if (!options_.useJack) return false;
+        if (scan_ != nullptr && jackLost_) dropJack();
+        if (scan_ != nullptr) return true;
+
+        const auto now = std::chrono::steady_clock::now();
+        if (now < nextProbe_) return false;
+        nextProbe_ = now + options_.jackProbeInterval;
+        scan_ = jack_client_open(kScanClientName, JackNoStartServer, nullptr);
+        if (scan_ == nullptr) return false;
+        jack_on_shutdown(scan_, &RtMidiPorts::onJackShutdown, this);
+        try {
+            jackIn_ = std::make_unique<RtMidiIn>(RtMidi::UNIX_JACK, kInputClientName, kInputQueueLimit);
+            jackOut_ = std::make_unique<RtMidiOut>(RtMidi::UNIX_JACK, kOutputClientName);
+        } catch (...) {
+            jackIn_.reset();
+            jackOut_.reset();
+        }
+        installErrorHandler();
+        return true;
+    }
+
+    // libjack's notification thread: the server has gone.
+    static void onJackShutdown(void* self) { static_cast<RtMidiPorts*>(self)->jackLost_ = true; }
+
+    // Forgets the JACK side: its port objects belong to a server that is gone (or we are ending).
+    void dropJack() {
+        for (Side* s : {&in_, &out_}) {
+            if (s->open == Api::Jack) s->open = Api::None;
+            s->jackNames.clear();
+        }
+        jackIn_.reset();
+        jackOut_.reset();
+        if (scan_ != nullptr) jack_client_close(scan_);
+        scan_ = nullptr;
+        jackLost_ = false;
+    }
+
+    RtMidiPortsOptions options_;
+    std::unique_ptr<RtMidiIn> alsaIn_;
+    std::unique_ptr<RtMidiOut> alsaOut_;
+    std::unique_ptr<RtMidiIn> jackIn_;
+    std::unique_ptr<RtMidiOut> jackOut_;
+    jack_client_t* scan_ = nullptr;
+    std::atomic<bool> jackLost_{false};
+    std::chrono::steady_clock::time_point nextProbe_{};
+    Side in_;
+    Side out_;
+    std::vector<unsigned char> message_;
+    std::atomic<bool> errorRaised_{false};
+};
+
+}  // namespace
+
+std::unique_ptr<MidiPorts> makeRtMidiPorts(const RtMidiPortsOptions& options) {
+    return std::make_unique<RtMidiPorts>(options);
+}
+
+}  // namespace halvard

@@ -1,0 +1,24 @@
+#pragma once
+// The real port pair: RtMidi on the ALSA sequencer and, while a JACK server runs, on JACK too.
+// Ports of both systems form one list per direction, ALSA's first.
+
+#include <chrono>
+#include <memory>
+
+#include "device/midi_ports.hpp"
+
+namespace halvard {
+
+struct RtMidiPortsOptions {
+    bool useAlsa = true;
+    bool useJack = true;
+    // How often to look for a JACK server while none is known to run. Looking costs a few
+    // milliseconds of connection attempt, so it is never done on every pass.
+    std::chrono::milliseconds jackProbeInterval{3000};
+};
+
+// Create on the thread that will use the ports (the worker) and use them from that thread only.
+// Never throws: a MIDI system that cannot be reached simply offers no ports.
+std::unique_ptr<MidiPorts> makeRtMidiPorts(const RtMidiPortsOptions& options = {});
+
+}  // namespace halvard

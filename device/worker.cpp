@@ -1,0 +1,241 @@
+#include "device/worker.hpp"
+
+#include <string>
+
+#include "device/exchanges.hpp"
+#include "device/firmware_update.hpp"
+#include "device/ir_commands.hpp"
+#include "device/midi_ports.hpp"
+#include "device/rtmidi_ports.hpp"
+
+// Sections: port scan, the pass, sync, link recovery, command dispatch, thread entry.
+
+namespace halvard {
+namespace {
+
+constexpr PortDirection kIn = PortDirection::Input;
+constexpr PortDirection kOut = PortDirection::Output;
+
+int findAmplifierPort(MidiPorts& ports, PortDirection direction) {
+    const int count = ports.portCount(direction);
+    for (int i = 0; i < count; ++i) {
+        const std::string name = ports.portName(direction, i);
+        if (name.size() >= 3 && name.find("VDR") != std::string::npos) return i;
+    }
+    return -1;
+}
+
+}  // namespace
+
+// ---- port scan --------------------------------------------------------------------------------
+
+bool openDevicePorts(LinkContext& ctx) {
+    MidiPorts& ports = *ctx.ports;
+    // The scan runs every pass even with the ports open: on ALSA an unplugged device raises no
+    // error and its port still reports open, so its absence from the list is how the loss shows.
+    const int in = findAmplifierPort(ports, kIn);
+    const int out = findAmplifierPort(ports, kOut);
+    ports.installErrorHandler();
+
+    if (in >= 0 && out >= 0) {
+        // Ports already open stay open even if the amplifier is now listed at another index.
+        if (!ports.isPortOpen(kIn)) {
+            ports.closePort(kIn);
+            ports.openPort(kIn, in, "midi Input");
+            ports.ignoreTypes(false, true, true);
+        }
+        if (!ports.isPortOpen(kOut)) {
+            ports.closePort(kOut);
+            ports.openPort(kOut, out, "midi Output");
+        }
+        if (ports.isPortOpen(kIn) && ports.isPortOpen(kOut)) return true;
+    }
+    ports.closePort(kIn);
+    ports.closePort(kOut);
+    return false;
+}
+
+// ---- the pass ---------------------------------------------------------------------------------
+
+DeviceWorker::DeviceWorker(LinkContext& ctx) : ctx_(ctx) {}
+
+DeviceWorker::~DeviceWorker() = default;
+
+void DeviceWorker::setLinkState(LinkState state) { ctx_.ui->linkState = state; }
+
+void DeviceWorker::runPass() {
+    DeviceMirror& ui = *ctx_.ui;
+    if (!pauseFor(ctx_, kPollIntervalMs)) return;
+
+    if (!openDevicePorts(ctx_)) {
+        // No amplifier. A pending command stays posted until one is found.
+        if (ui.linkState != LinkState::NoDevice) {
+            ui.resetDeviceMirror();
+            setLinkState(LinkState::NoDevice);
+            ctx_.repaint();
+        }
+        return;
+    }
+
+    if (ui.linkState == LinkState::NoDevice || ui.linkState == LinkState::Error) {
+        ui.resetDeviceMirror();
+        ctx_.resync = true;
+    }
+
+    if (ctx_.failures >= kFailureLimit) {
+        recoverLink();
+    } else {
+        pollReply(ctx_);  // at most one queued message per pass
+        if (ctx_.resync) {
+            ctx_.resync = false;
+            if (sync() == SyncEnd::FirmwareUpdated) return;
+        }
+    }
+    dispatchCommand();
+}
+
+// ---- sync -------------------------------------------------------------------------------------
+
+// Reads the amplifier into the mirror. A time-out in one step does not stop the later steps
+// (except inside the slot loop); only a firmware update ends the sync early.
+DeviceWorker::SyncEnd DeviceWorker::sync() {
+    DeviceMirror& ui = *ctx_.ui;
+    setLinkState(LinkState::Busy);
+    ui.progress = kProgressReading;
+    ctx_.repaint();
+
+    // 1. Firmware version.
+    if (outputOpen(ctx_)) {
+        const ReplyResult r = readFirmwareVersion(ctx_);
+        if (r == ReplyResult::Ok) ctx_.failures = 0;
+        if (r == ReplyResult::Timeout) reportTimeout(ctx_);
+    }
+
+    // 2. The newest firmware image, until it has been fetched once in this run.
+    if (ui.linkState != LinkState::Error && fetchFirmware_ && ctx_.firmware != nullptr && !ctx_.quit) {
+        if (!image_) image_ = std::make_unique<FirmwareImage>();
+        if (ctx_.firmware->downloadFirmwareImage(*image_, ctx_.quit)) {
+            ui.availableFirmware = firmwareImageVersion(*image_);
+            fetchFirmware_ = false;
+        }
+    }
+
+    // 3. Update decision: an image newer than the amplifier's firmware is sent without asking.
+    // After a mirror reset availableFirmware is 0, so only an image fetched since then counts.
+    if (image_ && ui.availableFirmware > ui.firmwareVersion) {
+        runFirmwareUpdate(ctx_, *image_);
+        return SyncEnd::FirmwareUpdated;
+    }
+
+    // 4. The current program's settings (reports its own outcome).
+    readProgramSettings(ctx_, ui.program);
+
+    // 5. The six user IR slot names, each with its own budget; the first time-out ends the loop.
+    if (outputOpen(ctx_)) {
+        bool allAnswered = true;
+        for (int slot = 0; slot < kUserIrSlotCount && allAnswered; ++slot) {
+            const ReplyResult r = readSlotName(ctx_, slot);
+            if (r == ReplyResult::Timeout) reportTimeout(ctx_);
+            allAnswered = r == ReplyResult::Ok;
+        }
+        if (allAnswered) ctx_.failures = 0;
+    }
+
+    ui.progress = kProgressNone;
+    if (ui.linkState != LinkState::Error) setLinkState(LinkState::Connected);
+    ctx_.repaint();
+    return SyncEnd::Done;
+}
+
+// ---- link recovery ----------------------------------------------------------------------------
+
+// Two failed exchanges in a row: reopen the ports, ask the amplifier to restart, give it a second,
+// close everything and start over with a full sync on the next pass.
+void DeviceWorker::recoverLink() {
+    MidiPorts& ports = *ctx_.ports;
+    setLinkState(LinkState::Error);
+    ports.closePort(kOut);
+    ports.closePort(kIn);
+    openDevicePorts(ctx_);
+    requestRestart(ctx_);
+    pauseFor(ctx_, kRecoveryPauseMs);
+    ports.closePort(kOut);
+    ports.closePort(kIn);
+    ctx_.ui->progress = kProgressNone;
+    ctx_.failures = 0;
+    ctx_.resync = true;
+}
+
+// ---- command dispatch -------------------------------------------------------------------------
+
+void DeviceWorker::dispatchCommand() {
+    DeviceMirror& ui = *ctx_.ui;
+    // One atomic exchange: a command posted while this one is taken waits for the next pass.
+    const int32_t command = ui.takeCommand();
+    switch (command) {
+        case static_cast<int32_t>(Command::None):
+            return;
+        case static_cast<int32_t>(Command::SendSettings):
+            writeProgramSettings(ctx_, ui.program);
+            return;
+        case static_cast<int32_t>(Command::ReadSettings):
+            // A time-out has already counted a failure; the panel returns to Connected regardless.
+            readProgramSettings(ctx_, ui.program);
+            setLinkState(LinkState::Connected);
+            ctx_.repaint();
+            return;
+        case static_cast<int32_t>(Command::StorePreset):
+            storePreset(ctx_);
+            setLinkState(LinkState::Busy);
+            ui.progress = kProgressStoring;
+            ctx_.repaint();
+            pauseFor(ctx_, kStoreDisplayMs);
+            ui.progress = kProgressNone;
+            setLinkState(LinkState::Connected);
+            ctx_.repaint();
+            return;
+        case static_cast<int32_t>(Command::UploadFactoryIr):
+            runUploadFactoryIrCommand(ctx_);
+            return;
+        case static_cast<int32_t>(Command::ExtractAll):
+            runExtractAllCommand(ctx_);
+            return;
+        default:
+            if (command >= static_cast<int32_t>(Command::ImportIrSlot1) &&
+                command <= static_cast<int32_t>(Command::ImportIrSlot6))
+                runImportIrCommand(ctx_, command - static_cast<int32_t>(Command::ImportIrSlot1));
+            // Codes 12 and above (and below 0) are taken and dropped.
+            return;
+    }
+}
+
+// ---- thread entry -----------------------------------------------------------------------------
+
+void runDeviceWorker(LinkContext& ctx) {
+    std::unique_ptr<MidiPorts> owned;
+    if (ctx.ports == nullptr) {
+        owned = makeRtMidiPorts();
+        ctx.ports = owned.get();
+    }
+    {
+        DeviceWorker worker(ctx);
+        while (!ctx.quit) worker.runPass();
+    }
+    ctx.ports->closePort(kIn);
+    ctx.ports->closePort(kOut);
+    if (owned) ctx.ports = nullptr;
+}
+
+void startDeviceWorker(LinkContext& ctx) {
+    // quit is cleared here, before the thread exists, so a stop requested right after the start is
+    // never lost.
+    ctx.quit = false;
+    ctx.worker = std::thread([&ctx] { runDeviceWorker(ctx); });
+}
+
+void stopDeviceWorker(LinkContext& ctx) {
+    ctx.quit = true;
+    if (ctx.worker.joinable()) ctx.worker.join();
+}
+
+}  // namespace halvard

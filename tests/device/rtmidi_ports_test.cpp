@@ -1,0 +1,116 @@
+// The real port layer on a real JACK server (./scripts/test starts a private one): the test makes
+// its own "VDR" ports as a stand-in amplifier.
+
+#include "device/rtmidi_ports.hpp"
+
+#include <RtMidi.h>
+#include <gtest/gtest.h>
+#include <jack/jack.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include "device/worker.hpp"
+#include "fake_device.hpp"
+
+namespace halvard {
+namespace {
+
+using namespace std::chrono_literals;
+using test::Bytes;
+
+bool jackServerRunning() {
+    jack_client_t* probe = jack_client_open("vdr smoke probe", JackNoStartServer, nullptr);
+    if (probe == nullptr) return false;
+    jack_client_close(probe);
+    return true;
+}
+
+
+// A stand-in amplifier: one JACK client pair whose ports are named "VDR ...".
+struct JackAmp {
+    std::unique_ptr<RtMidiOut> out = std::make_unique<RtMidiOut>(RtMidi::UNIX_JACK, "smoke amp out");
+    std::unique_ptr<RtMidiIn> in = std::make_unique<RtMidiIn>(RtMidi::UNIX_JACK, "smoke amp in", 100);
+
+    JackAmp() {
+        out->openVirtualPort("VDR to editor");
+        in->ignoreTypes(false, true, true);
+        in->openVirtualPort("VDR from editor");
+    }
+};
+
+class RtMidiPortsOnJack : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!jackServerRunning()) GTEST_SKIP() << "no JACK server (./scripts/test starts one)";
+    }
+};
+
+TEST_F(RtMidiPortsOnJack, FindsOpensExchangesAndLosesTheAmplifier) {
+    auto amp = std::make_unique<JackAmp>();
+    auto ports = makeRtMidiPorts({.useAlsa = false});
+    DeviceMirror mirror;
+    LinkContext ctx;
+    ctx.ui = &mirror;
+    ctx.ports = ports.get();
+
+    ASSERT_TRUE(test::eventually([&] { return openDevicePorts(ctx); }));
+    const Bytes request = {0xF0, 0x00, 0x0B, 0xF7};
+    ports->sendMessage(request);
+    std::vector<unsigned char> got;
+    ASSERT_TRUE(test::eventually([&] {
+        amp->in->getMessage(&got);
+        return !got.empty();
+    }));
+    EXPECT_EQ(Bytes(got.begin(), got.end()), request);
+
+    const Bytes reply = {0xF0, 0x00, 0x0B, 0x01, 0x07, 0xF7};
+    amp->out->sendMessage(reply.data(), reply.size());
+    Bytes received;
+    ASSERT_TRUE(test::eventually([&] {
+        const auto m = ports->nextMessage();
+        received.assign(m.begin(), m.end());
+        return !received.empty();
+    }));
+    EXPECT_EQ(received, reply);
+
+    amp.reset();  // unplugged
+    EXPECT_TRUE(test::eventually([&] { return !openDevicePorts(ctx); }));
+    EXPECT_FALSE(ports->isPortOpen(PortDirection::Input));
+    EXPECT_FALSE(ports->isPortOpen(PortDirection::Output));
+}
+
+TEST_F(RtMidiPortsOnJack, WorkerConnectsToAnAmplifierThatAnswers) {
+    auto amp = std::make_unique<JackAmp>();
+    std::atomic<bool> stop{false};
+    std::thread responder([&] {
+        test::FakeAmp answers;
+        std::vector<unsigned char> m;
+        while (!stop) {
+            amp->in->getMessage(&m);
+            Bytes reply;
+            if (!m.empty() && answers.answer(Bytes(m.begin(), m.end()), reply))
+                amp->out->sendMessage(reply.data(), reply.size());
+            if (m.empty()) std::this_thread::sleep_for(1ms);
+        }
+    });
+
+    DeviceMirror mirror;
+    LinkContext ctx;
+    ctx.ui = &mirror;
+    startDeviceWorker(ctx);  // the worker makes its own RtMidi ports
+    const bool connected = test::eventually([&] { return mirror.linkState == LinkState::Connected; });
+    stopDeviceWorker(ctx);
+    stop = true;
+    responder.join();
+
+    ASSERT_TRUE(connected);
+    EXPECT_EQ(mirror.firmwareVersion, 0x0107);
+    EXPECT_EQ(mirror.slotName(0).view(), "CLEAN");
+    EXPECT_EQ(ctx.ports, nullptr) << "the worker destroys the ports it made";
+}
+
+}  // namespace
+}  // namespace halvard

@@ -1,0 +1,301 @@
+#include "device/worker.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "device/clock.hpp"
+#include "device/exchanges.hpp"
+#include "fake_device.hpp"
+
+namespace halvard {
+namespace {
+
+using test::Bytes;
+constexpr PortDirection kIn = PortDirection::Input;
+constexpr PortDirection kOut = PortDirection::Output;
+
+const std::vector<int> kSyncCodes = {0x0B, 0x02, 0x04, 0x04, 0x04, 0x04, 0x04, 0x04};
+
+class FakeFirmware final : public FirmwareSource {
+public:
+    bool succeed = false;
+    uint16_t version = 0x0200;
+    int calls = 0;
+    bool downloadFirmwareImage(FirmwareImage& image, const std::atomic<bool>&) override {
+        ++calls;
+        image.fill(0);
+        image[kFirmwareImageBytes - 3] = static_cast<uint8_t>(version >> 8);
+        image[kFirmwareImageBytes - 4] = static_cast<uint8_t>(version & 0xFF);
+        return succeed;
+    }
+};
+
+struct Worker : ::testing::Test {
+    VirtualClock clock;
+    test::FakePorts ports{clock};
+    DeviceMirror mirror;
+    LinkContext ctx;
+    int repaints = 0;
+    std::unique_ptr<DeviceWorker> worker;
+
+    void SetUp() override {
+        ctx.ui = &mirror;
+        ctx.clock = &clock;
+        ctx.ports = &ports;
+        ctx.requestRepaint = [this] { ++repaints; };
+        worker = std::make_unique<DeviceWorker>(ctx);
+    }
+
+    void passes(int n) {
+        for (int i = 0; i < n; ++i) worker->runPass();
+    }
+
+    void connect() {
+        ports.plugAmp();
+        passes(1);
+        ASSERT_EQ(mirror.linkState, LinkState::Connected);
+    }
+
+    std::vector<int> codesOfPass() {
+        const size_t mark = ports.sent.size();
+        passes(1);
+        return ports.sentCodes(mark);
+    }
+};
+
+TEST_F(Worker, FindsTheAmplifierAndReadsItInOrder) {
+    passes(3);
+    EXPECT_EQ(mirror.linkState, LinkState::NoDevice);
+    EXPECT_TRUE(ports.sent.empty());
+    EXPECT_EQ(repaints, 0) << "already NoDevice: nothing to repaint";
+
+    // An input without an output is no amplifier; both ports stay closed.
+    ports.inputs = {"VD", test::kAmpInputName};
+    passes(1);
+    EXPECT_EQ(mirror.linkState, LinkState::NoDevice);
+    EXPECT_FALSE(ports.isPortOpen(kIn));
+    EXPECT_FALSE(ports.isPortOpen(kOut));
+
+    ports.inputs.clear();
+    ports.plugAmp();
+    std::vector<std::pair<LinkState, int32_t>> seenDuringSync;
+    clock.onAdvance = [&](Clock::TimePoint) {
+        if (!ports.sent.empty()) seenDuringSync.emplace_back(mirror.linkState, mirror.progress);
+    };
+    passes(1);
+    clock.onAdvance = nullptr;
+
+    ASSERT_EQ(ports.sentCodes(), kSyncCodes);
+    EXPECT_EQ(ports.sent[1].bytes, (Bytes{0xF0, 0x00, 0x02, 0x00, 0xF7}));
+    for (int s = 0; s < 6; ++s) EXPECT_EQ(ports.sent[2 + s].bytes[3], s);
+    EXPECT_EQ(ports.openedTarget[0], test::kAmpInputName);
+    EXPECT_EQ(ports.openedTarget[1], test::kAmpOutputName);
+    EXPECT_EQ(ports.openedName[0], "midi Input");
+    EXPECT_EQ(ports.openedName[1], "midi Output");
+    EXPECT_FALSE(ports.sysexIgnored);
+    EXPECT_TRUE(ports.timingIgnored);
+    EXPECT_TRUE(ports.sensingIgnored);
+    EXPECT_GT(ports.errorHandlerInstalls, 0);
+
+    ASSERT_FALSE(seenDuringSync.empty());
+    for (auto [state, progress] : seenDuringSync) {
+        EXPECT_EQ(state, LinkState::Busy);
+        EXPECT_EQ(progress, kProgressReading);
+    }
+    const MirrorView v = mirror.view();
+    EXPECT_EQ(v.linkState, LinkState::Connected);
+    EXPECT_EQ(v.progress, kProgressNone);
+    EXPECT_EQ(v.firmwareVersion, 0x0107);
+    EXPECT_EQ(v.midiChannel, 3);
+    EXPECT_EQ(v.irSlot, 4);
+    EXPECT_EQ(v.current.loaded, 1);
+    const char* names[] = {"CLEAN", "CRUNCH 2", "", "DARK", "0_BRIGHT", "FIFTH"};
+    for (int s = 0; s < 6; ++s) EXPECT_EQ(v.userIrSlotNames[static_cast<size_t>(s)].view(), names[s]) << "slot " << s;
+    EXPECT_EQ(ctx.failures, 0);
+    EXPECT_GE(repaints, 2);
+
+    EXPECT_TRUE(codesOfPass().empty()) << "an idle link sends nothing";
+}
+
+TEST_F(Worker, ChangeNoticeRunsOneFullSyncOfTheNamedProgram) {
+    connect();
+    ports.deliver({0xF0, 0x00, 0x03, 0x05, 0xF7});
+    const size_t mark = ports.sent.size();
+    EXPECT_EQ(codesOfPass(), kSyncCodes);
+    EXPECT_EQ(ports.sent[mark + 1].bytes[3], 5);
+    EXPECT_EQ(mirror.program, 5);
+    EXPECT_EQ(mirror.record(5).loaded, 1);
+    EXPECT_EQ(mirror.record(0).loaded, 1) << "a change notice re-reads without forgetting";
+    EXPECT_EQ(mirror.linkState, LinkState::Connected);
+    EXPECT_TRUE(codesOfPass().empty());
+}
+
+TEST_F(Worker, UnplugForgetsTheAmplifierAndReplugReadsItAgain) {
+    connect();
+    ports.unplugAmp();  // the fake keeps the ports "open", as ALSA does
+    const int before = repaints;
+    passes(1);
+    EXPECT_EQ(mirror.linkState, LinkState::NoDevice);
+    EXPECT_FALSE(ports.isPortOpen(kIn));
+    EXPECT_FALSE(ports.isPortOpen(kOut));
+    EXPECT_EQ(mirror.record(0).loaded, 0);
+    EXPECT_TRUE(mirror.slotName(0).empty());
+    EXPECT_EQ(mirror.firmwareVersion, 0);
+    EXPECT_EQ(repaints, before + 1);
+    passes(2);
+    EXPECT_EQ(repaints, before + 1) << "NoDevice is reported once";
+
+    ports.plugAmp();
+    EXPECT_EQ(codesOfPass(), kSyncCodes);
+    EXPECT_EQ(mirror.linkState, LinkState::Connected);
+    EXPECT_EQ(mirror.slotName(0).view(), "CLEAN");
+}
+
+TEST_F(Worker, LibraryErrorClosesBothPortsAndTheNextPassReopensThem) {
+    connect();
+    ports.failNextSend = true;
+    mirror.postCommand(Command::SendSettings);
+    passes(1);
+    EXPECT_FALSE(ports.isPortOpen(kIn));
+    EXPECT_FALSE(ports.isPortOpen(kOut));
+    passes(1);
+    EXPECT_TRUE(ports.isPortOpen(kIn));
+    EXPECT_TRUE(ports.isPortOpen(kOut));
+    EXPECT_EQ(ports.openCount[1], 2);
+    EXPECT_EQ(mirror.linkState, LinkState::Connected);
+}
+
+TEST_F(Worker, SilentSettingsReadRepeatsTheSyncWithoutRecovery) {
+    ports.amp.silentFor = {kCodeSettings};
+    ports.plugAmp();
+    for (int pass = 0; pass < 4; ++pass) {
+        EXPECT_EQ(codesOfPass(), kSyncCodes) << "pass " << pass;
+        EXPECT_EQ(mirror.linkState, LinkState::Error);
+        EXPECT_EQ(ctx.failures, 0) << "the slot names answered";
+        EXPECT_EQ(mirror.slotName(3).view(), "DARK");
+    }
+}
+
+TEST_F(Worker, TwoTimeoutsInARowRecoverTheLink) {
+    ports.amp.silent = true;
+    ports.plugAmp();
+    EXPECT_EQ(codesOfPass(), (std::vector<int>{0x0B, 0x02, 0x04})) << "the first slot time-out ends the loop";
+    EXPECT_EQ(ctx.failures, 3);
+    EXPECT_EQ(mirror.linkState, LinkState::Error);
+
+    const auto start = clock.elapsedMs();
+    EXPECT_EQ(codesOfPass(), (std::vector<int>{0x0C}));
+    EXPECT_GE(clock.elapsedMs() - start, 1000);
+    EXPECT_FALSE(ports.isPortOpen(kIn));
+    EXPECT_FALSE(ports.isPortOpen(kOut));
+    EXPECT_EQ(ctx.failures, 0);
+    EXPECT_EQ(mirror.progress, kProgressNone);
+
+    ports.amp.silent = false;
+    EXPECT_EQ(codesOfPass(), kSyncCodes);
+    EXPECT_EQ(mirror.linkState, LinkState::Connected);
+}
+
+TEST_F(Worker, CommandsCoalesceAndCarryOutTheirSteps) {
+    connect();
+
+    // Only the later of two posts is carried out.
+    mirror.program = 7;
+    mirror.postCommand(Command::SendSettings);
+    mirror.postCommand(Command::ReadSettings);
+    EXPECT_EQ(codesOfPass(), (std::vector<int>{0x02}));
+    EXPECT_EQ(mirror.record(7).loaded, 1);
+    EXPECT_EQ(mirror.command, 0);
+
+    // A settings write is built from the mirror as it is.
+    mirror.editRecord(7, [](ProgramSettings& s) { s.reverb[0] = 1; });
+    mirror.postCommand(Command::SendSettings);
+    size_t mark = ports.sent.size();
+    passes(1);
+    ASSERT_EQ(ports.sent.size(), mark + 1);
+    std::array<uint8_t, kSettingsWriteBytes> expected{};
+    buildSettingsWrite(expected, 7, {mirror.midiChannel, mirror.bypassLock, mirror.reverbTails, mirror.mono, mirror.irSlot},
+                       mirror.record(7));
+    EXPECT_EQ(ports.sent[mark].bytes, Bytes(expected.begin(), expected.end()));
+    EXPECT_EQ(ports.sent[mark].bytes[7] & 0x0F, 1);
+
+    // Preset store: the message, then "STORING..." for 500 ms.
+    std::vector<std::pair<LinkState, int32_t>> shown;
+    clock.onAdvance = [&](Clock::TimePoint) { shown.emplace_back(mirror.linkState, mirror.progress); };
+    mirror.postCommand(Command::StorePreset);
+    const auto start = clock.elapsedMs();
+    EXPECT_EQ(codesOfPass(), (std::vector<int>{0x0A}));
+    clock.onAdvance = nullptr;
+    EXPECT_GE(clock.elapsedMs() - start, 500);
+    EXPECT_EQ(std::count(shown.begin(), shown.end(), std::pair{LinkState::Busy, kProgressStoring}), 100);
+    EXPECT_EQ(mirror.linkState, LinkState::Connected);
+    EXPECT_EQ(mirror.progress, kProgressNone);
+
+    // A settings read that times out still returns the panel to Connected, one failure later.
+    ports.amp.silentFor = {kCodeSettings};
+    mirror.postCommand(Command::ReadSettings);
+    passes(1);
+    EXPECT_EQ(mirror.linkState, LinkState::Connected);
+    EXPECT_EQ(ctx.failures, 1);
+
+    // Codes without a worker action yet, and unknown codes, are taken and send nothing.
+    for (int code : {4, 9, 10, 11, 12, 99, -3}) {
+        mirror.postCommand(code);
+        EXPECT_TRUE(codesOfPass().empty()) << "command " << code;
+        EXPECT_EQ(mirror.command, 0) << "command " << code;
+    }
+}
+
+TEST_F(Worker, CommandPostedWithoutDeviceIsCarriedOutAfterTheFirstSync) {
+    mirror.postCommand(Command::SendSettings);
+    passes(3);
+    EXPECT_EQ(mirror.command, static_cast<int32_t>(Command::SendSettings)) << "it waits for the amplifier";
+    ports.plugAmp();
+    std::vector<int> expected = kSyncCodes;
+    expected.push_back(0x01);
+    EXPECT_EQ(codesOfPass(), expected);
+    EXPECT_EQ(mirror.command, 0);
+}
+
+TEST_F(Worker, FirmwareImageIsFetchedUntilOnceSuccessfulAndANewerOneEndsThePass) {
+    FakeFirmware firmware;
+    ctx.firmware = &firmware;
+    connect();
+    EXPECT_EQ(firmware.calls, 1);
+    EXPECT_TRUE(worker->fetchFirmware()) << "a failed download is tried again at the next sync";
+
+    firmware.succeed = true;
+    mirror.postCommand(Command::StorePreset);
+    ports.deliver({0xF0, 0x00, 0x03, 0xF7});
+    EXPECT_EQ(codesOfPass(), (std::vector<int>{0x0B})) << "the update step ends the sync and the pass";
+    EXPECT_EQ(firmware.calls, 2);
+    EXPECT_FALSE(worker->fetchFirmware());
+    EXPECT_EQ(mirror.availableFirmware, 0x0200);
+    EXPECT_EQ(mirror.command, static_cast<int32_t>(Command::StorePreset)) << "no dispatch in that pass";
+    EXPECT_EQ(codesOfPass(), (std::vector<int>{0x0A})) << "the command runs on a later pass";
+
+    // After the link is lost the mirror forgets the image's version and it is not fetched again.
+    ports.unplugAmp();
+    passes(1);
+    ports.plugAmp();
+    EXPECT_EQ(codesOfPass(), kSyncCodes);
+    EXPECT_EQ(firmware.calls, 2);
+    EXPECT_EQ(mirror.availableFirmware, 0);
+}
+
+TEST_F(Worker, RunDeviceWorkerStopsOnQuitAndClosesThePorts) {
+    ports.amp.silent = true;  // the stop comes in the middle of reply waits and recovery pauses
+    ports.plugAmp();
+    clock.onAdvance = [&](Clock::TimePoint) {
+        if (clock.elapsedMs() >= 4321) ctx.quit = true;
+    };
+    runDeviceWorker(ctx);
+    EXPECT_EQ(clock.elapsedMs(), 4325) << "nothing new starts once quit is set";
+    EXPECT_FALSE(ports.isPortOpen(kIn));
+    EXPECT_FALSE(ports.isPortOpen(kOut));
+    EXPECT_EQ(ctx.ports, &ports) << "ports the caller supplied stay the caller's";
+}
+
+}  // namespace
+}  // namespace halvard
