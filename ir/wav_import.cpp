@@ -1,0 +1,284 @@
+// Sections: the conversion (trim, Lanczos resampler); decoding from memory with libsndfile's
+// virtual I/O; reading the file.
+//
+// This file is compiled with -ffp-contract=off: the resampler's single- and double-precision steps
+// are exact, and a fused multiply-add would change the bits.
+
+#include "ir/wav_import.hpp"
+
+#include <fcntl.h>
+#include <sndfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cassert>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <new>
+
+namespace halvard {
+namespace {
+
+// --- The conversion ------------------------------------------------------------------------------
+
+// -40 dBFS: 10 to the power -2 in single precision. A sample equal to it (either sign) is silence.
+constexpr float kSilenceThreshold = 0.01f;
+
+bool isSilence(float s) {
+    return s >= -kSilenceThreshold && s <= kSilenceThreshold;
+}  // NaN is not
+
+// The first channel as it is decoded, with its leading silence dropped: from the first sample that
+// is not silence on, or only the last sample when every one is silence. It keeps just the part the
+// resampler can reach (ceil(4096 x rate / 48000) samples and the kernel's reach), and counts the
+// rest, so that a long file costs no memory here.
+class TrimmedSignal {
+public:
+    explicit TrimmedSignal(int sampleRate)
+        : limit_(static_cast<size_t>(std::ceil(double{kIrMaxSamples} * sampleRate / kIrSampleRate)) + 8) {}
+
+    void push(float s) {
+        ++decoded_;
+        if (!started_) {
+            if (isSilence(s)) {
+                last_ = s;
+                return;
+            }
+            started_ = true;
+        }
+        ++length_;
+        if (kept_.size() < limit_) kept_.push_back(s);
+    }
+
+    uint64_t decoded() const { return decoded_; }
+    // N: the trimmed length, whether kept or only counted.
+    uint64_t length() const { return started_ ? length_ : std::min<uint64_t>(decoded_, 1); }
+    std::span<const float> samples() const {
+        return started_ ? std::span<const float>(kept_) : std::span<const float>(&last_, length());
+    }
+
+private:
+    size_t limit_;
+    uint64_t decoded_ = 0;
+    uint64_t length_ = 0;
+    bool started_ = false;
+    float last_ = 0.0f;
+    std::vector<float> kept_;
+};
+
+// Lanczos kernel, a = 3, with exactly these single- and double-precision steps.
+float lanczos3(float d) {
+    if (d == 0.0f) return 1.0f;
+    if (!(d > -3.0f && d < 3.0f)) return 0.0f;
+    const auto u = static_cast<float>(static_cast<double>(d) * 3.141592653589793);
+    return std::sin(u / 3.0f) * (3.0f * std::sin(u)) / (u * u);
+}
+
+// To 48000 Hz. The weights are not normalised and the kernel is not widened for rates above
+// 48000: what the amplifier has always received.
+std::vector<float> resample(const TrimmedSignal& signal, int sampleRate) {
+    const std::span<const float> x = signal.samples();
+    const uint64_t length = signal.length();
+    if (sampleRate == kIrSampleRate) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(length, kIrMaxSamples));
+        return std::vector<float>(x.begin(), x.begin() + static_cast<std::ptrdiff_t>(n));
+    }
+    const float q = static_cast<float>(kIrSampleRate) / static_cast<float>(sampleRate);
+    const float r = static_cast<float>(sampleRate) / static_cast<float>(kIrSampleRate);
+    const float product = static_cast<float>(length) * q;
+    const size_t n =
+        product >= static_cast<float>(kIrMaxSamples) ? kIrMaxSamples : static_cast<size_t>(product);
+
+    std::vector<float> y(n);
+    for (size_t k = 0; k < n; ++k) {
+        const float p = static_cast<float>(k) * r;
+        const auto j = static_cast<int64_t>(std::floor(p));
+        float sum = 0.0f;
+        for (int64_t m = j - 4; m <= j + 3; ++m) {
+            if (m < 0 || static_cast<uint64_t>(m) >= length) continue;
+            assert(static_cast<size_t>(m) < x.size());  // the kept part covers the kernel's reach
+            if (static_cast<size_t>(m) >= x.size()) break;
+            sum += x[static_cast<size_t>(m)] * lanczos3(p - static_cast<float>(m));
+        }
+        y[k] = sum;
+    }
+    return y;
+}
+
+// --- Decoding from memory ------------------------------------------------------------------------
+
+struct MemoryFile {
+    std::span<const uint8_t> bytes;
+    sf_count_t position = 0;
+
+    sf_count_t size() const { return static_cast<sf_count_t>(bytes.size()); }
+};
+
+sf_count_t memoryLength(void* user) {
+    return static_cast<MemoryFile*>(user)->size();
+}
+
+sf_count_t memorySeek(sf_count_t offset, int whence, void* user) {
+    auto* f = static_cast<MemoryFile*>(user);
+    sf_count_t base = 0;
+    if (whence == SEEK_CUR) base = f->position;
+    if (whence == SEEK_END) base = f->size();
+    // A position before the start is refused; one past the end reads nothing.
+    if (offset < -base || offset > std::numeric_limits<sf_count_t>::max() - base) return -1;
+    f->position = base + offset;
+    return f->position;
+}
+
+sf_count_t memoryRead(void* to, sf_count_t count, void* user) {
+    auto* f = static_cast<MemoryFile*>(user);
+    if (count <= 0 || f->position >= f->size()) return 0;
+    const sf_count_t n = std::min(count, f->size() - f->position);
+    std::memcpy(to, f->bytes.data() + f->position, static_cast<size_t>(n));
+    f->position += n;
+    return n;
+}
+
+sf_count_t memoryWrite(const void*, sf_count_t, void*) {
+    return 0;
+}
+
+sf_count_t memoryTell(void* user) {
+    return static_cast<MemoryFile*>(user)->position;
+}
+
+struct SndfileCloser {
+    void operator()(SNDFILE* f) const { sf_close(f); }
+};
+
+bool acceptedContainer(int format) {
+    const int major = format & SF_FORMAT_TYPEMASK;
+    return major == SF_FORMAT_WAV || major == SF_FORMAT_WAVEX || major == SF_FORMAT_W64;
+}
+
+bool acceptedEncoding(int format) {
+    switch (format & SF_FORMAT_SUBMASK) {
+        case SF_FORMAT_PCM_U8:
+        case SF_FORMAT_PCM_16:
+        case SF_FORMAT_PCM_24:
+        case SF_FORMAT_PCM_32:
+        case SF_FORMAT_FLOAT:
+        case SF_FORMAT_DOUBLE:
+        case SF_FORMAT_ALAW:
+        case SF_FORMAT_ULAW:
+        case SF_FORMAT_IMA_ADPCM:
+        case SF_FORMAT_MS_ADPCM:
+            return true;
+        default:
+            return false;
+    }
+}
+
+IrImport failure(WavImportError e) {
+    return IrImport{e, {}};
+}
+
+IrImport importFromMemory(std::span<const uint8_t> bytes) {
+    if (bytes.empty()) return failure(WavImportError::EmptyFile);
+    MemoryFile memory{bytes};
+    SF_VIRTUAL_IO io{memoryLength, memorySeek, memoryRead, memoryWrite, memoryTell};
+    SF_INFO info{};
+    const std::unique_ptr<SNDFILE, SndfileCloser> file(sf_open_virtual(&io, SFM_READ, &info, &memory));
+    if (!file || !acceptedContainer(info.format)) return failure(WavImportError::NotWav);
+    if (!acceptedEncoding(info.format)) return failure(WavImportError::UnsupportedData);
+    if (info.samplerate < kIrMinSourceRate || info.samplerate > kIrMaxSourceRate || info.channels < 1 ||
+        info.channels > 2) {
+        return failure(WavImportError::RateOrChannels);
+    }
+
+    // Every frame of the file's audio is decoded (the output is still at most 4096 samples).
+    constexpr sf_count_t kBlockFrames = 4096;
+    const auto channels = static_cast<size_t>(info.channels);
+    std::vector<float> block(static_cast<size_t>(kBlockFrames) * channels);
+    TrimmedSignal signal(info.samplerate);
+    for (;;) {
+        const sf_count_t got = sf_readf_float(file.get(), block.data(), kBlockFrames);
+        if (got <= 0) break;
+        for (size_t f = 0; f < static_cast<size_t>(got); ++f) {
+            const float s = block[f * channels];
+            if (!std::isfinite(s)) return failure(WavImportError::NonFinite);
+            signal.push(s);
+        }
+    }
+    if (signal.decoded() == 0) return failure(WavImportError::NoAudio);
+
+    std::optional<IrWavImage> image = buildIrWavImage(resample(signal, info.samplerate));
+    if (!image) return failure(WavImportError::ImageWriter);
+    return IrImport{WavImportError::None, std::move(*image)};
+}
+
+// --- Reading the file ----------------------------------------------------------------------------
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+IrImport importFromFile(const std::string& path) {
+    if (path.empty()) return failure(WavImportError::Unreadable);
+    // Non-blocking, so that a FIFO under the chosen name cannot hang the worker; it is then refused
+    // as not a regular file.
+    const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    struct stat st {};
+    if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return failure(WavImportError::Unreadable);
+    }
+    if (st.st_size == 0) return failure(WavImportError::EmptyFile);
+    if (static_cast<uint64_t>(st.st_size) > kWavFileMaxBytes) return failure(WavImportError::TooLarge);
+
+    std::vector<uint8_t> bytes(static_cast<size_t>(st.st_size));
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::read(fd.get(), bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return failure(WavImportError::ShortRead);
+        done += static_cast<size_t>(n);
+    }
+    return importFromMemory(bytes);
+}
+
+}  // namespace
+
+IrImport prepareIrFromWav(const std::string& path) {
+    try {
+        return importFromFile(path);
+    } catch (const std::bad_alloc&) {
+        return failure(WavImportError::OutOfMemory);
+    }
+}
+
+IrImport prepareIrFromMemory(std::span<const uint8_t> bytes) {
+    try {
+        return importFromMemory(bytes);
+    } catch (const std::bad_alloc&) {
+        return failure(WavImportError::OutOfMemory);
+    }
+}
+
+std::vector<float> convertWavToIr(std::span<const float> frames, int channels, int sampleRate) {
+    if (channels < 1 || sampleRate <= 0) return {};
+    const size_t count = frames.size() / static_cast<size_t>(channels);
+    TrimmedSignal signal(sampleRate);
+    for (size_t f = 0; f < count; ++f) signal.push(frames[f * static_cast<size_t>(channels)]);
+    if (signal.decoded() == 0) return {};
+    return resample(signal, sampleRate);
+}
+
+}  // namespace halvard

@@ -1,0 +1,65 @@
+#include "ir/extract.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+
+#include "ir/factory_catalogue.hpp"
+#include "test_files.hpp"
+
+namespace halvard {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string fileOf(const test::TempDir& dir, int entry) {
+    return dir.file(std::string(factoryIrCatalogue()[static_cast<size_t>(entry)].name) + ".wav");
+}
+
+TEST(ExtractFactoryIrs, WritesFifteenFilesNamedAfterTheLabels) {
+    test::TempDir dir;
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round == 0 ? "first extraction" : "again, over the same files");
+        const ExtractResult result = extractFactoryIrs(dir.path().string());
+        EXPECT_EQ(result.written, 15);
+        EXPECT_FALSE(result.imageFailed);
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 15);
+        for (int i = 0; i < kFactoryIrCount; ++i) {
+            const std::vector<uint8_t> bytes = test::readBytes(fileOf(dir, i));
+            ASSERT_EQ(bytes.size(), 39980u) << i;
+            EXPECT_EQ(std::memcmp(bytes.data(), "RIFF", 4), 0);
+            EXPECT_EQ(std::memcmp(bytes.data() + 44, kFactoryIrImages[i].samples, 39936), 0) << i;
+        }
+    }
+}
+
+TEST(ExtractFactoryIrs, CancelledDialogWritesNothing) {
+    EXPECT_EQ(extractFactoryIrs("").written, 0);
+}
+
+TEST(ExtractFactoryIrs, AFileThatCannotBeCreatedStopsTheRest) {
+    test::TempDir dir;
+    fs::create_directory(fileOf(dir, 5));  // a folder where entry 5's file would go
+    const ExtractResult result = extractFactoryIrs(dir.path().string());
+    EXPECT_EQ(result.written, 5);
+    EXPECT_FALSE(result.imageFailed) << "no state change for this failure";
+    for (int i = 0; i < kFactoryIrCount; ++i) {
+        EXPECT_EQ(fs::is_regular_file(fileOf(dir, i)), i < 5) << i;
+    }
+    EXPECT_EQ(extractFactoryIrs(dir.file("no such folder")).written, 0);
+}
+
+// A write that fails leaves no truncated WAV behind, and the extraction goes on.
+TEST(ExtractFactoryIrs, AFailedWriteRemovesThatFile) {
+    if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    test::TempDir dir;
+    fs::create_symlink("/dev/full", fileOf(dir, 3));
+    const ExtractResult result = extractFactoryIrs(dir.path().string());
+    EXPECT_EQ(result.written, 14);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(fileOf(dir, 3))));
+    EXPECT_EQ(fs::file_size(fileOf(dir, 14)), 39980u);
+}
+
+}  // namespace
+}  // namespace halvard
