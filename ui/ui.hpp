@@ -1,28 +1,23 @@
 #pragma once
-// The panel's state object: the device mirror shared with the worker, plus what the panel needs
-// of its window. It is the platform's event handler; on Paint it draws the whole panel from the
-// mirror with the canvas that paintWindow lends it for that frame.
+// The panel's state object: the device mirror shared with the worker, the hit regions of the last
+// frame, and the window's event handler. On Paint it draws the whole panel from the mirror with the
+// canvas that paintWindow lends it for that frame; pointer events edit the mirror and post commands.
 //
 // Threads: the constructor, onEvent and renderPanel run on the user-interface thread only; the
 // device worker touches only the DeviceMirror part (see model/device_mirror.hpp).
 
+#include <functional>
+
 #include "model/device_mirror.hpp"
 #include "ui/canvas.hpp"
+#include "ui/hit_regions.hpp"
+#include "ui/interaction.hpp"
 #include "ui/platform_state.hpp"
+#include "ui/renderer.hpp"
 
 namespace halvard {
 
-// Where the amplifier picture goes in a surface of W x H DIPs: centred right of the left column
-// and below the top rows, scaled by `scale` (never above 1). x0, y0 are in the coordinates that
-// the scale multiplies, so the picture is drawn with setScale(scale) at (x0, y0, 1200, 1000).
-struct PictureLayout {
-    float scale;
-    int x0;
-    int y0;
-};
-PictureLayout pictureLayout(int surfaceWidth, int surfaceHeight);
-
-class Ui : public DeviceMirror {
+class Ui : public DeviceMirror, private PointerHost {
 public:
     // Installs onEvent as the platform's handler (removed again by the destructor) and starts with
     // a reset mirror.
@@ -31,22 +26,31 @@ public:
     Ui(const Ui&) = delete;
     Ui& operator=(const Ui&) = delete;
 
-    // Every window event arrives here. Paint draws the frame; pointer, wheel, timer and activation
-    // events are not acted on yet.
+    // Every window event arrives here: Paint draws the frame; pointer moves, left presses and wheel
+    // turns act while the link is Connected; the rest is ignored.
     void onEvent(PlatformEvent event);
 
     // Draws one complete frame on platform().canvas; only while Paint is being handled.
     void renderPanel();
 
     PlatformState& platform() { return platform_; }
+    HitRegions& regions() { return regions_; }
+
+    // The pause after a command is posted (20 ms on the steady clock). Tests may replace it.
+    std::function<void()> postPause = pauseAfterPostOnThisThread;
 
 private:
-    void renderLogo(Canvas& c);
-    void renderPicture(Canvas& c, const MirrorView& m, int w, int h);
-    void renderBottomBar(Canvas& c, const MirrorView& m, int w, int h);
-    void renderConnectionBox(Canvas& c, const MirrorView& m);
+    void requestRepaint() override { platform_.repaint(); }
+    // The window's cursor is the arrow and never changes, so there is nothing to set.
+    void showArrowCursor() override {}
+    void pauseAfterPost() override {
+        if (postPause) postPause();
+    }
+    PointerInput pointer() const { return {platform_.pointerX, platform_.pointerY, platform_.dpi}; }
 
     PlatformState& platform_;
+    HitRegions regions_;
+    PointerHandler pointerHandler_{*this, regions_, *this};
 };
 
 }  // namespace halvard

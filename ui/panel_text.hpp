@@ -1,0 +1,43 @@
+#pragma once
+// Texts the panel builds every frame, formatted into fixed buffers so that a frame never allocates.
+
+#include <array>
+#include <charconv>
+#include <cstdint>
+#include <string_view>
+
+namespace halvard {
+
+// A short text assembled in place; appending past the capacity cuts the text, never the buffer.
+template <size_t N>
+class FixedText {
+public:
+    FixedText& operator<<(std::string_view s) {
+        for (char c : s) {
+            if (size_ == N) break;
+            data_[size_++] = c;
+        }
+        return *this;
+    }
+    FixedText& operator<<(int32_t v) {
+        std::array<char, 12> digits{};
+        const auto [end, ec] = std::to_chars(digits.data(), digits.data() + digits.size(), v);
+        (void)ec;  // 12 characters hold any 32-bit value with its sign
+        return *this << std::string_view(digits.data(), static_cast<size_t>(end - digits.data()));
+    }
+    std::string_view view() const { return std::string_view(data_.data(), size_); }
+    void clear() { size_ = 0; }
+
+private:
+    std::array<char, N> data_{};
+    size_t size_ = 0;
+};
+
+// "FIRMWARE VERSION 1.3.0" for 0x0103: major in the high byte, minor in the low byte.
+FixedText<40> firmwareVersionText(uint16_t version);
+
+// Slot names hold one byte per character, read as Latin-1; the drawing layer takes UTF-8.
+// 64 Latin-1 characters take at most 128 bytes of UTF-8.
+FixedText<2 * 64> latin1ToUtf8(std::string_view latin1);
+
+}  // namespace halvard

@@ -1,0 +1,34 @@
+#pragma once
+// The panel renderer: one complete frame from a consistent view of the device mirror, drawn with
+// the canvas primitives, registering the hit region of every control as it draws it.
+//
+// Called on the user-interface thread only, inside an open canvas frame. It keeps nothing between
+// frames but the region list, and a frame allocates nothing once the region list holds its keys.
+
+#include "model/device_mirror.hpp"
+#include "ui/hit_regions.hpp"
+
+namespace halvard {
+
+class Canvas;
+
+// Draws the whole panel for `view` on the canvas's surface (its size in DIPs), with the IR panel
+// on top when it is open. The caller has applied BYPASS LOCK to the view (applyBypassLock).
+void drawPanel(Canvas& canvas, const MirrorView& view, HitRegions& regions);
+
+// While BYPASS LOCK is on, the current program's bypass is held at 0: clears it in the view the
+// frame draws and in the mirror (only when it is set, so an idle frame takes no lock for it).
+void applyBypassLock(DeviceMirror& mirror, MirrorView& view);
+
+// Where the amplifier picture goes in a surface of W x H DIPs: centred right of the left column
+// and below the top rows, scaled by `scale` (never above 1). x0, y0 are in the coordinates that
+// the scale multiplies, so the picture is drawn with setScale(scale) at (x0, y0, 1200, 1000).
+// A surface with no room for the picture gives scale 0, and no picture is drawn.
+struct PictureLayout {
+    float scale;
+    int x0;
+    int y0;
+};
+PictureLayout pictureLayout(int surfaceWidth, int surfaceHeight);
+
+}  // namespace halvard
