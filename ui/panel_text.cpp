@@ -4,8 +4,8 @@ namespace halvard {
 
 FixedText<40> firmwareVersionText(uint16_t version) {
     FixedText<40> t;
-    t << "FIRMWARE VERSION " << static_cast<int32_t>(version >> 8) << "." << static_cast<int32_t>(version & 0xFF)
-      << ".0";
+    t << "FIRMWARE VERSION " << static_cast<int32_t>(version >> 8) << "."
+      << static_cast<int32_t>(version & 0xFF) << ".0";
     return t;
 }
 

@@ -29,11 +29,16 @@ struct CcRow {
     std::string_view values;
 };
 constexpr CcRow kCcRows[] = {
-    {"CC 24 BYPASS", "0 - 1 - TOGGLE"},   {"CC 25 CHANNEL", "0 - 1 - TOGGLE"},
-    {"CC 26 LOOP BYPASS", "0 - 1 - TOGGLE"}, {"CC 27 IR BYPASS", "0 - 127 - TOGGLE"},
-    {"CC 28 IR", "0 - 1 - 2"},             {"CC 29 HF COMP", "0 - 1"},
-    {"CC 30 LOWPASS", "0 - 1 - 2"},        {"CC 33 HIGHPASS", "0 - 1 - 2"},
-    {"CC 31 REVERB", "0 - 1 - TOGGLE"},    {"CC 32 TREMOLO", "0 - 1 - TOGGLE"},
+    {"CC 24 BYPASS", "0 - 1 - TOGGLE"},
+    {"CC 25 CHANNEL", "0 - 1 - TOGGLE"},
+    {"CC 26 LOOP BYPASS", "0 - 1 - TOGGLE"},
+    {"CC 27 IR BYPASS", "0 - 127 - TOGGLE"},
+    {"CC 28 IR", "0 - 1 - 2"},
+    {"CC 29 HF COMP", "0 - 1"},
+    {"CC 30 LOWPASS", "0 - 1 - 2"},
+    {"CC 33 HIGHPASS", "0 - 1 - 2"},
+    {"CC 31 REVERB", "0 - 1 - TOGGLE"},
+    {"CC 32 TREMOLO", "0 - 1 - TOGGLE"},
 };
 
 struct SlideSwitch {
@@ -119,7 +124,8 @@ void Frame::slideSwitch(const SlideSwitch& s, bool on) {
     c_.fillRect(s.x, 51, s.wellWidth, s.wellHeight, 10, kColorPanel);
     c_.fillRect(s.x, 51, 40, 20, 10, on ? kColorAccent : kColorTrackOff);
     moveAndPress(s.control, s.x, 51, 40, 20);
-    c_.fillRect(on ? s.x + 20 : s.x, 51, 20, 20, 10, (on || hovered(s.control)) ? kColorBright : kColorTextLight);
+    c_.fillRect(on ? s.x + 20 : s.x, 51, 20, 20, 10,
+                (on || hovered(s.control)) ? kColorBright : kColorTextLight);
     text(s.x + s.labelOffset, 51, 75, 20, kColorTextLight, kFont10, kCentred, s.label);
 }
 
@@ -163,16 +169,18 @@ void Frame::slotRow(int k, int32_t yr) {
     text(28, yr, 174, 31, kColorTextDim, kFont11, kLeading, shownSlotName(name.view()));
 
     // The selection wins over the hover on the select icon; the hover wins on the browse icon.
-    const uint32_t selectColor = v_.irSlot == k ? kColorAccent : hovered(select) ? kColorTextLight : kColorIconIdle;
+    const uint32_t selectColor = v_.irSlot == k    ? kColorAccent
+                                 : hovered(select) ? kColorTextLight
+                                                   : kColorIconIdle;
     c_.fillMask(178, yr + 4, 23, 23, &assets::iconSlotSelect, selectColor);
     pressAndMove(select, 178, yr + 4, 23, 23);
 
     c_.fillMask(204, yr + 4, 23, 23, &assets::iconFolder, hovered(import) ? kColorTextLight : kColorIconIdle);
     pressAndMove(import, 204, yr + 4, 23, 23);
 
-    const uint32_t browseColor = hovered(browse)               ? kColorTextLight
+    const uint32_t browseColor = hovered(browse)           ? kColorTextLight
                                  : v_.irPanelSlot == k + 1 ? kColorAccent
-                                                               : kColorIconIdle;
+                                                           : kColorIconIdle;
     c_.fillMask(226, yr + 4, 23, 23, &assets::iconPlus, browseColor);
     pressAndMove(browse, 226, yr + 4, 23, 23);
 }
@@ -187,8 +195,8 @@ void Frame::channelSection(int sc, int32_t top) {
     c_.fillRect(229, top + 10, 14, 14, 7, (act && r_.irBypass == 0) ? kColorTextLight : kColorPanel);
 
     c_.fillRect(0, top + 33, 250, 33, 0, kColorBand);
-    channelSwitch(7, top + 39, sc == 0 ? ControlId::RhythmLowpass : ControlId::LeadLowpass, act, r_.filterA[sc],
-                  &assets::iconLowpass, 0);
+    channelSwitch(7, top + 39, sc == 0 ? ControlId::RhythmLowpass : ControlId::LeadLowpass, act,
+                  r_.filterA[sc], &assets::iconLowpass, 0);
     channelSwitch(135, top + 39, sc == 0 ? ControlId::RhythmHighpass : ControlId::LeadHighpass, act,
                   r_.filterB[sc], &assets::iconHighpass, 0);
 
@@ -333,7 +341,7 @@ void Frame::statusAndVeil() {
 
 void Frame::connectionBox() {
     const bool present = v_.linkState != LinkState::NoDevice;
-    const std::string_view label = !present                         ? "NO DEVICE"
+    const std::string_view label = !present                           ? "NO DEVICE"
                                    : v_.linkState == LinkState::Error ? "ERROR"
                                                                       : "CONNECTED";
     topRowBox(260, 120, 100, present, label);
@@ -346,7 +354,8 @@ void Frame::irPanel() {
 
     const bool extractHover = hovered(ControlId::ExtractAllButton);
     c_.fillRect(260, h_ - 55, 110, 27, 13, extractHover ? kColorTextLight : kColorWell);
-    text(260, h_ - 58, 110, 33, extractHover ? kColorPanel : kColorTextLight, kFont11, kCentred, "EXTRACT ALL");
+    text(260, h_ - 58, 110, 33, extractHover ? kColorPanel : kColorTextLight, kFont11, kCentred,
+         "EXTRACT ALL");
     moveAndPress(ControlId::ExtractAllButton, 260, h_ - 55, 110, 27);
 
     const bool audition = v_.auditionOn == 1;
@@ -362,8 +371,8 @@ void Frame::irPanel() {
     moveAndPress(ControlId::SelectButton, 379, h_ - 55, 111, 27);
 
     const int32_t index = v_.factoryIrIndex;
-    text(260, 0, 230, 41, hovered(ControlId::FactoryTitle) ? kColorTextLight : kColorAccent, kFont13, kCentred,
-         factoryIrDisplayName(index));
+    text(260, 0, 230, 41, hovered(ControlId::FactoryTitle) ? kColorTextLight : kColorAccent, kFont13,
+         kCentred, factoryIrDisplayName(index));
     moveAndPress(ControlId::FactoryTitle, 290, 0, 170, 41);  // narrower than the title's text box
 
     c_.fillMask(258, 15, 11, 11, &assets::iconArrowLeft,
@@ -380,16 +389,23 @@ void Frame::irPanel() {
             const bool chosen = i == index;
             const bool over = hovered(row);
             c_.fillRect(250, yi, 250, 31, 0, i % 2 == 1 ? kColorRowOdd : kColorRowEven);
-            c_.fillRect(258, yi + 10, 12, 12, 6, chosen ? kColorAccent : over ? kColorTextLight : kColorWindow);
-            text(280, yi, 210, 31, chosen ? kColorAccent : over ? kColorTextLight : kColorTextDim, kFont11,
-                 kLeading, factoryIrDisplayName(i));
+            c_.fillRect(258, yi + 10, 12, 12, 6,
+                        chosen ? kColorAccent
+                        : over ? kColorTextLight
+                               : kColorWindow);
+            text(280, yi, 210, 31,
+                 chosen ? kColorAccent
+                 : over ? kColorTextLight
+                        : kColorTextDim,
+                 kFont11, kLeading, factoryIrDisplayName(i));
             moveAndPress(row, 250, yi, 250, 31);
         }
     } else {
         // Wraps at word boundaries; trimming comes from the single-line texts of the same font.
         const std::string_view description =
-            (index >= 0 && index < kFactoryIrCount) ? factoryIrCatalogue()[static_cast<size_t>(index)].description
-                                                    : std::string_view();
+            (index >= 0 && index < kFactoryIrCount)
+                ? factoryIrCatalogue()[static_cast<size_t>(index)].description
+                : std::string_view();
         c_.drawText(258, 50, 234, 234, kColorTextDim, kFont13, kLeading, kAlignTop, description, false);
     }
 

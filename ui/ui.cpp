@@ -6,15 +6,26 @@ Ui::Ui(PlatformState& platform) : platform_(platform) {
     platform_.handler = [this](PlatformEvent event) { onEvent(event); };
 }
 
-Ui::~Ui() { platform_.handler = nullptr; }
+Ui::~Ui() {
+    platform_.handler = nullptr;
+}
 
 void Ui::onEvent(PlatformEvent event) {
     switch (event) {
-        case PlatformEvent::Paint: renderPanel(); break;
-        case PlatformEvent::PointerMove: pointerHandler_.pointerMove(pointer()); break;
-        case PlatformEvent::LeftButtonDown: pointerHandler_.leftButtonDown(pointer()); break;
-        case PlatformEvent::Wheel: pointerHandler_.wheel(pointer(), platform_.wheelNotches); break;
-        default: break;  // activation, button releases, the right button and the timer do nothing
+        case PlatformEvent::Paint:
+            renderPanel();
+            break;
+        case PlatformEvent::PointerMove:
+            pointerHandler_.pointerMove(pointer());
+            break;
+        case PlatformEvent::LeftButtonDown:
+            pointerHandler_.leftButtonDown(pointer());
+            break;
+        case PlatformEvent::Wheel:
+            pointerHandler_.wheel(pointer(), platform_.wheelNotches);
+            break;
+        default:
+            break;  // activation, button releases, the right button and the timer do nothing
     }
 }
 

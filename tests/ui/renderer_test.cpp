@@ -1,0 +1,450 @@
+// The panel drawn offscreen, probed at the coordinates the layout fixes, and driven through the
+// Ui's event handler with synthetic pointer positions over the regions of a real frame.
+#include "ui/renderer.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ui/ui.hpp"
+
+namespace halvard {
+namespace {
+
+constexpr int32_t kSend = static_cast<int32_t>(Command::SendSettings);
+
+std::string hex(uint32_t v) {
+    char b[12];
+    std::snprintf(b, sizeof b, "%08x", v);
+    return b;
+}
+int channelOf(uint32_t argb, int shift) {
+    return static_cast<int>((argb >> shift) & 0xff);
+}
+// Black at alpha a laid over an opaque colour, per channel.
+uint32_t veiled(uint32_t color, int alpha) {
+    uint32_t out = 0xff000000;
+    for (int shift : {16, 8, 0}) {
+        const int c = channelOf(color, shift) * (255 - alpha) / 255;
+        out |= static_cast<uint32_t>(c) << shift;
+    }
+    return out;
+}
+bool near(uint32_t a, uint32_t b) {
+    for (int shift : {24, 16, 8, 0}) {
+        if (std::abs(channelOf(a, shift) - channelOf(b, shift)) > 1) return false;
+    }
+    return true;
+}
+
+class Panel : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ui.postPause = nullptr;  // no 20 ms sleeps after posting
+        platform.requestRepaint = [this] { ++repaints; };
+        ui.linkState = LinkState::Connected;
+        ui.firmwareVersion = 0x0103;
+        ProgramSettings r;
+        r.filterA[0] = r.filterA[1] = 2;
+        r.filterB[0] = r.filterB[1] = 1;
+        r.loaded = 1;
+        for (int p = 0; p < kProgramCount; ++p) ui.setRecord(p, r);
+    }
+
+    const OffscreenSurface& frame(int w = 1280, int h = 900, double scale = 1.0) {
+        surface = std::make_unique<OffscreenSurface>(w, h, scale);
+        paintWindow(platform, canvas, surface->context(), w, h);
+        return *surface;
+    }
+    uint32_t at(int x, int y) const { return surface->pixel(x, y); }
+    void edit(void (*change)(ProgramSettings&)) { ui.editRecord(ui.program, change); }
+
+    void pointAt(int32_t x, int32_t y) {
+        platform.pointerX = x;
+        platform.pointerY = y;
+    }
+    void move(int32_t x, int32_t y) {
+        pointAt(x, y);
+        platform.raise(PlatformEvent::PointerMove);
+    }
+    void click(int32_t x, int32_t y) {
+        pointAt(x, y);
+        platform.raise(PlatformEvent::LeftButtonDown);
+    }
+
+    PlatformState platform;
+    Ui ui{platform};
+    Canvas canvas;
+    std::unique_ptr<OffscreenSurface> surface;
+    int repaints = 0;
+};
+
+struct Key {
+    int32_t control;
+    RegionKind kind;
+};
+
+// Controls in the order the frame first registers them, each with its kinds in order:
+// m = hover, p = press, w = wheel.
+std::vector<Key> expand(std::initializer_list<std::pair<int32_t, const char*>> groups) {
+    std::vector<Key> keys;
+    for (const auto& [control, kinds] : groups) {
+        for (const char* k = kinds; *k != '\0'; ++k) {
+            keys.push_back({control, *k == 'm'   ? RegionKind::PointerMove
+                                     : *k == 'p' ? RegionKind::LeftButtonDown
+                                                 : RegionKind::Wheel});
+        }
+    }
+    return keys;
+}
+
+void expectOrder(const HitRegions& regions, const std::vector<Key>& keys) {
+    ASSERT_EQ(regions.size(), keys.size());
+    for (size_t i = 0; i < keys.size(); ++i) {
+        EXPECT_EQ(toInt(regions.regions()[i].control), keys[i].control) << "entry " << i;
+        EXPECT_EQ(regions.regions()[i].kind, keys[i].kind) << "entry " << i;
+    }
+}
+
+TEST_F(Panel, RegionListHoldsEveryControlInDrawingOrder) {
+    frame();
+    const std::vector<Key> main = expand({
+        {61, "p"},  {11, "p"},  {62, "p"},  {1, "mp"},  {2, "mp"},  {3, "w"},   {4, "mp"},  {5, "mp"},
+        {6, "mp"},  {7, "mp"},  {8, "mp"},  {9, "mp"},  {12, "mp"}, {10, "mp"}, {0, "mp"},  {64, "mp"},
+        {65, "mp"}, {63, "mp"}, {13, "mp"}, {19, "pm"}, {25, "pm"}, {55, "pm"}, {14, "mp"}, {20, "pm"},
+        {26, "pm"}, {56, "pm"}, {15, "mp"}, {21, "pm"}, {27, "pm"}, {57, "pm"}, {67, "mp"}, {68, "mp"},
+        {66, "mp"}, {16, "mp"}, {22, "pm"}, {28, "pm"}, {58, "pm"}, {17, "mp"}, {23, "pm"}, {29, "pm"},
+        {59, "pm"}, {18, "mp"}, {24, "pm"}, {30, "pm"}, {60, "pm"}, {69, "pm"},
+    });
+    ASSERT_EQ(main.size(), 88u);
+    expectOrder(ui.regions(), main);
+
+    // The IR panel adds its controls after the main ones, its list rows once the list is drawn open.
+    ui.irPanelSlot = 4;
+    frame();
+    std::vector<Key> withPanel = main;
+    for (const Key& k : expand({{33, "mp"}, {54, "mp"}, {34, "mp"}, {35, "mp"}, {31, "mp"}, {32, "mp"}})) {
+        withPanel.push_back(k);
+    }
+    expectOrder(ui.regions(), withPanel);
+    ui.factoryListOpen = 1;
+    frame();
+    for (int32_t row = 36; row <= 50; ++row) {
+        withPanel.push_back({row, RegionKind::PointerMove});
+        withPanel.push_back({row, RegionKind::LeftButtonDown});
+    }
+    ASSERT_EQ(withPanel.size(), 130u);
+    expectOrder(ui.regions(), withPanel);
+
+    // Closing everything again keeps every entry: the list only grows.
+    ui.irPanelSlot = 0;
+    ui.factoryListOpen = 0;
+    frame();
+    EXPECT_EQ(ui.regions().size(), 130u);
+}
+
+TEST_F(Panel, RegionsSitWhereTheControlTableSays) {
+    struct Rect {
+        int32_t control, x, y, w, h;
+    };
+    for (const bool ccOpen : {false, true}) {
+        for (const auto& [W, H] : {std::pair{1280, 900}, std::pair{1264, 861}}) {
+            SCOPED_TRACE(std::to_string(W) + "x" + std::to_string(H) + (ccOpen ? " CC list open" : ""));
+            ui.ccListOpen = ccOpen ? 1 : 0;
+            ui.irPanelSlot = 1;
+            ui.factoryListOpen = 1;
+            frame(W, H);
+            const int L = (W - 964) / 2, P = (W + 30) / 2;
+            const int D = ccOpen ? (H - 266) / 2 + 66 : H / 2 + 44;
+            const int X = ccOpen ? H - 266 : H - 54;
+            std::vector<Rect> table = {
+                {0, 0, 98, 250, 33},        {1, W - 117, 15, 11, 11},   {2, W - 53, 15, 11, 11},
+                {3, P, 7, 220, 27},         {4, P + 11, 15, 11, 11},    {5, P + 198, 15, 11, 11},
+                {6, L + 250, 51, 40, 20},   {7, L + 370, 51, 40, 20},   {8, L + 490, 51, 40, 20},
+                {9, L + 610, 51, 40, 20},   {10, L + 850, 51, 40, 20},  {11, W - 366, 7, 100, 27},
+                {12, L + 730, 51, 40, 20},  {31, 258, 15, 11, 11},      {32, 481, 15, 11, 11},
+                {33, 260, H - 55, 110, 27}, {34, 379, H - 55, 111, 27}, {35, 290, 0, 170, 41},
+                {54, 380, H - 85, 40, 20},  {61, W - 246, 7, 100, 27},  {62, 400, 7, 100, 27},
+                {63, 7, 203, 44, 20},       {64, 7, 170, 44, 20},       {65, 135, 170, 44, 20},
+                {66, 7, D + 72, 44, 20},    {67, 7, D + 39, 44, 20},    {68, 135, D + 39, 44, 20},
+                {69, 226, X + 4, 23, 23},
+            };
+            for (int i = 0; i < 3; ++i) {
+                table.push_back({13 + i, 8, 240 + 31 * i, 12, 12});
+                table.push_back({16 + i, 8, D + 109 + 31 * i, 12, 12});
+                table.push_back({19 + i, 178, 234 + 31 * i, 23, 23});
+                table.push_back({22 + i, 178, D + 103 + 31 * i, 23, 23});
+                table.push_back({25 + i, 204, 234 + 31 * i, 23, 23});
+                table.push_back({28 + i, 204, D + 103 + 31 * i, 23, 23});
+                table.push_back({55 + i, 226, 234 + 31 * i, 23, 23});
+                table.push_back({58 + i, 226, D + 103 + 31 * i, 23, 23});
+            }
+            for (int row = 0; row < 15; ++row) table.push_back({36 + row, 250, 42 + 31 * row, 250, 31});
+
+            int checked = 0;
+            for (const HitRegion& r : ui.regions().regions()) {
+                for (const Rect& t : table) {
+                    if (toInt(r.control) != t.control) continue;
+                    ++checked;
+                    EXPECT_TRUE(r.x == t.x && r.y == t.y && r.width == t.w && r.height == t.h)
+                        << "control " << t.control << " at " << r.x << "," << r.y << " " << r.width << "x"
+                        << r.height << ", expected " << t.x << "," << t.y << " " << t.w << "x" << t.h;
+                }
+            }
+            EXPECT_EQ(checked, 130);
+        }
+    }
+}
+
+TEST_F(Panel, TopRowBoxesLightByTheirSettings) {
+    ui.reverbTails = 0;
+    ui.mono = 1;
+    frame();
+    EXPECT_EQ(at(403, 20), kColorTextLight) << "REVERB TAILS is lit at 0";
+    EXPECT_EQ(at(1280 - 362, 20), kColorTextLight) << "MONO";
+    EXPECT_EQ(at(1280 - 242, 20), kColorPanel) << "BYPASS LOCK";
+    EXPECT_EQ(at(263, 20), kColorTextLight) << "connection box lit while connected";
+    ui.reverbTails = 1;
+    ui.linkState = LinkState::NoDevice;
+    frame();
+    EXPECT_TRUE(near(at(403, 20), veiled(kColorPanel, 0xa0))) << "REVERB TAILS dark, under the veil";
+    EXPECT_EQ(at(263, 20), kColorPanel) << "the connection box is drawn over the veil, dark";
+}
+
+TEST_F(Panel, SwitchKnobsFollowValuesAndTheActiveChannel) {
+    // Three-position knob: x = 7, 19, 31 for the values 1, 2, 3 (and the middle for anything else).
+    const std::pair<uint8_t, int> knobs[] = {{1, 7}, {2, 19}, {3, 31}, {0, 19}, {9, 19}};
+    for (const auto& [value, kx] : knobs) {
+        const uint8_t v = value;  // (structured bindings are not captured by every compiler in use)
+        ui.editRecord(0, [v](ProgramSettings& r) { r.filterA[0] = v; });
+        frame();
+        EXPECT_EQ(at(kx + 10, 180), kColorBright) << "lowpass " << int(value) << " knob at " << kx;
+        for (int other : {7, 19, 31}) {
+            if (other != kx) {
+                EXPECT_NE(at(other + 10, 180), kColorBright) << "lowpass " << int(value);
+            }
+        }
+    }
+
+    // Lead channel selected: the lead section is lit, the rhythm section idle.
+    edit([](ProgramSettings& r) { r.channel = 1; });
+    frame();
+    const int D = 900 / 2 + 44;
+    EXPECT_EQ(at(10, 180), kColorTrackOff) << "rhythm track";
+    EXPECT_EQ(at(29, 180), kColorTextLight) << "rhythm knob";
+    EXPECT_EQ(at(10, D + 49), kColorAccent) << "lead track";
+    EXPECT_EQ(at(29, D + 49), kColorBright) << "lead knob";
+    EXPECT_EQ(at(236, 148), kColorPanel) << "rhythm lamp";
+    EXPECT_EQ(at(236, D + 17), kColorTextLight) << "lead lamp";
+    // The CHANNEL slide switch is on: accent track, knob right.
+    const int L = (1280 - 964) / 2;
+    EXPECT_EQ(at(L + 370 + 4, 61), kColorAccent);
+    EXPECT_EQ(at(L + 370 + 30, 61), kColorBright);
+    edit([](ProgramSettings& r) { r.irBypass = 1; });
+    frame();
+    EXPECT_EQ(at(236, D + 17), kColorPanel) << "lamp dark with IR BYPASS on";
+}
+
+TEST_F(Panel, NarrowWindowPutsTheSwitchRowOverTheLogoArea) {
+    frame(900, 900);  // L = -32: BYPASS starts at x = 218
+    EXPECT_EQ(at(228, 61), kColorTextLight) << "BYPASS knob, off, at its left end";
+    EXPECT_EQ(ui.regions().regions()[12].x, 218) << "BYPASS hover region";
+}
+
+TEST_F(Panel, BypassLockHoldsBypassOffInTheFrameAndTheMirror) {
+    ui.bypassLock = 1;
+    edit([](ProgramSettings& r) { r.bypass = 1; });
+    frame();
+    EXPECT_EQ(ui.record(0).bypass, 0);
+    const int L = (1280 - 964) / 2;
+    EXPECT_EQ(at(L + 250 + 10, 61), kColorTextLight) << "BYPASS knob off";
+    EXPECT_EQ(at(1280 - 242, 20), kColorTextLight) << "BYPASS LOCK lit";
+    EXPECT_EQ(ui.record(1).bypass, 0) << "only the current program is touched";
+}
+
+TEST_F(Panel, VeilDarkensByStateAndSparesTheIrPanel) {
+    frame();
+    EXPECT_EQ(at(125, 400), kColorPanel) << "connected, panel closed: no veil";
+    for (LinkState s : {LinkState::NoDevice, LinkState::Busy, LinkState::Error}) {
+        ui.linkState = s;
+        frame();
+        EXPECT_TRUE(near(at(125, 400), veiled(kColorPanel, 0xa0))) << "state " << int(s);
+        EXPECT_EQ(at(640, 895), kColorAccent) << "the bottom bar is never veiled";
+    }
+    ui.linkState = LinkState::Connected;
+    ui.irPanelSlot = 1;
+    frame();
+    EXPECT_EQ(at(125, 400), kColorPanel) << "the left column stays bright beside the IR panel";
+    EXPECT_TRUE(near(at(1280 - 362, 20), veiled(kColorPanel, 0xa0)))
+        << "the main area right of x = 250 is veiled";
+    EXPECT_EQ(at(300, 600), kColorWindow) << "the panel column itself is not veiled";
+}
+
+TEST_F(Panel, StatusLineShowsTextOnlyWhenThereIsSomethingToSay) {
+    // Any pixel in the status box darker than the bar means text was drawn there.
+    const auto hasText = [&](int x0, int x1) {
+        for (int y = 900 - 21; y < 900; ++y) {
+            for (int x = x0; x < x1; ++x) {
+                if (at(x, y) != kColorAccent) return true;
+            }
+        }
+        return false;
+    };
+    ui.linkState = LinkState::NoDevice;
+    frame();
+    EXPECT_FALSE(hasText(0, 600)) << "no device, no progress: empty";
+    ui.linkState = LinkState::Error;
+    frame();
+    EXPECT_TRUE(hasText(10, 290)) << "error: the version text";
+    ui.linkState = LinkState::Busy;
+    ui.progress = 57;
+    ui.firmwareVersion = 0x0104;
+    ui.availableFirmware = 0;
+    frame();
+    EXPECT_TRUE(hasText(10, 90));
+    EXPECT_FALSE(hasText(400, 880)) << "no firmware warning without a newer image";
+    ui.availableFirmware = 0x0105;
+    frame();
+    EXPECT_TRUE(hasText(400, 880)) << "the centred firmware warning";
+}
+
+TEST_F(Panel, PictureScalesToTheWindowAndLedsFollowTheProgram) {
+    // W 1264, H 861: scale 0.711, origin (464, 168) in scaled coordinates. The rhythm LED's centre
+    // (953, 323) in the picture lands at about (1007.5, 349.1) DIPs.
+    const auto led = [&](uint8_t bypass) {
+        ui.editRecord(0, [bypass](ProgramSettings& r) { r.bypass = bypass; });
+        frame(1264, 861);
+        return at(1007, 349);
+    };
+    const uint32_t dark = led(1);
+    const uint32_t lit = led(0);
+    EXPECT_GT(channelOf(lit, 8), channelOf(dark, 8) + 40)
+        << hex(dark) << " -> " << hex(lit) << " not greener";
+    // At 1500 x 1150 the picture is unscaled at (275, 120).
+    frame(1500, 1150);
+    EXPECT_EQ(pictureLayout(1500, 1150).x0, 275);
+    EXPECT_GT(channelOf(at(275 + 953, 120 + 323), 8), channelOf(dark, 8) + 40);
+    // No room for the picture: nothing is drawn and nothing breaks.
+    EXPECT_EQ(pictureLayout(300, 900).scale, 0.0f);
+    EXPECT_EQ(pictureLayout(200, 100).scale, 0.0f);
+    frame(200, 100);
+}
+
+TEST_F(Panel, CcListOpensUpwardWithTenRows) {
+    ui.ccListOpen = 1;
+    frame(1264, 861);
+    EXPECT_EQ(at(200, 597), kColorBand) << "heading band at y = 595";
+    EXPECT_EQ(at(200, 365), kColorBand) << "lead section heading at D = 363";
+    for (int i = 0; i < 10; ++i) {
+        const int y0 = 630 + 19 * i;
+        int left = 0, right = 0;  // text pixels in the leading and trailing halves of the row
+        for (int y = y0; y < y0 + 19; ++y) {
+            for (int x = 12; x < 238; ++x) {
+                if (channelOf(at(x, y), 16) > 0x40) ++(x < 125 ? left : right);
+            }
+        }
+        EXPECT_GT(left, 10) << "row " << i << " controller text";
+        EXPECT_GT(right, 10) << "row " << i << " values text";
+    }
+    ui.ccListOpen = 0;
+    frame(1264, 861);
+    EXPECT_EQ(at(200, 861 - 52), kColorBand) << "closed: heading at H - 54";
+}
+
+TEST_F(Panel, FactoryListRowsAlternateAndMarkTheChoice) {
+    ui.irPanelSlot = 2;
+    ui.factoryListOpen = 1;
+    ui.factoryIrIndex = 14;
+    frame();
+    for (int i = 0; i < 15; ++i) {
+        const int yi = 42 + 31 * i;
+        EXPECT_EQ(at(495, yi + 5), i % 2 ? kColorRowOdd : kColorRowEven) << "row " << i;
+        EXPECT_EQ(at(264, yi + 16), i == 14 ? kColorAccent : kColorWindow) << "dot of row " << i;
+    }
+    // Hovering a row lights its dot.
+    move(400, 42 + 31 * 3 + 15);
+    frame();
+    EXPECT_EQ(at(264, 42 + 31 * 3 + 16), kColorTextLight);
+
+    // Audition on: accent track, knob at x = 400.
+    ui.auditionOn = 1;
+    frame();
+    EXPECT_EQ(at(384, 900 - 75), kColorAccent);
+    EXPECT_EQ(at(410, 900 - 75), kColorBright);
+}
+
+TEST_F(Panel, HoverRepaintsAndHighlights) {
+    frame();
+    const int P = (1280 + 30) / 2;
+    const uint32_t idle = at(P + 16, 20);
+    move(P + 15, 20);
+    EXPECT_EQ(repaints, 1);
+    frame();
+    EXPECT_GT(channelOf(at(P + 16, 20), 16), channelOf(idle, 16)) << "the hovered arrow is brighter";
+    move(P + 16, 21);
+    EXPECT_EQ(repaints, 1) << "still over the same arrow: no repaint";
+}
+
+TEST_F(Panel, PressesOnTheDrawnControlsReachTheMirror) {
+    platform.dpi = 192.0f;  // pointer pixels are twice the DIPs
+    frame(1280, 900, 2.0);
+    const int L = (1280 - 964) / 2;
+
+    click(2 * (L + 490 + 20), 2 * 60);  // REVERB
+    EXPECT_EQ(ui.record(0).reverb[0], 1);
+    EXPECT_EQ(ui.command, kSend);
+    EXPECT_EQ(repaints, 1);
+    frame(1280, 900, 2.0);
+    EXPECT_EQ(surface->pixel(2 * (L + 490 + 30), 2 * 61), kColorBright) << "the switch shows lit";
+    EXPECT_EQ(surface->pixel(2 * (L + 490 + 4), 2 * 61), kColorAccent);
+
+    ui.command = 0;
+    click(2 * 240, 2 * 280);  // browse icon of slot 2 opens its IR panel
+    EXPECT_EQ(ui.irPanelSlot, 2);
+    frame(1280, 900, 2.0);
+    click(2 * 300, 2 * 20);  // the title opens the factory list
+    EXPECT_EQ(ui.factoryListOpen, 1);
+    frame(1280, 900, 2.0);
+    click(2 * 300, 2 * (42 + 31 * 7 + 10));  // row 7, and the list closes
+    EXPECT_EQ(ui.factoryIrIndex, 7);
+    EXPECT_EQ(ui.factoryListOpen, 0);
+    frame(1280, 900, 2.0);
+    click(2 * 430, 2 * (900 - 40));  // SELECT
+    EXPECT_EQ(ui.command, static_cast<int32_t>(Command::UploadFactoryIr));
+    click(2 * 1000, 2 * 500);  // right of the column: closes the panel
+    EXPECT_EQ(ui.irPanelSlot, 0);
+
+    // The program box takes the wheel.
+    platform.wheelNotches = -1;
+    pointAt(2 * 700, 2 * 20);
+    platform.raise(PlatformEvent::Wheel);
+    EXPECT_EQ(ui.program, 127);
+    EXPECT_EQ(platform.wheelNotches, 0);
+}
+
+TEST_F(Panel, SlotRowsShowNamesAndSelection) {
+    SlotName name;
+    name.assign("C:\\IRS\\GREENBACK 412.WAV");
+    ui.setSlotName(0, name);
+    ui.irSlot = 4;
+    edit([](ProgramSettings& r) { r.ir[1] = 1; });
+    frame();
+    const int D = 900 / 2 + 44;
+    EXPECT_EQ(at(13, D + 130 + 16), kColorTextLight) << "lead choice 1 dot";
+    EXPECT_EQ(at(13, D + 99 + 16), kColorWindow) << "lead choice 0 dot";
+    EXPECT_EQ(at(13, 230 + 16), kColorTextLight) << "rhythm choice 0 dot";
+    EXPECT_TRUE(near(at(100, 230), veiled(kColorWell, 0x40)))
+        << "rule over the first row: " << hex(at(100, 230));
+    // The select icon of slot 4 is accent: some pixel of it carries the accent colour.
+    bool accent = false;
+    for (int y = D + 134; y < D + 157 && !accent; ++y) {
+        for (int x = 178; x < 201 && !accent; ++x) accent = at(x, y) == kColorAccent;
+    }
+    EXPECT_TRUE(accent) << "select icon of slot 4";
+}
+
+}  // namespace
+}  // namespace halvard
