@@ -1,0 +1,39 @@
+#pragma once
+// The editor's start-up, main loop and shutdown, apart from the window system so that tests can
+// run the sequence with a fake one:
+//   Platform -> window (not shown) -> Ui -> LinkContext -> device worker -> show -> loop while
+//   running -> stop and join the worker -> LinkContext, Ui, window, Platform go, in that order.
+
+#include <functional>
+#include <string>
+
+#include "app/platform.hpp"
+#include "model/link_context.hpp"
+
+namespace halvard {
+
+// What the sequence needs of the window system. Called on the user-interface thread only.
+class WindowSystem {
+public:
+    virtual ~WindowSystem() = default;
+    // Creates the window for the platform, not yet shown, and sets platform.requestRepaint. Returns
+    // an empty string, or why there is no window (no display, for example).
+    virtual std::string open(Platform& platform) = 0;
+    virtual void show() = 0;
+    // Waits for window-system input and handles it (one main-loop iteration).
+    virtual void iterate() = 0;
+    // The loop has ended: detach from the platform; no more events are raised.
+    virtual void close() = 0;
+};
+
+// Starts and stops the device worker on a LinkContext; empty members run no worker.
+struct DeviceWorkerHooks {
+    std::function<void(LinkContext&)> start;  // starts the thread in link.worker
+    std::function<void(LinkContext&)> stop;   // sets link.quit and joins link.worker
+};
+
+// Runs the editor to its end. Returns 0 after a close request, 1 when there is no window (with a
+// message on standard error, before anything else starts).
+int runEditor(WindowSystem& windows, const DeviceWorkerHooks& worker);
+
+}  // namespace halvard

@@ -1,0 +1,142 @@
+// GTK 3 signal handlers unpack their events and pass them to the Platform, whose pure mapping rules
+// (app/platform.cpp) decide what is raised.
+#include "app/gtk_window.hpp"
+
+#include <gtk/gtk.h>
+
+namespace halvard {
+
+struct GtkCallbacks {
+    static gboolean draw(GtkWidget* widget, cairo_t* cr, gpointer data) {
+        auto* self = static_cast<GtkWindowSystem*>(data);
+        if (!self->platform_) return TRUE;
+        paintWindow(*self->platform_, self->canvas_, cr, gtk_widget_get_allocated_width(widget),
+                    gtk_widget_get_allocated_height(widget));
+        return TRUE;
+    }
+
+    static gboolean motion(GtkWidget*, GdkEventMotion* e, gpointer data) {
+        auto* self = static_cast<GtkWindowSystem*>(data);
+        if (self->platform_) self->platform_->pointerEvent(PlatformEvent::PointerMove, e->x, e->y);
+        return TRUE;
+    }
+
+    static gboolean button(GtkWidget*, GdkEventButton* e, gpointer data) {
+        auto* self = static_cast<GtkWindowSystem*>(data);
+        // Double and triple clicks come as extra events beside the ordinary presses; they add nothing.
+        if (!self->platform_ || (e->type != GDK_BUTTON_PRESS && e->type != GDK_BUTTON_RELEASE)) return TRUE;
+        if (const auto event = buttonEvent(static_cast<int>(e->button), e->type == GDK_BUTTON_PRESS)) {
+            self->platform_->pointerEvent(*event, e->x, e->y);
+        }
+        return TRUE;
+    }
+
+    static gboolean scroll(GtkWidget*, GdkEventScroll* e, gpointer data) {
+        auto* self = static_cast<GtkWindowSystem*>(data);
+        if (!self->platform_) return TRUE;
+        ScrollInput in;
+        switch (e->direction) {
+            case GDK_SCROLL_UP: in.kind = ScrollKind::Up; break;
+            case GDK_SCROLL_DOWN: in.kind = ScrollKind::Down; break;
+            case GDK_SCROLL_LEFT: in.kind = ScrollKind::Left; break;
+            case GDK_SCROLL_RIGHT: in.kind = ScrollKind::Right; break;
+            case GDK_SCROLL_SMOOTH: in.kind = ScrollKind::Smooth; break;
+        }
+        in.deltaY = e->delta_y;
+        in.emulated = gdk_event_get_pointer_emulated(reinterpret_cast<GdkEvent*>(e));
+        self->platform_->scrollEvent(in);
+        return TRUE;
+    }
+
+    static gboolean deleteEvent(GtkWidget*, GdkEvent*, gpointer data) {
+        auto* self = static_cast<GtkWindowSystem*>(data);
+        if (self->platform_) self->platform_->closeRequest();
+        return TRUE;  // the window stays; the loop ends
+    }
+
+    static void activeChanged(GObject*, GParamSpec*, gpointer data) {
+        auto* self = static_cast<GtkWindowSystem*>(data);
+        if (self->platform_) self->platform_->activationChanged();
+    }
+
+    static void scaleChanged(GObject*, GParamSpec*, gpointer data) {
+        auto* self = static_cast<GtkWindowSystem*>(data);
+        if (!self->platform_ || !self->window_) return;
+        self->platform_->scaleFactorChanged(gtk_widget_get_scale_factor(self->window_));
+        gtk_widget_queue_draw(self->area_);
+    }
+
+    static gboolean timer(gpointer data) {
+        auto* self = static_cast<GtkWindowSystem*>(data);
+        if (self->platform_) self->platform_->timerTick();
+        return G_SOURCE_CONTINUE;
+    }
+
+    static gboolean repaint(gpointer data) {
+        auto* self = static_cast<GtkWindowSystem*>(data);
+        self->repaintQueued_ = false;
+        if (self->area_) gtk_widget_queue_draw(self->area_);
+        return G_SOURCE_REMOVE;
+    }
+};
+
+GtkWindowSystem::~GtkWindowSystem() { close(); }
+
+std::string GtkWindowSystem::open(Platform& platform) {
+    if (!gtk_init_check(nullptr, nullptr)) {
+        return "cannot open a display (is DISPLAY or WAYLAND_DISPLAY set?)";
+    }
+    platform_ = &platform;
+    g_set_application_name(platform.title.c_str());
+    g_set_prgname(platform.appId.c_str());
+
+    window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    gtk_window_set_title(GTK_WINDOW(window_), platform.title.c_str());
+    area_ = gtk_drawing_area_new();
+    gtk_container_add(GTK_CONTAINER(window_), area_);
+    gtk_widget_add_events(area_, GDK_POINTER_MOTION_MASK | GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK |
+                                     GDK_SCROLL_MASK | GDK_SMOOTH_SCROLL_MASK);
+
+    platform.scaleFactorChanged(gtk_widget_get_scale_factor(window_));
+    // The opening size is also the smallest: the panel is laid out for at least 1280 x 900 DIPs.
+    const WindowSize size = logicalWindowSize(1);
+    gtk_window_set_default_size(GTK_WINDOW(window_), size.width, size.height);
+    gtk_widget_set_size_request(area_, size.width, size.height);
+
+    g_signal_connect(area_, "draw", G_CALLBACK(GtkCallbacks::draw), this);
+    g_signal_connect(area_, "motion-notify-event", G_CALLBACK(GtkCallbacks::motion), this);
+    g_signal_connect(area_, "button-press-event", G_CALLBACK(GtkCallbacks::button), this);
+    g_signal_connect(area_, "button-release-event", G_CALLBACK(GtkCallbacks::button), this);
+    g_signal_connect(area_, "scroll-event", G_CALLBACK(GtkCallbacks::scroll), this);
+    g_signal_connect(window_, "delete-event", G_CALLBACK(GtkCallbacks::deleteEvent), this);
+    g_signal_connect(window_, "notify::is-active", G_CALLBACK(GtkCallbacks::activeChanged), this);
+    g_signal_connect(window_, "notify::scale-factor", G_CALLBACK(GtkCallbacks::scaleChanged), this);
+    timer_ = g_timeout_add(kTimerPeriodMs, GtkCallbacks::timer, this);
+
+    platform.requestRepaint = [this] { queueRepaint(); };
+    return {};
+}
+
+// Any thread: at most one repaint waits in the main context at a time.
+void GtkWindowSystem::queueRepaint() {
+    if (!repaintQueued_.exchange(true)) g_idle_add(GtkCallbacks::repaint, this);
+}
+
+void GtkWindowSystem::show() {
+    if (window_) gtk_widget_show_all(window_);
+}
+
+void GtkWindowSystem::iterate() { g_main_context_iteration(nullptr, TRUE); }
+
+void GtkWindowSystem::close() {
+    if (timer_) g_source_remove(timer_);
+    timer_ = 0;
+    g_idle_remove_by_data(this);
+    if (platform_) platform_->requestRepaint = nullptr;
+    platform_ = nullptr;
+    if (window_) gtk_widget_destroy(window_);
+    window_ = nullptr;
+    area_ = nullptr;
+}
+
+}  // namespace halvard

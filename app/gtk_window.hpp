@@ -1,0 +1,38 @@
+#pragma once
+// The window on GTK 3: one GtkWindow holding one GtkDrawingArea that the canvas paints, the 500 ms
+// timer, and the thread-safe repaint request. Only app/ includes GTK.
+
+#include <atomic>
+#include <string>
+
+#include "app/editor.hpp"
+#include "ui/canvas.hpp"
+
+typedef struct _GtkWidget GtkWidget;
+
+namespace halvard {
+
+class GtkWindowSystem final : public WindowSystem {
+public:
+    GtkWindowSystem() = default;
+    ~GtkWindowSystem() override;
+
+    std::string open(Platform& platform) override;
+    void show() override;
+    void iterate() override;
+    void close() override;
+
+private:
+    void queueRepaint();
+
+    Platform* platform_ = nullptr;
+    GtkWidget* window_ = nullptr;
+    GtkWidget* area_ = nullptr;
+    unsigned timer_ = 0;
+    std::atomic<bool> repaintQueued_{false};
+    Canvas canvas_;
+
+    friend struct GtkCallbacks;
+};
+
+}  // namespace halvard

@@ -1,0 +1,95 @@
+#include "app/platform.hpp"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace halvard {
+namespace {
+
+TEST(Platform, WindowSizeFollowsTheDpi) {
+    EXPECT_EQ(windowSizeForDpi(96), (WindowSize{1280, 900}));
+    EXPECT_EQ(windowSizeForDpi(120), (WindowSize{1600, 1125}));
+    EXPECT_EQ(windowSizeForDpi(144), (WindowSize{1920, 1350}));
+    EXPECT_EQ(windowSizeForDpi(97), (WindowSize{1294, 910})) << "rounded up";
+    // In logical pixels the size is the same at every integer scale factor.
+    for (int factor : {1, 2, 3}) EXPECT_EQ(logicalWindowSize(factor), (WindowSize{1280, 900})) << factor;
+    EXPECT_EQ(logicalWindowSize(0), (WindowSize{1280, 900})) << "a bogus factor counts as 1";
+}
+
+TEST(Platform, PointerPositionsAreDevicePixelsAsUnsigned16Bit) {
+    EXPECT_EQ(packPointerCoordinate(10.0, 1), 10);
+    EXPECT_EQ(packPointerCoordinate(10.7, 1), 10);
+    EXPECT_EQ(packPointerCoordinate(10.7, 2), 21) << "logical pixels times the scale factor";
+    EXPECT_EQ(packPointerCoordinate(-1.0, 1), 65535) << "negative client coordinates wrap";
+    EXPECT_EQ(packPointerCoordinate(-0.5, 1), 65535) << "the pixel left of the edge";
+    EXPECT_EQ(packPointerCoordinate(65536.0, 1), 0);
+    EXPECT_EQ(packPointerCoordinate(1e300, 1), packPointerCoordinate(1e9, 1)) << "no overflow";
+
+    Platform p(kAppTitle, kAppId);
+    std::vector<PlatformEvent> seen;
+    std::vector<int32_t> xs;
+    p.handler = [&](PlatformEvent e) {
+        seen.push_back(e);
+        xs.push_back(p.pointerX);
+    };
+    p.scaleFactorChanged(2);
+    EXPECT_EQ(p.dpi, 192.0f);
+    p.pointerEvent(PlatformEvent::LeftButtonDown, 100.25, -3);
+    EXPECT_EQ(seen, std::vector<PlatformEvent>{PlatformEvent::LeftButtonDown});
+    EXPECT_EQ(xs[0], 200) << "stored before the event is raised";
+    EXPECT_EQ(p.pointerY, 65530);
+}
+
+TEST(Platform, WheelAddsWholeNotchesAndAlwaysRaisesTheEvent) {
+    EXPECT_EQ(wheelDelta({ScrollKind::Up, 0, false}), 120);
+    EXPECT_EQ(wheelDelta({ScrollKind::Down, 0, false}), -120);
+    EXPECT_EQ(wheelDelta({ScrollKind::Smooth, -1.0, false}), 120) << "smooth up, one notch";
+    EXPECT_EQ(wheelDelta({ScrollKind::Smooth, 2.0, false}), -240);
+    EXPECT_EQ(wheelDelta({ScrollKind::Smooth, 0.5, false}), -60);
+    EXPECT_EQ(wheelDelta({ScrollKind::Smooth, 0.0, false}), std::nullopt) << "horizontal only, or a scroll stop";
+    EXPECT_EQ(wheelDelta({ScrollKind::Left, 0, false}), std::nullopt);
+    EXPECT_EQ(wheelDelta({ScrollKind::Up, 0, true}), std::nullopt) << "emulated beside smooth events";
+
+    Platform p(kAppTitle, kAppId);
+    int wheels = 0;
+    p.handler = [&](PlatformEvent e) { wheels += e == PlatformEvent::Wheel; };
+    p.pointerX = 7;
+    p.scrollEvent({ScrollKind::Up, 0, false});
+    EXPECT_EQ(p.wheelNotches, 1);
+    p.scrollEvent({ScrollKind::Smooth, 2.0, false});
+    EXPECT_EQ(p.wheelNotches, -1) << "-240 adds -2";
+    p.scrollEvent({ScrollKind::Smooth, 0.5, false});
+    p.scrollEvent({ScrollKind::Smooth, -0.5, false});
+    EXPECT_EQ(p.wheelNotches, -1) << "half notches add 0, truncated toward zero";
+    EXPECT_EQ(wheels, 4) << "every wheel movement raises Wheel";
+    p.scrollEvent({ScrollKind::Right, 0, false});
+    EXPECT_EQ(wheels, 4);
+    EXPECT_EQ(p.pointerX, 7) << "the wheel does not move the pointer";
+}
+
+TEST(Platform, ButtonsCloseTimerAndActivation) {
+    EXPECT_EQ(buttonEvent(1, true), PlatformEvent::LeftButtonDown);
+    EXPECT_EQ(buttonEvent(1, false), PlatformEvent::LeftButtonUp);
+    EXPECT_EQ(buttonEvent(3, true), PlatformEvent::RightButtonDown);
+    EXPECT_EQ(buttonEvent(3, false), PlatformEvent::RightButtonUp);
+    EXPECT_EQ(buttonEvent(2, true), std::nullopt);
+    EXPECT_EQ(buttonEvent(8, false), std::nullopt);
+
+    Platform p(kAppTitle, kAppId);
+    EXPECT_EQ(p.title, "Halvard Editor");
+    EXPECT_FALSE(p.running);
+    p.timerTick();  // no handler yet: nothing is delivered, nothing breaks
+    std::vector<PlatformEvent> seen;
+    p.handler = [&](PlatformEvent e) { seen.push_back(e); };
+    p.timerTick();
+    p.activationChanged();
+    EXPECT_EQ(seen, (std::vector<PlatformEvent>{PlatformEvent::Timer, PlatformEvent::ActivateApp}));
+    p.running = true;
+    p.closeRequest();
+    EXPECT_FALSE(p.running);
+    EXPECT_EQ(seen.size(), 2u) << "a close request raises no event";
+}
+
+}  // namespace
+}  // namespace halvard

@@ -1,0 +1,145 @@
+#include "editor_session.hpp"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <cstring>
+#include <fstream>
+
+extern char** environ;
+
+namespace halvard::testing {
+
+EditorProcess::EditorProcess(const std::string& executable, const std::vector<std::string>& extraEnv) {
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) env.emplace_back(*e);
+    env.insert(env.end(), extraEnv.begin(), extraEnv.end());
+    std::vector<char*> envp;
+    for (auto& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    std::string program = executable;
+    char* argv[] = {program.data(), nullptr};
+    if (posix_spawn(&pid_, executable.c_str(), nullptr, nullptr, argv, envp.data()) != 0) pid_ = -1;
+}
+
+EditorProcess::~EditorProcess() {
+    if (pid_ > 0 && !exitCode_) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+}
+
+std::optional<int> EditorProcess::waitForExit(Millis timeout) {
+    if (pid_ <= 0 || exitCode_) return exitCode_;
+    waitUntil(
+        [&] {
+            int status = 0;
+            if (waitpid(pid_, &status, WNOHANG) != pid_) return false;
+            exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            return true;
+        },
+        timeout, Millis(5));
+    return exitCode_;
+}
+
+long EditorProcess::peakResidentKb() const {
+    std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+    std::string key;
+    while (status >> key) {
+        if (key == "VmHWM:") {
+            long kb = 0;
+            status >> kb;
+            return kb;
+        }
+        status.ignore(1 << 12, '\n');
+    }
+    return 0;
+}
+
+namespace {
+// Reading a window that is not mapped yet raises BadMatch; the tests poll, so errors are expected.
+int ignoreXErrors(Display*, XErrorEvent*) { return 0; }
+
+std::string windowTitle(Display* d, Window w) {
+    Atom utf8 = XInternAtom(d, "UTF8_STRING", False);
+    Atom netName = XInternAtom(d, "_NET_WM_NAME", False);
+    Atom type;
+    int format;
+    unsigned long count, after;
+    unsigned char* data = nullptr;
+    std::string title;
+    if (XGetWindowProperty(d, w, netName, 0, 256, False, utf8, &type, &format, &count, &after, &data) == Success &&
+        data) {
+        title.assign(reinterpret_cast<char*>(data), count);
+    }
+    if (data) XFree(data);
+    return title;
+}
+}  // namespace
+
+XSession::XSession() {
+    display_ = XOpenDisplay(nullptr);
+    XSetErrorHandler(ignoreXErrors);
+}
+
+XSession::~XSession() {
+    if (display_) XCloseDisplay(display_);
+}
+
+unsigned long XSession::findWindow(const std::string& title, Millis timeout) {
+    if (!display_) return 0;
+    Window found = 0;
+    waitUntil(
+        [&] {
+            Window root, parent;
+            Window* children = nullptr;
+            unsigned int n = 0;
+            if (!XQueryTree(display_, DefaultRootWindow(display_), &root, &parent, &children, &n)) return false;
+            for (unsigned int i = 0; i < n && !found; ++i) {
+                XWindowAttributes a;
+                if (windowTitle(display_, children[i]) == title && XGetWindowAttributes(display_, children[i], &a) &&
+                    a.map_state == IsViewable) {
+                    found = children[i];
+                }
+            }
+            if (children) XFree(children);
+            return found != 0;
+        },
+        timeout, Millis(5));
+    return found;
+}
+
+std::pair<int, int> XSession::windowSize(unsigned long window) {
+    XWindowAttributes a;
+    if (!display_ || !XGetWindowAttributes(display_, window, &a)) return {0, 0};
+    return {a.width, a.height};
+}
+
+std::optional<uint32_t> XSession::pixel(unsigned long window, int x, int y) {
+    if (!display_) return std::nullopt;
+    XImage* image = XGetImage(display_, window, x, y, 1, 1, AllPlanes, ZPixmap);
+    if (!image) return std::nullopt;
+    const auto value = static_cast<uint32_t>(XGetPixel(image, 0, 0)) & 0xffffff;
+    XDestroyImage(image);
+    return value;
+}
+
+void XSession::sendCloseRequest(unsigned long window) {
+    if (!display_) return;
+    XEvent e;
+    std::memset(&e, 0, sizeof e);
+    e.xclient.type = ClientMessage;
+    e.xclient.window = window;
+    e.xclient.message_type = XInternAtom(display_, "WM_PROTOCOLS", False);
+    e.xclient.format = 32;
+    e.xclient.data.l[0] = static_cast<long>(XInternAtom(display_, "WM_DELETE_WINDOW", False));
+    e.xclient.data.l[1] = CurrentTime;
+    XSendEvent(display_, window, False, NoEventMask, &e);
+    XFlush(display_);
+}
+
+}  // namespace halvard::testing

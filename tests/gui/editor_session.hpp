@@ -1,0 +1,73 @@
+#pragma once
+// Drives the real halvard-editor on an X display (Xvfb in the tests): starts the process, finds its
+// window, reads its pixels and sends it a close request the way a window manager does. Shared by
+// the window test and the start-up benchmark.
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+struct _XDisplay;
+
+namespace halvard::testing {
+
+using Millis = std::chrono::milliseconds;
+
+class EditorProcess {
+public:
+    // Starts the executable with extra environment entries ("NAME=value").
+    explicit EditorProcess(const std::string& executable, const std::vector<std::string>& extraEnv = {});
+    ~EditorProcess();  // kills the process if it still runs
+    EditorProcess(const EditorProcess&) = delete;
+    EditorProcess& operator=(const EditorProcess&) = delete;
+
+    bool started() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }
+    // The exit code once the process has ended within the timeout (128 + n for signal n).
+    std::optional<int> waitForExit(Millis timeout);
+    // Peak resident memory so far (VmHWM), in KiB; 0 when unknown.
+    long peakResidentKb() const;
+
+private:
+    pid_t pid_ = -1;
+    std::optional<int> exitCode_;
+};
+
+class XSession {
+public:
+    XSession();  // opens $DISPLAY
+    ~XSession();
+    XSession(const XSession&) = delete;
+    XSession& operator=(const XSession&) = delete;
+
+    bool connected() const { return display_ != nullptr; }
+    // The top-level window whose title is `title` (searched until the timeout); 0 when none.
+    unsigned long findWindow(const std::string& title, Millis timeout);
+    // The window's size in pixels.
+    std::pair<int, int> windowSize(unsigned long window);
+    // The pixel at (x, y) of the window as 0xRRGGBB; nullopt when it cannot be read.
+    std::optional<uint32_t> pixel(unsigned long window, int x, int y);
+    // Asks the window to close (WM_PROTOCOLS / WM_DELETE_WINDOW), as the close button does.
+    void sendCloseRequest(unsigned long window);
+
+private:
+    ::_XDisplay* display_ = nullptr;
+};
+
+// Polls until pred() is true or the timeout passes; returns the last result.
+template <class Pred>
+bool waitUntil(Pred pred, Millis timeout, Millis step = Millis(2)) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        if (pred()) return true;
+        if (std::chrono::steady_clock::now() >= end) return false;
+        std::this_thread::sleep_for(step);
+    }
+}
+
+}  // namespace halvard::testing
