@@ -83,6 +83,9 @@ struct GtkCallbacks {
 GtkWindowSystem::~GtkWindowSystem() { close(); }
 
 std::string GtkWindowSystem::open(Platform& platform) {
+    // The panel is drawn with Cairo alone. Without this, GDK probes OpenGL to choose a visual,
+    // which loads a GL driver (with a software one, some 50 MB and tens of milliseconds) for nothing.
+    g_setenv("GDK_GL", "disable", FALSE);
     if (!gtk_init_check(nullptr, nullptr)) {
         return "cannot open a display (is DISPLAY or WAYLAND_DISPLAY set?)";
     }

@@ -47,14 +47,12 @@ DeviceMap deviceMap(cairo_t* cr) {
     return d;
 }
 
-// An asset as a Cairo surface: "RI" to premultiplied native ARGB32, "RM" to A8. Null if the block
-// is not a valid asset or the surface cannot be made.
-cairo_surface_t* convertAsset(const ImageAsset& asset) {
+// A region of an asset as a Cairo surface: "RI" to premultiplied native ARGB32, "RM" to A8. Null
+// if the block is not a valid asset, the region is empty, or the surface cannot be made.
+cairo_surface_t* convertRegion(const ImageAsset& asset, int x0, int y0, int w, int h) {
     const bool colour = asset.isColourImage();
     if (!colour && !asset.isMask()) return nullptr;
-    const int w = asset.width();
-    const int h = asset.height();
-    if (w == 0 || h == 0) return nullptr;
+    if (x0 < 0 || y0 < 0 || w <= 0 || h <= 0 || x0 + w > asset.width() || y0 + h > asset.height()) return nullptr;
     cairo_surface_t* s = cairo_image_surface_create(colour ? CAIRO_FORMAT_ARGB32 : CAIRO_FORMAT_A8, w, h);
     if (cairo_surface_status(s) != CAIRO_STATUS_SUCCESS) {
         cairo_surface_destroy(s);
@@ -63,12 +61,13 @@ cairo_surface_t* convertAsset(const ImageAsset& asset) {
     cairo_surface_flush(s);
     unsigned char* data = cairo_image_surface_get_data(s);
     const int stride = cairo_image_surface_get_stride(s);
-    const uint8_t* src = asset.pixels();
+    const size_t bytesPerPixel = colour ? 4 : 1;
     for (int y = 0; y < h; ++y) {
         unsigned char* row = data + static_cast<ptrdiff_t>(y) * stride;
+        const uint8_t* src =
+            asset.pixels() + (static_cast<size_t>(y0 + y) * asset.width() + static_cast<size_t>(x0)) * bytesPerPixel;
         if (!colour) {
             std::copy_n(src, w, row);
-            src += w;
             continue;
         }
         auto* out = reinterpret_cast<uint32_t*>(row);
@@ -83,6 +82,27 @@ cairo_surface_t* convertAsset(const ImageAsset& asset) {
     }
     cairo_surface_mark_dirty(s);
     return s;
+}
+
+// Bilinear down to a little over half size; below that a wider (slower) filter, as bilinear would
+// skip source pixels.
+cairo_filter_t scalingFilter(double rx, double ry) {
+    return rx < 0.6 || ry < 0.6 ? CAIRO_FILTER_GOOD : CAIRO_FILTER_BILINEAR;
+}
+
+// Paints source (whose pixel (0, 0) is asset pixel (sx, sy)) into target, where target pixel (0, 0)
+// is pixel (dx, dy) of the whole asset scaled by (rx, ry). PAD keeps the edges from fading.
+void paintScaled(cairo_surface_t* target, cairo_surface_t* source, int sx, int sy, double dx, double dy, double rx,
+                 double ry) {
+    cairo_t* c = cairo_create(target);
+    cairo_translate(c, -dx, -dy);
+    cairo_scale(c, rx, ry);
+    cairo_set_source_surface(c, source, sx, sy);
+    cairo_pattern_set_filter(cairo_get_source(c), scalingFilter(rx, ry));
+    cairo_pattern_set_extend(cairo_get_source(c), CAIRO_EXTEND_PAD);
+    cairo_set_operator(c, CAIRO_OPERATOR_SOURCE);
+    cairo_paint(c);
+    cairo_destroy(c);
 }
 
 // A text layout is reused while its text, format, box and settings stay the same. The box height
@@ -132,6 +152,8 @@ struct LayoutEntry {
 constexpr uint64_t kLayoutIdleFrames = 600;    // a layout unused this long is dropped
 constexpr size_t kLayoutCacheLimit = 4096;     // above this, everything unused this frame goes
 constexpr int kScaledCopiesPerAsset = 2;       // e.g. the size before and after a resize
+constexpr int kPartCopiesPerAsset = 16;        // the overlays cut from one sprite picture, at two sizes
+constexpr int kDropConvertedPixels = 256 * 256;  // larger pictures are kept only as scaled copies
 constexpr int kMaxDeviceSide = 16384;          // larger pre-scaled copies are not made
 
 }  // namespace
@@ -143,19 +165,22 @@ struct Canvas::Impl {
     int height = 0;
     uint64_t frame = 0;
 
+    // An asset converted at its own size (kept: drawn unscaled, or a source for scaled copies).
     struct Converted {
         const uint8_t* asset;
         cairo_surface_t* surface;
     };
+    // A scaled copy: the whole asset at width x height device pixels, or only the device pixels
+    // [x0, x1) x [y0, y1) of that scaled whole (a part of a sprite picture).
     struct Scaled {
         const uint8_t* asset;
         int width, height;
+        int x0, y0, x1, y1;
         cairo_surface_t* surface;
         uint64_t lastUsed;
     };
     std::vector<Converted> converted;
     std::vector<Scaled> scaled;
-
     PangoContext* pango = nullptr;
     std::array<PangoFontDescription*, kTextFormatCount> fonts{};
     std::array<bool, kTextFormatCount> trimming{};  // set by the first single-line call per format
@@ -190,52 +215,101 @@ struct Canvas::Impl {
         for (const auto& c : converted) {
             if (c.asset == asset.bytes) return c.surface;
         }
-        cairo_surface_t* s = convertAsset(asset);
+        cairo_surface_t* s = convertRegion(asset, 0, 0, asset.width(), asset.height());
         if (s) converted.push_back({asset.bytes, s});
         return s;
     }
 
-    // The asset scaled to w x h device pixels (the converted surface itself at its own size).
-    cairo_surface_t* scaledOf(const ImageAsset& asset, int w, int h) {
-        cairo_surface_t* source = surfaceOf(asset);
-        if (!source) return nullptr;
-        if (w == asset.width() && h == asset.height()) return source;
-        int copies = 0;
+    // Drops the asset's converted surface once scaled copies stand in for it: a picture is then
+    // held once, at the size it is shown, not also at its own.
+    void dropConverted(const ImageAsset& asset) {
+        for (size_t i = 0; i < converted.size(); ++i) {
+            if (converted[i].asset != asset.bytes) continue;
+            cairo_surface_destroy(converted[i].surface);
+            converted.erase(converted.begin() + static_cast<ptrdiff_t>(i));
+            return;
+        }
+    }
+
+    Scaled* findScaled(const ImageAsset& asset, int w, int h, int x0, int y0, int x1, int y1) {
+        for (auto& s : scaled) {
+            if (s.asset == asset.bytes && s.width == w && s.height == h && s.x0 == x0 && s.y0 == y0 && s.x1 == x1 &&
+                s.y1 == y1) {
+                s.lastUsed = frame;
+                return &s;
+            }
+        }
+        return nullptr;
+    }
+
+    // Keeps a new copy; beyond `limit` copies of the same kind (whole or part) of an asset, the
+    // least recently used one goes.
+    void keepScaled(const Scaled& copy, int limit) {
+        const bool whole = copy.x0 == 0 && copy.y0 == 0 && copy.x1 == copy.width && copy.y1 == copy.height;
+        int count = 0;
         Scaled* oldest = nullptr;
         for (auto& s : scaled) {
-            if (s.asset != asset.bytes) continue;
-            if (s.width == w && s.height == h) {
-                s.lastUsed = frame;
-                return s.surface;
-            }
-            ++copies;
+            const bool sWhole = s.x0 == 0 && s.y0 == 0 && s.x1 == s.width && s.y1 == s.height;
+            if (s.asset != copy.asset || sWhole != whole) continue;
+            ++count;
             if (!oldest || s.lastUsed < oldest->lastUsed) oldest = &s;
         }
+        if (count >= limit && oldest) {
+            cairo_surface_destroy(oldest->surface);
+            *oldest = copy;
+        } else {
+            scaled.push_back(copy);
+        }
+    }
+
+    // The whole asset scaled to w x h device pixels (its converted surface at its own size).
+    cairo_surface_t* scaledWhole(const ImageAsset& asset, int w, int h) {
+        if (w == asset.width() && h == asset.height()) return surfaceOf(asset);
+        if (Scaled* s = findScaled(asset, w, h, 0, 0, w, h)) return s->surface;
+        cairo_surface_t* source = surfaceOf(asset);
+        if (!source) return nullptr;
         cairo_surface_t* copy = cairo_surface_create_similar_image(source, cairo_image_surface_get_format(source), w, h);
         if (cairo_surface_status(copy) != CAIRO_STATUS_SUCCESS) {
             cairo_surface_destroy(copy);
             return nullptr;
         }
-        cairo_t* c = cairo_create(copy);
-        cairo_scale(c, static_cast<double>(w) / asset.width(), static_cast<double>(h) / asset.height());
-        cairo_set_source_surface(c, source, 0, 0);
-        // Smooth filtering once, when the copy is made; PAD keeps the edges from fading.
-        cairo_pattern_set_filter(cairo_get_source(c), CAIRO_FILTER_GOOD);
-        cairo_pattern_set_extend(cairo_get_source(c), CAIRO_EXTEND_PAD);
-        cairo_set_operator(c, CAIRO_OPERATOR_SOURCE);
-        cairo_paint(c);
-        cairo_destroy(c);
-        if (copies >= kScaledCopiesPerAsset && oldest) {
-            cairo_surface_destroy(oldest->surface);
-            *oldest = {asset.bytes, w, h, copy, frame};
-        } else {
-            scaled.push_back({asset.bytes, w, h, copy, frame});
+        paintScaled(copy, source, 0, 0, 0, 0, static_cast<double>(w) / asset.width(),
+                    static_cast<double>(h) / asset.height());
+        keepScaled({asset.bytes, w, h, 0, 0, w, h, copy, frame}, kScaledCopiesPerAsset);
+        if (asset.width() * asset.height() >= kDropConvertedPixels) dropConverted(asset);
+        return copy;
+    }
+
+    // Device pixels [x0, x1) x [y0, y1) of the asset scaled to w x h, made from the asset pixels
+    // around them only: a small part of a large sprite picture costs a small conversion, and its
+    // pixels are those of the scaled whole, so it stays in register with it.
+    cairo_surface_t* scaledPart(const ImageAsset& asset, int w, int h, int x0, int y0, int x1, int y1) {
+        if (Scaled* s = findScaled(asset, w, h, x0, y0, x1, y1)) return s->surface;
+        const double rx = static_cast<double>(w) / asset.width();
+        const double ry = static_cast<double>(h) / asset.height();
+        // Source pixels the filter reaches from the part, with room to spare.
+        const int margin = 4 + static_cast<int>(std::ceil(2.0 / std::min(rx, ry)));
+        const int sx0 = std::max(0, static_cast<int>(std::floor(x0 / rx)) - margin);
+        const int sy0 = std::max(0, static_cast<int>(std::floor(y0 / ry)) - margin);
+        const int sx1 = std::min(asset.width(), static_cast<int>(std::ceil(x1 / rx)) + margin);
+        const int sy1 = std::min(asset.height(), static_cast<int>(std::ceil(y1 / ry)) + margin);
+        cairo_surface_t* source = convertRegion(asset, sx0, sy0, sx1 - sx0, sy1 - sy0);
+        if (!source) return nullptr;
+        cairo_surface_t* copy =
+            cairo_surface_create_similar_image(source, cairo_image_surface_get_format(source), x1 - x0, y1 - y0);
+        if (cairo_surface_status(copy) != CAIRO_STATUS_SUCCESS) {
+            cairo_surface_destroy(copy);
+            cairo_surface_destroy(source);
+            return nullptr;
         }
+        paintScaled(copy, source, sx0, sy0, x0, y0, rx, ry);
+        cairo_surface_destroy(source);
+        keepScaled({asset.bytes, w, h, x0, y0, x1, y1, copy, frame}, kPartCopiesPerAsset);
         return copy;
     }
 
     // Draws the part (sx, sy, sw, sh) of an asset whose whole picture would cover (ux, uy, uw, uh)
-    // in user space: as a colour image, or (withColour) as a mask painted with the colour.
+    // in user space: as a colour image, or (asMask) as a mask painted with the colour.
     void drawAsset(const ImageAsset& asset, double ux, double uy, double uw, double uh, int sx, int sy, int sw,
                    int sh, bool asMask, uint32_t colour) {
         const int aw = asset.width();
@@ -246,37 +320,40 @@ struct Canvas::Impl {
         if (px1 <= px0 || py1 <= py0 || uw <= 0 || uh <= 0) return;
 
         const DeviceMap d = deviceMap(cr);
-        const double fx = d.scaleX * uw / aw;  // device pixels per asset pixel
-        const double fy = d.scaleY * uh / ah;
-        const double devW = std::round(aw * fx);
-        const double devH = std::round(ah * fy);
+        const double devW = std::round(d.scaleX * uw);  // the whole picture in device pixels
+        const double devH = std::round(d.scaleY * uh);
         if (!d.axisAligned || devW > kMaxDeviceSide || devH > kMaxDeviceSide) {
             drawAssetDirect(asset, ux, uy, uw, uh, px0, py0, px1, py1, asMask, colour);
             return;
         }
         if (devW < 1 || devH < 1) return;
-        cairo_surface_t* s = scaledOf(asset, static_cast<int>(devW), static_cast<int>(devH));
-        if (!s) return;
         // Whole device pixels: the picture's origin, and the part's edges on the same grid.
         const double ox = std::round(d.scaleX * ux + d.offsetX);
         const double oy = std::round(d.scaleY * uy + d.offsetY);
         const double rx = devW / aw, ry = devH / ah;
-        const double cx0 = ox + std::round(px0 * rx), cx1 = ox + std::round(px1 * rx);
-        const double cy0 = oy + std::round(py0 * ry), cy1 = oy + std::round(py1 * ry);
-        if (cx1 <= cx0 || cy1 <= cy0) return;
+        const int x0 = static_cast<int>(std::round(px0 * rx)), x1 = static_cast<int>(std::round(px1 * rx));
+        const int y0 = static_cast<int>(std::round(py0 * ry)), y1 = static_cast<int>(std::round(py1 * ry));
+        if (x1 <= x0 || y1 <= y0) return;
+
+        const int w = static_cast<int>(devW), h = static_cast<int>(devH);
+        const bool smallPart = static_cast<int64_t>(px1 - px0) * (py1 - py0) * 4 < static_cast<int64_t>(aw) * ah;
+        cairo_surface_t* s = smallPart ? scaledPart(asset, w, h, x0, y0, x1, y1) : scaledWhole(asset, w, h);
+        if (!s) return;
+        const double sourceX = smallPart ? ox + x0 : ox;  // where the surface's pixel (0, 0) goes
+        const double sourceY = smallPart ? oy + y0 : oy;
 
         cairo_save(cr);
         cairo_identity_matrix(cr);
         cairo_scale(cr, 1.0 / d.surfaceScaleX, 1.0 / d.surfaceScaleY);  // user units = device pixels
-        cairo_rectangle(cr, cx0, cy0, cx1 - cx0, cy1 - cy0);
-        cairo_clip(cr);
+        cairo_rectangle(cr, ox + x0, oy + y0, x1 - x0, y1 - y0);
         if (asMask) {
+            cairo_clip(cr);
             setColour(cr, colour);
-            cairo_mask_surface(cr, s, ox, oy);
+            cairo_mask_surface(cr, s, sourceX, sourceY);
         } else {
-            cairo_set_source_surface(cr, s, ox, oy);
+            cairo_set_source_surface(cr, s, sourceX, sourceY);
             cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
-            cairo_paint(cr);
+            cairo_fill(cr);
         }
         cairo_restore(cr);
     }

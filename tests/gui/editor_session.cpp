@@ -82,8 +82,9 @@ std::string windowTitle(Display* d, Window w) {
 }  // namespace
 
 XSession::XSession() {
-    display_ = XOpenDisplay(nullptr);
     XSetErrorHandler(ignoreXErrors);
+    // A display that has just started may turn the first connections away; try for a while.
+    waitUntil([&] { return (display_ = XOpenDisplay(nullptr)) != nullptr; }, Millis(5000), Millis(20));
 }
 
 XSession::~XSession() {
@@ -126,6 +127,12 @@ std::optional<uint32_t> XSession::pixel(unsigned long window, int x, int y) {
     const auto value = static_cast<uint32_t>(XGetPixel(image, 0, 0)) & 0xffffff;
     XDestroyImage(image);
     return value;
+}
+
+void XSession::exposeWindow(unsigned long window) {
+    if (!display_) return;
+    XClearArea(display_, window, 0, 0, 0, 0, True);
+    XFlush(display_);
 }
 
 void XSession::sendCloseRequest(unsigned long window) {

@@ -52,6 +52,8 @@ public:
     std::pair<int, int> windowSize(unsigned long window);
     // The pixel at (x, y) of the window as 0xRRGGBB; nullopt when it cannot be read.
     std::optional<uint32_t> pixel(unsigned long window, int x, int y);
+    // Makes the window repaint all of itself (an expose, as when it is uncovered).
+    void exposeWindow(unsigned long window);
     // Asks the window to close (WM_PROTOCOLS / WM_DELETE_WINDOW), as the close button does.
     void sendCloseRequest(unsigned long window);
 
