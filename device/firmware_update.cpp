@@ -1,8 +1,80 @@
 #include "device/firmware_update.hpp"
 
+#include <array>
+#include <span>
+
+#include "device/sysex.hpp"
+
 namespace halvard {
 
-// The transfer is not built yet: nothing is sent and the amplifier is not restarted.
-void runFirmwareUpdate(LinkContext&, const FirmwareImage&) {}
+static_assert(kFirmwareChunkBytes == kChunkDataBytes);
+static_assert(kFirmwareImageBytes % kFirmwareChunkBytes == 0, "the transfer sends whole chunks only");
+
+int32_t firmwareTransferProgress(size_t remaining) {
+    // remaining * 2^-17 is exact in single precision; the * 100 rounds once, the difference is
+    // taken in double, and the conversion truncates toward zero.
+    const float remainingPercent = static_cast<float>(remaining) * (1.0f / 131072.0f) * 100.0f;
+    return static_cast<int32_t>(100.0 - static_cast<double>(remainingPercent));
+}
+
+ReplyResult sendFirmware(LinkContext& ctx, const FirmwareImage& image) {
+    if (!outputOpen(ctx)) return ReplyResult::NotSent;
+    DeviceMirror& ui = *ctx.ui;
+    std::array<uint8_t, kFirmwareChunkMessageBytes> message{};
+
+    size_t remaining = kFirmwareImageBytes;
+    for (size_t offset = 0; remaining > 0; offset += kFirmwareChunkBytes) {
+        const std::span<const uint8_t> data(image.data() + offset, kFirmwareChunkBytes);
+        const size_t length = buildFirmwareChunk(message, static_cast<uint32_t>(offset), data);
+        remaining -= data.size();
+        ctx.reply = 0;
+        sendRequest(ctx, std::span<const uint8_t>(message.data(), length));
+        // No value after the last chunk: 100 waits for the store's acknowledgement.
+        if (remaining > 0) {
+            ui.progress = firmwareTransferProgress(remaining);
+            ctx.repaint();
+        }
+        const ReplyResult acked = awaitReply(ctx, kCodeChunkAck);
+        if (acked == ReplyResult::Timeout) reportTimeout(ctx);
+        if (acked != ReplyResult::Ok) return acked;
+    }
+
+    const size_t length = buildFirmwareStore(message);
+    ctx.reply = 0;
+    sendRequest(ctx, std::span<const uint8_t>(message.data(), length));
+    const ReplyResult stored = awaitReply(ctx, kCodeChunkAck);
+    if (stored == ReplyResult::Timeout) reportTimeout(ctx);
+    if (stored != ReplyResult::Ok) return stored;
+    ui.progress = 100;
+    ctx.repaint();
+    pauseFor(ctx, kAfterStoreAckPauseMs);
+    ctx.failures = 0;
+    return ReplyResult::Ok;
+}
+
+void FirmwareUpdater::fetchIfDue(LinkContext& ctx) {
+    if (!fetchFirmware_ || ctx.firmware == nullptr || ctx.ui->linkState == LinkState::Error) return;
+    if (!image_) image_ = std::make_unique<FirmwareImage>();
+    if (!ctx.firmware->downloadFirmwareImage(*image_, ctx.quit)) return;  // tried again at the next sync
+    ctx.ui->availableFirmware = firmwareImageVersion(*image_);
+    fetchFirmware_ = false;
+}
+
+bool FirmwareUpdater::updateIfNewer(LinkContext& ctx) {
+    DeviceMirror& ui = *ctx.ui;
+    const uint16_t amplifier = ui.firmwareVersion;
+    // availableFirmware returns to 0 with every mirror reset, so a run updates at most until its
+    // first reset; the image's own bytes are checked again so that nothing else can start a send.
+    if (ui.availableFirmware <= amplifier) return false;
+    if (fetchFirmware_ || !image_ || firmwareImageVersion(*image_) <= amplifier) return false;
+
+    sendFirmware(ctx, *image_);
+    const bool failed = ui.linkState == LinkState::Error;
+    if (failed) ctx.failures = kFailuresAfterFailedUpdate;
+    pauseFor(ctx, kAfterUpdatePauseMs);
+    requestRestart(ctx);
+    if (!failed) pauseFor(ctx, kRestartSettleMs);
+    return true;
+}
 
 }  // namespace halvard
