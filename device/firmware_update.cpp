@@ -52,29 +52,13 @@ ReplyResult sendFirmware(LinkContext& ctx, const FirmwareImage& image) {
     return ReplyResult::Ok;
 }
 
-void FirmwareUpdater::fetchIfDue(LinkContext& ctx) {
-    if (!fetchFirmware_ || ctx.firmware == nullptr || ctx.ui->linkState == LinkState::Error) return;
-    if (!image_) image_ = std::make_unique<FirmwareImage>();
-    if (!ctx.firmware->downloadFirmwareImage(*image_, ctx.quit)) return;  // tried again at the next sync
-    ctx.ui->availableFirmware = firmwareImageVersion(*image_);
-    fetchFirmware_ = false;
-}
-
-bool FirmwareUpdater::updateIfNewer(LinkContext& ctx) {
-    DeviceMirror& ui = *ctx.ui;
-    const uint16_t amplifier = ui.firmwareVersion;
-    // availableFirmware returns to 0 with every mirror reset, so a run updates at most until its
-    // first reset; the image's own bytes are checked again so that nothing else can start a send.
-    if (ui.availableFirmware <= amplifier) return false;
-    if (fetchFirmware_ || !image_ || firmwareImageVersion(*image_) <= amplifier) return false;
-
-    sendFirmware(ctx, *image_);
-    const bool failed = ui.linkState == LinkState::Error;
+void runFirmwareUpdate(LinkContext& ctx, const FirmwareImage& image) {
+    sendFirmware(ctx, image);
+    const bool failed = ctx.ui->linkState == LinkState::Error;
     if (failed) ctx.failures = kFailuresAfterFailedUpdate;
     pauseFor(ctx, kAfterUpdatePauseMs);
     requestRestart(ctx);
     if (!failed) pauseFor(ctx, kRestartSettleMs);
-    return true;
 }
 
 }  // namespace halvard

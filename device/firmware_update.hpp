@@ -1,12 +1,10 @@
 #pragma once
-// Keeping the amplifier's firmware current: during the sync the worker fetches the image from the
-// download server (until the first whole download of the run), and when the image is newer than
-// the amplifier's firmware it transfers it in 512 acknowledged chunks, stores it and asks the
-// amplifier to restart. Worker thread only.
+// The firmware update step of the worker's sync: when the fetched image is newer than the
+// amplifier's firmware, the image goes over in 512 acknowledged chunks, is stored, and the
+// amplifier is asked to restart. Worker thread only.
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 
 #include "device/exchanges.hpp"
 #include "device/firmware_download.hpp"
@@ -33,26 +31,10 @@ int32_t firmwareTransferProgress(size_t remaining);
 // output port is closed.
 ReplyResult sendFirmware(LinkContext& ctx, const FirmwareImage& image);
 
-// What the worker keeps between syncs for the update, and the two steps of the sync it runs.
-class FirmwareUpdater {
-public:
-    // Sync step: when the link has no error and no image has arrived whole in this run, downloads
-    // one through LinkContext::firmware; on success publishes its version as availableFirmware.
-    // Returns at once when no source is set.
-    void fetchIfDue(LinkContext& ctx);
-
-    // Sync step: when the image is newer than the amplifier's firmware (unsigned 16-bit), sends it
-    // and asks the amplifier to restart. True when it ran: the sync ends there and the pass
-    // dispatches no command. Only an image that arrived whole, and whose own version bytes are
-    // newer than the amplifier's, is ever sent.
-    bool updateIfNewer(LinkContext& ctx);
-
-    // True until the first whole download of the run.
-    bool fetchFirmware() const { return fetchFirmware_; }
-
-private:
-    bool fetchFirmware_ = true;
-    std::unique_ptr<FirmwareImage> image_;  // one per run; 128 KiB stays off the worker's stack
-};
+// The update step of the sync, run when the fetched image is newer than the amplifier's firmware:
+// sendFirmware, then the restart request. After a failed transfer failures is set to 3 (recovery
+// on the next pass), a 100 ms pause and the restart request; after a successful one a 100 ms pause,
+// the restart request and 2 s. The pass that ran it ends without dispatching a command.
+void runFirmwareUpdate(LinkContext& ctx, const FirmwareImage& image);
 
 }  // namespace halvard
