@@ -52,6 +52,12 @@ ReplyResult sendFirmware(LinkContext& ctx, const FirmwareImage& image) {
     return ReplyResult::Ok;
 }
 
+bool firmwareUpdateDue(const DeviceMirror& ui, const FirmwareImage& image) {
+    const uint16_t amplifier = ui.firmwareVersion;
+    const uint16_t available = ui.availableFirmware;
+    return available > amplifier && firmwareImageVersion(image) > amplifier;
+}
+
 void runFirmwareUpdate(LinkContext& ctx, const FirmwareImage& image) {
     sendFirmware(ctx, image);
     const bool failed = ctx.ui->linkState == LinkState::Error;

@@ -31,6 +31,11 @@ int32_t firmwareTransferProgress(size_t remaining);
 // output port is closed.
 ReplyResult sendFirmware(LinkContext& ctx, const FirmwareImage& image);
 
+// The update decision, for an image that arrived whole: availableFirmware (0 again after every
+// mirror reset) is newer than the amplifier's firmwareVersion as unsigned 16-bit numbers, and so is
+// the version in the image's own bytes.
+bool firmwareUpdateDue(const DeviceMirror& ui, const FirmwareImage& image);
+
 // The update step of the sync, run when the fetched image is newer than the amplifier's firmware:
 // sendFirmware, then the restart request. After a failed transfer failures is set to 3 (recovery
 // on the next pass), a 100 ms pause and the restart request; after a successful one a 100 ms pause,

@@ -120,9 +120,9 @@ DeviceWorker::SyncEnd DeviceWorker::sync() {
         }
     }
 
-    // 3. Update decision: an image newer than the amplifier's firmware is sent without asking.
+    // 3. Update decision: a whole image newer than the amplifier's firmware is sent without asking.
     // After a mirror reset availableFirmware is 0, so only an image fetched since then counts.
-    if (image_ && ui.availableFirmware > ui.firmwareVersion) {
+    if (image_ && !fetchFirmware_ && firmwareUpdateDue(ui, *image_)) {
         runFirmwareUpdate(ctx_, *image_);
         return SyncEnd::FirmwareUpdated;
     }

@@ -37,7 +37,7 @@ FakeAmp::FakeAmp() {
     slotNames = {"0_clean", "Crunch 2", "", "3_DARK", "0_bright", "Fifth"};
 }
 
-bool FakeAmp::answer(const Bytes& request, Bytes& reply) const {
+bool FakeAmp::answer(const Bytes& request, Bytes& reply) {
     if (silent || request.size() < 4 || silentFor.count(request[2]) != 0) return false;
     switch (request[2]) {
         case kCodeVersion:
@@ -55,8 +55,15 @@ bool FakeAmp::answer(const Bytes& request, Bytes& reply) const {
             reply = slotNameReply(s, slotNames[static_cast<size_t>(s)]);
             return true;
         }
+        case kCodeFirmwareChunk:
+        case kCodeIrChunk:
+        case kCodeStore:
+            if (transferAcks == 0) return false;
+            if (transferAcks > 0) --transferAcks;
+            reply = {kSysexStart, 0x00, kCodeChunkAck, kSysexEnd};
+            return true;
         default:
-            return false;  // writes, stores and the restart request are not answered
+            return false;  // settings writes, the preset store and the restart request are not answered
     }
 }
 

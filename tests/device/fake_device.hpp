@@ -31,10 +31,11 @@ struct FakeAmp {
     std::set<uint8_t> silentFor;  // request codes it does not answer
     bool silent = false;          // answers nothing
     int replyDelayMs = 0;         // virtual delay before an answer can be read
+    int transferAcks = -1;        // data chunks and stores it still acknowledges; -1: every one
 
     FakeAmp();
     // The reply the amplifier gives to request, or nothing.
-    bool answer(const Bytes& request, Bytes& reply) const;
+    bool answer(const Bytes& request, Bytes& reply);
 };
 
 Bytes settingsReply(int program, const SettingsGlobals& globals, const ProgramSettings& settings);

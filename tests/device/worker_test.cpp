@@ -268,7 +268,10 @@ TEST_F(Worker, FirmwareImageIsFetchedUntilOnceSuccessfulAndANewerOneEndsThePass)
     firmware.succeed = true;
     mirror.postCommand(Command::StorePreset);
     ports.deliver({0xF0, 0x00, 0x03, 0xF7});
-    EXPECT_EQ(codesOfPass(), (std::vector<int>{0x0B})) << "the update step ends the sync and the pass";
+    std::vector<int> update = {0x0B};  // the version read, the transfer, the store, the restart request
+    update.insert(update.end(), 512, 0x07);
+    update.insert(update.end(), {0x09, 0x0C});
+    EXPECT_EQ(codesOfPass(), update) << "the update step ends the sync and the pass";
     EXPECT_EQ(firmware.calls, 2);
     EXPECT_FALSE(worker->fetchFirmware());
     EXPECT_EQ(mirror.availableFirmware, 0x0200);

@@ -2,15 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "../device/fake_device.hpp"
 #include "device/clock.hpp"
+#include "device/worker.hpp"
 
 namespace halvard {
 namespace {
 
 using test::Bytes;
 
-// A recognisable image of the given version.
 FirmwareImage makeImage(uint16_t version) {
     FirmwareImage image;
     for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i * 31 + i / 256);
@@ -19,21 +21,18 @@ FirmwareImage makeImage(uint16_t version) {
     return image;
 }
 
-// The amplifier's side of a transfer, watching what the editor sends after every virtual step:
-// reassembles the chunks, acknowledges them (up to a limit) and the store, and notes the
-// percentage the panel showed when each acknowledgement went out.
+// Watches what the editor sends after every virtual step (the fake amplifier acknowledges):
+// reassembles the chunks and notes the percentage on the panel while each one is awaited.
 struct TransferWatcher {
     TransferWatcher(test::FakePorts& p, DeviceMirror& m) : ports(p), mirror(m) {}
     test::FakePorts& ports;
     DeviceMirror& mirror;
-    int acknowledgeChunks = 1 << 30;
-    bool acknowledgeStore = true;
 
     size_t seen = 0;
     int chunks = 0;
     int stores = 0;
     Bytes lastStore;
-    std::vector<int32_t> progressAtAck;  // per chunk, then the store
+    std::vector<int32_t> progressWhileAwaited;  // per chunk, then the store
     FirmwareImage received{};
     bool offsetsInOrder = true;
 
@@ -42,40 +41,64 @@ struct TransferWatcher {
             const Bytes& m = ports.sent[seen].bytes;
             if (m.size() == kFirmwareChunkMessageBytes && m[2] == kCodeFirmwareChunk) {
                 size_t offset = 0;
-                for (int i = 3; i < 9; ++i) offset = offset << 4 | m[static_cast<size_t>(i)];
+                for (size_t i = 3; i < 9; ++i) offset = offset << 4 | m[i];
                 offsetsInOrder = offsetsInOrder && offset == static_cast<size_t>(chunks) * 256;
                 for (size_t i = 0; i < 256 && offset + i < received.size(); ++i)
                     received[offset + i] = static_cast<uint8_t>(m[9 + 2 * i] << 4 | m[10 + 2 * i]);
-                if (++chunks <= acknowledgeChunks) acknowledge();
+                ++chunks;
+                progressWhileAwaited.push_back(mirror.progress);
             } else if (m.size() > 2 && m[2] == kCodeStore) {
                 ++stores;
                 lastStore = m;
-                if (acknowledgeStore) acknowledge();
+                progressWhileAwaited.push_back(mirror.progress);
             }
         }
     }
-    void acknowledge() {
-        progressAtAck.push_back(mirror.progress);
-        ports.deliver({kSysexStart, 0x00, kCodeChunkAck, 0x00, kSysexEnd});
+};
+
+class FakeFirmware final : public FirmwareSource {
+public:
+    explicit FakeFirmware(uint16_t v) : version(v) {}
+    uint16_t version;
+    int calls = 0;
+    std::function<void()> during;  // runs inside the download
+    bool downloadFirmwareImage(FirmwareImage& image, const std::atomic<bool>&) override {
+        ++calls;
+        image = makeImage(version);
+        if (during) during();
+        return true;
     }
 };
 
-struct FirmwareTransfer : ::testing::Test {
+// An amplifier on fake ports in virtual time, with the transfer watched.
+struct Rig {
     VirtualClock clock;
     test::FakePorts ports{clock};
     DeviceMirror mirror;
     LinkContext ctx;
     TransferWatcher amp{ports, mirror};
-    FirmwareImage image = makeImage(0x0200);
 
-    void SetUp() override {
+    Rig() {
         ctx.ui = &mirror;
         ctx.clock = &clock;
         ctx.ports = &ports;
         ports.plugAmp();
+        clock.onAdvance = [this](Clock::TimePoint) { amp.look(); };
+    }
+
+    long long sentAtMs(int code) const {
+        for (const auto& s : ports.sent)
+            if (s.bytes[2] == code) return s.atMs;
+        return -1;
+    }
+};
+
+struct FirmwareTransfer : ::testing::Test, Rig {
+    FirmwareImage image = makeImage(0x0200);
+
+    void SetUp() override {
         ports.openPort(PortDirection::Input, 2, "midi Input");
         ports.openPort(PortDirection::Output, 1, "midi Output");
-        clock.onAdvance = [this](Clock::TimePoint) { amp.look(); };
         mirror.linkState = LinkState::Busy;
         mirror.progress = kProgressReading;
         ctx.failures = 1;
@@ -102,19 +125,19 @@ TEST_F(FirmwareTransfer, WholeImageThenStoreThenHundred) {
     store.push_back(0xF7);
     EXPECT_EQ(amp.lastStore, store);
 
-    ASSERT_EQ(amp.progressAtAck.size(), 513u);
+    ASSERT_EQ(amp.progressWhileAwaited.size(), 513u);
     for (int k : {1, 5, 6, 10, 128, 507, 511}) {
-        EXPECT_EQ(amp.progressAtAck[static_cast<size_t>(k - 1)], 100 * k / 512) << "after chunk " << k;
+        EXPECT_EQ(amp.progressWhileAwaited[static_cast<size_t>(k - 1)], 100 * k / 512) << "after chunk " << k;
     }
-    EXPECT_EQ(amp.progressAtAck[511], 99) << "the 512th chunk sets no value";
-    EXPECT_EQ(amp.progressAtAck[512], 99) << "100 only once the store is acknowledged";
+    EXPECT_EQ(amp.progressWhileAwaited[511], 99) << "the 512th chunk sets no value";
+    EXPECT_EQ(amp.progressWhileAwaited[512], 99) << "100 only once the store is acknowledged";
     EXPECT_EQ(mirror.progress, 100);
     EXPECT_EQ(mirror.linkState, LinkState::Busy);
     EXPECT_EQ(ctx.failures, 0);
 }
 
 TEST_F(FirmwareTransfer, MissingAcknowledgementEndsTransferWithError) {
-    amp.acknowledgeChunks = 10;
+    ports.amp.transferAcks = 10;
     EXPECT_EQ(sendFirmware(ctx, image), ReplyResult::Timeout);
     EXPECT_EQ(amp.chunks, 11) << "nothing is sent after the unanswered chunk";
     EXPECT_EQ(amp.stores, 0);
@@ -123,9 +146,7 @@ TEST_F(FirmwareTransfer, MissingAcknowledgementEndsTransferWithError) {
     EXPECT_EQ(mirror.progress, 100 * 11 / 512);
 
     // An unanswered store is a failure too; progress never reaches 100.
-    amp.chunks = 0;
-    amp.acknowledgeChunks = 512;
-    amp.acknowledgeStore = false;
+    ports.amp.transferAcks = 512;
     mirror.linkState = LinkState::Busy;
     EXPECT_EQ(sendFirmware(ctx, image), ReplyResult::Timeout);
     EXPECT_EQ(amp.stores, 1);
@@ -135,7 +156,6 @@ TEST_F(FirmwareTransfer, MissingAcknowledgementEndsTransferWithError) {
 }
 
 TEST_F(FirmwareTransfer, QuitOrClosedPortReportsNothing) {
-    amp.acknowledgeChunks = 3;
     clock.onAdvance = [this](Clock::TimePoint) {
         amp.look();
         if (amp.chunks == 4) ctx.quit = true;
@@ -150,6 +170,104 @@ TEST_F(FirmwareTransfer, QuitOrClosedPortReportsNothing) {
     EXPECT_EQ(sendFirmware(ctx, image), ReplyResult::NotSent);
     EXPECT_EQ(ports.sent.size(), before);
     EXPECT_EQ(mirror.progress, 100 * 4 / 512);
+}
+
+// The update as a step of the worker's sync.
+struct SyncRig : Rig {
+    explicit SyncRig(uint16_t amplifierVersion, uint16_t imageVersion) : firmware(imageVersion) {
+        ports.amp.version = amplifierVersion;
+        ctx.firmware = &firmware;
+    }
+    FakeFirmware firmware;
+    DeviceWorker worker{ctx};
+
+    std::vector<int> codesOfPass() {
+        const size_t mark = ports.sent.size();
+        worker.runPass();
+        return ports.sentCodes(mark);
+    }
+};
+
+std::vector<int> updateCodes(int chunks, bool store) {
+    std::vector<int> codes = {0x0B};
+    codes.insert(codes.end(), static_cast<size_t>(chunks), 0x07);
+    if (store) codes.push_back(0x09);
+    codes.push_back(0x0C);
+    return codes;
+}
+
+const std::vector<int> kSyncCodes = {0x0B, 0x02, 0x04, 0x04, 0x04, 0x04, 0x04, 0x04};
+
+TEST(FirmwareSync, NewerImageIsSentStoredAndRestartedOnce) {
+    SyncRig rig(0x0109, 0x0200);
+    EXPECT_EQ(rig.codesOfPass(), updateCodes(512, true)) << "no settings read after an update";
+    EXPECT_TRUE(rig.amp.received == makeImage(0x0200)) << "reassembled image differs";
+    EXPECT_GE(rig.sentAtMs(0x0C), rig.sentAtMs(0x09) + 200) << "100 ms after the store's ack, 100 ms more";
+    EXPECT_GE(rig.clock.elapsedMs(), rig.sentAtMs(0x0C) + 2000) << "2 s settle after the restart request";
+    EXPECT_EQ(rig.mirror.progress, 100);
+    EXPECT_EQ(rig.mirror.linkState, LinkState::Busy);
+    EXPECT_EQ(rig.mirror.availableFirmware, 0x0200);
+    EXPECT_EQ(rig.ctx.failures, 0);
+
+    // The panel keeps the update display until the amplifier restarts and comes back updated.
+    EXPECT_TRUE(rig.codesOfPass().empty());
+    rig.ports.unplugAmp();
+    rig.worker.runPass();
+    rig.ports.amp.version = 0x0200;
+    rig.ports.plugAmp();
+    EXPECT_EQ(rig.codesOfPass(), kSyncCodes);
+    EXPECT_EQ(rig.mirror.linkState, LinkState::Connected);
+    EXPECT_EQ(rig.firmware.calls, 1);
+    EXPECT_EQ(rig.amp.chunks, 512);
+}
+
+TEST(FirmwareSync, OnlyANewerImageIsSent) {
+    struct Case {
+        uint16_t amplifier, image;
+        bool update;
+    };
+    for (const Case c : {Case{0x0200, 0x0200, false}, Case{0x0200, 0x0109, false}, Case{0x0109, 0x0200, true},
+                         Case{0x0109, 0x8000, true}, Case{0x8000, 0x0200, false}}) {
+        SyncRig rig(c.amplifier, c.image);
+        const std::vector<int> codes = rig.codesOfPass();
+        if (c.update) {
+            EXPECT_EQ(codes, updateCodes(512, true)) << std::hex << c.amplifier << " <- " << c.image;
+        } else {
+            EXPECT_EQ(codes, kSyncCodes) << std::hex << c.amplifier << " <- " << c.image;
+            EXPECT_EQ(rig.mirror.linkState, LinkState::Connected);
+        }
+        EXPECT_EQ(rig.mirror.availableFirmware, c.image);
+    }
+}
+
+TEST(FirmwareSync, FailedTransferRecoversAndIsNotRepeated) {
+    SyncRig rig(0x0109, 0x0200);
+    rig.ports.amp.transferAcks = 10;
+    EXPECT_EQ(rig.codesOfPass(), updateCodes(11, false));
+    EXPECT_EQ(rig.mirror.linkState, LinkState::Error);
+    EXPECT_EQ(rig.ctx.failures, kFailuresAfterFailedUpdate);
+
+    rig.ports.amp.transferAcks = -1;
+    EXPECT_EQ(rig.codesOfPass(), (std::vector<int>{0x0C})) << "link recovery";
+    EXPECT_EQ(rig.ctx.failures, 0);
+    EXPECT_EQ(rig.mirror.availableFirmware, 0) << "the mirror reset forgets the image";
+    EXPECT_EQ(rig.codesOfPass(), kSyncCodes) << "no second transfer";
+    EXPECT_EQ(rig.mirror.linkState, LinkState::Connected);
+    EXPECT_EQ(rig.firmware.calls, 1);
+}
+
+TEST(FirmwareSync, ClosedOutputSendsNothingButKeepsThePauses) {
+    SyncRig rig(0x0109, 0x0200);
+    // The amplifier's output goes away while the image downloads.
+    long long downloadedAt = -1;
+    rig.firmware.during = [&] {
+        rig.ports.closePort(PortDirection::Output);
+        downloadedAt = rig.clock.elapsedMs();
+    };
+    EXPECT_EQ(rig.codesOfPass(), (std::vector<int>{0x0B}));
+    EXPECT_EQ(rig.clock.elapsedMs() - downloadedAt, kAfterUpdatePauseMs + kRestartSettleMs);
+    EXPECT_EQ(rig.mirror.linkState, LinkState::Busy);
+    EXPECT_EQ(rig.mirror.progress, kProgressReading);
 }
 
 }  // namespace
