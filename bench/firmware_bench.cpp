@@ -1,0 +1,57 @@
+// A whole firmware transfer (512 chunks and the store) to the amplifier emulator, which
+// acknowledges at once, over the JACK server that JACK_DEFAULT_SERVER names. Every acknowledgement
+// is awaited in 5 ms steps, so 513 x 5 ms is the floor; the target is within 1.25 x of it.
+// Prints the figures; asserts nothing.
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+
+#include "device/firmware_update.hpp"
+#include "device/rtmidi_ports.hpp"
+#include "device/worker.hpp"
+#include "emulator_process.hpp"
+
+using namespace halvard;
+using e2e::EmulatorProcess;
+
+int main() {
+    if (!e2e::jackServerRuns()) {
+        std::puts(
+            "firmware_bench: no JACK server; start one (as ./scripts/test does) and set JACK_DEFAULT_SERVER");
+        return 0;
+    }
+    EmulatorProcess emulator;
+    if (!emulator.started() || !EmulatorProcess::waitFor([&] { return emulator.portsOpen(); })) {
+        std::printf("firmware_bench: the emulator did not start\n%s\n", emulator.transcript().c_str());
+        return 1;
+    }
+
+    const std::unique_ptr<MidiPorts> ports = makeRtMidiPorts({.useAlsa = false});
+    DeviceMirror mirror;
+    LinkContext ctx;
+    ctx.ui = &mirror;
+    ctx.ports = ports.get();
+    if (!EmulatorProcess::waitFor([&] { return openDevicePorts(ctx); })) {
+        std::puts("firmware_bench: the emulator's ports were not found");
+        return 1;
+    }
+
+    auto image = std::make_unique<FirmwareImage>();
+    for (size_t i = 0; i < image->size(); ++i) (*image)[i] = static_cast<uint8_t>(i * 7);
+
+    constexpr double floorMs = 513 * kPollIntervalMs;
+    std::printf("pacing floor: 513 x %d ms = %.0f ms, target <= %.0f ms (1.25 x)\n", kPollIntervalMs, floorMs,
+                1.25 * floorMs);
+    for (int run = 1; run <= 3; ++run) {
+        const auto start = std::chrono::steady_clock::now();
+        const ReplyResult result = sendFirmware(ctx, *image);
+        const double totalMs =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+        // The fixed pause after the store's acknowledgement is not part of the pacing.
+        const double transferMs = totalMs - kAfterStoreAckPauseMs;
+        std::printf("run %d: %s, %.0f ms to the store's acknowledgement = %.2f x the floor\n", run,
+                    result == ReplyResult::Ok ? "ok" : "FAILED", transferMs, transferMs / floorMs);
+    }
+    return 0;
+}
