@@ -3,6 +3,7 @@
 #include <array>
 #include <span>
 
+#include "device/midi_ports.hpp"
 #include "device/sysex.hpp"
 
 namespace halvard {
@@ -64,7 +65,17 @@ void runFirmwareUpdate(LinkContext& ctx, const FirmwareImage& image) {
     if (failed) ctx.failures = kFailuresAfterFailedUpdate;
     pauseFor(ctx, kAfterUpdatePauseMs);
     requestRestart(ctx);
-    if (!failed) pauseFor(ctx, kRestartSettleMs);
+    if (failed) return;
+    pauseFor(ctx, kRestartSettleMs);
+    // The amplifier restarts now. One that is back within the settle pause never goes missing from
+    // the port list, yet the connections made to it before its restart are dead: close them and
+    // start over as for a newly found amplifier, so that the next pass reopens the ports and reads
+    // it again instead of showing the finished transfer for ever. The mirror reset forgets the
+    // image, so an amplifier that comes back with its old firmware is not flashed again in this run.
+    ctx.ports->closePort(PortDirection::Output);
+    ctx.ports->closePort(PortDirection::Input);
+    ctx.ui->resetDeviceMirror();
+    ctx.resync = true;
 }
 
 }  // namespace halvard

@@ -38,8 +38,10 @@ bool firmwareUpdateDue(const DeviceMirror& ui, const FirmwareImage& image);
 
 // The update step of the sync, run when the fetched image is newer than the amplifier's firmware:
 // sendFirmware, then the restart request. After a failed transfer failures is set to 3 (recovery
-// on the next pass), a 100 ms pause and the restart request; after a successful one a 100 ms pause,
-// the restart request and 2 s. The pass that ran it ends without dispatching a command.
+// on the next pass), a 100 ms pause and the restart request; after a successful one (or none, with
+// the output closed) a 100 ms pause, the restart request, 2 s, and then the ports are closed and
+// the mirror reset so that the next pass reads the restarted amplifier. The pass that ran it ends
+// without dispatching a command.
 void runFirmwareUpdate(LinkContext& ctx, const FirmwareImage& image);
 
 }  // namespace halvard
