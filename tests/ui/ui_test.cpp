@@ -58,28 +58,6 @@ TEST(Ui, HandlesPaintAsTheWindowsHandlerWhileItLives) {
     EXPECT_FALSE(platform.handler) << "the handler goes with the Ui";
 }
 
-TEST(Ui, LitLedOverlaysFollowTheCurrentProgram) {
-    PlatformState platform;
-    Ui ui(platform);
-    ui.linkState = LinkState::Connected;
-    Canvas canvas;
-    const PictureLayout p = pictureLayout(1500, 1150);  // scale 1: picture pixels are DIPs
-    auto ledPixel = [&](int px, int py) {
-        OffscreenSurface s(1500, 1150);
-        paintWindow(platform, canvas, s.context(), 1500, 1150);
-        return s.pixel(p.x0 + px, p.y0 + py);
-    };
-    ProgramSettings r;
-    r.bypass = 1;
-    ui.setRecord(0, r);
-    const uint32_t dark = ledPixel(953, 323);
-    r.bypass = 0;
-    ui.setRecord(0, r);
-    const uint32_t lit = ledPixel(953, 323);
-    EXPECT_NE(dark, lit) << "the rhythm LED lights when the program is not bypassed";
-    EXPECT_GT(int((lit >> 8) & 0xff), int((lit >> 16) & 0xff) + 40) << std::hex << lit << " is not green";
-}
-
 TEST(Ui, ARepeatedFrameAllocatesNothing) {
     PlatformState platform;
     Ui ui(platform);
