@@ -1,0 +1,80 @@
+// The running editor against the amplifier emulator on the private JACK server: a real pointer
+// click (xdotool) on the REVERB switch writes the settings with the reverb bit of the current
+// program's channel, and the repainted window shows the switch lit.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "editor_session.hpp"
+#include "emulator_process.hpp"
+
+namespace halvard::testing {
+namespace {
+
+using e2e::EmulatorProcess;
+
+constexpr uint32_t kTextLight = 0xbebebe;  // the lit connection box
+constexpr uint32_t kAccent = 0xddcfbc;     // a switch track when on
+constexpr uint32_t kBright = 0xf0f0f0;     // a switch knob when on
+
+bool xdotool(const std::string& args) { return std::system(("xdotool " + args + " >/dev/null 2>&1").c_str()) == 0; }
+
+TEST(PanelClick, ReverbSwitchClickReachesTheAmplifierAndLightsTheSwitch) {
+    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    if (!e2e::jackServerRuns()) GTEST_SKIP() << "needs a JACK server; ./scripts/test starts one";
+
+    EmulatorProcess amp;
+    ASSERT_TRUE(amp.started());
+    ASSERT_TRUE(EmulatorProcess::waitFor([&] { return amp.portsOpen(); })) << amp.transcript();
+    // Program 0 uses the lead channel, so the bit to look for is the lead entry's (byte 8), and
+    // the rhythm entry (byte 7) must stay clear. Filters 2 / 1 as the amplifier's defaults.
+    ASSERT_EQ(amp.command("set-record 0 00010000000000002211").rfind("ok", 0), 0u);
+
+    XSession x;
+    ASSERT_TRUE(x.connected());
+    EditorProcess editor(HALVARD_EDITOR);
+    ASSERT_TRUE(editor.started());
+    const unsigned long window = x.findWindow("Halvard Editor", Millis(20000));
+    ASSERT_NE(window, 0u) << "no editor window";
+    const auto [w, h] = x.windowSize(window);
+    ASSERT_GT(w, 964);
+    (void)h;
+
+    // Connected: the connection box is lit (it is drawn over any veil).
+    ASSERT_TRUE(waitUntil([&] { return x.pixel(window, 263, 20) == kTextLight; }, Millis(30000), Millis(20)))
+        << "the editor did not connect to the emulator\n"
+        << amp.transcript();
+    // The sync has read program 0; wait until the worker is idle again, then forget what came so far.
+    ASSERT_TRUE(EmulatorProcess::waitFor([&] { return amp.received(0x02) >= 1; }));
+    std::this_thread::sleep_for(Millis(300));
+    amp.command("clear");
+
+    const int l = (w - 964) / 2;
+    const int reverbX = l + 490;  // the switch's track: (L + 490, 51, 40, 20)
+    ASSERT_TRUE(xdotool("mousemove --window " + std::to_string(window) + " " + std::to_string(reverbX + 20) + " 61"));
+    ASSERT_TRUE(xdotool("click 1"));
+
+    ASSERT_TRUE(EmulatorProcess::waitFor([&] { return amp.received(0x01) >= 1; }))
+        << "no settings write arrived\n"
+        << amp.transcript();
+    const std::vector<uint8_t> write = amp.message(-1);
+    ASSERT_EQ(write.size(), 17u);
+    EXPECT_EQ(write[2], 0x01);
+    EXPECT_EQ(write[3], 0x00) << "program 0";
+    EXPECT_EQ(write[6] & 0x0F, 1) << "the lead channel";
+    EXPECT_EQ(write[8] & 0x01, 1) << "reverb of the lead channel set";
+    EXPECT_EQ(write[7] & 0x01, 0) << "reverb of the rhythm channel untouched";
+    EXPECT_EQ(amp.recordHex(0).substr(6, 2), "01") << "the emulator's record took the write";
+
+    // The repainted window shows REVERB on: accent track, bright knob at the right end.
+    EXPECT_TRUE(waitUntil([&] { return x.pixel(window, reverbX + 30, 61) == kBright; }, Millis(5000), Millis(10)));
+    EXPECT_EQ(x.pixel(window, reverbX + 4, 61), kAccent);
+
+    x.sendCloseRequest(window);
+    EXPECT_EQ(editor.waitForExit(Millis(20000)), 0);
+}
+
+}  // namespace
+}  // namespace halvard::testing
