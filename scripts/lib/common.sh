@@ -23,12 +23,35 @@ build() {
 # Sets JACK_DEFAULT_SERVER for everything started after it; stop_jack ends it by its process id.
 HALVARD_JACK_PID=""
 start_jack() {
+  local attempt
+  for attempt in 1 2; do
+    if try_start_jack; then return 0; fi
+    # JACK keeps its servers in a registry of eight slots and reclaims a dead server's slot only for
+    # a server of the same name; servers that were killed without unregistering fill it for good
+    # ("Too many servers already active"). With no JACK server alive the registry is stale, and
+    # JACK makes a fresh one.
+    if [ "$attempt" -eq 1 ] && grep -q "Too many servers" "$HALVARD_JACK_LOG" && ! jack_server_alive; then
+      log "clearing JACK's stale server registry"
+      rm -f /dev/shm/jack-shm-registry
+      continue
+    fi
+    break
+  done
+  log "JACK server did not start; its log:"; cat "$HALVARD_JACK_LOG" >&2
+  return 1
+}
+
+# True when any JACK server process runs on this machine (ours or not).
+jack_server_alive() { grep -qx -e jackd -e jackdmp /proc/[0-9]*/comm 2>/dev/null; }
+
+HALVARD_JACK_LOG=""
+try_start_jack() {
   local name="halvard-test-$$-$RANDOM"
-  local logfile="${TMPDIR:-/tmp}/$name.log"
+  HALVARD_JACK_LOG="${TMPDIR:-/tmp}/$name.log"
   # -S (synchronous): the server waits for every client before it ends a cycle. Without it a client
   # that misses a cycle on a loaded machine (no realtime scheduling here) loses that cycle's MIDI
   # events, and a lost reply makes an end-to-end test fail by chance.
-  jackd --no-realtime -S -n "$name" -d dummy -r 48000 -p 64 -C 0 -P 0 >"$logfile" 2>&1 &
+  jackd --no-realtime -S -n "$name" -d dummy -r 48000 -p 64 -C 0 -P 0 >"$HALVARD_JACK_LOG" 2>&1 &
   HALVARD_JACK_PID=$!
   export JACK_DEFAULT_SERVER="$name"
   export JACK_NO_START_SERVER=1
@@ -41,7 +64,9 @@ start_jack() {
     if ! kill -0 "$HALVARD_JACK_PID" 2>/dev/null; then break; fi
     sleep 0.1
   done
-  log "JACK server did not start; its log:"; cat "$logfile" >&2
+  kill "$HALVARD_JACK_PID" 2>/dev/null || true
+  wait "$HALVARD_JACK_PID" 2>/dev/null || true
+  HALVARD_JACK_PID=""
   return 1
 }
 
