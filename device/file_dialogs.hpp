@@ -1,0 +1,32 @@
+#pragma once
+// The file and folder dialogs the IR commands ask for. The worker calls showFileDialog on its own
+// thread and is blocked until the dialog closes; the implementation runs the desktop's dialog on
+// the user-interface thread (app/file_dialog_gtk.hpp) or returns scripted answers (tests).
+
+#include <cstdint>
+#include <string>
+
+#include "model/link_context.hpp"
+
+namespace halvard {
+
+enum class DialogMode : int32_t {
+    WaveFile = 0,  // open one file; filter "Wave" for *.wav and *.wave in any letter case
+    Folder = 2,    // pick one file-system folder
+};
+
+class FileDialogs {
+public:
+    virtual ~FileDialogs() = default;
+    // The absolute path of the chosen file or folder (UTF-8), or an empty string when nothing was
+    // chosen (cancelled, failed, or the program is quitting). Called on the worker thread only.
+    virtual std::string showFileDialog(DialogMode mode) = 0;
+};
+
+// The context's dialog, or an empty path when the context has none or a stop was requested.
+inline std::string showFileDialog(LinkContext& ctx, DialogMode mode) {
+    if (ctx.dialogs == nullptr || ctx.quit) return {};
+    return ctx.dialogs->showFileDialog(mode);
+}
+
+}  // namespace halvard
