@@ -1,0 +1,192 @@
+#include "app/file_dialog_gtk.hpp"
+
+#include <gtk/gtk.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <utility>
+
+namespace halvard {
+
+namespace {
+
+// One call of showFileDialog. The worker waits until done.
+struct Request {
+    explicit Request(DialogMode m) : mode(m) {}
+    const DialogMode mode;
+    bool done = false;  // under Shared::mutex
+    std::string path;   // under Shared::mutex
+};
+
+// How often a waiting worker looks at its stop flag.
+constexpr std::chrono::milliseconds kQuitPoll{20};
+
+}  // namespace
+
+struct GtkFileDialogs::Shared {
+    std::mutex mutex;
+    std::condition_variable answered;
+    bool closed = false;
+    const std::atomic<bool>* quit = nullptr;
+    // The dialog on screen and the request it answers; only the UI thread touches the dialog.
+    GtkFileChooserNative* dialog = nullptr;
+    gulong responseHandler = 0;
+    std::shared_ptr<Request> shown;
+    std::string startFolder;  // UI thread only: where the next dialog opens
+
+    // Answers a request once; later answers are dropped.
+    void answer(Request& request, std::string path) {
+        std::lock_guard lock(mutex);
+        if (request.done) return;
+        request.done = true;
+        request.path = std::move(path);
+        answered.notify_all();
+    }
+};
+
+namespace {
+
+using Shared = GtkFileDialogs::Shared;
+
+// What a main-loop callback holds on to: both sides stay alive for as long as it runs.
+struct Invocation {
+    std::shared_ptr<Shared> shared;
+    std::shared_ptr<Request> request;
+};
+
+void deleteInvocation(gpointer data) { delete static_cast<Invocation*>(data); }
+void deleteInvocationClosure(gpointer data, GClosure*) { deleteInvocation(data); }
+
+void onResponse(GtkNativeDialog* dialog, gint response, gpointer data) {
+    // Copies: unreferencing the dialog below frees the closure's Invocation.
+    const std::shared_ptr<Shared> shared = static_cast<Invocation*>(data)->shared;
+    const std::shared_ptr<Request> request = static_cast<Invocation*>(data)->request;
+    std::string path;
+    if (response == GTK_RESPONSE_ACCEPT) {
+        if (GFile* file = gtk_file_chooser_get_file(GTK_FILE_CHOOSER(dialog))) {
+            if (char* p = g_file_get_path(file)) {  // absolute; null for an item outside the file system
+                path = p;
+                g_free(p);
+            }
+            g_object_unref(file);
+        }
+    }
+    {
+        std::lock_guard lock(shared->mutex);
+        if (shared->dialog != GTK_FILE_CHOOSER_NATIVE(dialog)) return;  // shut down meanwhile
+        shared->dialog = nullptr;
+        shared->shown.reset();
+    }
+    if (!path.empty()) {
+        // The next dialog opens where this one ended: the chosen folder, or the chosen file's.
+        char* folder = request->mode == DialogMode::Folder ? g_strdup(path.c_str()) : g_path_get_dirname(path.c_str());
+        shared->startFolder = folder;
+        g_free(folder);
+    }
+    shared->answer(*request, std::move(path));
+    g_object_unref(dialog);
+}
+
+GtkFileChooserNative* createDialog(DialogMode mode, const std::string& startFolder) {
+    const bool folder = mode == DialogMode::Folder;
+    GtkFileChooserNative* dialog = gtk_file_chooser_native_new(
+        folder ? "Extract All IRs" : "Import IR", nullptr,
+        folder ? GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER : GTK_FILE_CHOOSER_ACTION_OPEN, folder ? "_Select" : "_Open",
+        "_Cancel");
+    GtkFileChooser* chooser = GTK_FILE_CHOOSER(dialog);
+    gtk_file_chooser_set_local_only(chooser, TRUE);  // file-system items only
+    gtk_file_chooser_set_select_multiple(chooser, FALSE);
+    // A real folder rather than "Recent": there a typed path is taken at once, and a folder can
+    // be picked at all.
+    gtk_file_chooser_set_current_folder(chooser, startFolder.empty() ? g_get_home_dir() : startFolder.c_str());
+    if (!folder) {
+        // GTK 3's patterns are case-sensitive: spell out every letter case.
+        GtkFileFilter* wave = gtk_file_filter_new();
+        gtk_file_filter_set_name(wave, "Wave");
+        gtk_file_filter_add_pattern(wave, "*.[Ww][Aa][Vv]");
+        gtk_file_filter_add_pattern(wave, "*.[Ww][Aa][Vv][Ee]");
+        gtk_file_chooser_add_filter(chooser, wave);  // takes the filter's floating reference
+    }
+    return dialog;
+}
+
+// UI thread: shows the dialog for a request, unless it was answered or everything shut down.
+gboolean openDialog(gpointer data) {
+    const Invocation& invocation = *static_cast<Invocation*>(data);
+    Shared& shared = *invocation.shared;
+    {
+        std::lock_guard lock(shared.mutex);
+        if (shared.closed || invocation.request->done || shared.dialog != nullptr) {
+            invocation.request->done = true;  // one dialog at a time; a second request is cancelled
+            shared.answered.notify_all();
+            return G_SOURCE_REMOVE;
+        }
+    }
+    GtkFileChooserNative* dialog = createDialog(invocation.request->mode, shared.startFolder);
+    const gulong handler = g_signal_connect_data(dialog, "response", G_CALLBACK(onResponse),
+                                                 new Invocation(invocation), deleteInvocationClosure,
+                                                 GConnectFlags(0));
+    {
+        std::lock_guard lock(shared.mutex);
+        shared.dialog = dialog;
+        shared.responseHandler = handler;
+        shared.shown = invocation.request;
+    }
+    gtk_native_dialog_show(GTK_NATIVE_DIALOG(dialog));
+    return G_SOURCE_REMOVE;
+}
+
+}  // namespace
+
+GtkFileDialogs::GtkFileDialogs() : shared_(std::make_shared<Shared>()) {}
+
+GtkFileDialogs::~GtkFileDialogs() { shutdown(); }
+
+void GtkFileDialogs::watch(const std::atomic<bool>* quit) {
+    std::lock_guard lock(shared_->mutex);
+    shared_->quit = quit;
+}
+
+std::string GtkFileDialogs::showFileDialog(DialogMode mode) {
+    if (mode != DialogMode::WaveFile && mode != DialogMode::Folder) return {};
+    const auto request = std::make_shared<Request>(mode);
+    {
+        std::lock_guard lock(shared_->mutex);
+        if (shared_->closed) return {};
+    }
+    // An idle source of the default context runs on the thread that iterates it, the UI thread.
+    // (g_main_context_invoke could run it right here, on the worker, whenever the context is free.)
+    g_idle_add_full(G_PRIORITY_DEFAULT, openDialog, new Invocation{shared_, request}, deleteInvocation);
+
+    std::unique_lock lock(shared_->mutex);
+    while (!request->done) {
+        if (shared_->quit != nullptr && *shared_->quit) {
+            request->done = true;  // the dialog, if it opened, closes at shutdown
+            break;
+        }
+        shared_->answered.wait_for(lock, kQuitPoll);
+    }
+    return request->path;
+}
+
+void GtkFileDialogs::shutdown() {
+    GtkFileChooserNative* dialog = nullptr;
+    gulong handler = 0;
+    {
+        std::lock_guard lock(shared_->mutex);
+        shared_->closed = true;
+        dialog = std::exchange(shared_->dialog, nullptr);
+        handler = shared_->responseHandler;
+        if (shared_->shown) shared_->shown->done = true;  // its path stays empty
+        shared_->shown.reset();
+        shared_->answered.notify_all();
+    }
+    if (dialog != nullptr) {
+        g_signal_handler_disconnect(dialog, handler);  // no response to a dialog closed here
+        gtk_native_dialog_destroy(GTK_NATIVE_DIALOG(dialog));
+        g_object_unref(dialog);
+    }
+}
+
+}  // namespace halvard
