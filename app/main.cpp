@@ -3,6 +3,7 @@
 #include <system_error>
 
 #include "app/editor.hpp"
+#include "app/file_dialog_gtk.hpp"
 #include "app/gtk_window.hpp"
 #include "device/firmware_download.hpp"
 #include "device/worker.hpp"
@@ -10,12 +11,18 @@
 int main() {
     halvard::GtkWindowSystem windows;
     halvard::CurlFirmwareSource firmware;  // the address compiled in (HALVARD_FIRMWARE_BASE_URL)
+    halvard::GtkFileDialogs dialogs;       // the worker's file and folder dialogs, run in the main loop
     const halvard::DeviceWorkerHooks worker{
-        [&firmware](halvard::LinkContext& link) {
+        [&firmware, &dialogs](halvard::LinkContext& link) {
             link.firmware = &firmware;
+            link.dialogs = &dialogs;
+            dialogs.watch(&link.quit);
             halvard::startDeviceWorker(link);  // RtMidi ports on ALSA, and JACK while a server runs
         },
-        [](halvard::LinkContext& link) { halvard::stopDeviceWorker(link); },
+        [&dialogs](halvard::LinkContext& link) {
+            dialogs.shutdown();  // an open dialog closes and its waiting worker goes on
+            halvard::stopDeviceWorker(link);
+        },
     };
     try {
         return halvard::runEditor(windows, worker);

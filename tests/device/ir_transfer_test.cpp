@@ -71,10 +71,8 @@ struct IrTransfer : ::testing::Test {
     std::vector<LinkState> stateAtRepaint;
     std::unique_ptr<DeviceWorker> worker;
 
-    // The amplifier acknowledges every data chunk and store while acks is not 0 (-1: always), and
-    // one poll after it was sent. quitAfterSent sets quit once that many messages went out.
-    int acks = -1;
-    size_t seen = 0;
+    // The fake amplifier acknowledges data chunks and stores while ports.amp.transferAcks is not 0.
+    // quitAfterSent sets quit once that many messages went out.
     size_t quitAfterSent = 0;
 
     void SetUp() override {
@@ -87,13 +85,6 @@ struct IrTransfer : ::testing::Test {
             stateAtRepaint.push_back(mirror.linkState);
         };
         clock.onAdvance = [this](Clock::TimePoint) {
-            for (; seen < ports.sent.size(); ++seen) {
-                const Bytes& m = ports.sent[seen].bytes;
-                if ((m[2] == kCodeIrChunk || m[2] == kCodeStore) && acks != 0) {
-                    if (acks > 0) --acks;
-                    ports.deliver({kSysexStart, 0x00, kCodeChunkAck, kSysexEnd});
-                }
-            }
             if (quitAfterSent > 0 && ports.sent.size() >= quitAfterSent) ctx.quit = true;
         };
         worker = std::make_unique<DeviceWorker>(ctx);
@@ -105,7 +96,6 @@ struct IrTransfer : ::testing::Test {
         worker->runPass();
         ASSERT_EQ(mirror.linkState, LinkState::Connected);
         ports.sent.clear();
-        seen = 0;
         progressAtRepaint.clear();
         stateAtRepaint.clear();
     }
@@ -146,7 +136,6 @@ TEST_F(IrTransfer, ChunkLayoutsAndStoreForEachImageSize) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.size);
         ports.sent.clear();
-        seen = 0;
         const Bytes image = testImage(c.size);
         ASSERT_EQ(sendIrImage(ctx, image, 2, "ROOM MIC"), IrTransferResult::Stored);
 
@@ -212,7 +201,7 @@ TEST_F(IrTransfer, ProgressClimbsPerChunkAndReaches100OnlyWithTheStoreAck) {
 TEST_F(IrTransfer, MissingAcknowledgementFailsTheTransfer) {
     connect();
     mirror.linkState = LinkState::Busy;
-    acks = 2;  // the third chunk is not acknowledged
+    ports.amp.transferAcks = 2;  // the third chunk is not acknowledged
     ctx.failures = 0;
     EXPECT_EQ(sendIrImage(ctx, testImage(16428), 1, "X"), IrTransferResult::Failed);
     EXPECT_EQ(ports.sentCodes(), (std::vector<int>{0x08, 0x08, 0x08})) << "no further chunk, no store";
@@ -222,9 +211,8 @@ TEST_F(IrTransfer, MissingAcknowledgementFailsTheTransfer) {
 
     // Every chunk acknowledged, the store not.
     ports.sent.clear();
-    seen = 0;
     mirror.linkState = LinkState::Busy;
-    acks = 65;
+    ports.amp.transferAcks = 65;
     EXPECT_EQ(sendIrImage(ctx, testImage(16428), 1, "X"), IrTransferResult::Failed);
     EXPECT_EQ(sentWithCode(kCodeStore).size(), 1u);
     EXPECT_EQ(mirror.linkState, LinkState::Error);
@@ -233,8 +221,7 @@ TEST_F(IrTransfer, MissingAcknowledgementFailsTheTransfer) {
 
     // An acknowledgement decoded before a message was sent does not answer it.
     ports.sent.clear();
-    seen = 0;
-    acks = 0;
+    ports.amp.transferAcks = 0;
     ctx.reply = kCodeChunkAck;
     EXPECT_EQ(sendIrImage(ctx, testImage(256), 1, "X"), IrTransferResult::Failed);
     EXPECT_EQ(ports.sentCodes(), (std::vector<int>{0x08}));
@@ -243,7 +230,7 @@ TEST_F(IrTransfer, MissingAcknowledgementFailsTheTransfer) {
 TEST_F(IrTransfer, QuitDuringAWaitAbandonsWithoutChangingAnything) {
     connect();
     mirror.linkState = LinkState::Busy;
-    acks = 3;
+    ports.amp.transferAcks = 3;
     quitAfterSent = 4;  // the quit comes while the fourth chunk waits for its answer
     ctx.failures = 1;
     EXPECT_EQ(sendIrImage(ctx, testImage(16428), 1, "X"), IrTransferResult::Abandoned);
