@@ -7,37 +7,20 @@
 #include <gtk/gtk.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <future>
 #include <thread>
+
+#include "dialog_keys.hpp"
 
 namespace halvard {
 namespace {
 
 using namespace std::chrono_literals;
 
-bool run(const std::string& command) { return std::system(command.c_str()) == 0; }
-
-// Single quotes for the shell.
-std::string quoted(const std::string& text) {
-    std::string out = "'";
-    for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
-
-// Focuses the dialog window titled title and types keys into it; false when no such window came.
-bool typeIntoDialog(const std::string& title, const std::string& keys) {
-    const std::string find = "xdotool search --sync --onlyvisible --name " + quoted("^" + title + "$") + " | head -n1";
-    return run("w=$(timeout 10 " + find + ") && [ -n \"$w\" ] && xdotool windowfocus --sync $w && sleep 0.3 && " +
-               keys);
-}
-
-std::string typePath(const std::string& path) {
-    return "xdotool key ctrl+l && sleep 0.2 && xdotool type --delay 5 " + quoted(path) +
-           " && sleep 0.2 && xdotool key Return";
-}
+using testing::keysTypingPath;
+using testing::typeIntoDialog;
 
 class FileDialogGui : public ::testing::Test {
 protected:
@@ -81,14 +64,14 @@ protected:
 TEST_F(FileDialogGui, ChosenFileOrFolderComesBackAsAnAbsolutePathAndCancelAsEmpty) {
     GtkFileDialogs dialogs;
     const std::string wav = file("Room Mic.WAV");
-    EXPECT_EQ(ask(dialogs, DialogMode::WaveFile, [&] { EXPECT_TRUE(typeIntoDialog("Import IR", typePath(wav))); }),
+    EXPECT_EQ(ask(dialogs, DialogMode::WaveFile, [&] { EXPECT_TRUE(typeIntoDialog("Import IR", keysTypingPath(wav))); }),
               wav);
     EXPECT_EQ(ask(dialogs, DialogMode::WaveFile, [&] { EXPECT_TRUE(typeIntoDialog("Import IR", "xdotool key Escape")); }),
               "");
     EXPECT_EQ(ask(dialogs, DialogMode::Folder,
-                  [&] { EXPECT_TRUE(typeIntoDialog("Extract All IRs", typePath(dir_.string()))); }),
+                  [&] { EXPECT_TRUE(typeIntoDialog("Extract All IRs", keysTypingPath(dir_.string()))); }),
               dir_.string());
-    EXPECT_EQ(ask(dialogs, DialogMode::WaveFile, [&] { EXPECT_TRUE(typeIntoDialog("Import IR", typePath(wav))); }),
+    EXPECT_EQ(ask(dialogs, DialogMode::WaveFile, [&] { EXPECT_TRUE(typeIntoDialog("Import IR", keysTypingPath(wav))); }),
               wav)
         << "a dialog opens again after the others";
 }
@@ -109,7 +92,7 @@ TEST_F(FileDialogGui, ShutdownClosesAnOpenDialogAndReleasesTheWorker) {
               "");
     while (g_main_context_iteration(nullptr, FALSE)) {
     }
-    EXPECT_FALSE(run("xdotool search --onlyvisible --name '^Import IR$' >/dev/null")) << "the dialog is gone";
+    EXPECT_FALSE(testing::runShell("xdotool search --onlyvisible --name '^Import IR$' >/dev/null")) << "the dialog is gone";
     EXPECT_EQ(dialogs.showFileDialog(DialogMode::WaveFile), "") << "after shutdown every request is cancelled at once";
 }
 
