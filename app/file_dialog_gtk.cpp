@@ -55,8 +55,12 @@ struct Invocation {
     std::shared_ptr<Request> request;
 };
 
-void deleteInvocation(gpointer data) { delete static_cast<Invocation*>(data); }
-void deleteInvocationClosure(gpointer data, GClosure*) { deleteInvocation(data); }
+void deleteInvocation(gpointer data) {
+    delete static_cast<Invocation*>(data);
+}
+void deleteInvocationClosure(gpointer data, GClosure*) {
+    deleteInvocation(data);
+}
 
 void onResponse(GtkNativeDialog* dialog, gint response, gpointer data) {
     // Copies: unreferencing the dialog below frees the closure's Invocation.
@@ -80,7 +84,8 @@ void onResponse(GtkNativeDialog* dialog, gint response, gpointer data) {
     }
     if (!path.empty()) {
         // The next dialog opens where this one ended: the chosen folder, or the chosen file's.
-        char* folder = request->mode == DialogMode::Folder ? g_strdup(path.c_str()) : g_path_get_dirname(path.c_str());
+        char* folder =
+            request->mode == DialogMode::Folder ? g_strdup(path.c_str()) : g_path_get_dirname(path.c_str());
         shared->startFolder = folder;
         g_free(folder);
     }
@@ -92,14 +97,15 @@ GtkFileChooserNative* createDialog(DialogMode mode, const std::string& startFold
     const bool folder = mode == DialogMode::Folder;
     GtkFileChooserNative* dialog = gtk_file_chooser_native_new(
         folder ? "Extract All IRs" : "Import IR", nullptr,
-        folder ? GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER : GTK_FILE_CHOOSER_ACTION_OPEN, folder ? "_Select" : "_Open",
-        "_Cancel");
+        folder ? GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER : GTK_FILE_CHOOSER_ACTION_OPEN,
+        folder ? "_Select" : "_Open", "_Cancel");
     GtkFileChooser* chooser = GTK_FILE_CHOOSER(dialog);
     gtk_file_chooser_set_local_only(chooser, TRUE);  // file-system items only
     gtk_file_chooser_set_select_multiple(chooser, FALSE);
     // A real folder rather than "Recent": there a typed path is taken at once, and a folder can
     // be picked at all.
-    gtk_file_chooser_set_current_folder(chooser, startFolder.empty() ? g_get_home_dir() : startFolder.c_str());
+    gtk_file_chooser_set_current_folder(chooser,
+                                        startFolder.empty() ? g_get_home_dir() : startFolder.c_str());
     if (!folder) {
         // GTK 3's patterns are case-sensitive: spell out every letter case.
         GtkFileFilter* wave = gtk_file_filter_new();
@@ -124,9 +130,9 @@ gboolean openDialog(gpointer data) {
         }
     }
     GtkFileChooserNative* dialog = createDialog(invocation.request->mode, shared.startFolder);
-    const gulong handler = g_signal_connect_data(dialog, "response", G_CALLBACK(onResponse),
-                                                 new Invocation(invocation), deleteInvocationClosure,
-                                                 GConnectFlags(0));
+    const gulong handler =
+        g_signal_connect_data(dialog, "response", G_CALLBACK(onResponse), new Invocation(invocation),
+                              deleteInvocationClosure, GConnectFlags(0));
     {
         std::lock_guard lock(shared.mutex);
         shared.dialog = dialog;
@@ -141,7 +147,9 @@ gboolean openDialog(gpointer data) {
 
 GtkFileDialogs::GtkFileDialogs() : shared_(std::make_shared<Shared>()) {}
 
-GtkFileDialogs::~GtkFileDialogs() { shutdown(); }
+GtkFileDialogs::~GtkFileDialogs() {
+    shutdown();
+}
 
 void GtkFileDialogs::watch(const std::atomic<bool>* quit) {
     std::lock_guard lock(shared_->mutex);

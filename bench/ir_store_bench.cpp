@@ -20,7 +20,8 @@ using e2e::EmulatorProcess;
 
 int main() {
     if (!e2e::jackServerRuns()) {
-        std::puts("ir_store_bench: no JACK server; start one (as ./scripts/test does) and set JACK_DEFAULT_SERVER");
+        std::puts(
+            "ir_store_bench: no JACK server; start one (as ./scripts/test does) and set JACK_DEFAULT_SERVER");
         return 0;
     }
     EmulatorProcess amp;
@@ -52,7 +53,8 @@ int main() {
         // The fixed pause after the store's acknowledgement is not part of the pacing.
         const double transferMs = totalMs - kAfterIrStoreAckPauseMs;
         std::printf("run %d: %s, %.0f ms to the store's acknowledgement = %.2f x the floor\n", run + 1,
-                    result == IrTransferResult::Stored ? "stored" : "FAILED", transferMs, transferMs / floorMs);
+                    result == IrTransferResult::Stored ? "stored" : "FAILED", transferMs,
+                    transferMs / floorMs);
         // The amplifier's change notice after each store: taken off the queue, not acted on.
         while (!ports->nextMessage().empty()) {
         }

@@ -33,7 +33,9 @@ IrTransferResult awaitAck(LinkContext& ctx) {
     }
 }
 
-void returnToConnected(LinkContext& ctx) { ctx.ui->linkState = LinkState::Connected; }
+void returnToConnected(LinkContext& ctx) {
+    ctx.ui->linkState = LinkState::Connected;
+}
 
 }  // namespace
 
@@ -42,7 +44,8 @@ int32_t irTransferProgress(size_t remaining, size_t total) {
     return static_cast<int32_t>(100.0 - static_cast<double>(remainingPercent));
 }
 
-IrTransferResult sendIrImage(LinkContext& ctx, std::span<const uint8_t> image, int slot, std::string_view name) {
+IrTransferResult sendIrImage(LinkContext& ctx, std::span<const uint8_t> image, int slot,
+                             std::string_view name) {
     if (!outputOpen(ctx) || slot < 0 || slot >= kUserIrSlotCount || image.empty() ||
         image.size() > kIrImageMaxBytes)
         return IrTransferResult::NotSent;

@@ -32,7 +32,8 @@ enum class IrTransferResult {
 int32_t irTransferProgress(size_t remaining, size_t total);
 
 // Sends image into user slot 0..5 under name (at most 64 bytes of 7-bit text).
-IrTransferResult sendIrImage(LinkContext& ctx, std::span<const uint8_t> image, int slot, std::string_view name);
+IrTransferResult sendIrImage(LinkContext& ctx, std::span<const uint8_t> image, int slot,
+                             std::string_view name);
 
 // The ImportIr handler: path is the dialog's answer (empty when cancelled). A file that cannot be
 // imported returns linkState to Connected and sends nothing; a closed output port leaves it Busy.

@@ -25,12 +25,15 @@ namespace {
 using test::Bytes;
 
 // The 16-bit value a message carries as four nibbles from byte at.
-int nibbles16(const Bytes& m, size_t at) { return m[at] << 12 | m[at + 1] << 8 | m[at + 2] << 4 | m[at + 3]; }
+int nibbles16(const Bytes& m, size_t at) {
+    return m[at] << 12 | m[at + 1] << 8 | m[at + 2] << 4 | m[at + 3];
+}
 
 // The 256 data bytes of a chunk, put back together from their nibble pairs.
 Bytes chunkData(const Bytes& m) {
     Bytes data;
-    for (size_t j = 0; j < kChunkDataBytes; ++j) data.push_back(static_cast<uint8_t>(m[7 + 2 * j] << 4 | m[8 + 2 * j]));
+    for (size_t j = 0; j < kChunkDataBytes; ++j)
+        data.push_back(static_cast<uint8_t>(m[7 + 2 * j] << 4 | m[8 + 2 * j]));
     return data;
 }
 
@@ -151,16 +154,30 @@ TEST_F(IrTransfer, ChunkLayoutsAndStoreForEachImageSize) {
         }
         EXPECT_TRUE(std::equal(c.lastOffset.begin(), c.lastOffset.end(), chunks.back().begin() + 3));
         const size_t tail = c.size - (c.chunks - 1) * 256;
-        EXPECT_TRUE(std::all_of(chunks.back().begin() + 7 + 2 * static_cast<long>(tail), chunks.back().end() - 1,
-                                [](uint8_t b) { return b == 0; }))
+        EXPECT_TRUE(std::all_of(chunks.back().begin() + 7 + 2 * static_cast<long>(tail),
+                                chunks.back().end() - 1, [](uint8_t b) { return b == 0; }))
             << "past the image's end only 0x00 pairs";
         EXPECT_EQ(reassembled(), image);
 
         const auto stores = sentWithCode(kCodeStore);
         ASSERT_EQ(stores.size(), 1u);
         ASSERT_EQ(ports.sent.back().bytes, stores[0]) << "the store closes the transfer";
-        Bytes store = {0xF0, 0x00, 0x09, 0x02, c.sizeNibbles[0], c.sizeNibbles[1], c.sizeNibbles[2], c.sizeNibbles[3],
-                       'R',  'O',  'O',  'M',  ' ',  'M',  'I',  'C'};
+        Bytes store = {0xF0,
+                       0x00,
+                       0x09,
+                       0x02,
+                       c.sizeNibbles[0],
+                       c.sizeNibbles[1],
+                       c.sizeNibbles[2],
+                       c.sizeNibbles[3],
+                       'R',
+                       'O',
+                       'O',
+                       'M',
+                       ' ',
+                       'M',
+                       'I',
+                       'C'};
         store.resize(72, 0x00);
         store.push_back(0xF7);
         EXPECT_EQ(stores[0], store);
@@ -187,7 +204,8 @@ TEST_F(IrTransfer, ProgressClimbsPerChunkAndReaches100OnlyWithTheStoreAck) {
     const auto start = clock.elapsedMs();
     ASSERT_EQ(sendIrImage(ctx, testImage(256), 0, "X"), IrTransferResult::Stored);
     EXPECT_EQ(progressAtRepaint, std::vector<int32_t>{100});
-    EXPECT_GE(clock.elapsedMs() - start, kAfterIrStoreAckPauseMs) << "a pause after the store's acknowledgement";
+    EXPECT_GE(clock.elapsedMs() - start, kAfterIrStoreAckPauseMs)
+        << "a pause after the store's acknowledgement";
 
     // The single- and double-precision steps, where they decide the value.
     EXPECT_EQ(irTransferProgress(16172, 16428), 1);
@@ -320,7 +338,8 @@ TEST_F(IrTransfer, ImportIrAsksForAWaveFileAndStoresItInTheCommandsSlot) {
     worker->runPass();
 
     EXPECT_EQ(dialogs.modes, std::vector<DialogMode>{DialogMode::WaveFile});
-    EXPECT_EQ(dialogs.statesWhileOpen, std::vector<LinkState>{LinkState::Busy}) << "the panel is locked meanwhile";
+    EXPECT_EQ(dialogs.statesWhileOpen, std::vector<LinkState>{LinkState::Busy})
+        << "the panel is locked meanwhile";
     const auto stores = sentWithCode(kCodeStore);
     ASSERT_EQ(stores.size(), 1u);
     EXPECT_EQ(stores[0][3], 4);
@@ -351,7 +370,8 @@ TEST_F(IrTransfer, ExtractAllWritesTheFactoryIrsIntoTheChosenFolder) {
     worker->runPass();
 
     EXPECT_EQ(dialogs.modes, std::vector<DialogMode>{DialogMode::Folder});
-    EXPECT_EQ(dialogs.statesWhileOpen, std::vector<LinkState>{LinkState::Connected}) << "the panel stays live";
+    EXPECT_EQ(dialogs.statesWhileOpen, std::vector<LinkState>{LinkState::Connected})
+        << "the panel stays live";
     EXPECT_EQ(mirror.linkState, LinkState::Connected);
     EXPECT_TRUE(ports.sent.empty()) << "nothing goes to the amplifier";
     for (const FactoryIrEntry& entry : factoryIrCatalogue()) {

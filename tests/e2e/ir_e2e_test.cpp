@@ -130,7 +130,8 @@ protected:
     }
     bool storedAndReadBack(int slot, int count, std::chrono::milliseconds limit = 30s) {
         return EmulatorProcess::waitFor(
-            [&] { return stores(slot) == count && editor_->mirror.linkState == LinkState::Connected; }, limit);
+            [&] { return stores(slot) == count && editor_->mirror.linkState == LinkState::Connected; },
+            limit);
     }
 
     // Every message of a transfer of image into slot under name, as the editor must send them.
@@ -139,7 +140,8 @@ protected:
         for (size_t o = 0; o < image.size(); o += kChunkDataBytes) {
             Bytes m(kIrChunkMessageBytes);
             const size_t n = std::min(kChunkDataBytes, image.size() - o);
-            m.resize(buildIrChunk(m, static_cast<uint32_t>(o), std::span<const uint8_t>(image).subspan(o, n)));
+            m.resize(
+                buildIrChunk(m, static_cast<uint32_t>(o), std::span<const uint8_t>(image).subspan(o, n)));
             out.push_back(m);
         }
         Bytes store(kStoreMessageBytes);
@@ -159,7 +161,8 @@ TEST_F(IrE2e, ImportIntoSlot4ArrivesChunkForChunkAndIsStoredByteForByte) {
     // A 44.1 kHz 24-bit stereo file, so that the conversion trims, resamples and drops a channel.
     std::vector<float> frames;
     for (int i = 0; i < 3000; ++i) {
-        const float s = i < 20 ? 0.0f : 0.8f * std::exp(-0.002f * static_cast<float>(i)) * ((i % 7) - 3) / 3.0f;
+        const float s =
+            i < 20 ? 0.0f : 0.8f * std::exp(-0.002f * static_cast<float>(i)) * ((i % 7) - 3) / 3.0f;
         frames.insert(frames.end(), {s, -s});
     }
     const std::string path = dir.file("Room Mic.wav");
@@ -214,7 +217,8 @@ TEST_F(IrE2e, SelectStoresTheBrowsedFactoryIrAndAuditionStoresEachEntryBrowsedTo
     ASSERT_EQ(storesSeen.size(), 2u);
     for (size_t k = 0; k < 2; ++k) {
         const IrName name = irNameFromLabel(catalogue[k == 0 ? 3 : 5].name);
-        EXPECT_TRUE(std::equal(name.field.begin(), name.field.end(), storesSeen[k].begin() + 8)) << "store " << k;
+        EXPECT_TRUE(std::equal(name.field.begin(), name.field.end(), storesSeen[k].begin() + 8))
+            << "store " << k;
     }
     EXPECT_EQ(dumped(5), *buildIrWavImage(*catalogue[5].image));
 }
@@ -256,7 +260,8 @@ TEST_F(IrE2e, ExtractAllWritesFifteenFilesAndStopsAtOneThatCannotBeCreated) {
         dialogs_.answer(folder.string());
         editor_->mirror.postCommand(Command::ExtractAll);
         // The closing repaint follows the extraction.
-        return EmulatorProcess::waitFor([&] { return dialogs_.asked() > asked && editor_->repaints() > repaints; });
+        return EmulatorProcess::waitFor(
+            [&] { return dialogs_.asked() > asked && editor_->repaints() > repaints; });
     };
 
     test::TempDir dir;
@@ -268,7 +273,8 @@ TEST_F(IrE2e, ExtractAllWritesFifteenFilesAndStopsAtOneThatCannotBeCreated) {
     }
     EXPECT_EQ(files, 15);
     for (const FactoryIrEntry& entry : catalogue)
-        EXPECT_EQ(test::readBytes(dir.file(std::string(entry.name) + ".wav")), *buildIrWavImage(*entry.image));
+        EXPECT_EQ(test::readBytes(dir.file(std::string(entry.name) + ".wav")),
+                  *buildIrWavImage(*entry.image));
     EXPECT_EQ(amp_->receivedTotal(), 0) << "nothing goes to the amplifier";
 
     // Entry 5's file cannot be created (a folder has its name): 0..4 are written, 5..14 are not.
@@ -276,7 +282,8 @@ TEST_F(IrE2e, ExtractAllWritesFifteenFilesAndStopsAtOneThatCannotBeCreated) {
     std::filesystem::create_directory(blocked.file(std::string(catalogue[5].name) + ".wav"));
     ASSERT_TRUE(extractInto(blocked.path()));
     for (int i = 0; i < kFactoryIrCount; ++i) {
-        const std::filesystem::path file = blocked.file(std::string(catalogue[static_cast<size_t>(i)].name) + ".wav");
+        const std::filesystem::path file =
+            blocked.file(std::string(catalogue[static_cast<size_t>(i)].name) + ".wav");
         if (i < 5) {
             EXPECT_EQ(std::filesystem::file_size(file), 39980u) << i;
         } else if (i > 5) {

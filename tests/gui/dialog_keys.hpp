@@ -7,7 +7,9 @@
 
 namespace halvard::testing {
 
-inline bool runShell(const std::string& command) { return std::system(command.c_str()) == 0; }
+inline bool runShell(const std::string& command) {
+    return std::system(command.c_str()) == 0;
+}
 
 // Single quotes for the shell.
 inline std::string shellQuoted(const std::string& text) {
@@ -27,8 +29,8 @@ inline std::string keysTypingPath(const std::string& path) {
 inline bool typeIntoDialog(const std::string& title, const std::string& keys) {
     const std::string find =
         "xdotool search --sync --onlyvisible --name " + shellQuoted("^" + title + "$") + " | head -n1";
-    return runShell("w=$(timeout 10 " + find + ") && [ -n \"$w\" ] && xdotool windowfocus --sync $w && sleep 0.3 && " +
-                    keys);
+    return runShell("w=$(timeout 10 " + find +
+                    ") && [ -n \"$w\" ] && xdotool windowfocus --sync $w && sleep 0.3 && " + keys);
 }
 
 }  // namespace halvard::testing

@@ -1,8 +1,6 @@
 // The GTK file and folder dialogs under Xvfb, driven with xdotool as a user would: a worker thread
 // asks, this thread runs the main loop, the keyboard types a path into the dialog.
 
-#include "app/file_dialog_gtk.hpp"
-
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
@@ -12,6 +10,7 @@
 #include <future>
 #include <thread>
 
+#include "app/file_dialog_gtk.hpp"
 #include "dialog_keys.hpp"
 
 namespace halvard {
@@ -30,7 +29,8 @@ protected:
         // No desktop session under Xvfb; and GTK's list of recent files stays out of the home folder.
         g_setenv("GSETTINGS_BACKEND", "memory", TRUE);
         g_setenv("XDG_DATA_HOME", dir_.c_str(), TRUE);
-        if (!gtk_init_check(nullptr, nullptr)) GTEST_SKIP() << "no display; ./scripts/test runs this under xvfb-run";
+        if (!gtk_init_check(nullptr, nullptr))
+            GTEST_SKIP() << "no display; ./scripts/test runs this under xvfb-run";
     }
     void TearDown() override { std::filesystem::remove_all(dir_); }
 
@@ -64,14 +64,17 @@ protected:
 TEST_F(FileDialogGui, ChosenFileOrFolderComesBackAsAnAbsolutePathAndCancelAsEmpty) {
     GtkFileDialogs dialogs;
     const std::string wav = file("Room Mic.WAV");
-    EXPECT_EQ(ask(dialogs, DialogMode::WaveFile, [&] { EXPECT_TRUE(typeIntoDialog("Import IR", keysTypingPath(wav))); }),
+    EXPECT_EQ(ask(dialogs, DialogMode::WaveFile,
+                  [&] { EXPECT_TRUE(typeIntoDialog("Import IR", keysTypingPath(wav))); }),
               wav);
-    EXPECT_EQ(ask(dialogs, DialogMode::WaveFile, [&] { EXPECT_TRUE(typeIntoDialog("Import IR", "xdotool key Escape")); }),
+    EXPECT_EQ(ask(dialogs, DialogMode::WaveFile,
+                  [&] { EXPECT_TRUE(typeIntoDialog("Import IR", "xdotool key Escape")); }),
               "");
     EXPECT_EQ(ask(dialogs, DialogMode::Folder,
                   [&] { EXPECT_TRUE(typeIntoDialog("Extract All IRs", keysTypingPath(dir_.string()))); }),
               dir_.string());
-    EXPECT_EQ(ask(dialogs, DialogMode::WaveFile, [&] { EXPECT_TRUE(typeIntoDialog("Import IR", keysTypingPath(wav))); }),
+    EXPECT_EQ(ask(dialogs, DialogMode::WaveFile,
+                  [&] { EXPECT_TRUE(typeIntoDialog("Import IR", keysTypingPath(wav))); }),
               wav)
         << "a dialog opens again after the others";
 }
@@ -92,8 +95,10 @@ TEST_F(FileDialogGui, ShutdownClosesAnOpenDialogAndReleasesTheWorker) {
               "");
     while (g_main_context_iteration(nullptr, FALSE)) {
     }
-    EXPECT_FALSE(testing::runShell("xdotool search --onlyvisible --name '^Import IR$' >/dev/null")) << "the dialog is gone";
-    EXPECT_EQ(dialogs.showFileDialog(DialogMode::WaveFile), "") << "after shutdown every request is cancelled at once";
+    EXPECT_FALSE(testing::runShell("xdotool search --onlyvisible --name '^Import IR$' >/dev/null"))
+        << "the dialog is gone";
+    EXPECT_EQ(dialogs.showFileDialog(DialogMode::WaveFile), "")
+        << "after shutdown every request is cancelled at once";
 }
 
 TEST_F(FileDialogGui, StopFlagReleasesAWaitingWorker) {

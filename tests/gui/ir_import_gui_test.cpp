@@ -20,7 +20,9 @@ using e2e::EmulatorProcess;
 
 constexpr uint32_t kPanel = 0x141416;  // the left column, unveiled
 
-bool xdotool(const std::string& args) { return std::system(("xdotool " + args + " >/dev/null 2>&1").c_str()) == 0; }
+bool xdotool(const std::string& args) {
+    return std::system(("xdotool " + args + " >/dev/null 2>&1").c_str()) == 0;
+}
 
 TEST(IrImportGui, ImportIconOpensTheFileDialogAndTheTypedFileIsStored) {
     if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
@@ -28,7 +30,8 @@ TEST(IrImportGui, ImportIconOpensTheFileDialogAndTheTypedFileIsStored) {
 
     test::TempDir dir;
     std::vector<float> samples(1500);
-    for (size_t i = 0; i < samples.size(); ++i) samples[i] = (i % 2 ? 0.6f : -0.6f) / static_cast<float>(1 + i / 50);
+    for (size_t i = 0; i < samples.size(); ++i)
+        samples[i] = (i % 2 ? 0.6f : -0.6f) / static_cast<float>(1 + i / 50);
     const std::string wav = dir.file("Edge Mic.wav");
     ASSERT_TRUE(test::writeSoundFile(wav, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 1, samples));
     const IrImport expected = prepareIrFromWav(wav);
@@ -41,7 +44,8 @@ TEST(IrImportGui, ImportIconOpensTheFileDialogAndTheTypedFileIsStored) {
     XSession x;
     ASSERT_TRUE(x.connected());
     // No desktop session here: settings in memory, GTK's recent files kept out of the home folder.
-    EditorProcess editor(HALVARD_EDITOR, {"GSETTINGS_BACKEND=memory", "XDG_DATA_HOME=" + dir.path().string()});
+    EditorProcess editor(HALVARD_EDITOR,
+                         {"GSETTINGS_BACKEND=memory", "XDG_DATA_HOME=" + dir.path().string()});
     ASSERT_TRUE(editor.started());
     const unsigned long window = x.findWindow("Halvard Editor", Millis(20000));
     ASSERT_NE(window, 0u) << "no editor window";
@@ -60,7 +64,8 @@ TEST(IrImportGui, ImportIconOpensTheFileDialogAndTheTypedFileIsStored) {
         << amp.transcript();
     const auto ir = EmulatorProcess::fields(amp.command("ir 1"));
     EXPECT_EQ(ir.at("stores"), "1");
-    EXPECT_EQ(test::readBytes(ir.at("file")), expected.image) << "the stored image is the converter's, byte for byte";
+    EXPECT_EQ(test::readBytes(ir.at("file")), expected.image)
+        << "the stored image is the converter's, byte for byte";
     EXPECT_EQ(amp.received(0x09), 1);
 
     x.sendCloseRequest(window);
