@@ -76,7 +76,7 @@ void setUp(Ui& ui, PanelState state) {
     r.loaded = 1;
     ui.setRecord(0, r);
     SlotName name;
-    name.assign("GREENBACK 412.WAV");
+    name.assign("CLOSED 412.WAV");
     ui.setSlotName(0, name);
     name.assign("ROOM MIC BLEND");
     ui.setSlotName(4, name);

@@ -427,7 +427,7 @@ TEST_F(Panel, PressesOnTheDrawnControlsReachTheMirror) {
 
 TEST_F(Panel, SlotRowsShowNamesAndSelection) {
     SlotName name;
-    name.assign("C:\\IRS\\GREENBACK 412.WAV");
+    name.assign("C:\\IRS\\CLOSED 412.WAV");
     ui.setSlotName(0, name);
     ui.irSlot = 4;
     edit([](ProgramSettings& r) { r.ir[1] = 1; });
