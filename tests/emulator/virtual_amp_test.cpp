@@ -186,6 +186,17 @@ TEST(VirtualAmp, MalformedCopiesFollowTheGenuineReplyAndBreakOneRuleEach) {
 
     amp.faults.malformed = kMalformedStray;
     EXPECT_GT(feed(amp, {{0xF0, 0x00, 0x0B, 0xF7}}).size(), 2u);
+
+    // A SysEx copy without its F7 would be joined to the genuine reply after it by the MIDI library.
+    amp.faults.malformed = kMalformedAll;
+    for (const Bytes& request : std::vector<Bytes>{{0xF0, 0x00, 0x0B, 0xF7}, {0xF0, 0x00, 0x02, 0x00, 0xF7},
+                                                   {0xF0, 0x00, 0x04, 0x05, 0xF7}}) {
+        for (const Bytes& m : feed(amp, {request})) {
+            if (m.front() == 0xF0) {
+                EXPECT_EQ(m.back(), 0xF7) << toHex(m);
+            }
+        }
+    }
 }
 
 }  // namespace

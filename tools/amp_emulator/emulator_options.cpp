@@ -222,8 +222,9 @@ Faults (the control command "fault NAME VALUE" changes them while running):
   --stop-ack-after N     acknowledge only the first N chunks of each transfer, and not its store
   --notice-every MS      send a change notice every MS ms
   --malformed KINDS      after each reply also send malformed copies of it: byte1 (byte 1 not 00),
-                         short (one byte too short), range (program above 127, slot above 5),
-                         stray (stray bytes and messages); comma-separated, or all
+                         short (settings and slot name replies one byte too short), range
+                         (program above 127, slot above 5), stray (stray bytes and messages);
+                         comma-separated, or all
   --unplug-after MS      close the ports MS ms after start ...
   --replug-after MS      ... and open them again MS ms after closing (default: stay away)
   --hang                 answer nothing until a restart request arrives

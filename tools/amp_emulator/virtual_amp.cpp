@@ -54,13 +54,15 @@ Message bogusCopy(const Message& g) {
     return b;
 }
 
-// The length one below what the editor accepts for each reply, ended by F7.
-Message shortCopy(const Message& bogus) {
+// The length one below what the editor accepts, ended by F7: 13 bytes for a settings reply, 69 for
+// a slot name reply. Version replies and acknowledgements have none: their shortest accepted form
+// is 4 bytes, and anything shorter cannot end with F7 (see malformedCopies).
+std::optional<Message> shortCopy(const Message& bogus) {
     size_t n;
     switch (bogus[2]) {
         case kSettingsRead: n = 13; break;
         case kSlotNameRead: n = 69; break;
-        default: return {0xF0, 0x00, bogus[2]};  // version reply and acknowledgement want 4 or more
+        default: return std::nullopt;
     }
     Message m(bogus.begin(), bogus.begin() + static_cast<std::ptrdiff_t>(n - 1));
     m.push_back(0xF7);
@@ -233,7 +235,9 @@ std::vector<Message> malformedCopies(const Message& genuine, unsigned kinds) {
         m[1] = 0x01;
         copies.push_back(std::move(m));
     }
-    if (kinds & kMalformedShort) copies.push_back(shortCopy(bogus));
+    if (kinds & kMalformedShort) {
+        if (std::optional<Message> m = shortCopy(bogus)) copies.push_back(std::move(*m));
+    }
     if ((kinds & kMalformedRange) && code == kSettingsRead && bogus.size() >= 18) {
         Message m = bogus;
         m[3] = static_cast<uint8_t>(0x80 | genuine[3]);
@@ -244,12 +248,14 @@ std::vector<Message> malformedCopies(const Message& genuine, unsigned kinds) {
         m[4] = static_cast<uint8_t>(kUserSlots + genuine[4]);
         copies.push_back(std::move(m));
     }
+    // Every copy is a whole message: a SysEx without its F7 would make the MIDI library join it
+    // to the next message, the genuine reply after it included, and the editor could only time out.
     if (kinds & kMalformedStray) {
-        copies.push_back({0xB0, 0x07, 0x64});                    // a control change
-        copies.push_back({0xF0, 0x00, 0x7E, 0x01, 0xF7});        // a code nobody uses
+        copies.push_back({0xB0, 0x07, 0x64});                       // a control change
+        copies.push_back({0xF0, 0x00, 0x7E, 0x01, 0xF7});           // a code nobody uses
         copies.push_back({0xF0, 0x7D, kSettingsRead, 0x00, 0xF7});  // another maker's SysEx
-        copies.push_back({0xF7});                                // an end byte alone
-        copies.push_back({0xF0, 0x00});                          // a start cut off
+        copies.push_back({0xF7});                                   // an end byte alone
+        copies.push_back({0xF0, 0x00, 0xF7});                       // a SysEx with no code
     }
     return copies;
 }

@@ -17,7 +17,7 @@ namespace halvard::emulator {
 // Malformed copies of each reply, sent after the genuine one (fault injection). Bits.
 enum MalformedKind : unsigned {
     kMalformedByte1 = 1u << 0,  // byte 1 is not 0x00
-    kMalformedShort = 1u << 1,  // one byte shorter than the editor accepts
+    kMalformedShort = 1u << 1,  // one byte shorter than the editor accepts (settings and slot name replies)
     kMalformedRange = 1u << 2,  // program above 127 or slot above 5
     kMalformedStray = 1u << 3,  // stray bytes: a control change, an unknown code, a lone F7 ...
     kMalformedAll = 0x0F,
