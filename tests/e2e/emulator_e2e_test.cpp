@@ -52,7 +52,8 @@ struct Client {
 class EmulatorE2e : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!jackServerRuns()) GTEST_SKIP() << "no JACK server; ./scripts/test starts one";
+        std::string why;
+        ASSERT_TRUE(ensureJackServer(&why)) << why;
     }
 };
 

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <memory>
 #include <sstream>
 
 namespace halvard::e2e {
@@ -35,6 +36,64 @@ bool jackServerRuns() {
     if (!probe) return false;
     jack_client_close(probe);
     return true;
+}
+
+namespace {
+
+// A jackd of our own, ended (by its process id) when the process ends.
+class PrivateJackServer {
+public:
+    bool start(std::string* why) {
+        const std::string name = "halvard-e2e-" + std::to_string(getpid());
+        setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
+        setenv("JACK_NO_START_SERVER", "1", 1);
+        std::vector<std::string> args = {"jackd", "--no-realtime", "-S", "-n", name, "-d", "dummy",
+                                         "-r", "48000", "-p", "64", "-C", "0", "-P", "0"};
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        const pid_t parent = getpid();
+        pid_ = fork();
+        if (pid_ == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGTERM);
+            if (getppid() != parent) _exit(127);
+            const int devnull = open("/dev/null", O_WRONLY);
+            dup2(devnull, STDOUT_FILENO);
+            dup2(devnull, STDERR_FILENO);
+            execvp("jackd", argv.data());
+            _exit(127);
+        }
+        if (pid_ < 0) {
+            if (why) *why = "cannot start jackd";
+            return false;
+        }
+        const bool up = EmulatorProcess::waitFor([] { return jackServerRuns(); }, 10s);
+        if (!up && why) *why = "jackd did not come up (is jackd installed?)";
+        return up;
+    }
+    ~PrivateJackServer() {
+        if (pid_ <= 0) return;
+        kill(pid_, SIGTERM);
+        waitpid(pid_, nullptr, 0);
+    }
+
+private:
+    pid_t pid_ = -1;
+};
+
+}  // namespace
+
+bool ensureJackServer(std::string* why) {
+    static std::mutex once;
+    static std::unique_ptr<PrivateJackServer> own;
+    std::lock_guard lock(once);
+    if (jackServerRuns()) return true;
+    if (own) {
+        if (why) *why = "the private JACK server has gone";
+        return false;
+    }
+    own = std::make_unique<PrivateJackServer>();
+    return own->start(why);
 }
 
 EmulatorProcess::EmulatorProcess(std::vector<std::string> args) {

@@ -23,6 +23,12 @@ using namespace std::chrono_literals;
 // True when a JACK server answers (the one JACK_DEFAULT_SERVER names, as ./scripts/test starts it).
 bool jackServerRuns();
 
+// Makes sure a JACK server runs for this process and the ones it starts: the one that answers, or
+// else a private one (dummy backend, synchronous mode) started now under a unique name, exported
+// in JACK_DEFAULT_SERVER and stopped by its process id when this process ends. Call it before the
+// first JACK client of the process is made. False, with the reason, if none can be had.
+bool ensureJackServer(std::string* why = nullptr);
+
 class EmulatorProcess {
 public:
     // Starts halvard-amp-emulator on JACK with these further arguments. Check started().
