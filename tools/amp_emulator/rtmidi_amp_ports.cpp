@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <vector>
 
 namespace halvard::emulator {
@@ -72,7 +74,15 @@ bool resolveMidiSystem(MidiSystem wanted, MidiSystem& chosen, std::string& error
 RtMidiAmpPorts::RtMidiAmpPorts(MidiSystem system, std::string baseName)
     : system_(system), baseName_(std::move(baseName)) {}
 
-RtMidiAmpPorts::~RtMidiAmpPorts() { close(); }
+RtMidiAmpPorts::~RtMidiAmpPorts() {
+    close();
+    // RtMidi 5.0.0 frees a JACK output's buffer before it stops the client's process callback; a
+    // callback that was under way when the port closed could still read it. Closed ports make every
+    // later callback return at once, so a few cycles' pause first removes the window.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    in_.reset();
+    out_.reset();
+}
 
 void RtMidiAmpPorts::onInput(double, std::vector<unsigned char>* message, void* self) {
     auto* ports = static_cast<RtMidiAmpPorts*>(self);
@@ -86,32 +96,48 @@ bool RtMidiAmpPorts::open(std::string& error) {
     const RtMidi::Api api = system_ == MidiSystem::Jack ? RtMidi::UNIX_JACK : RtMidi::LINUX_ALSA;
     const std::string inName = baseName_ + " In";
     const std::string outName = baseName_ + " Out";
+    // On JACK the port objects (a client each) stay for the emulator's life; unplugging and
+    // restarting only remove and add their ports, which is what the editor sees of a device.
+    // A failed open drops them, so that the next one starts with new clients.
     try {
-        // JACK makes each RtMidi object a client of its own; give each the port's name.
-        auto in = std::make_unique<RtMidiIn>(api, inName, 1000);
-        in->ignoreTypes(false, true, true);  // pass SysEx, drop timing and active sensing
-        in->setCallback(&RtMidiAmpPorts::onInput, this);
-        in->openVirtualPort(inName);
-        auto out = std::make_unique<RtMidiOut>(api, outName);
-        out->openVirtualPort(outName);
-        in_ = std::move(in);
-        out_ = std::move(out);
+        if (!in_) {
+            in_ = std::make_unique<RtMidiIn>(api, inName, 1000);
+            in_->ignoreTypes(false, true, true);  // pass SysEx, drop timing and active sensing
+            in_->setCallback(&RtMidiAmpPorts::onInput, this);
+        }
+        if (!out_) out_ = std::make_unique<RtMidiOut>(api, outName);
+        in_->openVirtualPort(inName);
+        out_->openVirtualPort(outName);
+        open_ = true;
     } catch (const RtMidiError& e) {
         error = e.getMessage();
         close();
+        in_.reset();
+        out_.reset();
         return false;
     }
     return true;
 }
 
 void RtMidiAmpPorts::close() {
+    open_ = false;
+    if (system_ == MidiSystem::Alsa) {
+        // Closing an ALSA virtual port only drops its subscriptions; the port goes with its client.
+        in_.reset();
+        out_.reset();
+        return;
+    }
     // Input first: once it is gone nothing more reaches the receiver.
-    in_.reset();
-    out_.reset();
+    try {
+        if (in_) in_->closePort();
+        if (out_) out_->closePort();
+    } catch (const RtMidiError&) {
+        // a port that cannot be closed cleanly is gone all the same
+    }
 }
 
 bool RtMidiAmpPorts::send(std::span<const uint8_t> message) {
-    if (!out_ || message.empty()) return false;
+    if (!open_ || message.empty()) return false;
     try {
         out_->sendMessage(message.data(), message.size());
     } catch (const RtMidiError&) {

@@ -24,7 +24,7 @@ public:
     void setReceiver(Receiver receiver) override { receiver_ = std::move(receiver); }
     bool open(std::string& error) override;
     void close() override;
-    bool isOpen() const override { return out_ != nullptr; }
+    bool isOpen() const override { return open_; }
     bool send(std::span<const uint8_t> message) override;
     std::string describe() const override;
 
@@ -36,6 +36,7 @@ private:
     Receiver receiver_;
     std::unique_ptr<RtMidiIn> in_;
     std::unique_ptr<RtMidiOut> out_;
+    bool open_ = false;
 };
 
 }  // namespace halvard::emulator
