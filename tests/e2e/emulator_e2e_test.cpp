@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <thread>
 
 #include "emulator_process.hpp"
 #include "tests/emulator/editor_messages.hpp"
@@ -28,6 +29,13 @@ struct Client {
     Client() : in(RtMidi::UNIX_JACK, "e2e client in", 1000), out(RtMidi::UNIX_JACK, "e2e client out") {
         in.ignoreTypes(false, true, true);
     }
+    // RtMidi 5.0.0 frees a JACK output's buffer before its process callback has stopped; with the
+    // ports closed a few cycles earlier, no callback is left to read it.
+    ~Client() {
+        in.closePort();
+        out.closePort();
+        std::this_thread::sleep_for(20ms);
+    }
     bool connect() {
         in.closePort();
         out.closePort();
@@ -39,11 +47,24 @@ struct Client {
     }
     bool present() { return findVdr(in) >= 0 && findVdr(out) >= 0; }
     void send(const Bytes& m) { out.sendMessage(m.data(), m.size()); }
-    // The next message within 2 s, or empty.
-    Bytes next() {
+    // The next message within limit, or empty.
+    Bytes next(std::chrono::milliseconds limit = 2s) {
         Bytes m;
-        EmulatorProcess::waitFor([&] { return in.getMessage(&m), !m.empty(); }, 2s);
+        EmulatorProcess::waitFor([&] { return in.getMessage(&m), !m.empty(); }, limit);
         return m;
+    }
+    // A JACK connection takes effect at a cycle boundary, possibly some cycles after the connect
+    // call has returned, and what is sent before is lost. Asks for the version until it comes.
+    Bytes firstVersion() {
+        Bytes reply;
+        EmulatorProcess::waitFor([&] {
+            send({0xF0, 0x00, 0x0B, 0xF7});
+            reply = next(100ms);
+            return !reply.empty();
+        }, 5s);
+        while (!next(50ms).empty()) {
+        }
+        return reply;
     }
     RtMidiIn in;
     RtMidiOut out;
@@ -66,8 +87,7 @@ TEST_F(EmulatorE2e, AnswersOverJackAndStoresAnIrTransferByteForByte) {
 
     Client client;
     ASSERT_TRUE(EmulatorProcess::waitFor([&] { return client.connect(); })) << "the ports carry \"VDR\"";
-    client.send({0xF0, 0x00, 0x0B, 0xF7});
-    EXPECT_EQ(client.next(), (Bytes{0xF0, 0x00, 0x0B, 0x02, 0x05, 0xF7}));
+    EXPECT_EQ(client.firstVersion(), (Bytes{0xF0, 0x00, 0x0B, 0x02, 0x05, 0xF7})) << emulator.transcript();
 
     const Bytes image = emulator::testing::irImage(4096);
     for (const Bytes& m : emulator::testing::irTransfer(image, 2, "ROOM MIC")) {
@@ -90,6 +110,7 @@ TEST_F(EmulatorE2e, RestartAndUnplugTakeThePortsAwayAndBringThemBack) {
     ASSERT_TRUE(EmulatorProcess::waitFor([&] { return emulator.portsOpen(); })) << emulator.transcript();
     Client client;
     ASSERT_TRUE(EmulatorProcess::waitFor([&] { return client.connect(); }));
+    ASSERT_FALSE(client.firstVersion().empty());
 
     client.send({0xF0, 0x00, 0x0C, 0xF7});
     EXPECT_TRUE(EmulatorProcess::waitFor([&] { return !client.present(); })) << "gone on the restart request";
@@ -99,6 +120,7 @@ TEST_F(EmulatorE2e, RestartAndUnplugTakeThePortsAwayAndBringThemBack) {
     EXPECT_TRUE(EmulatorProcess::waitFor([&] { return !client.present(); }));
     EXPECT_EQ(emulator.command("plug"), "ok plugged");
     ASSERT_TRUE(EmulatorProcess::waitFor([&] { return client.connect(); }));
+    ASSERT_FALSE(client.firstVersion().empty());
     client.send({0xF0, 0x00, 0x04, 0x02, 0xF7});
     const Bytes reply = client.next();
     ASSERT_EQ(reply.size(), 70u);
