@@ -4,8 +4,11 @@
 #include <jack/jack.h>
 #include <jack/midiport.h>
 
+#include <algorithm>
 #include <atomic>
 #include <string>
+#include <string_view>
+#include <thread>
 #include <vector>
 
 // How RtMidi 5.0.0 (as Debian 12 ships it) is used here, and why:
@@ -106,13 +109,19 @@ public:
         const size_t j = static_cast<size_t>(index - s.alsaCount);
         RtMidi* jack = object(direction, Api::Jack);
         if (jack == nullptr || j >= s.jackNames.size() || !jackRunning()) return;
-        // RtMidi lists the JACK ports again inside openPort and takes the one at our index (the
-        // output object without a bounds check). Open only while that index still holds the port
-        // the scan found, checked immediately before.
+        // RtMidi lists the JACK ports again inside openPort and takes the one at the index it is
+        // given (the output object without a bounds check). The list may have changed since the
+        // scan: JACK lists ports by slot, and our own input port, opened a moment ago, can take a
+        // slot freed before the amplifier's and sit before it. So the index handed over is the
+        // amplifier port's place in a list taken immediately before; a port gone meanwhile is not
+        // opened.
+        const std::string& wanted = s.jackNames[j];
         const std::vector<std::string> now = listJackPorts(scan_, direction);
-        if (j >= now.size() || now[j] != s.jackNames[j]) return;
+        const auto at = std::find(now.begin(), now.end(), wanted);
+        if (at == now.end()) return;
         s.open = Api::Jack;
-        call([&] { jack->openPort(static_cast<unsigned>(j), ownPortName); });
+        call([&] { jack->openPort(static_cast<unsigned>(at - now.begin()), ownPortName); });
+        if (isPortOpen(direction)) awaitConnection(wanted, ownPortName);
     }
 
     void closePort(PortDirection direction) override {
@@ -223,6 +232,26 @@ private:
         return true;
     }
 
+    // A new JACK connection takes effect when the server next switches its graph, normally at the
+    // next cycle, later while other clients are busy with the graph; a message sent before then is
+    // lost (seen as the first request after connecting going unanswered). Waits, at most 50 ms,
+    // until the connection between the amplifier's port and ours shows in the current graph.
+    void awaitConnection(const std::string& amplifierPort, const std::string& ownPortName) {
+        const jack_port_t* port = jack_port_by_name(scan_, amplifierPort.c_str());
+        if (port == nullptr) return;
+        const std::string ours = ":" + ownPortName;
+        for (int attempt = 0; attempt < 50; ++attempt) {
+            const char** connections = jack_port_get_all_connections(scan_, port);
+            bool connected = false;
+            for (const char** c = connections; c != nullptr && *c != nullptr; ++c) {
+                connected = connected || std::string_view(*c).ends_with(ours);
+            }
+            jack_free(connections);
+            if (connected) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+
     // libjack's notification thread: the server has gone.
     static void onJackShutdown(void* self) { static_cast<RtMidiPorts*>(self)->jackLost_ = true; }
 
@@ -231,6 +260,15 @@ private:
         for (Side* s : {&in_, &out_}) {
             if (s->open == Api::Jack) s->open = Api::None;
             s->jackNames.clear();
+        }
+        // RtMidi 5.0.0 frees a JACK output's ring buffer before it closes the client, and a process
+        // callback still under way then reads freed memory. With the ports closed every later
+        // callback returns at once; a few cycles' pause lets one under way end first.
+        if (jackIn_ || jackOut_) {
+            for (RtMidi* o : {static_cast<RtMidi*>(jackIn_.get()), static_cast<RtMidi*>(jackOut_.get())}) {
+                if (o) call([&] { o->closePort(); });
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
         jackIn_.reset();
         jackOut_.reset();

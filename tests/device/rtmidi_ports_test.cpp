@@ -82,6 +82,27 @@ TEST_F(RtMidiPortsOnJack, FindsOpensExchangesAndLosesTheAmplifier) {
     EXPECT_FALSE(ports->isPortOpen(PortDirection::Output));
 }
 
+TEST_F(RtMidiPortsOnJack, OpensTheAmplifierWhenOurOwnNewPortIsListedBeforeIt) {
+    // JACK lists ports by slot and gives a new port the lowest free one. A port that went away
+    // before the amplifier's leaves a slot that our own input port takes when it opens, so in the
+    // list the output open sees, our input port sits before the amplifier's input.
+    auto spare = std::make_unique<RtMidiIn>(RtMidi::UNIX_JACK, "spare client", 100);
+    spare->openVirtualPort("spare port");
+    auto amp = std::make_unique<JackAmp>();
+    spare->closePort();
+
+    auto ports = makeRtMidiPorts({.useAlsa = false});
+    DeviceMirror mirror;
+    LinkContext ctx;
+    ctx.ui = &mirror;
+    ctx.ports = ports.get();
+    bool opened = false;
+    for (int pass = 0; pass < 200 && !opened; ++pass) opened = openDevicePorts(ctx);
+    EXPECT_TRUE(opened);
+    ports->closePort(PortDirection::Input);
+    ports->closePort(PortDirection::Output);
+}
+
 TEST_F(RtMidiPortsOnJack, WorkerConnectsToAnAmplifierThatAnswers) {
     auto amp = std::make_unique<JackAmp>();
     std::atomic<bool> stop{false};
