@@ -63,8 +63,8 @@ protected:
     // An emulator with the test's program 0, globals and slot names, ports open.
     void startEmulator(std::vector<std::string> extra = {}) {
         std::vector<std::string> args = {"--log", "--firmware", "1.9", "--restart-away", "300",
-                                         "--slot-name", "0=0_GREEN BACK", "--slot-name", "2=0_cab",
-                                         "--slot-name", "4=4_x4_jensen"};
+                                         "--slot-name", "0=0_CLOSED BACK", "--slot-name", "2=0_cab",
+                                         "--slot-name", "4=4_x4_room"};
         args.insert(args.end(), extra.begin(), extra.end());
         emulator_ = std::make_unique<EmulatorProcess>(args);
         ASSERT_TRUE(emulator_->started());
@@ -98,7 +98,7 @@ protected:
         EXPECT_EQ(v.mono, 1) << when;
         EXPECT_EQ(v.irSlot, 4) << when;
         // The amplifier's "n_" prefix goes only for the slot's own number; letters are shown upper case.
-        const char* names[6] = {"GREEN BACK", "VINTAGE 30", "0_CAB", "", "X4_JENSEN", "DELUXE"};
+        const char* names[6] = {"CLOSED BACK", "OPEN BACK 112", "0_CAB", "", "X4_ROOM", "BRIGHT 212"};
         for (int s = 0; s < 6; ++s) EXPECT_EQ(v.userIrSlotNames[static_cast<size_t>(s)].view(), names[s]) << when << " slot " << s;
     }
 

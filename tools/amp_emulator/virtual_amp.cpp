@@ -91,7 +91,7 @@ AmpState factoryState() {
     AmpState s;
     s.globals = {0x43, 0x05};  // MIDI channel 3, reverb tails; mono, IR slot 2
     for (int p = 0; p < kPrograms; ++p) s.records[static_cast<size_t>(p)] = factoryRecord(p);
-    s.slotNames = {"0_GREEN BACK", "1_vintage 30", "2_CLEAN", "", "4_CREAM 412", "DELUXE"};
+    s.slotNames = {"0_CLOSED 412", "1_open back 112", "2_CLEAN", "", "4_ROOM BLEND", "BRIGHT 212"};
     return s;
 }
 
