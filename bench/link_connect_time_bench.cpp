@@ -21,11 +21,14 @@ using Steady = std::chrono::steady_clock;
 
 namespace {
 
-double ms(Steady::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+double ms(Steady::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+}
 
 void print(const char* what, std::vector<double> v) {
     std::sort(v.begin(), v.end());
-    std::printf("  %-34s min %7.1f   median %7.1f   max %7.1f ms\n", what, v.front(), v[v.size() / 2], v.back());
+    std::printf("  %-34s min %7.1f   median %7.1f   max %7.1f ms\n", what, v.front(), v[v.size() / 2],
+                v.back());
 }
 
 }  // namespace
@@ -38,8 +41,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     EmulatorProcess emulator;
-    if (!EmulatorProcess::waitFor([&] { return emulator.portsOpen(); }) || emulator.command("unplug") != "ok unplugged") {
-        std::fprintf(stderr, "link_connect_time_bench: the emulator does not answer\n%s", emulator.transcript().c_str());
+    if (!EmulatorProcess::waitFor([&] { return emulator.portsOpen(); }) ||
+        emulator.command("unplug") != "ok unplugged") {
+        std::fprintf(stderr, "link_connect_time_bench: the emulator does not answer\n%s",
+                     emulator.transcript().c_str());
         return 1;
     }
     EditorWorker worker;

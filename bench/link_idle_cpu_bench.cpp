@@ -47,7 +47,8 @@ int main(int argc, char** argv) {
     }
     EmulatorProcess emulator;
     if (!EmulatorProcess::waitFor([&] { return emulator.portsOpen(); })) {
-        std::fprintf(stderr, "link_idle_cpu_bench: the emulator did not open its ports\n%s", emulator.transcript().c_str());
+        std::fprintf(stderr, "link_idle_cpu_bench: the emulator did not open its ports\n%s",
+                     emulator.transcript().c_str());
         return 1;
     }
     EditorWorker worker;
@@ -65,7 +66,8 @@ int main(int argc, char** argv) {
     const double processShare = (processCpuSeconds() - process0) / wall;
     const bool stayed = worker.state() == LinkState::Connected;
 
-    std::printf("connected and idle for %.1f s (%s)\n", wall, stayed ? "still connected" : "link changed meanwhile!");
+    std::printf("connected and idle for %.1f s (%s)\n", wall,
+                stayed ? "still connected" : "link changed meanwhile!");
     std::printf("  worker thread:            %6.2f %% of one core   (target <= 2 %%)\n", 100 * workerShare);
     std::printf("  editor side, all threads: %6.2f %% of one core   (worker + the MIDI library's threads)\n",
                 100 * processShare);

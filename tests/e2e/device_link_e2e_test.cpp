@@ -62,9 +62,9 @@ protected:
 
     // An emulator with the test's program 0, globals and slot names, ports open.
     void startEmulator(std::vector<std::string> extra = {}) {
-        std::vector<std::string> args = {"--log", "--firmware", "1.9", "--restart-away", "300",
-                                         "--slot-name", "0=0_CLOSED BACK", "--slot-name", "2=0_cab",
-                                         "--slot-name", "4=4_x4_room"};
+        std::vector<std::string> args = {
+            "--log",           "--firmware",  "1.9",     "--restart-away", "300",        "--slot-name",
+            "0=0_CLOSED BACK", "--slot-name", "2=0_cab", "--slot-name",    "4=4_x4_room"};
         args.insert(args.end(), extra.begin(), extra.end());
         emulator_ = std::make_unique<EmulatorProcess>(args);
         ASSERT_TRUE(emulator_->started());
@@ -76,7 +76,8 @@ protected:
     // Starts the worker and waits for the first sync to end Connected.
     void connect() {
         worker_ = std::make_unique<EditorWorker>();
-        ASSERT_TRUE(worker().waitForState(LinkState::Connected)) << stateName(worker().state()) << transcript();
+        ASSERT_TRUE(worker().waitForState(LinkState::Connected))
+            << stateName(worker().state()) << transcript();
     }
 
     // Waits until the emulator has received n messages and nothing more arrives for a moment:
@@ -99,7 +100,8 @@ protected:
         EXPECT_EQ(v.irSlot, 4) << when;
         // The amplifier's "n_" prefix goes only for the slot's own number; letters are shown upper case.
         const char* names[6] = {"CLOSED BACK", "OPEN BACK 112", "0_CAB", "", "X4_ROOM", "BRIGHT 212"};
-        for (int s = 0; s < 6; ++s) EXPECT_EQ(v.userIrSlotNames[static_cast<size_t>(s)].view(), names[s]) << when << " slot " << s;
+        for (int s = 0; s < 6; ++s)
+            EXPECT_EQ(v.userIrSlotNames[static_cast<size_t>(s)].view(), names[s]) << when << " slot " << s;
     }
 
     std::string transcript() const { return emulator_ ? "\n" + emulator_->transcript() : std::string(); }
@@ -130,8 +132,8 @@ TEST_F(DeviceLinkE2e, SettingsWriteArrivesByteForByteAndPresetStoreIsAnswered) {
     worker().mirror.editRecord(0, [](ProgramSettings& r) { r.reverb[1] = 1; });
     worker().mirror.postCommand(Command::SendSettings);
     ASSERT_TRUE(EmulatorProcess::waitFor([&] { return emulator().received(0x01) == 1; })) << transcript();
-    EXPECT_EQ(emulator().message(0), (Bytes{0xF0, 0x00, 0x01, 0x00, 0x45, 0x01, 0x21, 0x01, 0x11, 0x02, 0x01, 0x01,
-                                            0x10, 0x23, 0x31, 0x09, 0xF7}));
+    EXPECT_EQ(emulator().message(0), (Bytes{0xF0, 0x00, 0x01, 0x00, 0x45, 0x01, 0x21, 0x01, 0x11, 0x02, 0x01,
+                                            0x01, 0x10, 0x23, 0x31, 0x09, 0xF7}));
     EXPECT_EQ(emulator().recordHex(0), "01210111020101102331") << "the lead channel's reverb is on";
 
     // The store is answered with a change notice for the current program, which the editor
@@ -199,8 +201,10 @@ TEST_F(DeviceLinkE2e, SilentAmplifierGivesErrorThenRecoveryWithARestartAndAFullS
 
     // Two failures in a row start the recovery: the restart request reaches the hung amplifier,
     // which restarts (and answers again), and the editor reads it from the start.
-    ASSERT_TRUE(EmulatorProcess::waitFor([&] { return emulator().received(0x0C) >= 1; }, 20s)) << transcript();
-    ASSERT_TRUE(worker().waitForState(LinkState::Connected, 20s)) << stateName(worker().state()) << transcript();
+    ASSERT_TRUE(EmulatorProcess::waitFor([&] { return emulator().received(0x0C) >= 1; }, 20s))
+        << transcript();
+    ASSERT_TRUE(worker().waitForState(LinkState::Connected, 20s))
+        << stateName(worker().state()) << transcript();
     EXPECT_EQ(EmulatorProcess::fields(emulator().command("status"))["hung"], "0");
     const std::vector<Bytes> all = emulator().messages();
     ASSERT_GE(all.size(), 8u);
@@ -220,8 +224,8 @@ TEST_F(DeviceLinkE2e, MalformedRepliesChangeNothing) {
     // and a notice of 6 bytes. None may change the mirror or start a sync.
     ASSERT_EQ(emulator().command("clear"), "ok cleared");
     for (const char* m : {"send F0 7D 02 00 45 00 00 00 00 00 00 00 00 00 00 00 00 F7",
-                          "send F0 00 02 80 00 00 00 00 00 00 00 00 00 00 00 00 00 F7", "send F0 00 03 05 00 F7",
-                          "send F0 00 04 00 06 41 42 F7", "send 90 40 7F"}) {
+                          "send F0 00 02 80 00 00 00 00 00 00 00 00 00 00 00 00 00 F7",
+                          "send F0 00 03 05 00 F7", "send F0 00 04 00 06 41 42 F7", "send 90 40 7F"}) {
         ASSERT_EQ(emulator().command(m).substr(0, 2), "ok") << m;
     }
     ASSERT_TRUE(settleAt(0)) << transcript();

@@ -33,10 +33,14 @@ public:
 
 inline const char* stateName(LinkState s) {
     switch (s) {
-        case LinkState::NoDevice: return "NoDevice";
-        case LinkState::Connected: return "Connected";
-        case LinkState::Busy: return "Busy";
-        case LinkState::Error: return "Error";
+        case LinkState::NoDevice:
+            return "NoDevice";
+        case LinkState::Connected:
+            return "Connected";
+        case LinkState::Busy:
+            return "Busy";
+        case LinkState::Error:
+            return "Error";
     }
     return "?";
 }

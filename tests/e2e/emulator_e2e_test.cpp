@@ -57,11 +57,13 @@ struct Client {
     // call has returned, and what is sent before is lost. Asks for the version until it comes.
     Bytes firstVersion() {
         Bytes reply;
-        EmulatorProcess::waitFor([&] {
-            send({0xF0, 0x00, 0x0B, 0xF7});
-            reply = next(100ms);
-            return !reply.empty();
-        }, 5s);
+        EmulatorProcess::waitFor(
+            [&] {
+                send({0xF0, 0x00, 0x0B, 0xF7});
+                reply = next(100ms);
+                return !reply.empty();
+            },
+            5s);
         while (!next(50ms).empty()) {
         }
         return reply;

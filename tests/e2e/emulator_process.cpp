@@ -19,11 +19,14 @@ void quiet(const char*) {}
 
 std::vector<uint8_t> parseHex(const std::string& text) {
     std::vector<uint8_t> bytes;
-    for (size_t i = 0; i + 1 < text.size(); i += 2) bytes.push_back(static_cast<uint8_t>(std::stoi(text.substr(i, 2), nullptr, 16)));
+    for (size_t i = 0; i + 1 < text.size(); i += 2)
+        bytes.push_back(static_cast<uint8_t>(std::stoi(text.substr(i, 2), nullptr, 16)));
     return bytes;
 }
 
-bool startsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
+bool startsWith(const std::string& s, const char* prefix) {
+    return s.rfind(prefix, 0) == 0;
+}
 
 }  // namespace
 
@@ -48,7 +51,8 @@ public:
         setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
         setenv("JACK_NO_START_SERVER", "1", 1);
         std::vector<std::string> args = {"jackd", "--no-realtime", "-S", "-n", name, "-d", "dummy",
-                                         "-r", "48000", "-p", "64", "-C", "0", "-P", "0"};
+                                         "-r",    "48000",         "-p", "64", "-C", "0",  "-P",
+                                         "0"};
         std::vector<char*> argv;
         for (std::string& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
@@ -204,7 +208,9 @@ std::map<std::string, std::string> EmulatorProcess::fields(const std::string& re
     return result;
 }
 
-bool EmulatorProcess::portsOpen() { return fields(command("status"))["ports"] == "open"; }
+bool EmulatorProcess::portsOpen() {
+    return fields(command("status"))["ports"] == "open";
+}
 
 int EmulatorProcess::received(uint8_t code) {
     static constexpr char kDigits[] = "0123456789ABCDEF";

@@ -48,11 +48,11 @@ public:
 
     // Shorthands over the commands.
     bool portsOpen();
-    int received(uint8_t code);               // messages with this code received since the last "clear"
+    int received(uint8_t code);  // messages with this code received since the last "clear"
     int receivedTotal();
-    std::vector<uint8_t> message(int index);  // the index-th message received (-1: the last)
+    std::vector<uint8_t> message(int index);       // the index-th message received (-1: the last)
     std::vector<std::vector<uint8_t>> messages();  // every message received since the last "clear"
-    std::string recordHex(int program);       // bytes 5..14 of the program's record, hex
+    std::string recordHex(int program);            // bytes 5..14 of the program's record, hex
 
     // Polls until ready() holds, at most limit; true if it did.
     template <class Predicate>

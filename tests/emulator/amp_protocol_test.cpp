@@ -10,7 +10,8 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 TEST(AmpProtocol, ParsesEveryEditorMessage) {
-    const Bytes write{0xF0, 0x00, 0x01, 0x07, 0x43, 1, 0x21, 0x11, 0x10, 2, 1, 1, 0x10, 0x32, 0x13, 0x05, 0xF7};
+    const Bytes write{0xF0, 0x00, 0x01, 0x07, 0x43, 1,    0x21, 0x11, 0x10,
+                      2,    1,    1,    0x10, 0x32, 0x13, 0x05, 0xF7};
     auto r = parseRequest(write);
     ASSERT_TRUE(r);
     EXPECT_EQ(r->kind, Request::Kind::SettingsWrite);
@@ -72,12 +73,13 @@ TEST(AmpProtocol, RepliesAreByteExact) {
     EXPECT_EQ(changeNotice(9), (Bytes{0xF0, 0x00, 0x03, 0x09, 0xF7}));
 
     const Bytes settings = settingsReply(7, {0x43, 0x05}, {1, 0x21, 0x11, 0x10, 2, 1, 1, 0x10, 0x32, 0x13});
-    EXPECT_EQ(settings, (Bytes{0xF0, 0x00, 0x02, 0x07, 0x43, 1, 0x21, 0x11, 0x10, 2, 1, 1, 0x10, 0x32, 0x13, 0x05,
-                               0x00, 0xF7}));
+    EXPECT_EQ(settings, (Bytes{0xF0, 0x00, 0x02, 0x07, 0x43, 1, 0x21, 0x11, 0x10, 2, 1, 1, 0x10, 0x32, 0x13,
+                               0x05, 0x00, 0xF7}));
 
     const Bytes name = slotNameReply(2, "2_CLEAN");
     ASSERT_EQ(name.size(), 70u);
-    EXPECT_EQ(Bytes(name.begin(), name.begin() + 12), (Bytes{0xF0, 0x00, 0x04, 0x00, 0x02, '2', '_', 'C', 'L', 'E', 'A', 'N'}));
+    EXPECT_EQ(Bytes(name.begin(), name.begin() + 12),
+              (Bytes{0xF0, 0x00, 0x04, 0x00, 0x02, '2', '_', 'C', 'L', 'E', 'A', 'N'}));
     EXPECT_TRUE(std::all_of(name.begin() + 12, name.begin() + 69, [](uint8_t b) { return b == 0; }));
     EXPECT_EQ(name[69], 0xF7);
     EXPECT_EQ(slotNameReply(0, std::string(80, 'A'))[68], 'A') << "64 name bytes, no terminator";

@@ -107,7 +107,8 @@ TEST(Emulator, ControlChannelReadsAndChangesTheAmplifier) {
     const std::string write = "F000012A2501211110020101103213 0B F7";
     rig.send(*fromHex(write), 0);
     EXPECT_EQ(rig.control("record 42"), "ok record 42 01211110020101103213");
-    EXPECT_EQ(rig.control("globals"), "ok globals 250B midi-channel=5 bypass-lock=1 reverb-tails=0 mono=1 ir-slot=5");
+    EXPECT_EQ(rig.control("globals"),
+              "ok globals 250B midi-channel=5 bypass-lock=1 reverb-tails=0 mono=1 ir-slot=5");
     EXPECT_EQ(rig.control("counts"), "ok counts received=1 malformed=0 sent=0 01=1");
     EXPECT_EQ(rig.control("received 0"), "ok received 0 " + toHex(*fromHex(write)));
     EXPECT_EQ(rig.control("received -1"), rig.control("received 0"));
@@ -157,8 +158,8 @@ TEST(Emulator, DumpsStoredImagesForByteComparison) {
 
 TEST(EmulatorOptions, CommandLine) {
     const auto parse = [](std::vector<std::string_view> args) { return parseCommandLine(args); };
-    ParsedCommandLine p = parse({"--api", "jack", "--firmware=2.11", "--slot-name", "2=2_CLEAN", "--delay", "30",
-                                 "--ignore", "0x0B", "--malformed", "byte1,stray", "--log"});
+    ParsedCommandLine p = parse({"--api", "jack", "--firmware=2.11", "--slot-name", "2=2_CLEAN", "--delay",
+                                 "30", "--ignore", "0x0B", "--malformed", "byte1,stray", "--log"});
     ASSERT_EQ(p.error, "");
     EXPECT_EQ(p.options.midiSystem, MidiSystem::Jack);
     EXPECT_EQ(p.options.firmwareVersion, 0x020B);
@@ -169,9 +170,14 @@ TEST(EmulatorOptions, CommandLine) {
     EXPECT_EQ(p.options.log, LogMode::Brief);
     EXPECT_EQ(initialState(p.options).slotNames[2], "2_CLEAN");
 
-    for (const std::vector<std::string_view>& bad : std::vector<std::vector<std::string_view>>{
-             {"--firmware", "1.128"}, {"--program", "128"}, {"--slot-name", "6=X"}, {"--delay"},
-             {"--malformed", "odd"}, {"--log=1"}, {"--frob"}}) {
+    for (const std::vector<std::string_view>& bad :
+         std::vector<std::vector<std::string_view>>{{"--firmware", "1.128"},
+                                                    {"--program", "128"},
+                                                    {"--slot-name", "6=X"},
+                                                    {"--delay"},
+                                                    {"--malformed", "odd"},
+                                                    {"--log=1"},
+                                                    {"--frob"}}) {
         EXPECT_FALSE(parse(bad).error.empty()) << bad[0];
     }
     EXPECT_TRUE(parse({"--help"}).help);

@@ -11,7 +11,8 @@ using Bytes = std::vector<uint8_t>;
 using testing::irImage;
 
 // Feeds messages in order; returns every reply and keeps the last outcome's reports.
-std::vector<Bytes> feed(VirtualAmp& amp, const std::vector<Bytes>& messages, std::vector<std::string>* reports = nullptr) {
+std::vector<Bytes> feed(VirtualAmp& amp, const std::vector<Bytes>& messages,
+                        std::vector<std::string>* reports = nullptr) {
     std::vector<Bytes> replies;
     for (const Bytes& m : messages) {
         AmpOutcome o = amp.receive(m);
@@ -23,7 +24,8 @@ std::vector<Bytes> feed(VirtualAmp& amp, const std::vector<Bytes>& messages, std
 
 TEST(VirtualAmp, ASettingsWriteIsReadBackByteForByteAndSelectsTheProgram) {
     VirtualAmp amp;
-    const Bytes write{0xF0, 0x00, 0x01, 0x2A, 0x25, 1, 0x21, 0x11, 0x10, 2, 1, 1, 0x10, 0x32, 0x13, 0x0B, 0xF7};
+    const Bytes write{0xF0, 0x00, 0x01, 0x2A, 0x25, 1,    0x21, 0x11, 0x10,
+                      2,    1,    1,    0x10, 0x32, 0x13, 0x0B, 0xF7};
     EXPECT_TRUE(amp.receive(write).replies.empty()) << "a settings write is not answered";
     EXPECT_EQ(amp.state.program, 0x2A);
 
@@ -175,7 +177,8 @@ TEST(VirtualAmp, MalformedCopiesFollowTheGenuineReplyAndBreakOneRuleEach) {
     const Bytes& genuine = settings[0];
     EXPECT_EQ(genuine, settingsReply(4, amp.state.globals, amp.state.records[4]));
     EXPECT_EQ(settings[1][1], 0x01);
-    for (size_t i = 4; i <= 15; ++i) EXPECT_NE(settings[1][i], genuine[i]) << "bogus copy differs at byte " << i;
+    for (size_t i = 4; i <= 15; ++i)
+        EXPECT_NE(settings[1][i], genuine[i]) << "bogus copy differs at byte " << i;
     EXPECT_EQ(settings[2].size(), 13u) << "one byte below the 14 the editor wants";
     EXPECT_EQ(settings[3][3], 0x84) << "program above 127";
 
@@ -189,8 +192,8 @@ TEST(VirtualAmp, MalformedCopiesFollowTheGenuineReplyAndBreakOneRuleEach) {
 
     // A SysEx copy without its F7 would be joined to the genuine reply after it by the MIDI library.
     amp.faults.malformed = kMalformedAll;
-    for (const Bytes& request : std::vector<Bytes>{{0xF0, 0x00, 0x0B, 0xF7}, {0xF0, 0x00, 0x02, 0x00, 0xF7},
-                                                   {0xF0, 0x00, 0x04, 0x05, 0xF7}}) {
+    for (const Bytes& request : std::vector<Bytes>{
+             {0xF0, 0x00, 0x0B, 0xF7}, {0xF0, 0x00, 0x02, 0x00, 0xF7}, {0xF0, 0x00, 0x04, 0x05, 0xF7}}) {
         for (const Bytes& m : feed(amp, {request})) {
             if (m.front() == 0xF0) {
                 EXPECT_EQ(m.back(), 0xF7) << toHex(m);

@@ -87,7 +87,8 @@ std::optional<Request> parseRequest(std::span<const uint8_t> m, std::string* why
                 return std::nullopt;
             }
             if (!joinNibbles(m, 3, offsetNibbles, r.offset) || !joinData(m, 3 + offsetNibbles, r.data)) {
-                return reject(why, std::string(firmware ? "firmware" : "IR") + " chunk with a nibble above 0F");
+                return reject(why,
+                              std::string(firmware ? "firmware" : "IR") + " chunk with a nibble above 0F");
             }
             r.kind = firmware ? Request::Kind::FirmwareChunk : Request::Kind::IrChunk;
             return r;
@@ -118,23 +119,38 @@ std::optional<Request> parseRequest(std::span<const uint8_t> m, std::string* why
 std::string_view messageName(std::span<const uint8_t> m, bool fromEditor) {
     if (m.size() < 3 || m[0] != 0xF0) return {};
     switch (m[2]) {
-        case kSettingsWrite: return fromEditor ? "settings write" : "";
-        case kSettingsRead: return fromEditor ? "settings read" : "settings reply";
-        case kChangeNotice: return fromEditor ? "" : "change notice";
-        case kSlotNameRead: return fromEditor ? "slot name read" : "slot name reply";
-        case kFirmwareChunk: return fromEditor ? "firmware chunk" : "";
-        case kIrChunk: return fromEditor ? "IR chunk" : "acknowledgement";
-        case kStore: return fromEditor ? "store" : "";
-        case kPresetStore: return fromEditor ? "preset store" : "";
-        case kVersionRead: return fromEditor ? "version read" : "version reply";
-        case kRestart: return fromEditor ? "restart request" : "";
-        default: return {};
+        case kSettingsWrite:
+            return fromEditor ? "settings write" : "";
+        case kSettingsRead:
+            return fromEditor ? "settings read" : "settings reply";
+        case kChangeNotice:
+            return fromEditor ? "" : "change notice";
+        case kSlotNameRead:
+            return fromEditor ? "slot name read" : "slot name reply";
+        case kFirmwareChunk:
+            return fromEditor ? "firmware chunk" : "";
+        case kIrChunk:
+            return fromEditor ? "IR chunk" : "acknowledgement";
+        case kStore:
+            return fromEditor ? "store" : "";
+        case kPresetStore:
+            return fromEditor ? "preset store" : "";
+        case kVersionRead:
+            return fromEditor ? "version read" : "version reply";
+        case kRestart:
+            return fromEditor ? "restart request" : "";
+        default:
+            return {};
     }
 }
 
 Message versionReply(uint16_t version) {
-    return {0xF0, 0x00, kVersionRead, static_cast<uint8_t>((version >> 8) & 0x7F),
-            static_cast<uint8_t>(version & 0x7F), 0xF7};
+    return {0xF0,
+            0x00,
+            kVersionRead,
+            static_cast<uint8_t>((version >> 8) & 0x7F),
+            static_cast<uint8_t>(version & 0x7F),
+            0xF7};
 }
 
 Message settingsReply(uint8_t program, const Globals& globals, const ProgramRecord& record) {
@@ -160,7 +176,9 @@ Message slotNameReply(uint8_t slot, std::string_view name) {
     return m;
 }
 
-Message acknowledgement() { return {0xF0, 0x00, kIrChunk, 0xF7}; }
+Message acknowledgement() {
+    return {0xF0, 0x00, kIrChunk, 0xF7};
+}
 
 Message changeNotice(std::optional<uint8_t> program) {
     if (program) return {0xF0, 0x00, kChangeNotice, *program, 0xF7};
@@ -187,11 +205,16 @@ std::optional<std::vector<uint8_t>> fromHex(std::string_view text) {
     int high = -1;
     for (const char c : text) {
         int v;
-        if (c >= '0' && c <= '9') v = c - '0';
-        else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
-        else if ((c == ' ' || c == '\t') && high < 0) continue;
-        else return std::nullopt;
+        if (c >= '0' && c <= '9')
+            v = c - '0';
+        else if (c >= 'a' && c <= 'f')
+            v = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F')
+            v = c - 'A' + 10;
+        else if ((c == ' ' || c == '\t') && high < 0)
+            continue;
+        else
+            return std::nullopt;
         if (high < 0) {
             high = v;
         } else {

@@ -73,15 +73,15 @@ struct Request {
         Restart,
     };
     Kind kind = Kind::VersionRead;
-    uint8_t program = 0;           // settings write and read
-    Globals globals;               // settings write
-    ProgramRecord record{};        // settings write
-    uint8_t slot = 0;              // slot name read
-    uint32_t offset = 0;           // chunks: offset of the piece in the image
+    uint8_t program = 0;                      // settings write and read
+    Globals globals;                          // settings write
+    ProgramRecord record{};                   // settings write
+    uint8_t slot = 0;                         // slot name read
+    uint32_t offset = 0;                      // chunks: offset of the piece in the image
     std::array<uint8_t, kChunkBytes> data{};  // chunks: the 256 bytes, nibbles joined
-    uint8_t target = 0;            // store: user slot 0..5 or 0x10 for firmware
-    uint16_t size = 0;             // store
-    std::array<uint8_t, kNameBytes> name{};  // store: the name field as sent
+    uint8_t target = 0;                       // store: user slot 0..5 or 0x10 for firmware
+    uint16_t size = 0;                        // store
+    std::array<uint8_t, kNameBytes> name{};   // store: the name field as sent
 };
 
 // Parses one message from the editor. Anything that is not exactly one of the editor's messages
@@ -94,13 +94,13 @@ std::optional<Request> parseRequest(std::span<const uint8_t> message, std::strin
 std::string_view messageName(std::span<const uint8_t> message, bool fromEditor);
 
 // Replies, each complete from F0 to F7.
-Message versionReply(uint16_t version);                   // F0 00 0B major minor F7
+Message versionReply(uint16_t version);  // F0 00 0B major minor F7
 // 18 bytes: F0 00 02 p, byte 4, the record, byte 15, one reserved 0x00, F7.
 Message settingsReply(uint8_t program, const Globals& globals, const ProgramRecord& record);
 // 70 bytes: F0 00 04, a reserved 0x00, the slot, 64 name bytes padded with 0x00, F7.
 Message slotNameReply(uint8_t slot, std::string_view name);
-Message acknowledgement();                                // F0 00 08 F7
-Message changeNotice(std::optional<uint8_t> program);     // F0 00 03 F7 or F0 00 03 p F7
+Message acknowledgement();                             // F0 00 08 F7
+Message changeNotice(std::optional<uint8_t> program);  // F0 00 03 F7 or F0 00 03 p F7
 
 // The name carried in a store message: the bytes up to the first 0x00, at most 64.
 std::string storeName(const std::array<uint8_t, kNameBytes>& field);

@@ -45,9 +45,13 @@ std::string hexOrDash(std::string_view bytes) {
     return toHex(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
 }
 
-std::string inQuotes(std::string_view text) { return "\"" + std::string(text) + "\""; }
+std::string inQuotes(std::string_view text) {
+    return "\"" + std::string(text) + "\"";
+}
 
-std::string error(std::string_view text) { return "error " + std::string(text); }
+std::string error(std::string_view text) {
+    return "error " + std::string(text);
+}
 
 // Details after the message's name in the protocol log.
 std::string details(const Message& m, bool fromEditor) {
@@ -59,10 +63,16 @@ std::string details(const Message& m, bool fromEditor) {
         if (!r) return "(malformed)";
         switch (r->kind) {
             case Request::Kind::SettingsRead:
-            case Request::Kind::SettingsWrite: std::snprintf(text, sizeof text, "program %d", r->program); break;
-            case Request::Kind::SlotNameRead: std::snprintf(text, sizeof text, "slot %d", r->slot); break;
+            case Request::Kind::SettingsWrite:
+                std::snprintf(text, sizeof text, "program %d", r->program);
+                break;
+            case Request::Kind::SlotNameRead:
+                std::snprintf(text, sizeof text, "slot %d", r->slot);
+                break;
             case Request::Kind::IrChunk:
-            case Request::Kind::FirmwareChunk: std::snprintf(text, sizeof text, "offset 0x%05X", r->offset); break;
+            case Request::Kind::FirmwareChunk:
+                std::snprintf(text, sizeof text, "offset 0x%05X", r->offset);
+                break;
             case Request::Kind::Store:
                 if (r->target == kFirmwareStoreTarget) {
                     std::snprintf(text, sizeof text, "firmware \"%s\"", storeName(r->name).c_str());
@@ -71,7 +81,8 @@ std::string details(const Message& m, bool fromEditor) {
                                   storeName(r->name).c_str());
                 }
                 break;
-            default: break;
+            default:
+                break;
         }
     } else if (code == kSettingsRead) {
         std::snprintf(text, sizeof text, "program %d", m[3]);
@@ -89,7 +100,12 @@ std::string details(const Message& m, bool fromEditor) {
 }  // namespace
 
 Emulator::Emulator(const EmulatorOptions& options, AmpPorts& ports, std::ostream& out, std::ostream& err)
-    : options_(options), ports_(ports), out_(out), err_(err), amp_(initialState(options)), faults_(options.faults) {
+    : options_(options),
+      ports_(ports),
+      out_(out),
+      err_(err),
+      amp_(initialState(options)),
+      faults_(options.faults) {
     amp_.faults = faults_.amp;
     ports_.setReceiver([this](Message m) { deliverMidi(std::move(m)); });
 }
@@ -209,8 +225,8 @@ void Emulator::dispatch(const AmpOutcome& o, TimePoint now) {
     if (o.malformed) ++malformedTotal_;
     if (o.storedIrSlot >= 0) {
         const StoredIr& ir = *amp_.state.irs[static_cast<size_t>(o.storedIrSlot)];
-        logEvent("IR stored in slot " + std::to_string(o.storedIrSlot) + ": " + std::to_string(ir.image.size()) +
-                 " bytes, " + inQuotes(ir.name));
+        logEvent("IR stored in slot " + std::to_string(o.storedIrSlot) + ": " +
+                 std::to_string(ir.image.size()) + " bytes, " + inQuotes(ir.name));
         dumpIr(o.storedIrSlot);
     }
     if (o.storedFirmware) {
@@ -222,8 +238,10 @@ void Emulator::dispatch(const AmpOutcome& o, TimePoint now) {
     TimePoint when = now + milliseconds(faults_.delayMs);
     if (!outbox_.empty()) when = std::max(when, outbox_.back().first);
     for (const Message& reply : o.replies) {
-        if (faults_.delayMs == 0 && outbox_.empty()) transmit(reply);
-        else outbox_.emplace_back(when, reply);
+        if (faults_.delayMs == 0 && outbox_.empty())
+            transmit(reply);
+        else
+            outbox_.emplace_back(when, reply);
     }
 
     if (o.restart) {
@@ -320,7 +338,9 @@ void Emulator::logEvent(std::string_view text) {
     out_ << stamp() << " -- " << text << '\n' << std::flush;
 }
 
-void Emulator::report(std::string_view text) { err_ << "halvard-amp-emulator: " << text << '\n' << std::flush; }
+void Emulator::report(std::string_view text) {
+    err_ << "halvard-amp-emulator: " << text << '\n' << std::flush;
+}
 
 // ---- control commands
 
@@ -328,14 +348,16 @@ std::string Emulator::control(std::string_view line, TimePoint now) {
     const auto [verb, args] = splitWord(line);
     if (verb.empty()) return {};
     if (verb == "help") {
-        return "ok commands: status | record P | set-record P HEX10 | globals | set-globals HEX2 | program [P] | "
+        return "ok commands: status | record P | set-record P HEX10 | globals | set-globals HEX2 | program "
+               "[P] | "
                "slot S | set-slot S [TEXT] | ir S | image S | firmware | counts | received K | clear | "
                "notice [P] | send HEX | unplug [MS] | plug | restart | fault NAME VALUE | fault none | quit";
     }
     if (verb == "status") return commandStatus();
     if (verb == "counts") return commandCounts();
     if (verb == "received") return commandReceived(args);
-    if (verb == "record" || verb == "set-record" || verb == "globals" || verb == "set-globals" || verb == "program") {
+    if (verb == "record" || verb == "set-record" || verb == "globals" || verb == "set-globals" ||
+        verb == "program") {
         return commandRecord(verb, args);
     }
     if (verb == "slot" || verb == "set-slot") return commandSlot(line);
@@ -376,7 +398,8 @@ std::string Emulator::control(std::string_view line, TimePoint now) {
     }
     if (verb == "unplug") {
         std::optional<int> ms;
-        if (!args.empty() && !(ms = parseNumber(args, 0, 24 * 3600 * 1000))) return error("unplug wants milliseconds");
+        if (!args.empty() && !(ms = parseNumber(args, 0, 24 * 3600 * 1000)))
+            return error("unplug wants milliseconds");
         closePorts("unplugged by command", now);
         restarting_ = false;
         plugAt_.reset();
@@ -412,24 +435,30 @@ std::string Emulator::commandStatus() const {
            " version=" + versionText(s.version) + " program=" + std::to_string(s.program) +
            " globals=" + toHex(std::array{s.globals.byte4, s.globals.byte15}) +
            " hung=" + (amp_.faults.hung ? "1" : "0") + " preset-stores=" + std::to_string(s.presetStores) +
-           " ir-stores=" + std::to_string(s.irStores) + " firmware-stores=" + std::to_string(s.firmwareStores);
+           " ir-stores=" + std::to_string(s.irStores) +
+           " firmware-stores=" + std::to_string(s.firmwareStores);
 }
 
 std::string Emulator::commandCounts() const {
     std::string reply = "ok counts received=" + std::to_string(receivedTotal_) +
-                        " malformed=" + std::to_string(malformedTotal_) + " sent=" + std::to_string(sentTotal_);
+                        " malformed=" + std::to_string(malformedTotal_) +
+                        " sent=" + std::to_string(sentTotal_);
     for (size_t code = 0; code < receivedByCode_.size(); ++code) {
         if (receivedByCode_[code] == 0) continue;
-        reply += " " + toHex(std::array{static_cast<uint8_t>(code)}) + "=" + std::to_string(receivedByCode_[code]);
+        reply +=
+            " " + toHex(std::array{static_cast<uint8_t>(code)}) + "=" + std::to_string(receivedByCode_[code]);
     }
     return reply;
 }
 
 std::string Emulator::commandReceived(std::string_view arg) const {
     const std::optional<int> k = parseNumber(arg, -receivedTotal_, receivedTotal_ - 1);
-    if (!k) return error("received wants an index 0.." + std::to_string(receivedTotal_ - 1) + " or -1 for the last");
+    if (!k)
+        return error("received wants an index 0.." + std::to_string(receivedTotal_ - 1) +
+                     " or -1 for the last");
     const long index = *k >= 0 ? *k : receivedTotal_ + *k;
-    if (index < static_cast<long>(receivedDropped_)) return error("message " + std::to_string(index) + " is no longer kept");
+    if (index < static_cast<long>(receivedDropped_))
+        return error("message " + std::to_string(index) + " is no longer kept");
     const Message& m = received_[static_cast<size_t>(index) - receivedDropped_];
     return "ok received " + std::to_string(index) + " " + toHex(m);
 }
@@ -489,7 +518,8 @@ std::string Emulator::commandRecord(std::string_view verb, std::string_view args
         }
         const Globals& g = s.globals;
         return "ok globals " + toHex(std::array{g.byte4, g.byte15}) +
-               " midi-channel=" + std::to_string(g.byte4 & 0x1F) + " bypass-lock=" + std::to_string(g.byte4 >> 5 & 1) +
+               " midi-channel=" + std::to_string(g.byte4 & 0x1F) +
+               " bypass-lock=" + std::to_string(g.byte4 >> 5 & 1) +
                " reverb-tails=" + std::to_string(g.byte4 >> 6 & 1) + " mono=" + std::to_string(g.byte15 & 1) +
                " ir-slot=" + std::to_string(g.byte15 >> 1 & 7);
     }
@@ -499,8 +529,10 @@ std::string Emulator::commandRecord(std::string_view verb, std::string_view args
     ProgramRecord& record = s.records[static_cast<size_t>(*p)];
     if (verb == "set-record") {
         const std::optional<std::vector<uint8_t>> b = fromHex(rest);
-        if (!b || b->size() != record.size() || std::any_of(b->begin(), b->end(), [](uint8_t v) { return v > 0x7F; })) {
-            return error("set-record wants bytes 5..14 of the settings reply in hex (10 bytes, each below 80)");
+        if (!b || b->size() != record.size() ||
+            std::any_of(b->begin(), b->end(), [](uint8_t v) { return v > 0x7F; })) {
+            return error(
+                "set-record wants bytes 5..14 of the settings reply in hex (10 bytes, each below 80)");
         }
         std::copy(b->begin(), b->end(), record.begin());
     }

@@ -21,11 +21,16 @@ std::optional<unsigned> parseMalformedKinds(std::string_view text) {
     while (!text.empty()) {
         const size_t comma = text.find(',');
         const std::string_view kind = text.substr(0, comma);
-        if (kind == "byte1") kinds |= kMalformedByte1;
-        else if (kind == "short") kinds |= kMalformedShort;
-        else if (kind == "range") kinds |= kMalformedRange;
-        else if (kind == "stray") kinds |= kMalformedStray;
-        else return std::nullopt;
+        if (kind == "byte1")
+            kinds |= kMalformedByte1;
+        else if (kind == "short")
+            kinds |= kMalformedShort;
+        else if (kind == "range")
+            kinds |= kMalformedRange;
+        else if (kind == "stray")
+            kinds |= kMalformedStray;
+        else
+            return std::nullopt;
         text = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
     }
     return kinds;
@@ -38,8 +43,8 @@ std::string setDuration(int& field, std::string_view name, std::string_view valu
         return {};
     }
     const std::optional<int> ms = parseInt(value);
-    if (!ms || *ms < minimum) return std::string(name) + " wants a number of milliseconds, not \"" +
-                                      std::string(value) + "\"";
+    if (!ms || *ms < minimum)
+        return std::string(name) + " wants a number of milliseconds, not \"" + std::string(value) + "\"";
     field = *ms;
     return {};
 }
@@ -138,10 +143,14 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> args) {
             if (noValue()) o.faults.amp.hung = true;
         } else if (arg == "--api") {
             if (!takeValue()) break;
-            if (value == "auto") o.midiSystem = MidiSystem::Auto;
-            else if (value == "jack") o.midiSystem = MidiSystem::Jack;
-            else if (value == "alsa") o.midiSystem = MidiSystem::Alsa;
-            else result.error = "--api wants auto, jack or alsa";
+            if (value == "auto")
+                o.midiSystem = MidiSystem::Auto;
+            else if (value == "jack")
+                o.midiSystem = MidiSystem::Jack;
+            else if (value == "alsa")
+                o.midiSystem = MidiSystem::Alsa;
+            else
+                result.error = "--api wants auto, jack or alsa";
         } else if (arg == "--name") {
             if (!takeValue()) break;
             if (value.empty()) result.error = "--name wants a port name";
@@ -153,7 +162,8 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> args) {
         } else if (arg == "--program") {
             if (!takeValue()) break;
             o.program = parseInt(value);
-            if (!o.program || *o.program < 0 || *o.program >= kPrograms) result.error = "--program wants 0..127";
+            if (!o.program || *o.program < 0 || *o.program >= kPrograms)
+                result.error = "--program wants 0..127";
         } else if (arg == "--slot-name") {
             if (!takeValue()) break;
             const std::optional<int> slot = parseInt(value.substr(0, value.find('=')));
@@ -168,10 +178,13 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> args) {
         } else if (arg == "--restart-away") {
             if (!takeValue()) break;
             const std::optional<int> ms = parseInt(value);
-            if (!ms || *ms < 0) result.error = "--restart-away wants a number of milliseconds";
-            else o.restartAwayMs = *ms;
-        } else if (arg == "--delay" || arg == "--ignore" || arg == "--stop-ack-after" || arg == "--notice-every" ||
-                   arg == "--malformed" || arg == "--unplug-after" || arg == "--replug-after") {
+            if (!ms || *ms < 0)
+                result.error = "--restart-away wants a number of milliseconds";
+            else
+                o.restartAwayMs = *ms;
+        } else if (arg == "--delay" || arg == "--ignore" || arg == "--stop-ack-after" ||
+                   arg == "--notice-every" || arg == "--malformed" || arg == "--unplug-after" ||
+                   arg == "--replug-after") {
             if (!takeValue()) break;
             const std::string error = setFault(o.faults, arg.substr(2), value);
             if (!error.empty()) result.error = "--" + error;

@@ -53,7 +53,7 @@ std::string setFault(FaultSettings& faults, std::string_view name, std::string_v
 // The amplifier's state at start-up: the factory state with the options applied.
 AmpState initialState(const EmulatorOptions& options);
 
-std::string versionText(uint16_t version);  // "1.7"
+std::string versionText(uint16_t version);                    // "1.7"
 std::optional<uint16_t> parseVersion(std::string_view text);  // "1.7" -> 0x0107
 
 }  // namespace halvard::emulator

@@ -35,17 +35,25 @@ bool jackServerRuns() {
     return true;
 }
 
-bool alsaSequencerExists() { return access("/dev/snd/seq", R_OK | W_OK) == 0; }
+bool alsaSequencerExists() {
+    return access("/dev/snd/seq", R_OK | W_OK) == 0;
+}
 
 bool checkAvailable(MidiSystem system, std::string& error) {
     if (system == MidiSystem::Jack) {
-        if (!compiledIn(RtMidi::UNIX_JACK)) error = "this RtMidi was built without JACK";
-        else if (!jackServerRuns()) error = "no JACK server runs (start one, or use --api alsa)";
-        else return true;
+        if (!compiledIn(RtMidi::UNIX_JACK))
+            error = "this RtMidi was built without JACK";
+        else if (!jackServerRuns())
+            error = "no JACK server runs (start one, or use --api alsa)";
+        else
+            return true;
     } else {
-        if (!compiledIn(RtMidi::LINUX_ALSA)) error = "this RtMidi was built without ALSA";
-        else if (!alsaSequencerExists()) error = "no ALSA sequencer (/dev/snd/seq is missing; try --api jack)";
-        else return true;
+        if (!compiledIn(RtMidi::LINUX_ALSA))
+            error = "this RtMidi was built without ALSA";
+        else if (!alsaSequencerExists())
+            error = "no ALSA sequencer (/dev/snd/seq is missing; try --api jack)";
+        else
+            return true;
     }
     return false;
 }
@@ -147,8 +155,8 @@ bool RtMidiAmpPorts::send(std::span<const uint8_t> message) {
 }
 
 std::string RtMidiAmpPorts::describe() const {
-    return std::string(system_ == MidiSystem::Jack ? "JACK" : "ALSA") + " ports \"" + baseName_ + " In\" and \"" +
-           baseName_ + " Out\"";
+    return std::string(system_ == MidiSystem::Jack ? "JACK" : "ALSA") + " ports \"" + baseName_ +
+           " In\" and \"" + baseName_ + " Out\"";
 }
 
 }  // namespace halvard::emulator

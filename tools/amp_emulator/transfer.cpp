@@ -18,9 +18,13 @@ uint32_t le32(std::span<const uint8_t> b, size_t at) {
     return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
 }
 
-uint16_t le16(std::span<const uint8_t> b, size_t at) { return static_cast<uint16_t>(b[at] | (b[at + 1] << 8)); }
+uint16_t le16(std::span<const uint8_t> b, size_t at) {
+    return static_cast<uint16_t>(b[at] | (b[at + 1] << 8));
+}
 
-bool tagIs(std::span<const uint8_t> b, size_t at, const char* tag) { return std::memcmp(&b[at], tag, 4) == 0; }
+bool tagIs(std::span<const uint8_t> b, size_t at, const char* tag) {
+    return std::memcmp(&b[at], tag, 4) == 0;
+}
 
 }  // namespace
 
@@ -62,12 +66,12 @@ std::string ChunkAssembler::check(size_t size, bool zeroPadding) const {
     const size_t needed = (size + kChunkBytes - 1) / kChunkBytes;
     if (chunks_ == 0) return "no chunks received";
     if (chunks_ < needed) {
-        return "chunk at offset " + hexOffset(chunks_ * kChunkBytes) + " missing (" + std::to_string(chunks_) +
-               " of " + std::to_string(needed) + " chunks received)";
+        return "chunk at offset " + hexOffset(chunks_ * kChunkBytes) + " missing (" +
+               std::to_string(chunks_) + " of " + std::to_string(needed) + " chunks received)";
     }
     if (chunks_ > needed) {
-        return std::to_string(chunks_) + " chunks received for " + std::to_string(size) + " bytes (expected " +
-               std::to_string(needed) + ")";
+        return std::to_string(chunks_) + " chunks received for " + std::to_string(size) +
+               " bytes (expected " + std::to_string(needed) + ")";
     }
     if (zeroPadding) {
         const auto end = buffer_.begin() + static_cast<std::ptrdiff_t>(needed * kChunkBytes);
@@ -92,14 +96,15 @@ std::string checkIrWavImage(std::span<const uint8_t> b) {
     if (le16(b, 20) != 3) return "format tag " + std::to_string(le16(b, 20)) + ", not 3 (IEEE float)";
     if (le16(b, 22) != 1) return std::to_string(le16(b, 22)) + " channels, not 1";
     if (le32(b, 24) != 48000) return "sample rate " + std::to_string(le32(b, 24)) + ", not 48000";
-    if (le32(b, 28) != 192000 || le16(b, 32) != 4) return "bytes per second or block align wrong for 32-bit mono";
+    if (le32(b, 28) != 192000 || le16(b, 32) != 4)
+        return "bytes per second or block align wrong for 32-bit mono";
     if (le16(b, 34) != 32) return std::to_string(le16(b, 34)) + " bits per sample, not 32";
     if (!tagIs(b, 36, "data")) return "no data chunk at offset 36";
     const uint32_t data = le32(b, 40);
     if (data % 4 != 0) return "data size " + std::to_string(data) + " is not whole samples";
     if (44 + static_cast<size_t>(data) != b.size()) {
-        return "data size " + std::to_string(data) + " does not match the image of " + std::to_string(b.size()) +
-               " bytes";
+        return "data size " + std::to_string(data) + " does not match the image of " +
+               std::to_string(b.size()) + " bytes";
     }
     if (le32(b, 4) != 36 + data) return "RIFF size " + std::to_string(le32(b, 4)) + ", not 36 + data size";
     return {};

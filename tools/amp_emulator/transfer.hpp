@@ -38,8 +38,8 @@ public:
 
 private:
     std::vector<uint8_t> buffer_;
-    size_t chunks_ = 0;     // chunks of the current transfer, in order
-    std::string error_;     // the first sequence fault of the current transfer
+    size_t chunks_ = 0;  // chunks of the current transfer, in order
+    std::string error_;  // the first sequence fault of the current transfer
 };
 
 // Checks an IR image: a 44-byte RIFF/WAVE header for IEEE float, mono, 48000 Hz, 32 bits, with

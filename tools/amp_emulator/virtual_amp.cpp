@@ -9,7 +9,9 @@ namespace {
 // IR images are addressed by 16-bit offsets; firmware images are exactly 131072 bytes.
 constexpr size_t kIrImageCapacity = 65536;
 
-std::string slotText(int slot) { return "slot " + std::to_string(slot); }
+std::string slotText(int slot) {
+    return "slot " + std::to_string(slot);
+}
 
 // Three-position switches hold 1..3 in each nibble; step each one on.
 uint8_t nextSwitchPair(uint8_t b) {
@@ -49,7 +51,8 @@ Message bogusCopy(const Message& g) {
         case kVersionRead:
             if (g.size() >= 5) b[3] = b[4] = 0x7E;
             break;
-        default: break;
+        default:
+            break;
     }
     return b;
 }
@@ -60,9 +63,14 @@ Message bogusCopy(const Message& g) {
 std::optional<Message> shortCopy(const Message& bogus) {
     size_t n;
     switch (bogus[2]) {
-        case kSettingsRead: n = 13; break;
-        case kSlotNameRead: n = 69; break;
-        default: return std::nullopt;
+        case kSettingsRead:
+            n = 13;
+            break;
+        case kSlotNameRead:
+            n = 69;
+            break;
+        default:
+            return std::nullopt;
     }
     Message m(bogus.begin(), bogus.begin() + static_cast<std::ptrdiff_t>(n - 1));
     m.push_back(0xF7);
@@ -74,15 +82,15 @@ std::optional<Message> shortCopy(const Message& bogus) {
 ProgramRecord factoryRecord(int p) {
     const auto bit = [p](int n) { return static_cast<uint8_t>((p >> n) & 1); };
     return {
-        static_cast<uint8_t>(p % 3 == 0),                            // loop bypass
-        static_cast<uint8_t>(bit(0) | (p % 5 == 4) << 5),            // channel, bypass
-        static_cast<uint8_t>(bit(1) | bit(2) << 4),                  // reverb, tremolo rhythm
-        static_cast<uint8_t>(bit(3) | bit(4) << 4),                  // reverb, tremolo lead
-        static_cast<uint8_t>(p % 3),                                 // IR rhythm
-        static_cast<uint8_t>(p / 3 % 3),                             // IR lead
-        static_cast<uint8_t>(p % 7 == 6),                            // IR bypass
-        static_cast<uint8_t>(bit(5) | bit(6) << 4),                  // HF comp
-        static_cast<uint8_t>((1 + p % 3) | (1 + p / 3 % 3) << 4),    // lowpass 1..3
+        static_cast<uint8_t>(p % 3 == 0),                              // loop bypass
+        static_cast<uint8_t>(bit(0) | (p % 5 == 4) << 5),              // channel, bypass
+        static_cast<uint8_t>(bit(1) | bit(2) << 4),                    // reverb, tremolo rhythm
+        static_cast<uint8_t>(bit(3) | bit(4) << 4),                    // reverb, tremolo lead
+        static_cast<uint8_t>(p % 3),                                   // IR rhythm
+        static_cast<uint8_t>(p / 3 % 3),                               // IR lead
+        static_cast<uint8_t>(p % 7 == 6),                              // IR bypass
+        static_cast<uint8_t>(bit(5) | bit(6) << 4),                    // HF comp
+        static_cast<uint8_t>((1 + p % 3) | (1 + p / 3 % 3) << 4),      // lowpass 1..3
         static_cast<uint8_t>((1 + p / 2 % 3) | (1 + p / 5 % 3) << 4),  // highpass 1..3
     };
 }
@@ -135,7 +143,9 @@ AmpOutcome VirtualAmp::receive(std::span<const uint8_t> message) {
     }
     const Request& r = *request;
     switch (r.kind) {
-        case Request::Kind::VersionRead: reply(versionReply(state.version), out); break;
+        case Request::Kind::VersionRead:
+            reply(versionReply(state.version), out);
+            break;
         case Request::Kind::SettingsRead:
             state.program = r.program;
             reply(settingsReply(r.program, state.globals, state.records[r.program]), out);
@@ -145,17 +155,27 @@ AmpOutcome VirtualAmp::receive(std::span<const uint8_t> message) {
             state.globals = r.globals;
             state.records[r.program] = r.record;
             break;
-        case Request::Kind::SlotNameRead: reply(slotNameReply(r.slot, state.slotNames[r.slot]), out); break;
+        case Request::Kind::SlotNameRead:
+            reply(slotNameReply(r.slot, state.slotNames[r.slot]), out);
+            break;
         case Request::Kind::PresetStore:
             ++state.presetStores;
             out.replies.push_back(changeNotice(state.program));
             break;
-        case Request::Kind::Restart: out.restart = true; break;
-        case Request::Kind::IrChunk: takeChunk(ir_, r, out); break;
-        case Request::Kind::FirmwareChunk: takeChunk(firmware_, r, out); break;
+        case Request::Kind::Restart:
+            out.restart = true;
+            break;
+        case Request::Kind::IrChunk:
+            takeChunk(ir_, r, out);
+            break;
+        case Request::Kind::FirmwareChunk:
+            takeChunk(firmware_, r, out);
+            break;
         case Request::Kind::Store:
-            if (r.target == kFirmwareStoreTarget) storeFirmware(r, out);
-            else storeIr(r, out);
+            if (r.target == kFirmwareStoreTarget)
+                storeFirmware(r, out);
+            else
+                storeIr(r, out);
             break;
     }
     return out;

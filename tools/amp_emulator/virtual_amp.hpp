@@ -47,7 +47,7 @@ struct AmpState {
     int irStores = 0;
     int presetStores = 0;
     std::optional<std::vector<uint8_t>> firmwareImage;  // the last firmware image stored
-    uint16_t pendingVersion = 0;                         // version that takes over at the next restart; 0 none
+    uint16_t pendingVersion = 0;                        // version that takes over at the next restart; 0 none
     int firmwareStores = 0;
 };
 
