@@ -1,10 +1,17 @@
 #pragma once
 // The editor's real device worker without a window: a mirror, a link context and the worker thread
-// on the RtMidi ports (JACK while a server runs). Stopped and joined when the object goes.
+// on RtMidi's JACK ports only, so that a real amplifier on an ALSA port of the test machine is never
+// found (these tests write settings, IRs and firmware). Stopped and joined when the object goes.
 
 #include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
+#include "device/rtmidi_ports.hpp"
 #include "device/worker.hpp"
 #include "emulator_process.hpp"
 #include "model/device_mirror.hpp"
@@ -12,11 +19,29 @@
 
 namespace halvard::e2e {
 
+// What the panel would have shown at one repaint request.
+struct Shown {
+    LinkState state;
+    int32_t progress;
+    int32_t failures;
+};
+
 class EditorWorker {
 public:
-    EditorWorker() {
+    // The seams the worker may use: a firmware source and the file dialogs (null: none).
+    explicit EditorWorker(FirmwareSource* firmware = nullptr, FileDialogs* dialogs = nullptr) {
         link.ui = &mirror;
-        startDeviceWorker(link);
+        link.firmware = firmware;
+        link.dialogs = dialogs;
+        link.requestRepaint = [this] {
+            std::lock_guard lock(mutex_);
+            shown_.push_back({mirror.linkState, mirror.progress, link.failures});
+        };
+        link.worker = std::thread([this] {
+            const std::unique_ptr<MidiPorts> ports = makeRtMidiPorts({.useAlsa = false});
+            link.ports = ports.get();
+            runDeviceWorker(link);
+        });
     }
     ~EditorWorker() { stopDeviceWorker(link); }
     EditorWorker(const EditorWorker&) = delete;
@@ -26,9 +51,24 @@ public:
     bool waitForState(LinkState s, std::chrono::milliseconds limit = 10s) const {
         return EmulatorProcess::waitFor([&] { return state() == s; }, limit);
     }
+    bool connected(std::chrono::milliseconds limit = 20s) const { return waitForState(LinkState::Connected, limit); }
+
+    // Every repaint request so far, in order.
+    std::vector<Shown> shown() const {
+        std::lock_guard lock(mutex_);
+        return shown_;
+    }
+    size_t repaints() const {
+        std::lock_guard lock(mutex_);
+        return shown_.size();
+    }
 
     DeviceMirror mirror;
     LinkContext link;
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<Shown> shown_;
 };
 
 inline const char* stateName(LinkState s) {

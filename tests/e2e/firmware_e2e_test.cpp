@@ -5,12 +5,9 @@
 
 #include <filesystem>
 #include <fstream>
-#include <mutex>
 
 #include "device/firmware_download.hpp"
-#include "device/rtmidi_ports.hpp"
-#include "device/worker.hpp"
-#include "emulator_process.hpp"
+#include "editor_worker.hpp"
 #include "tests/firmware/loopback_http_server.hpp"
 
 namespace halvard::e2e {
@@ -25,39 +22,6 @@ std::string imageOfVersion(uint16_t version) {
     image[kFirmwareImageBytes - 4] = static_cast<char>(version & 0xFF);
     return image;
 }
-
-// The device worker on its own thread, on JACK ports only: an ALSA port of a real amplifier on the
-// test machine must never be found.
-class EditorWorker {
-public:
-    EditorWorker(DeviceMirror& mirror, FirmwareSource& firmware) {
-        link_.ui = &mirror;
-        link_.firmware = &firmware;
-        link_.requestRepaint = [this, &mirror] {
-            std::lock_guard lock(mutex_);
-            progress_.push_back(mirror.progress);
-        };
-        link_.worker = std::thread([this] {
-            const std::unique_ptr<MidiPorts> ports = makeRtMidiPorts({.useAlsa = false});
-            link_.ports = ports.get();
-            runDeviceWorker(link_);
-        });
-    }
-    ~EditorWorker() {
-        link_.quit = true;
-        link_.worker.join();
-    }
-    // progress at every repaint so far
-    std::vector<int32_t> progressAtRepaints() const {
-        std::lock_guard lock(mutex_);
-        return progress_;
-    }
-
-private:
-    LinkContext link_;
-    mutable std::mutex mutex_;
-    std::vector<int32_t> progress_;
-};
 
 TEST(FirmwareE2e, OlderAmplifierIsUpdatedOnceWithTheServedImage) {
     if (!jackServerRuns()) GTEST_SKIP() << "no JACK server; ./scripts/test starts one";
@@ -74,10 +38,10 @@ TEST(FirmwareE2e, OlderAmplifierIsUpdatedOnceWithTheServedImage) {
     ASSERT_TRUE(emulator.started());
     ASSERT_TRUE(EmulatorProcess::waitFor([&] { return emulator.portsOpen(); })) << emulator.transcript();
 
-    DeviceMirror mirror;
     CurlFirmwareSource source(server.baseUrl());
     {
-        EditorWorker editor(mirror, source);
+        EditorWorker editor(&source);
+        const DeviceMirror& mirror = editor.mirror;
         // The transfer, the store, the restart (the ports stay away 2.5 s), and the sync afterwards.
         const bool updated = EmulatorProcess::waitFor(
             [&] { return mirror.linkState == LinkState::Connected && mirror.firmwareVersion == 0x0200; },
@@ -86,8 +50,8 @@ TEST(FirmwareE2e, OlderAmplifierIsUpdatedOnceWithTheServedImage) {
                              << mirror.firmwareVersion << "\n"
                              << emulator.transcript();
         std::vector<int32_t> percentages;
-        for (int32_t p : editor.progressAtRepaints())
-            if (p >= 0 && p <= 100) percentages.push_back(p);
+        for (const Shown& shown : editor.shown())
+            if (shown.progress >= 0 && shown.progress <= 100) percentages.push_back(shown.progress);
         std::vector<int32_t> expected;
         for (int k = 1; k < 512; ++k) expected.push_back(100 * k / 512);
         expected.push_back(100);

@@ -12,10 +12,8 @@
 #include <mutex>
 
 #include "device/file_dialogs.hpp"
-#include "device/rtmidi_ports.hpp"
 #include "device/sysex.hpp"
-#include "device/worker.hpp"
-#include "emulator_process.hpp"
+#include "editor_worker.hpp"
 #include "ir/factory_catalogue.hpp"
 #include "ir/ir_image.hpp"
 #include "ir/wav_import.hpp"
@@ -53,54 +51,6 @@ private:
 };
 
 // What the worker shows at each repaint, recorded on its own thread (failures is its own field).
-struct Shown {
-    LinkState state;
-    int32_t progress;
-    int32_t failures;
-};
-
-// The device worker on its own thread, on JACK ports only, so that no real amplifier on an ALSA
-// port of the test machine is ever found.
-class EditorWorker {
-public:
-    explicit EditorWorker(FileDialogs& dialogs) {
-        link_.ui = &mirror;
-        link_.dialogs = &dialogs;
-        link_.requestRepaint = [this] {
-            std::lock_guard lock(mutex_);
-            shown_.push_back({mirror.linkState, mirror.progress, link_.failures});
-        };
-        link_.worker = std::thread([this] {
-            const std::unique_ptr<MidiPorts> ports = makeRtMidiPorts({.useAlsa = false});
-            link_.ports = ports.get();
-            runDeviceWorker(link_);
-        });
-    }
-    ~EditorWorker() {
-        link_.quit = true;
-        link_.worker.join();
-    }
-
-    bool connected(std::chrono::milliseconds limit = 20s) {
-        return EmulatorProcess::waitFor([&] { return mirror.linkState == LinkState::Connected; }, limit);
-    }
-    std::vector<Shown> shown() const {
-        std::lock_guard lock(mutex_);
-        return shown_;
-    }
-    size_t repaints() const {
-        std::lock_guard lock(mutex_);
-        return shown_.size();
-    }
-
-    DeviceMirror mirror;
-
-private:
-    LinkContext link_;
-    mutable std::mutex mutex_;
-    std::vector<Shown> shown_;
-};
-
 class IrE2e : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -114,7 +64,7 @@ protected:
         amp_ = std::make_unique<EmulatorProcess>(args);
         ASSERT_TRUE(amp_->started());
         ASSERT_TRUE(EmulatorProcess::waitFor([&] { return amp_->portsOpen(); })) << amp_->transcript();
-        editor_ = std::make_unique<EditorWorker>(dialogs_);
+        editor_ = std::make_unique<EditorWorker>(nullptr, &dialogs_);
         ASSERT_TRUE(editor_->connected()) << amp_->transcript();
         amp_->command("clear");
     }
