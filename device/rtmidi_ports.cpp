@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -54,7 +55,9 @@ std::vector<std::string> listJackPorts(jack_client_t* client, PortDirection dire
 class RtMidiPorts final : public MidiPorts {
 public:
     explicit RtMidiPorts(const RtMidiPortsOptions& options) : options_(options) {
-        if (options_.useAlsa) {
+        // Without the sequencer device alsa-lib and RtMidi would only print errors on stderr.
+        std::error_code noSequencer;
+        if (options_.useAlsa && std::filesystem::exists("/dev/snd/seq", noSequencer)) {
             try {
                 alsaIn_ = std::make_unique<RtMidiIn>(RtMidi::LINUX_ALSA, kInputClientName, kInputQueueLimit);
                 alsaOut_ = std::make_unique<RtMidiOut>(RtMidi::LINUX_ALSA, kOutputClientName);
