@@ -6,37 +6,10 @@
 // "allocs/frame" is the number made per frame after the first one in the same state (target 0).
 #include <benchmark/benchmark.h>
 
-#include <atomic>
-#include <cstdlib>
-#include <new>
 #include <string>
 
+#include "tests/ui/allocation_counter.hpp"
 #include "ui/ui.hpp"
-
-namespace {
-std::atomic<long> gAllocations{0};
-}
-
-// The replacements pair malloc with free; GCC, seeing them inlined into one function, takes the
-// pair for a mismatch.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-void* operator new(std::size_t n) {
-    gAllocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(n != 0 ? n : 1)) return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
 
 namespace halvard {
 namespace {

@@ -2,31 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
-#include <new>
-
-// Counts the C++ heap allocations of this test program, to check that a repeated frame makes none.
-namespace {
-std::atomic<long> gAllocations{0};
-}
-
-// The replacements pair malloc with free; GCC, seeing them inlined into one function (in the
-// sanitizer build), takes the pair for a mismatch.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-void* operator new(std::size_t n) {
-    ++gAllocations;
-    if (void* p = std::malloc(n ? n : 1)) return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
+#include "tests/ui/allocation_counter.hpp"
 
 namespace halvard {
 namespace {
