@@ -1,0 +1,112 @@
+# The Windows build, cross-compiled on Debian and tested under Wine (sourced after common.sh).
+#   windows_deps        RtMidi, libsndfile and GoogleTest from Debian's source packages, built as static
+#                       MinGW libraries into build-windows/deps/prefix (once; later runs cost nothing)
+#   configure_windows   the build-windows/ tree (needs build/ for the build-time generators)
+#   start_wine, stop_wine   the private Wine prefix and one wineserver for a whole test run
+# shellcheck shell=bash
+
+HALVARD_WIN_TREE="build-windows"
+HALVARD_WIN_DEPS="$HALVARD_ROOT/$HALVARD_WIN_TREE/deps"
+HALVARD_WIN_PREFIX="$HALVARD_WIN_DEPS/prefix"
+HALVARD_WIN_TOOLCHAIN="$HALVARD_ROOT/cmake/mingw-w64-x86_64.cmake"
+HALVARD_WINEPREFIX="${HALVARD_WINEPREFIX:-$HALVARD_ROOT/$HALVARD_WIN_TREE/wine}"
+
+# Debian source package and the CMake options of its Windows build. Only RtMidi's WinMM API; no
+# external codecs, programs or tests in libsndfile.
+HALVARD_WIN_LIBRARIES=(rtmidi libsndfile googletest)
+windows_library_options() {
+  case "$1" in
+    rtmidi) echo "-DRTMIDI_API_WINMM=ON -DRTMIDI_API_ALSA=OFF -DRTMIDI_API_JACK=OFF -DRTMIDI_API_CORE=OFF -DRTMIDI_BUILD_TESTING=OFF" ;;
+    libsndfile) echo "-DENABLE_EXTERNAL_LIBS=OFF -DENABLE_MPEG=OFF -DBUILD_PROGRAMS=OFF -DBUILD_EXAMPLES=OFF -DBUILD_TESTING=OFF -DENABLE_CPACK=OFF -DINSTALL_MANPAGES=OFF" ;;
+    googletest) echo "-DBUILD_GMOCK=ON -DINSTALL_GTEST=ON" ;;
+  esac
+}
+
+# The stamp of one library's build: its options and the toolchain file, so that a change to either
+# builds it again.
+windows_library_stamp() {
+  local sum
+  sum="$( { windows_library_options "$1"; cat "$HALVARD_WIN_TOOLCHAIN"; } | md5sum | cut -c1-12)"
+  echo "$HALVARD_WIN_PREFIX/.built/$1-$sum"
+}
+
+# deb-src entries for this machine's own Debian archive, written into a private apt configuration:
+# every `deb` entry of the system's sources for this release becomes a `deb-src` entry (deb822
+# stanzas are copied whole, so keys and options stay as they are). Nothing of the system's apt
+# configuration is changed.
+write_source_entries() {
+  local out="$1" codename
+  # shellcheck source=/dev/null
+  codename="$(. /etc/os-release && echo "${VERSION_CODENAME:-}")"
+  mkdir -p "$out"
+  rm -f "$out"/*
+  local f
+  for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+    [ -f "$f" ] || continue
+    # deb [options] URI suite components...
+    awk -v codename="$codename" '$1 == "deb" {
+        line = $0; sub(/\[[^]]*\]/, "")
+        if (codename == "" || index($3, codename) == 1) { sub(/^deb/, "deb-src", line); print line }
+      }' "$f" >>"$out/system.list"
+  done
+  for f in /etc/apt/sources.list.d/*.sources; do
+    [ -f "$f" ] || continue
+    awk -v codename="$codename" '
+      function flush() {
+        if (stanza != "" && hasdeb && (codename == "" || suiteok)) printf "%s\n", stanza
+        stanza = ""; hasdeb = 0; suiteok = 0
+      }
+      /^[ \t]*$/ { flush(); next }
+      /^#/ { next }
+      /^Types:/ { for (i = 2; i <= NF; i++) if ($i == "deb") hasdeb = 1; stanza = stanza "Types: deb-src\n"; next }
+      /^Suites:/ { for (i = 2; i <= NF; i++) if (index($i, codename) == 1) suiteok = 1 }
+      { stanza = stanza $0 "\n" }
+      END { flush() }' "$f" >>"$out/system.sources"
+  done
+}
+
+# Fetches and unpacks (Debian patches applied) the source packages into <dir>/<package>.
+fetch_sources() {
+  local dir="$1"; shift
+  local apt_dir="$HALVARD_WIN_DEPS/apt"
+  mkdir -p "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial" "$dir"
+  write_source_entries "$apt_dir/sources.list.d"
+  local apt_opts=(-o Dir::Etc::SourceList=/dev/null -o "Dir::Etc::SourceParts=$apt_dir/sources.list.d"
+    -o "Dir::State::Lists=$apt_dir/lists" -o "Dir::Cache=$apt_dir/cache" -o APT::Sandbox::User="$(id -un)")
+  apt-get "${apt_opts[@]}" -qq update
+  local p dsc
+  for p in "$@"; do
+    rm -rf "${dir:?}/$p" "$dir/$p"_*
+    (cd "$dir" && apt-get "${apt_opts[@]}" -qq --download-only source "$p" >/dev/null)
+    dsc="$(ls "$dir/$p"_*.dsc)"
+    log "unpacking $(basename "$dsc")"
+    dpkg-source --no-check -x "$dsc" "$dir/$p" >/dev/null
+  done
+}
+
+windows_deps() {
+  local missing=() p
+  for p in "${HALVARD_WIN_LIBRARIES[@]}"; do
+    [ -e "$(windows_library_stamp "$p")" ] || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+
+  log "building for Windows from Debian's source packages: ${missing[*]}"
+  local src="$HALVARD_WIN_DEPS/src"
+  fetch_sources "$src" "${missing[@]}"
+  local options
+  for p in "${missing[@]}"; do
+    read -r -a options <<<"$(windows_library_options "$p")"
+    rm -rf "$HALVARD_WIN_DEPS/build/$p"
+    cmake -S "$src/$p" -B "$HALVARD_WIN_DEPS/build/$p" -G Ninja -Wno-dev \
+      -DCMAKE_TOOLCHAIN_FILE="$HALVARD_WIN_TOOLCHAIN" -DCMAKE_BUILD_TYPE=Release \
+      -DCMAKE_INSTALL_PREFIX="$HALVARD_WIN_PREFIX" -DBUILD_SHARED_LIBS=OFF "${options[@]}" >/dev/null
+    cmake --build "$HALVARD_WIN_DEPS/build/$p" -j "$HALVARD_JOBS" >/dev/null
+    cmake --install "$HALVARD_WIN_DEPS/build/$p" >/dev/null
+    mkdir -p "$HALVARD_WIN_PREFIX/.built"
+    rm -f "$HALVARD_WIN_PREFIX/.built/$p"-*
+    touch "$(windows_library_stamp "$p")"
+    rm -rf "${HALVARD_WIN_DEPS:?}/build/$p" "${src:?}/$p" "$src/$p"_*
+    log "built $p for Windows"
+  done
+}
