@@ -18,6 +18,8 @@
 #include <memory>
 #include <new>
 
+#include "ir/utf8_path.hpp"
+
 namespace halvard {
 namespace {
 
@@ -251,10 +253,8 @@ IrImport importFromMemory(std::span<const uint8_t> bytes) {
 
 IrImport importFromFile(const std::string& path) {
     if (path.empty()) return failure(WavImportError::Unreadable);
-    // The name is UTF-8 on every system (on Windows the path becomes UTF-16 here, not the ANSI code
-    // page). Only a regular file is opened, so that a FIFO under the chosen name cannot hang the
-    // worker.
-    const std::filesystem::path file(std::u8string(path.begin(), path.end()));
+    // Only a regular file is opened, so that a FIFO under the chosen name cannot hang the worker.
+    const std::filesystem::path file = pathFromUtf8(path);
     std::error_code error;
     if (!std::filesystem::is_regular_file(file, error)) return failure(WavImportError::Unreadable);
     const uintmax_t size = std::filesystem::file_size(file, error);
