@@ -1,6 +1,7 @@
 #pragma once
-// The real port pair: RtMidi on the ALSA sequencer and, while a JACK server runs, on JACK too.
-// Ports of both systems form one list per direction, ALSA's first.
+// The real port pair. On Linux (device/alsa_jack/): RtMidi on the ALSA sequencer and, while a JACK
+// server runs, on JACK too; ports of both systems form one list per direction, ALSA's first. On
+// Windows (device/winmm/): RtMidi on WinMM, which takes no options.
 
 #include <chrono>
 #include <memory>

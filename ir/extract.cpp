@@ -1,9 +1,11 @@
 #include "ir/extract.hpp"
 
-#include <cstdio>
+#include <fstream>
+#include <system_error>
 
 #include "ir/factory_catalogue.hpp"
 #include "ir/ir_image.hpp"
+#include "ir/utf8_path.hpp"
 
 namespace halvard {
 
@@ -11,20 +13,21 @@ ExtractResult extractFactoryIrs(const std::string& folder) {
     ExtractResult result;
     if (folder.empty()) return result;
     for (const FactoryIrEntry& entry : factoryIrCatalogue()) {
-        const std::string path = folder + "/" + std::string(entry.name) + ".wav";
-        std::FILE* file = std::fopen(path.c_str(), "wb");
+        const std::filesystem::path path = pathFromUtf8(folder + "/" + std::string(entry.name) + ".wav");
+        std::ofstream file(path, std::ios::binary | std::ios::trunc);
         if (!file) break;
         const std::optional<IrWavImage> image = buildIrWavImage(*entry.image);
         if (!image) {
-            std::fclose(file);
             result.imageFailed = true;
             break;
         }
-        const bool wrote = std::fwrite(image->data(), 1, image->size(), file) == image->size();
-        if (std::fclose(file) == 0 && wrote) {
+        file.write(reinterpret_cast<const char*>(image->data()), static_cast<std::streamsize>(image->size()));
+        file.close();
+        if (file) {
             ++result.written;
         } else {
-            std::remove(path.c_str());
+            std::error_code ignored;
+            std::filesystem::remove(path, ignored);
         }
     }
     return result;

@@ -6,19 +6,19 @@
 
 #include "ir/wav_import.hpp"
 
-#include <fcntl.h>
 #include <sndfile.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cassert>
-#include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <limits>
 #include <memory>
 #include <new>
+
+#include "ir/utf8_path.hpp"
 
 namespace halvard {
 namespace {
@@ -177,6 +177,33 @@ bool acceptedEncoding(int format) {
     }
 }
 
+// An ADPCM file stores whole blocks, the last one padded, and libsndfile decodes the padding as
+// well (a 3840-frame file made by sox decodes to 4072 frames in MS ADPCM, 4040 in IMA ADPCM). The
+// RIFF "fact" chunk holds the true frame count; this returns it when it is believable, else
+// `decoded`. Believable: less than the decoded count by less than one block. (libsndfile itself
+// writes half the frame count into the fact chunk of a stereo IMA ADPCM file.)
+sf_count_t adpcmFrameCount(std::span<const uint8_t> bytes, sf_count_t decoded) {
+    const auto le16 = [&](size_t at) { return uint32_t{bytes[at]} | uint32_t{bytes[at + 1]} << 8; };
+    const auto le32 = [&](size_t at) { return le16(at) | le16(at + 2) << 16; };
+    const auto isId = [&](size_t at, const char* id) { return std::memcmp(bytes.data() + at, id, 4) == 0; };
+    if (bytes.size() < 12 || !isId(0, "RIFF") || !isId(8, "WAVE")) return decoded;
+    uint32_t fact = 0;
+    uint32_t blockFrames = 0;
+    // Chunks: a 4-byte id, a 4-byte little-endian size, the contents padded to an even length.
+    for (size_t at = 12; bytes.size() - at >= 8;) {
+        const uint32_t size = le32(at + 4);
+        const size_t contents = std::min<size_t>(size, bytes.size() - at - 8);
+        if (isId(at, "fact") && contents >= 4) fact = le32(at + 8);
+        // WAVEFORMATEX with wSamplesPerBlock after cbSize, in both ADPCM formats.
+        if (isId(at, "fmt ") && contents >= 20) blockFrames = le16(at + 8 + 18);
+        const uint64_t next = at + uint64_t{8} + size + (size & 1);
+        if (next > bytes.size()) break;
+        at = static_cast<size_t>(next);
+    }
+    if (fact > 0 && fact < decoded && decoded - fact < sf_count_t{blockFrames}) return fact;
+    return decoded;
+}
+
 IrImport failure(WavImportError e) {
     return IrImport{e, {}};
 }
@@ -194,14 +221,21 @@ IrImport importFromMemory(std::span<const uint8_t> bytes) {
         return failure(WavImportError::RateOrChannels);
     }
 
-    // Every frame of the file's audio is decoded (the output is still at most 4096 samples).
+    // Every frame of the file's audio is decoded (the output is still at most 4096 samples); in
+    // ADPCM, not the padding of the last block.
+    sf_count_t remaining = std::numeric_limits<sf_count_t>::max();
+    const int encoding = info.format & SF_FORMAT_SUBMASK;
+    if (encoding == SF_FORMAT_IMA_ADPCM || encoding == SF_FORMAT_MS_ADPCM) {
+        remaining = adpcmFrameCount(bytes, info.frames);
+    }
     constexpr sf_count_t kBlockFrames = 4096;
     const auto channels = static_cast<size_t>(info.channels);
     std::vector<float> block(static_cast<size_t>(kBlockFrames) * channels);
     TrimmedSignal signal(info.samplerate);
     for (;;) {
-        const sf_count_t got = sf_readf_float(file.get(), block.data(), kBlockFrames);
+        const sf_count_t got = sf_readf_float(file.get(), block.data(), std::min(kBlockFrames, remaining));
         if (got <= 0) break;
+        remaining -= got;
         for (size_t f = 0; f < static_cast<size_t>(got); ++f) {
             const float s = block[f * channels];
             if (!std::isfinite(s)) return failure(WavImportError::NonFinite);
@@ -217,40 +251,22 @@ IrImport importFromMemory(std::span<const uint8_t> bytes) {
 
 // --- Reading the file ----------------------------------------------------------------------------
 
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
 IrImport importFromFile(const std::string& path) {
     if (path.empty()) return failure(WavImportError::Unreadable);
-    // Non-blocking, so that a FIFO under the chosen name cannot hang the worker; it is then refused
-    // as not a regular file.
-    const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    struct stat st {};
-    if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        return failure(WavImportError::Unreadable);
-    }
-    if (st.st_size == 0) return failure(WavImportError::EmptyFile);
-    if (static_cast<uint64_t>(st.st_size) > kWavFileMaxBytes) return failure(WavImportError::TooLarge);
+    // Only a regular file is opened, so that a FIFO under the chosen name cannot hang the worker.
+    const std::filesystem::path file = pathFromUtf8(path);
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(file, error)) return failure(WavImportError::Unreadable);
+    const uintmax_t size = std::filesystem::file_size(file, error);
+    if (error) return failure(WavImportError::Unreadable);
+    if (size == 0) return failure(WavImportError::EmptyFile);
+    if (size > kWavFileMaxBytes) return failure(WavImportError::TooLarge);
 
-    std::vector<uint8_t> bytes(static_cast<size_t>(st.st_size));
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::read(fd.get(), bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return failure(WavImportError::ShortRead);
-        done += static_cast<size_t>(n);
-    }
+    std::ifstream in(file, std::ios::binary);
+    if (!in) return failure(WavImportError::Unreadable);
+    std::vector<uint8_t> bytes(static_cast<size_t>(size));
+    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (static_cast<uintmax_t>(in.gcount()) != size) return failure(WavImportError::ShortRead);
     return importFromMemory(bytes);
 }
 

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "ir/factory_catalogue.hpp"
+#include "ir/wav_import.hpp"
 #include "test_files.hpp"
 
 namespace halvard {
@@ -51,6 +52,17 @@ TEST(ExtractFactoryIrs, AFileThatCannotBeCreatedStopsTheRest) {
 }
 
 // A write that fails leaves no truncated WAV behind, and the extraction goes on.
+// Paths are UTF-8 on every system; on Windows they must not be read in the ANSI code page.
+TEST(ExtractFactoryIrs, FolderNamesAreUtf8) {
+    test::TempDir dir;
+    const fs::path folder = dir.path() / fs::path(u8"J\u00f6rg's IRs \u263a");
+    ASSERT_TRUE(fs::create_directory(folder));
+    const std::u8string name = folder.u8string();
+    const std::string utf8(name.begin(), name.end());
+    EXPECT_EQ(extractFactoryIrs(utf8).written, 15);
+    EXPECT_TRUE(prepareIrFromWav(utf8 + "/" + std::string(factoryIrCatalogue()[0].name) + ".wav").ok());
+}
+
 TEST(ExtractFactoryIrs, AFailedWriteRemovesThatFile) {
     if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
     test::TempDir dir;

@@ -130,8 +130,13 @@ TEST(FactoryCatalogue, SeveralLoudspeakersAddLowEndAndAComb) {
     for (size_t i = 0; i < recipes.size(); ++i) {
         const irsynth::SynthResult made = irsynth::synthesiseCabinet(recipes[i]);
         ASSERT_TRUE(made.error.empty()) << made.error;
-        EXPECT_TRUE(std::equal(made.samples.begin(), made.samples.end(), kFactoryIrImages[i].samples))
-            << "entry " << i << " is not what its recipe makes: the generated images are stale";
+        // Equal but for the last bits of another math library (the images are made on the build
+        // machine; the Windows build recomputes them with MinGW's): a changed recipe moves far more.
+        double worst = 0.0;
+        for (size_t k = 0; k < made.samples.size(); ++k)
+            worst = std::max(worst, std::abs(double{made.samples[k]} - kFactoryIrImages[i].samples[k]));
+        EXPECT_LE(worst, 1e-9) << "entry " << i
+                               << " is not what its recipe makes: the generated images are stale";
     }
 
     constexpr size_t kFft = 16384;

@@ -2,11 +2,11 @@
 // Temporary folders and WAV files written with libsndfile, for the IR tests.
 
 #include <sndfile.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <span>
 #include <string>
 #include <vector>
@@ -17,8 +17,13 @@ namespace halvard::test {
 class TempDir {
 public:
     TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "halvard-ir-XXXXXX").string();
-        if (mkdtemp(pattern.data())) path_ = pattern;
+        const std::filesystem::path base = std::filesystem::temp_directory_path();
+        std::random_device random;
+        for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+            std::filesystem::path candidate = base / ("halvard-ir-" + std::to_string(random()));
+            std::error_code taken;
+            if (std::filesystem::create_directory(candidate, taken)) path_ = std::move(candidate);
+        }
     }
     ~TempDir() {
         std::error_code ignored;

@@ -1,0 +1,164 @@
+#include <windows.h>
+// mmsystem.h needs the types of windows.h first.
+#include <mmsystem.h>
+#include <rtmidi/RtMidi.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "device/port_list_cache.hpp"
+#include "device/rtmidi_ports.hpp"
+
+// How RtMidi 5.0.0 is used on Windows (WinMM), and why:
+//  - A port is a WinMM device ID, 0 to the device count - 1 in each direction; the IDs of the
+//    devices after one that goes shift down by one. RtMidi appends the ID to each name ("VDR 1").
+//  - Listing asks every driver for its capabilities, so the list is kept (PortListCache): the
+//    device count is checked at most every 500 ms and the names are read again when it changed. A
+//    device that comes or goes is noticed within 500 ms.
+//  - A list up to 500 ms old may have shifted, so the name at an index is read again just before
+//    that index is opened; when it differs nothing is opened and the next pass lists afresh.
+//  - RtMidi's constructors print a warning on stderr when there is no device, before an error
+//    callback can be installed. So the port objects are made only once the direction has a device;
+//    until then the count comes from WinMM directly, and a machine without MIDI devices (Wine here)
+//    sees no ports and no messages.
+//  - The error callback only records that an error happened; the operation that raised it then
+//    closes both ports on return, so no RtMidi object is closed from inside its own call.
+
+namespace halvard {
+namespace {
+
+constexpr const char* kInputClientName = "midi input client";
+constexpr const char* kOutputClientName = "midi client";
+constexpr unsigned int kInputQueueLimit = 100;
+constexpr std::chrono::milliseconds kListInterval{500};
+
+class WinMmPorts final : public MidiPorts {
+public:
+    WinMmPorts()
+        : inList_(
+              kListInterval, [] { return static_cast<int>(midiInGetNumDevs()); },
+              [this](int i) { return nameOf(PortDirection::Input, i); }),
+          outList_(
+              kListInterval, [] { return static_cast<int>(midiOutGetNumDevs()); },
+              [this](int i) { return nameOf(PortDirection::Output, i); }) {}
+
+    int portCount(PortDirection direction) override {
+        return static_cast<int>(list(direction).names(PortListCache::Clock::now()).size());
+    }
+
+    std::string portName(PortDirection direction, int index) override {
+        const std::vector<std::string>& names = list(direction).names(PortListCache::Clock::now());
+        return index >= 0 && static_cast<size_t>(index) < names.size() ? names[static_cast<size_t>(index)]
+                                                                       : std::string();
+    }
+
+    void openPort(PortDirection direction, int index, const std::string& ownPortName) override {
+        PortListCache& cache = list(direction);
+        const std::vector<std::string>& names = cache.names(PortListCache::Clock::now());
+        RtMidi* port = object(direction);
+        if (port == nullptr || index < 0 || static_cast<size_t>(index) >= names.size()) return;
+        const std::string listed = names[static_cast<size_t>(index)];
+        if (nameOf(direction, index) != listed) {
+            cache.invalidate();
+            return;
+        }
+        call([&] { port->openPort(static_cast<unsigned>(index), ownPortName); });
+    }
+
+    void closePort(PortDirection direction) override {
+        if (RtMidi* port = object(direction)) {
+            try {
+                port->closePort();
+            } catch (...) {
+            }
+        }
+    }
+
+    bool isPortOpen(PortDirection direction) const override {
+        const RtMidi* port = direction == PortDirection::Input ? static_cast<const RtMidi*>(in_.get())
+                                                               : static_cast<const RtMidi*>(out_.get());
+        return port != nullptr && port->isPortOpen();
+    }
+
+    void ignoreTypes(bool sysex, bool timing, bool activeSensing) override {
+        if (in_) call([&] { in_->ignoreTypes(sysex, timing, activeSensing); });
+    }
+
+    void installErrorHandler() override {
+        for (RtMidi* port : {static_cast<RtMidi*>(in_.get()), static_cast<RtMidi*>(out_.get())})
+            if (port) port->setErrorCallback(&WinMmPorts::onLibraryError, this);
+    }
+
+    void sendMessage(std::span<const uint8_t> message) override {
+        if (!isPortOpen(PortDirection::Output) || message.empty()) return;
+        call([&] { out_->sendMessage(message.data(), message.size()); });
+    }
+
+    std::span<const uint8_t> nextMessage() override {
+        message_.clear();
+        if (isPortOpen(PortDirection::Input)) call([&] { in_->getMessage(&message_); });
+        return {message_.data(), message_.size()};
+    }
+
+private:
+    PortListCache& list(PortDirection d) { return d == PortDirection::Input ? inList_ : outList_; }
+
+    RtMidi* object(PortDirection d) const {
+        return d == PortDirection::Input ? static_cast<RtMidi*>(in_.get()) : static_cast<RtMidi*>(out_.get());
+    }
+
+    // The name RtMidi gives device index now; makes the direction's port object on first use.
+    std::string nameOf(PortDirection direction, int index) {
+        RtMidi* port = object(direction);
+        if (port == nullptr) port = make(direction);
+        std::string name;
+        if (port != nullptr) call([&] { name = port->getPortName(static_cast<unsigned>(index)); });
+        return name;
+    }
+
+    RtMidi* make(PortDirection direction) {
+        try {
+            if (direction == PortDirection::Input) {
+                in_ = std::make_unique<RtMidiIn>(RtMidi::WINDOWS_MM, kInputClientName, kInputQueueLimit);
+            } else {
+                out_ = std::make_unique<RtMidiOut>(RtMidi::WINDOWS_MM, kOutputClientName);
+            }
+        } catch (...) {
+            return nullptr;
+        }
+        installErrorHandler();
+        return object(direction);
+    }
+
+    static void onLibraryError(RtMidiError::Type, const std::string&, void* self) {
+        static_cast<WinMmPorts*>(self)->errorRaised_ = true;
+    }
+
+    // Runs one RtMidi operation; whatever error it raised closes both ports once it has returned.
+    template <class Operation>
+    void call(Operation&& operation) {
+        try {
+            operation();
+        } catch (...) {
+            errorRaised_ = true;
+        }
+        if (errorRaised_.exchange(false)) onMidiError();
+    }
+
+    std::unique_ptr<RtMidiIn> in_;
+    std::unique_ptr<RtMidiOut> out_;
+    PortListCache inList_;
+    PortListCache outList_;
+    std::vector<unsigned char> message_;
+    std::atomic<bool> errorRaised_{false};
+};
+
+}  // namespace
+
+std::unique_ptr<MidiPorts> makeRtMidiPorts(const RtMidiPortsOptions&) {
+    return std::make_unique<WinMmPorts>();
+}
+
+}  // namespace halvard
