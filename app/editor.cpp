@@ -1,7 +1,11 @@
 #include "app/editor.hpp"
 
 #include <cstdio>
+#include <system_error>
 
+#include "device/file_dialogs.hpp"
+#include "device/firmware_download.hpp"
+#include "device/worker.hpp"
 #include "ui/ui.hpp"
 
 namespace halvard {
@@ -60,6 +64,28 @@ int runEditor(WindowSystem& windows, const DeviceWorkerHooks& worker) {
     platform.running = true;
     while (platform.running) windows.iterate();
     return 0;
+}
+
+int runEditorProgram(WindowSystem& windows, FileDialogs& dialogs) {
+    HttpFirmwareSource firmware;  // the address compiled in (HALVARD_FIRMWARE_BASE_URL)
+    const DeviceWorkerHooks worker{
+        [&firmware, &dialogs](LinkContext& link) {
+            link.firmware = &firmware;
+            link.dialogs = &dialogs;
+            dialogs.watch(&link.quit);
+            startDeviceWorker(link);  // RtMidi on the system's MIDI service
+        },
+        [&dialogs](LinkContext& link) {
+            dialogs.shutdown();  // an open dialog closes and its waiting worker goes on
+            stopDeviceWorker(link);
+        },
+    };
+    try {
+        return runEditor(windows, worker);
+    } catch (const std::system_error& e) {  // the worker thread could not be started
+        std::fprintf(stderr, "halvard-editor: %s\n", e.what());
+        return 1;
+    }
 }
 
 }  // namespace halvard

@@ -36,4 +36,11 @@ struct DeviceWorkerHooks {
 // message on standard error, before anything else starts).
 int runEditor(WindowSystem& windows, const DeviceWorkerHooks& worker);
 
+class FileDialogs;
+
+// The program: runEditor with the device worker on the system's MIDI ports, the firmware server
+// compiled in, and the platform's dialogs for the worker (shut down at exit before the worker is
+// joined). Also returns 1 when the worker thread cannot be started.
+int runEditorProgram(WindowSystem& windows, FileDialogs& dialogs);
+
 }  // namespace halvard

@@ -1,7 +1,7 @@
 #pragma once
 // The window object and the rules that turn window-system input into panel events. Pure logic: no
-// GTK here, so the mapping, sizing and wheel rules run in unit tests without a display. The GTK
-// layer (gtk_window.cpp) only unpacks its events and calls these.
+// window system here, so the mapping, sizing and wheel rules run in unit tests without a display.
+// The window back ends (app/gtk/, app/win32/) only unpack their events and call these.
 //
 // Everything here is used on the user-interface thread, except requestRepaint (any thread).
 
@@ -61,16 +61,22 @@ public:
     std::string title;
     std::string appId;
     bool running = false;  // the main loop runs while it is set
-    int scaleFactor = 1;   // the window's integer scale factor; dpi is 96 times it
+    int scaleFactor = 1;   // GTK: the window's integer scale factor; dpi is 96 times it
 
     // Input from the window, mapped and raised as events (each only while a handler is set).
     void pointerEvent(PlatformEvent event, double logicalX, double logicalY);
     void scrollEvent(const ScrollInput& scroll);
+    // A wheel movement in 120ths of a notch, forward positive: whole notches are added (truncated
+    // toward zero) and Wheel is raised even when that adds nothing.
+    void wheelEvent(int32_t delta);
     void timerTick() { raise(PlatformEvent::Timer); }
     void activationChanged() { raise(PlatformEvent::ActivateApp); }
     // The window's close button: the loop ends after this event; the window is not destroyed.
     void closeRequest() { running = false; }
     void scaleFactorChanged(int factor);
+    // Windows: the window's DPI, any value. Pointer positions arrive in device pixels there, so the
+    // scale factor stays 1.
+    void dpiChanged(float newDpi) { dpi = newDpi > 0 ? newDpi : 96.0f; }
 };
 
 }  // namespace halvard

@@ -5,7 +5,7 @@
 
 #include <cstdio>
 
-#include "ui/ui.hpp"
+#include "bench/bench_panel.hpp"
 
 namespace halvard {
 namespace {
@@ -16,14 +16,7 @@ void frame(benchmark::State& state) {
     const double scale = static_cast<double>(state.range(0));
     PlatformState platform;
     Ui ui(platform);
-    ProgramSettings r;
-    r.reverb[0] = 1;
-    r.tremolo[0] = 1;
-    r.ir[0] = 0;
-    r.ir[1] = 1;
-    ui.setRecord(0, r);
-    ui.linkState = LinkState::Connected;
-    ui.firmwareVersion = 0x0103;
+    setBenchmarkPanel(ui);
     Canvas canvas;
     OffscreenSurface surface(w, h, scale);
     paintWindow(platform, canvas, surface.target(), w, h);  // first frame: conversions, layouts
@@ -31,7 +24,8 @@ void frame(benchmark::State& state) {
         paintWindow(platform, canvas, surface.target(), w, h);
         surface.flush();
     }
-    state.SetLabel(std::to_string(surface.pixelWidth()) + "x" + std::to_string(surface.pixelHeight()) + " px");
+    state.SetLabel(std::to_string(surface.pixelWidth()) + "x" + std::to_string(surface.pixelHeight()) +
+                   " px");
 }
 BENCHMARK(frame)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
 

@@ -3,6 +3,7 @@
 // thread and is blocked until the dialog closes; the implementation runs the desktop's dialog on
 // the user-interface thread (app/gtk/file_dialog_gtk.hpp) or returns scripted answers (tests).
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -21,6 +22,13 @@ public:
     // The absolute path of the chosen file or folder (UTF-8), or an empty string when nothing was
     // chosen (cancelled, failed, or the program is quitting). Called on the worker thread only.
     virtual std::string showFileDialog(DialogMode mode) = 0;
+
+    // The worker's stop flag (LinkContext::quit), given before the worker starts: a dialog request
+    // may end (empty) once it is set.
+    virtual void watch(const std::atomic<bool>* quit) { (void)quit; }
+    // At exit, on the user-interface thread, before the worker is joined: an open dialog closes (its
+    // worker gets an empty path) and every later request is answered empty at once.
+    virtual void shutdown() {}
 };
 
 // The context's dialog, or an empty path when the context has none or a stop was requested.

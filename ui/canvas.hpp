@@ -18,6 +18,7 @@
 //     in register with a picture drawn at the same place and scale;
 //   - one Pango layout per distinct text call (text, font, box size, alignment, wrapping).
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string_view>
@@ -27,6 +28,7 @@
 namespace halvard {
 
 struct PlatformState;
+struct LayoutKeyView;  // ui/text_layout_cache.hpp
 
 // The back end's drawing context for one frame (Cairo: the cairo_t of the window or of an offscreen
 // surface). Defined by the back end, in its own header (ui/cairo/canvas_target.hpp).
@@ -90,7 +92,8 @@ public:
     // An "RI" asset stretched into the rectangle. Anything else (a mask, null) draws nothing.
     void drawImage(int x, int y, int w, int h, const ImageAsset* image);
     // The part (sx, sy, sw, sh) of an "RI" asset, in asset pixels, stretched into (dx, dy, dw, dh).
-    void drawImagePart(int sx, int sy, int sw, int sh, int dx, int dy, int dw, int dh, const ImageAsset* image);
+    void drawImagePart(int sx, int sy, int sw, int sh, int dx, int dy, int dw, int dh,
+                       const ImageAsset* image);
     // The colour painted through an "RM" asset stretched into the rectangle. Anything else draws nothing.
     void fillMask(int x, int y, int w, int h, const ImageAsset* mask, uint32_t color);
     // UTF-8 text laid out in the box (x, y - 1, w, h + 1): the box is raised by one DIP at its top.
@@ -100,15 +103,24 @@ public:
     //   word boundaries; it is cut to the box height with an ellipsis only once a single-line call
     //   has used the same format (the formats are shared, and trimming is the one setting a
     //   multi-line call inherits from earlier calls).
-    void drawText(int x, int y, int w, int h, uint32_t color, int font, int hAlign, int vAlign, std::string_view text,
-                  bool singleLine);
+    void drawText(int x, int y, int w, int h, uint32_t color, int font, int hAlign, int vAlign,
+                  std::string_view text, bool singleLine);
 
     // Forgets every cached resource and the formats' trimming, as if the canvas were new.
     void releaseResources();
 
 private:
+    // The back end's part of the primitives, called only inside a frame with a valid asset or text:
+    // the part (sx, sy, sw, sh) of an asset whose whole picture would cover (ux, uy, uw, uh) in user
+    // space, as a colour image or (asMask) as a mask painted with the colour; and a text laid out
+    // as the key says in the box (x, y - 1, w, h + 1).
+    void drawAsset(const ImageAsset& asset, double ux, double uy, double uw, double uh, int sx, int sy,
+                   int sw, int sh, bool asMask, uint32_t colour);
+    void drawLayout(int x, int y, int h, uint32_t color, int vAlign, const LayoutKeyView& key);
+
     struct Impl;
     std::unique_ptr<Impl> impl_;
+    std::array<bool, kTextFormatCount> trimming_{};  // set by the first single-line call per format
 };
 
 // One frame of the window: opens the canvas on target, stores the surface size in the platform

@@ -29,11 +29,11 @@ public:
     std::string showFileDialog(DialogMode mode) override;
 
     // The worker's stop flag (LinkContext::quit); set it up before the worker starts.
-    void watch(const std::atomic<bool>* quit);
+    void watch(const std::atomic<bool>* quit) override;
 
     // UI thread: closes an open dialog (its worker gets an empty path) and answers every later
     // request with an empty path at once.
-    void shutdown();
+    void shutdown() override;
 
     struct Shared;
 

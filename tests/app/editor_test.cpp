@@ -63,7 +63,8 @@ TEST(Editor, RunsTheWorkerBesideTheLoopAndJoinsItBeforeTheUiGoes) {
     };
 
     EXPECT_EQ(runEditor(windows, hooks), 0);
-    EXPECT_EQ(windows.calls, (std::vector<std::string>{"open", "start worker", "show", "stop worker", "close"}));
+    EXPECT_EQ(windows.calls,
+              (std::vector<std::string>{"open", "start worker", "show", "stop worker", "close"}));
     EXPECT_TRUE(windows.handlerAtShow) << "the Ui is the handler before the window shows";
     EXPECT_EQ(windows.iterations, 3) << "the loop ends after the close request";
     EXPECT_TRUE(workerRan);

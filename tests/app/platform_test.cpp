@@ -47,7 +47,8 @@ TEST(Platform, WheelAddsWholeNotchesAndAlwaysRaisesTheEvent) {
     EXPECT_EQ(wheelDelta({ScrollKind::Smooth, -1.0, false}), 120) << "smooth up, one notch";
     EXPECT_EQ(wheelDelta({ScrollKind::Smooth, 2.0, false}), -240);
     EXPECT_EQ(wheelDelta({ScrollKind::Smooth, 0.5, false}), -60);
-    EXPECT_EQ(wheelDelta({ScrollKind::Smooth, 0.0, false}), std::nullopt) << "horizontal only, or a scroll stop";
+    EXPECT_EQ(wheelDelta({ScrollKind::Smooth, 0.0, false}), std::nullopt)
+        << "horizontal only, or a scroll stop";
     EXPECT_EQ(wheelDelta({ScrollKind::Left, 0, false}), std::nullopt);
     EXPECT_EQ(wheelDelta({ScrollKind::Up, 0, true}), std::nullopt) << "emulated beside smooth events";
 

@@ -1,12 +1,17 @@
 #pragma once
 // A tiny HTTP/1.1 server on 127.0.0.1 for the firmware download tests: one connection at a time,
-// each answered by a handler chosen per test, then closed.
+// each answered by a handler chosen per test, then closed. On POSIX sockets or Winsock.
 
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <atomic>
 #include <chrono>
@@ -21,6 +26,54 @@
 
 namespace halvard::test {
 
+// The few socket calls that differ between POSIX and Winsock.
+namespace net {
+#ifdef _WIN32
+using Socket = SOCKET;
+inline constexpr int kNoSignal = 0;
+inline bool started() {
+    static const bool ok = [] {
+        WSADATA data;
+        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
+    return ok;
+}
+inline Socket openStream() {
+    return started() ? ::socket(AF_INET, SOCK_STREAM, 0) : INVALID_SOCKET;
+}
+inline bool valid(Socket s) {
+    return s != INVALID_SOCKET;
+}
+inline void closeSocket(Socket s) {
+    ::closesocket(s);
+}
+inline Socket acceptFrom(Socket s) {
+    return ::accept(s, nullptr, nullptr);
+}
+inline int pollOne(pollfd* entry, int timeoutMs) {
+    return ::WSAPoll(entry, 1, timeoutMs);
+}
+#else
+using Socket = int;
+inline constexpr int kNoSignal = MSG_NOSIGNAL;
+inline Socket openStream() {
+    return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+}
+inline bool valid(Socket s) {
+    return s >= 0;
+}
+inline void closeSocket(Socket s) {
+    ::close(s);
+}
+inline Socket acceptFrom(Socket s) {
+    return ::accept4(s, nullptr, nullptr, SOCK_CLOEXEC);
+}
+inline int pollOne(pollfd* entry, int timeoutMs) {
+    return ::poll(entry, 1, timeoutMs);
+}
+#endif
+}  // namespace net
+
 struct HttpResponse {
     int status = 200;
     std::string body;
@@ -33,19 +86,19 @@ struct HttpResponse {
 class RefusingLoopbackPort {
 public:
     RefusingLoopbackPort() : fd_(bindLoopback()) {}
-    ~RefusingLoopbackPort() { ::close(fd_); }
+    ~RefusingLoopbackPort() { net::closeSocket(fd_); }
     uint16_t port() const { return boundPort(fd_); }
 
-    static int bindLoopback() {
-        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    static net::Socket bindLoopback() {
+        const net::Socket fd = net::openStream();
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+        if (!net::valid(fd) || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
             throw std::runtime_error("cannot bind a loopback socket");
         return fd;
     }
-    static uint16_t boundPort(int fd) {
+    static uint16_t boundPort(net::Socket fd) {
         sockaddr_in address{};
         socklen_t length = sizeof address;
         ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
@@ -53,7 +106,7 @@ public:
     }
 
 private:
-    int fd_;
+    net::Socket fd_;
 };
 
 class LoopbackHttpServer {
@@ -68,7 +121,7 @@ public:
     ~LoopbackHttpServer() {
         stopping_ = true;
         thread_.join();
-        ::close(listenFd_);
+        net::closeSocket(listenFd_);
     }
 
     std::string baseUrl() const { return "http://127.0.0.1:" + std::to_string(port()); }
@@ -81,30 +134,30 @@ public:
 
 private:
     // Waits for fd to become readable, giving up when the server stops.
-    bool waitReadable(int fd) const {
+    bool waitReadable(net::Socket fd) const {
         pollfd entry{fd, POLLIN, 0};
         while (!stopping_) {
-            if (::poll(&entry, 1, 20) > 0) return true;
+            if (net::pollOne(&entry, 20) > 0) return true;
         }
         return false;
     }
 
     void serve() {
         while (waitReadable(listenFd_)) {
-            const int client = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-            if (client < 0) continue;
+            const net::Socket client = net::acceptFrom(listenFd_);
+            if (!net::valid(client)) continue;
             ++connections_;
             answer(client);
-            ::close(client);
+            net::closeSocket(client);
         }
     }
 
-    void answer(int client) {
+    void answer(net::Socket client) {
         std::string request;
         char buffer[4096];
         while (request.find("\r\n\r\n") == std::string::npos && request.size() < 65536) {
             if (!waitReadable(client)) return;
-            const ssize_t got = ::recv(client, buffer, sizeof buffer, 0);
+            const auto got = ::recv(client, buffer, sizeof buffer, 0);
             if (got <= 0) return;
             request.append(buffer, static_cast<size_t>(got));
         }
@@ -131,10 +184,11 @@ private:
         }
     }
 
-    static bool sendAll(int fd, const std::string& data) {
+    static bool sendAll(net::Socket fd, const std::string& data) {
         size_t sent = 0;
         while (sent < data.size()) {
-            const ssize_t n = ::send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
+            const auto n =
+                ::send(fd, data.data() + sent, static_cast<int>(data.size() - sent), net::kNoSignal);
             if (n <= 0) return false;
             sent += static_cast<size_t>(n);
         }
@@ -142,7 +196,7 @@ private:
     }
 
     Handler handler_;
-    int listenFd_;
+    net::Socket listenFd_;
     std::atomic<bool> stopping_{false};
     std::atomic<int> connections_{0};
     mutable std::mutex mutex_;

@@ -2,6 +2,7 @@
 // embeds as constant data.
 //
 //   halvard-asset-baker <catalogue.txt> <art-dir> <out-dir> [--png <dir>] [--coff]
+//   halvard-asset-baker --icon <file.svg> <out.ico> <size>...
 //
 // The catalogue has one asset per line (blank lines and lines starting with '#' are skipped):
 //   <name> <RI|RM> <width> <height> <file.svg> [css...]
@@ -13,12 +14,17 @@
 // each block in read-only data with .incbin (fast to build whatever the size) and defines the
 // ImageAsset constants declared in ui/assets.hpp. With --png, also <dir>/<name>.png for a look.
 // --coff writes the assembler directives for Windows object files (PE/COFF) instead of ELF.
+//
+// --icon renders one drawing, centred on a square, at each size and packs the images as PNGs into
+// one Windows .ico file (the program's icon resource).
 
 #include <cairo.h>
 #include <librsvg/rsvg.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -64,9 +70,10 @@ bool parseCatalogue(const std::string& path, std::vector<Entry>& entries) {
     return true;
 }
 
-// Renders one entry into a premultiplied ARGB32 surface of its pixel size; null on failure.
-cairo_surface_t* render(const Entry& e, const std::string& artDir) {
-    const std::string path = artDir + "/" + e.file;
+// The drawing at path (with a user stylesheet) fitted into viewport on a width x height
+// premultiplied ARGB32 surface; null on failure.
+cairo_surface_t* renderInto(const std::string& path, const std::string& css, const std::string& name,
+                            int width, int height, const RsvgRectangle& viewport) {
     GError* error = nullptr;
     RsvgHandle* handle = rsvg_handle_new_from_file(path.c_str(), &error);
     if (handle == nullptr) {
@@ -74,17 +81,15 @@ cairo_surface_t* render(const Entry& e, const std::string& artDir) {
         if (error) g_error_free(error);
         return nullptr;
     }
-    if (!e.css.empty() && !rsvg_handle_set_stylesheet(handle, reinterpret_cast<const guint8*>(e.css.data()),
-                                                      e.css.size(), &error)) {
-        std::cerr << "asset_baker: " << e.name << ": bad stylesheet: " << (error ? error->message : "")
-                  << "\n";
+    if (!css.empty() && !rsvg_handle_set_stylesheet(handle, reinterpret_cast<const guint8*>(css.data()),
+                                                    css.size(), &error)) {
+        std::cerr << "asset_baker: " << name << ": bad stylesheet: " << (error ? error->message : "") << "\n";
         if (error) g_error_free(error);
         g_object_unref(handle);
         return nullptr;
     }
-    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, e.width, e.height);
+    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
     cairo_t* cr = cairo_create(surface);
-    const RsvgRectangle viewport{0, 0, static_cast<double>(e.width), static_cast<double>(e.height)};
     const bool ok = rsvg_handle_render_document(handle, cr, &viewport, &error);
     cairo_destroy(cr);
     g_object_unref(handle);
@@ -96,6 +101,12 @@ cairo_surface_t* render(const Entry& e, const std::string& artDir) {
     }
     cairo_surface_flush(surface);
     return surface;
+}
+
+// Renders one entry into a surface of its pixel size; null on failure.
+cairo_surface_t* render(const Entry& e, const std::string& artDir) {
+    const RsvgRectangle viewport{0, 0, static_cast<double>(e.width), static_cast<double>(e.height)};
+    return renderInto(artDir + "/" + e.file, e.css, e.name, e.width, e.height, viewport);
 }
 
 // The tagged block: header, then R, G, B, A (premultiplied) or coverage bytes, rows without padding.
@@ -187,9 +198,77 @@ std::string dataSource(const std::vector<Entry>& entries, const std::vector<size
     return s.str();
 }
 
+// A surface as PNG bytes.
+std::string pngBytes(cairo_surface_t* surface) {
+    std::string png;
+    cairo_surface_write_to_png_stream(
+        surface,
+        [](void* closure, const unsigned char* data, unsigned int length) {
+            static_cast<std::string*>(closure)->append(reinterpret_cast<const char*>(data), length);
+            return CAIRO_STATUS_SUCCESS;
+        },
+        &png);
+    return png;
+}
+
+void putLe(std::string& out, uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xff));
+}
+
+// The drawing at every size, centred on a transparent square, as one .ico of PNG images.
+int writeIcon(const std::string& svg, const std::string& out, const std::vector<int>& sizes) {
+    RsvgHandle* handle = rsvg_handle_new_from_file(svg.c_str(), nullptr);
+    double w = 0, h = 0;
+    if (handle == nullptr || !rsvg_handle_get_intrinsic_size_in_pixels(handle, &w, &h) || w <= 0 || h <= 0) {
+        std::cerr << "asset_baker: " << svg << ": cannot read its size\n";
+        if (handle) g_object_unref(handle);
+        return 1;
+    }
+    g_object_unref(handle);
+    std::vector<std::string> images;
+    for (int size : sizes) {
+        // The longer side fills the square; the other is centred.
+        const double k = size / std::max(w, h);
+        const RsvgRectangle viewport{(size - w * k) / 2, (size - h * k) / 2, w * k, h * k};
+        cairo_surface_t* surface = renderInto(svg, "", svg, size, size, viewport);
+        if (surface == nullptr) return 1;
+        images.push_back(pngBytes(surface));
+        cairo_surface_destroy(surface);
+    }
+    // ICONDIR, then one 16-byte ICONDIRENTRY per image, then the images.
+    std::string ico;
+    putLe(ico, 0, 2);
+    putLe(ico, 1, 2);  // an icon
+    putLe(ico, static_cast<uint32_t>(sizes.size()), 2);
+    uint32_t offset = 6 + 16 * static_cast<uint32_t>(sizes.size());
+    for (size_t i = 0; i < sizes.size(); ++i) {
+        const uint32_t side = sizes[i] >= 256 ? 0 : static_cast<uint32_t>(sizes[i]);  // 0 means 256
+        putLe(ico, side, 1);
+        putLe(ico, side, 1);
+        putLe(ico, 0, 1);  // no palette
+        putLe(ico, 0, 1);
+        putLe(ico, 1, 2);   // planes
+        putLe(ico, 32, 2);  // bits per pixel
+        putLe(ico, static_cast<uint32_t>(images[i].size()), 4);
+        putLe(ico, offset, 4);
+        offset += static_cast<uint32_t>(images[i].size());
+    }
+    for (const std::string& image : images) ico += image;
+    return writeIfChanged(out, ico) ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc >= 5 && std::string(argv[1]) == "--icon") {
+        std::vector<int> sizes;
+        for (int i = 4; i < argc; ++i) sizes.push_back(std::atoi(argv[i]));
+        if (std::any_of(sizes.begin(), sizes.end(), [](int s) { return s < 1 || s > 256; })) {
+            std::cerr << "asset_baker: icon sizes are 1 to 256\n";
+            return 2;
+        }
+        return writeIcon(argv[2], argv[3], sizes);
+    }
     std::string pngDir;
     bool coff = false;
     bool usage = argc < 4;
@@ -204,8 +283,8 @@ int main(int argc, char** argv) {
         }
     }
     if (usage) {
-        std::cerr
-            << "usage: halvard-asset-baker <catalogue.txt> <art-dir> <out-dir> [--png <dir>] [--coff]\n";
+        std::cerr << "usage: halvard-asset-baker <catalogue.txt> <art-dir> <out-dir> [--png <dir>] [--coff]\n"
+                     "       halvard-asset-baker --icon <file.svg> <out.ico> <size>...\n";
         return 2;
     }
     const std::string cataloguePath = argv[1];

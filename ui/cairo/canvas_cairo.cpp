@@ -3,8 +3,6 @@
 //   - assets: conversion to Cairo surfaces, pre-scaled copies, blits on whole device pixels
 //   - text: the three formats, cached layouts
 //   - Canvas primitives, OffscreenSurface
-#include "ui/canvas.hpp"
-
 #include <pango/pangocairo.h>
 
 #include <algorithm>
@@ -12,10 +10,11 @@
 #include <cmath>
 #include <numbers>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "ui/cairo/canvas_target.hpp"
+#include "ui/canvas.hpp"
+#include "ui/text_layout_cache.hpp"
 
 namespace halvard {
 
@@ -28,10 +27,10 @@ void setColour(cairo_t* cr, uint32_t c) {
 
 // How user space (DIPs under the current transform) maps to device pixels: device = user * s + o.
 struct DeviceMap {
-    double scaleX = 1, scaleY = 1;      // user to device, including the surface's device scale
+    double scaleX = 1, scaleY = 1;  // user to device, including the surface's device scale
     double offsetX = 0, offsetY = 0;
     double surfaceScaleX = 1, surfaceScaleY = 1;  // the target's device scale alone
-    bool axisAligned = false;           // no rotation, skew or mirroring
+    bool axisAligned = false;                     // no rotation, skew or mirroring
 };
 
 DeviceMap deviceMap(cairo_t* cr) {
@@ -52,7 +51,8 @@ DeviceMap deviceMap(cairo_t* cr) {
 cairo_surface_t* convertRegion(const ImageAsset& asset, int x0, int y0, int w, int h) {
     const bool colour = asset.isColourImage();
     if (!colour && !asset.isMask()) return nullptr;
-    if (x0 < 0 || y0 < 0 || w <= 0 || h <= 0 || x0 + w > asset.width() || y0 + h > asset.height()) return nullptr;
+    if (x0 < 0 || y0 < 0 || w <= 0 || h <= 0 || x0 + w > asset.width() || y0 + h > asset.height())
+        return nullptr;
     cairo_surface_t* s = cairo_image_surface_create(colour ? CAIRO_FORMAT_ARGB32 : CAIRO_FORMAT_A8, w, h);
     if (cairo_surface_status(s) != CAIRO_STATUS_SUCCESS) {
         cairo_surface_destroy(s);
@@ -65,7 +65,8 @@ cairo_surface_t* convertRegion(const ImageAsset& asset, int x0, int y0, int w, i
     for (int y = 0; y < h; ++y) {
         unsigned char* row = data + static_cast<ptrdiff_t>(y) * stride;
         const uint8_t* src =
-            asset.pixels() + (static_cast<size_t>(y0 + y) * asset.width() + static_cast<size_t>(x0)) * bytesPerPixel;
+            asset.pixels() +
+            (static_cast<size_t>(y0 + y) * asset.width() + static_cast<size_t>(x0)) * bytesPerPixel;
         if (!colour) {
             std::copy_n(src, w, row);
             continue;
@@ -92,8 +93,8 @@ cairo_filter_t scalingFilter(double rx, double ry) {
 
 // Paints source (whose pixel (0, 0) is asset pixel (sx, sy)) into target, where target pixel (0, 0)
 // is pixel (dx, dy) of the whole asset scaled by (rx, ry). PAD keeps the edges from fading.
-void paintScaled(cairo_surface_t* target, cairo_surface_t* source, int sx, int sy, double dx, double dy, double rx,
-                 double ry) {
+void paintScaled(cairo_surface_t* target, cairo_surface_t* source, int sx, int sy, double dx, double dy,
+                 double rx, double ry) {
     cairo_t* c = cairo_create(target);
     cairo_translate(c, -dx, -dy);
     cairo_scale(c, rx, ry);
@@ -105,56 +106,16 @@ void paintScaled(cairo_surface_t* target, cairo_surface_t* source, int sx, int s
     cairo_destroy(c);
 }
 
-// A text layout is reused while its text, format, box and settings stay the same. The box height
-// matters only for a multi-line text cut to the box; it is 0 in every other key.
-struct LayoutKeyView {
-    std::string_view text;
-    int font, width, height, hAlign;
-    bool singleLine, trimmed;
-};
-
-struct LayoutKey {
-    std::string text;
-    int font, width, height, hAlign;
-    bool singleLine, trimmed;
-    LayoutKeyView view() const { return {text, font, width, height, hAlign, singleLine, trimmed}; }
-};
-
-struct LayoutHash {
-    using is_transparent = void;
-    size_t operator()(const LayoutKeyView& k) const {
-        size_t h = std::hash<std::string_view>{}(k.text);
-        for (int v : {k.font, k.width, k.height, k.hAlign, int(k.singleLine), int(k.trimmed)}) {
-            h ^= static_cast<size_t>(v) + 0x9e3779b97f4a7c15ull + (h << 6) + (h >> 2);
-        }
-        return h;
-    }
-    size_t operator()(const LayoutKey& k) const { return (*this)(k.view()); }
-};
-
-struct LayoutEq {
-    using is_transparent = void;
-    static bool same(const LayoutKeyView& a, const LayoutKeyView& b) {
-        return a.text == b.text && a.font == b.font && a.width == b.width && a.height == b.height &&
-               a.hAlign == b.hAlign && a.singleLine == b.singleLine && a.trimmed == b.trimmed;
-    }
-    bool operator()(const LayoutKey& a, const LayoutKey& b) const { return same(a.view(), b.view()); }
-    bool operator()(const LayoutKeyView& a, const LayoutKey& b) const { return same(a, b.view()); }
-    bool operator()(const LayoutKey& a, const LayoutKeyView& b) const { return same(a.view(), b); }
-};
-
 struct LayoutEntry {
     PangoLayout* layout = nullptr;
     double height = 0;  // logical height in DIPs
     uint64_t lastUsed = 0;
 };
 
-constexpr uint64_t kLayoutIdleFrames = 600;    // a layout unused this long is dropped
-constexpr size_t kLayoutCacheLimit = 4096;     // above this, everything unused this frame goes
-constexpr int kScaledCopiesPerAsset = 2;       // e.g. the size before and after a resize
-constexpr int kPartCopiesPerAsset = 16;        // the overlays cut from one sprite picture, at two sizes
+constexpr int kScaledCopiesPerAsset = 2;         // e.g. the size before and after a resize
+constexpr int kPartCopiesPerAsset = 16;          // the overlays cut from one sprite picture, at two sizes
 constexpr int kDropConvertedPixels = 256 * 256;  // larger pictures are kept only as scaled copies
-constexpr int kMaxDeviceSide = 16384;          // larger pre-scaled copies are not made
+constexpr int kMaxDeviceSide = 16384;            // larger pre-scaled copies are not made
 
 }  // namespace
 
@@ -183,8 +144,7 @@ struct Canvas::Impl {
     std::vector<Scaled> scaled;
     PangoContext* pango = nullptr;
     std::array<PangoFontDescription*, kTextFormatCount> fonts{};
-    std::array<bool, kTextFormatCount> trimming{};  // set by the first single-line call per format
-    std::unordered_map<LayoutKey, LayoutEntry, LayoutHash, LayoutEq> layouts;
+    LayoutMap<LayoutEntry> layouts;
 
     Impl() {
         converted.reserve(32);
@@ -206,7 +166,6 @@ struct Canvas::Impl {
         }
         if (pango) g_object_unref(pango);
         pango = nullptr;
-        trimming.fill(false);
     }
 
     // ---- assets
@@ -233,8 +192,8 @@ struct Canvas::Impl {
 
     Scaled* findScaled(const ImageAsset& asset, int w, int h, int x0, int y0, int x1, int y1) {
         for (auto& s : scaled) {
-            if (s.asset == asset.bytes && s.width == w && s.height == h && s.x0 == x0 && s.y0 == y0 && s.x1 == x1 &&
-                s.y1 == y1) {
+            if (s.asset == asset.bytes && s.width == w && s.height == h && s.x0 == x0 && s.y0 == y0 &&
+                s.x1 == x1 && s.y1 == y1) {
                 s.lastUsed = frame;
                 return &s;
             }
@@ -268,7 +227,8 @@ struct Canvas::Impl {
         if (Scaled* s = findScaled(asset, w, h, 0, 0, w, h)) return s->surface;
         cairo_surface_t* source = surfaceOf(asset);
         if (!source) return nullptr;
-        cairo_surface_t* copy = cairo_surface_create_similar_image(source, cairo_image_surface_get_format(source), w, h);
+        cairo_surface_t* copy =
+            cairo_surface_create_similar_image(source, cairo_image_surface_get_format(source), w, h);
         if (cairo_surface_status(copy) != CAIRO_STATUS_SUCCESS) {
             cairo_surface_destroy(copy);
             return nullptr;
@@ -295,8 +255,8 @@ struct Canvas::Impl {
         const int sy1 = std::min(asset.height(), static_cast<int>(std::ceil(y1 / ry)) + margin);
         cairo_surface_t* source = convertRegion(asset, sx0, sy0, sx1 - sx0, sy1 - sy0);
         if (!source) return nullptr;
-        cairo_surface_t* copy =
-            cairo_surface_create_similar_image(source, cairo_image_surface_get_format(source), x1 - x0, y1 - y0);
+        cairo_surface_t* copy = cairo_surface_create_similar_image(
+            source, cairo_image_surface_get_format(source), x1 - x0, y1 - y0);
         if (cairo_surface_status(copy) != CAIRO_STATUS_SUCCESS) {
             cairo_surface_destroy(copy);
             cairo_surface_destroy(source);
@@ -310,13 +270,14 @@ struct Canvas::Impl {
 
     // Draws the part (sx, sy, sw, sh) of an asset whose whole picture would cover (ux, uy, uw, uh)
     // in user space: as a colour image, or (asMask) as a mask painted with the colour.
-    void drawAsset(const ImageAsset& asset, double ux, double uy, double uw, double uh, int sx, int sy, int sw,
-                   int sh, bool asMask, uint32_t colour) {
+    void drawAsset(const ImageAsset& asset, double ux, double uy, double uw, double uh, int sx, int sy,
+                   int sw, int sh, bool asMask, uint32_t colour) {
         const int aw = asset.width();
         const int ah = asset.height();
         // The part, clamped to the picture.
         const int px0 = std::clamp(sx, 0, aw), py0 = std::clamp(sy, 0, ah);
-        const int px1 = std::clamp(sx + std::max(sw, 0), 0, aw), py1 = std::clamp(sy + std::max(sh, 0), 0, ah);
+        const int px1 = std::clamp(sx + std::max(sw, 0), 0, aw),
+                  py1 = std::clamp(sy + std::max(sh, 0), 0, ah);
         if (px1 <= px0 || py1 <= py0 || uw <= 0 || uh <= 0) return;
 
         const DeviceMap d = deviceMap(cr);
@@ -336,7 +297,8 @@ struct Canvas::Impl {
         if (x1 <= x0 || y1 <= y0) return;
 
         const int w = static_cast<int>(devW), h = static_cast<int>(devH);
-        const bool smallPart = static_cast<int64_t>(px1 - px0) * (py1 - py0) * 4 < static_cast<int64_t>(aw) * ah;
+        const bool smallPart =
+            static_cast<int64_t>(px1 - px0) * (py1 - py0) * 4 < static_cast<int64_t>(aw) * ah;
         cairo_surface_t* s = smallPart ? scaledPart(asset, w, h, x0, y0, x1, y1) : scaledWhole(asset, w, h);
         if (!s) return;
         const double sourceX = smallPart ? ox + x0 : ox;  // where the surface's pixel (0, 0) goes
@@ -359,8 +321,8 @@ struct Canvas::Impl {
     }
 
     // Rotated or enormous targets: scale on the fly with bilinear filtering.
-    void drawAssetDirect(const ImageAsset& asset, double ux, double uy, double uw, double uh, int px0, int py0,
-                         int px1, int py1, bool asMask, uint32_t colour) {
+    void drawAssetDirect(const ImageAsset& asset, double ux, double uy, double uw, double uh, int px0,
+                         int py0, int px1, int py1, bool asMask, uint32_t colour) {
         cairo_surface_t* s = surfaceOf(asset);
         if (!s) return;
         cairo_save(cr);
@@ -439,24 +401,11 @@ struct Canvas::Impl {
         PangoRectangle logical;
         pango_layout_get_extents(layout, nullptr, &logical);
         LayoutEntry entry{layout, static_cast<double>(logical.height) / PANGO_SCALE, frame};
-        return layouts.emplace(LayoutKey{std::string(key.text), key.font, key.width, key.height, key.hAlign,
-                                         key.singleLine, key.trimmed},
-                               entry)
-            .first->second;
+        return layouts.emplace(LayoutKey(key), entry).first->second;
     }
 
     void sweepLayouts() {
-        const bool full = layouts.size() > kLayoutCacheLimit;
-        if (!full && frame % 64 != 0) return;
-        for (auto it = layouts.begin(); it != layouts.end();) {
-            const bool stale = full ? it->second.lastUsed != frame : it->second.lastUsed + kLayoutIdleFrames < frame;
-            if (stale) {
-                g_object_unref(it->second.layout);
-                it = layouts.erase(it);
-            } else {
-                ++it;
-            }
-        }
+        halvard::sweepLayouts(layouts, frame, [](LayoutEntry& e) { g_object_unref(e.layout); });
     }
 };
 
@@ -485,9 +434,15 @@ void Canvas::endFrame() {
     s.sweepLayouts();
 }
 
-bool Canvas::inFrame() const { return impl_->cr != nullptr; }
-int Canvas::surfaceWidth() const { return impl_->width; }
-int Canvas::surfaceHeight() const { return impl_->height; }
+bool Canvas::inFrame() const {
+    return impl_->cr != nullptr;
+}
+int Canvas::surfaceWidth() const {
+    return impl_->width;
+}
+int Canvas::surfaceHeight() const {
+    return impl_->height;
+}
 
 void Canvas::fillRect(int x, int y, int w, int h, int radius, uint32_t color) {
     cairo_t* cr = impl_->cr;
@@ -520,47 +475,24 @@ void Canvas::setScale(float s) {
     if (s != 1.0f) cairo_scale(cr, s, s);
 }
 
-void Canvas::drawImage(int x, int y, int w, int h, const ImageAsset* image) {
-    if (!impl_->cr || !image || !image->isColourImage()) return;
-    impl_->drawAsset(*image, x, y, w, h, 0, 0, image->width(), image->height(), false, 0);
+void Canvas::drawAsset(const ImageAsset& asset, double ux, double uy, double uw, double uh, int sx, int sy,
+                       int sw, int sh, bool asMask, uint32_t colour) {
+    impl_->drawAsset(asset, ux, uy, uw, uh, sx, sy, sw, sh, asMask, colour);
 }
 
-void Canvas::drawImagePart(int sx, int sy, int sw, int sh, int dx, int dy, int dw, int dh, const ImageAsset* image) {
-    if (!impl_->cr || !image || !image->isColourImage() || sw <= 0 || sh <= 0 || dw <= 0 || dh <= 0) return;
-    // The whole picture at the scale and place that put this part into (dx, dy, dw, dh).
-    const double kx = static_cast<double>(dw) / sw;
-    const double ky = static_cast<double>(dh) / sh;
-    impl_->drawAsset(*image, dx - sx * kx, dy - sy * ky, image->width() * kx, image->height() * ky, sx, sy, sw, sh,
-                     false, 0);
-}
-
-void Canvas::fillMask(int x, int y, int w, int h, const ImageAsset* mask, uint32_t color) {
-    if (!impl_->cr || !mask || !mask->isMask()) return;
-    impl_->drawAsset(*mask, x, y, w, h, 0, 0, mask->width(), mask->height(), true, color);
-}
-
-void Canvas::drawText(int x, int y, int w, int h, uint32_t color, int font, int hAlign, int vAlign,
-                      std::string_view text, bool singleLine) {
+void Canvas::drawLayout(int x, int y, int h, uint32_t color, int vAlign, const LayoutKeyView& key) {
     Impl& s = *impl_;
-    if (!s.cr || font < 0 || font >= kTextFormatCount) return;
-    const auto f = static_cast<size_t>(font);
-    if (singleLine) s.trimming[f] = true;  // the shared format now carries the ellipsis trimming
-    if (w <= 0 || text.empty()) return;
-    const bool trimmed = !singleLine && s.trimming[f];
     const double boxTop = y - 1.0;
     const double boxHeight = h + 1.0;
-    const LayoutKeyView key{text, font, w, trimmed ? h : 0, hAlign, singleLine, trimmed};
     const LayoutEntry& entry = s.layoutFor(key, boxHeight);
-    const double top = vAlign == kAlignTop      ? boxTop
-                       : vAlign == kAlignMiddle ? boxTop + (boxHeight - entry.height) / 2
-                                                : boxTop + boxHeight - entry.height;
     setColour(s.cr, color);
-    cairo_move_to(s.cr, x, top);
+    cairo_move_to(s.cr, x, layoutTop(vAlign, boxTop, boxHeight, entry.height));
     pango_cairo_show_layout(s.cr, entry.layout);
 }
 
 void Canvas::releaseResources() {
     impl_->release();
+    trimming_.fill(false);
     if (impl_->cr) impl_->ensureFonts();
 }
 
@@ -571,8 +503,9 @@ struct OffscreenSurface::Impl {
 
 OffscreenSurface::OffscreenSurface(int dipWidth, int dipHeight, double scale)
     : dipWidth_(dipWidth), dipHeight_(dipHeight) {
-    cairo_surface_t* surface = cairo_image_surface_create(
-        CAIRO_FORMAT_ARGB32, static_cast<int>(std::ceil(dipWidth * scale)), static_cast<int>(std::ceil(dipHeight * scale)));
+    cairo_surface_t* surface =
+        cairo_image_surface_create(CAIRO_FORMAT_ARGB32, static_cast<int>(std::ceil(dipWidth * scale)),
+                                   static_cast<int>(std::ceil(dipHeight * scale)));
     cairo_surface_set_device_scale(surface, scale, scale);
     impl_.reset(new Impl{surface, CanvasTarget{cairo_create(surface)}});
 }
@@ -582,10 +515,18 @@ OffscreenSurface::~OffscreenSurface() {
     cairo_surface_destroy(impl_->surface);
 }
 
-CanvasTarget& OffscreenSurface::target() { return impl_->target; }
-int OffscreenSurface::pixelWidth() const { return cairo_image_surface_get_width(impl_->surface); }
-int OffscreenSurface::pixelHeight() const { return cairo_image_surface_get_height(impl_->surface); }
-void OffscreenSurface::flush() { cairo_surface_flush(impl_->surface); }
+CanvasTarget& OffscreenSurface::target() {
+    return impl_->target;
+}
+int OffscreenSurface::pixelWidth() const {
+    return cairo_image_surface_get_width(impl_->surface);
+}
+int OffscreenSurface::pixelHeight() const {
+    return cairo_image_surface_get_height(impl_->surface);
+}
+void OffscreenSurface::flush() {
+    cairo_surface_flush(impl_->surface);
+}
 
 uint32_t OffscreenSurface::pixel(int px, int py) const {
     if (px < 0 || py < 0 || px >= pixelWidth() || py >= pixelHeight()) return 0;

@@ -1,0 +1,156 @@
+#include "app/win32/file_dialog_win32.hpp"
+
+#include <shobjidl.h>
+#include <windows.h>
+#include <wrl/client.h>
+
+#include <mutex>
+
+namespace halvard {
+
+using Microsoft::WRL::ComPtr;
+
+struct Win32FileDialogs::Shared {
+    std::mutex mutex;
+    bool closed = false;
+    HWND window = nullptr;  // the open dialog's window, once it has shown its first folder
+};
+
+namespace {
+
+std::string utf8(const wchar_t* text) {
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (n <= 1) return {};
+    std::string out(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), n, nullptr, nullptr);
+    out.resize(static_cast<size_t>(n - 1));
+    return out;
+}
+
+// Learns the dialog's window when it shows its first folder, so that shutdown can close it; a
+// dialog that opens after shutdown closes itself at once.
+class DialogEvents final : public IFileDialogEvents {
+public:
+    explicit DialogEvents(std::shared_ptr<Win32FileDialogs::Shared> shared) : shared_(std::move(shared)) {}
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        if (iid == __uuidof(IUnknown) || iid == __uuidof(IFileDialogEvents)) {
+            *out = static_cast<IFileDialogEvents*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const ULONG left = --references_;
+        if (left == 0) delete this;
+        return left;
+    }
+
+    HRESULT STDMETHODCALLTYPE OnFolderChange(IFileDialog* dialog) override {
+        HWND window = nullptr;
+        ComPtr<IOleWindow> ole;
+        if (FAILED(dialog->QueryInterface(IID_PPV_ARGS(&ole))) || FAILED(ole->GetWindow(&window)))
+            return S_OK;
+        bool closed = false;
+        {
+            std::lock_guard lock(shared_->mutex);
+            closed = shared_->closed;
+            if (!closed) shared_->window = window;
+        }
+        if (closed) dialog->Close(HRESULT_FROM_WIN32(ERROR_CANCELLED));
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnFileOk(IFileDialog*) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnFolderChanging(IFileDialog*, IShellItem*) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnSelectionChange(IFileDialog*) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnShareViolation(IFileDialog*, IShellItem*,
+                                               FDE_SHAREVIOLATION_RESPONSE*) override {
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnTypeChange(IFileDialog*) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnOverwrite(IFileDialog*, IShellItem*, FDE_OVERWRITE_RESPONSE*) override {
+        return S_OK;
+    }
+
+private:
+    ~DialogEvents() = default;
+    std::shared_ptr<Win32FileDialogs::Shared> shared_;
+    ULONG references_ = 1;
+};
+
+// Shows one dialog and returns the chosen path; runs inside the caller's COM apartment.
+std::string runDialog(DialogMode mode, const std::shared_ptr<Win32FileDialogs::Shared>& shared) {
+    ComPtr<IFileDialog> dialog;
+    if (FAILED(
+            CoCreateInstance(CLSID_FileOpenDialog, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&dialog)))) {
+        return {};
+    }
+    const bool folder = mode == DialogMode::Folder;
+    FILEOPENDIALOGOPTIONS options = 0;
+    if (SUCCEEDED(dialog->GetOptions(&options))) {
+        // File-system items only, so that the result is a path.
+        dialog->SetOptions(options | FOS_FORCEFILESYSTEM | (folder ? FOS_PICKFOLDERS : FOS_FILEMUSTEXIST));
+        if (!folder) {
+            const COMDLG_FILTERSPEC wave{L"Wave", L"*.wav;*.wave"};
+            dialog->SetFileTypes(1, &wave);
+            dialog->SetDefaultExtension(L"wav");
+        }
+    }
+    dialog->SetTitle(folder ? L"Extract All IRs" : L"Import IR");
+
+    DialogEvents* events = new DialogEvents(shared);
+    DWORD cookie = 0;
+    const bool advised = SUCCEEDED(dialog->Advise(events, &cookie));
+    events->Release();  // the dialog holds it while advised
+    const HRESULT shown = dialog->Show(nullptr);
+    if (advised) dialog->Unadvise(cookie);
+    {
+        std::lock_guard lock(shared->mutex);
+        shared->window = nullptr;
+        if (shared->closed) return {};
+    }
+    if (FAILED(shown)) return {};  // cancelled, or closed at shutdown
+    ComPtr<IShellItem> item;
+    wchar_t* name = nullptr;
+    if (FAILED(dialog->GetResult(&item)) || FAILED(item->GetDisplayName(SIGDN_FILESYSPATH, &name))) return {};
+    std::string path = utf8(name);
+    CoTaskMemFree(name);
+    return path;
+}
+
+}  // namespace
+
+Win32FileDialogs::Win32FileDialogs() : shared_(std::make_shared<Shared>()) {}
+
+Win32FileDialogs::~Win32FileDialogs() {
+    shutdown();
+}
+
+std::string Win32FileDialogs::showFileDialog(DialogMode mode) {
+    if (mode != DialogMode::WaveFile && mode != DialogMode::Folder) return {};
+    {
+        std::lock_guard lock(shared_->mutex);
+        if (shared_->closed) return {};
+    }
+    // The worker's own apartment for the dialog's objects, left again before returning.
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    std::string path = runDialog(mode, shared_);
+    if (SUCCEEDED(com)) CoUninitialize();
+    return path;
+}
+
+void Win32FileDialogs::shutdown() {
+    HWND window = nullptr;
+    {
+        std::lock_guard lock(shared_->mutex);
+        shared_->closed = true;
+        window = shared_->window;
+    }
+    // The dialog belongs to the worker thread: ask it to close as its cancel button would.
+    if (window) PostMessageW(window, WM_COMMAND, IDCANCEL, 0);
+}
+
+}  // namespace halvard

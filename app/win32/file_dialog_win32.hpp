@@ -1,0 +1,36 @@
+#pragma once
+// The shell's open-file and folder dialogs (IFileDialog) for the device worker, with no owner
+// window, so the main window keeps painting and taking input while one is open.
+//
+// Threads: the worker calls showFileDialog; the dialog runs its own modal loop on the worker
+// thread, in a COM apartment entered for the call. shutdown runs on the user-interface thread: it
+// closes an open dialog (its worker gets an empty path) and cancels every later request, so that
+// the worker can be joined at exit.
+
+#include <memory>
+
+#include "device/file_dialogs.hpp"
+
+namespace halvard {
+
+class Win32FileDialogs final : public FileDialogs {
+public:
+    Win32FileDialogs();
+    ~Win32FileDialogs() override;
+    Win32FileDialogs(const Win32FileDialogs&) = delete;
+    Win32FileDialogs& operator=(const Win32FileDialogs&) = delete;
+
+    // Worker thread. WaveFile: one file, filter "Wave" (*.wav, *.wave); Folder: one file-system
+    // folder. The absolute path in UTF-8; empty when cancelled, failed or shut down.
+    std::string showFileDialog(DialogMode mode) override;
+
+    // Any thread (the UI thread at exit).
+    void shutdown() override;
+
+    struct Shared;
+
+private:
+    std::shared_ptr<Shared> shared_;
+};
+
+}  // namespace halvard

@@ -1,0 +1,221 @@
+// The window procedure unpacks the window messages and passes them to the Platform, whose pure
+// mapping rules (app/platform.cpp) decide what is raised.
+#include "app/win32/win32_window.hpp"
+
+#include <windowsx.h>
+
+namespace halvard {
+
+namespace {
+
+// Each byte of the title becomes one UTF-16 unit (the title is ASCII).
+std::wstring widened(const std::string& text) {
+    return std::wstring(text.begin(), text.end());
+}
+
+float desktopDpi() {
+    HWND desktop = GetDesktopWindow();
+    HDC dc = GetDC(desktop);
+    const int dpi = dc ? GetDeviceCaps(dc, LOGPIXELSY) : 96;
+    if (dc) ReleaseDC(desktop, dc);
+    return dpi > 0 ? static_cast<float>(dpi) : 96.0f;
+}
+
+constexpr UINT_PTR kTimerId = 1;
+
+}  // namespace
+
+Win32WindowSystem::~Win32WindowSystem() {
+    close();
+}
+
+std::string Win32WindowSystem::open(Platform& platform) {
+    if (CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED) != S_OK) return "COM could not be started";
+    comEntered_ = true;
+    // Heap corruption ends the process rather than letting it run on.
+    HeapSetInformation(nullptr, HeapEnableTerminationOnCorruption, nullptr, 0);
+    if (!direct2dFactory()) return "Direct2D is not available";
+
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    className_ = widened(platform.title);
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.style = CS_HREDRAW | CS_VREDRAW;
+    windowClass.lpfnWndProc = &Win32WindowSystem::windowProc;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(kAppIconResource));
+    windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+    windowClass.lpszClassName = className_.c_str();
+    if (!RegisterClassExW(&windowClass)) return "cannot register the window class";
+
+    // The window opens (and stays at least) 1280 x 900 DIPs at the desktop's DPI, frame included.
+    platform_ = &platform;
+    dpi_ = desktopDpi();
+    platform.dpiChanged(dpi_);
+    const WindowSize size = windowSizeForDpi(dpi_);
+    window_ = CreateWindowExW(0, className_.c_str(), className_.c_str(), WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                              CW_USEDEFAULT, size.width, size.height, nullptr, nullptr, instance, this);
+    if (!window_) {
+        platform_ = nullptr;
+        return "cannot create the window";
+    }
+    SetTimer(window_, kTimerId, kTimerPeriodMs, nullptr);
+    // Any thread: the window system merges the requests into one WM_PAINT for this thread.
+    platform.requestRepaint = [window = window_] {
+        RedrawWindow(window, nullptr, nullptr, RDW_INTERNALPAINT);
+    };
+    return {};
+}
+
+void Win32WindowSystem::show() {
+    if (!window_) return;
+    ShowWindow(window_, SW_SHOWNORMAL);
+    // The panel's own dark until the first frame is drawn.
+    if (HDC dc = GetDC(window_)) {
+        RECT client;
+        GetClientRect(window_, &client);
+        HBRUSH dark = CreateSolidBrush(RGB(2, 2, 2));
+        FillRect(dc, &client, dark);
+        DeleteObject(dark);
+        ReleaseDC(window_, dc);
+    }
+    UpdateWindow(window_);
+}
+
+void Win32WindowSystem::iterate() {
+    MSG message;
+    const BOOL result = GetMessageW(&message, nullptr, 0, 0);
+    if (result == 0 || result == -1) {  // WM_QUIT, or no more messages to get
+        if (platform_) platform_->running = false;
+        return;
+    }
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+}
+
+void Win32WindowSystem::close() {
+    if (platform_) platform_->requestRepaint = nullptr;
+    platform_ = nullptr;
+    if (window_) {
+        KillTimer(window_, kTimerId);
+        DestroyWindow(window_);
+        window_ = nullptr;
+    }
+    renderTarget_.Reset();
+    target_ = {};
+    if (!className_.empty()) UnregisterClassW(className_.c_str(), GetModuleHandleW(nullptr));
+    className_.clear();
+    if (comEntered_) CoUninitialize();
+    comEntered_ = false;
+}
+
+LRESULT CALLBACK Win32WindowSystem::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    }
+    auto* self = reinterpret_cast<Win32WindowSystem*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (self && self->platform_ && self->window_ == window) return self->handle(message, wParam, lParam);
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+LRESULT Win32WindowSystem::handle(UINT message, WPARAM wParam, LPARAM lParam) {
+    Platform& platform = *platform_;
+    const auto pointer = [&](PlatformEvent event) {
+        // Client pixels, signed; stored as unsigned 16-bit values.
+        platform.pointerEvent(event, GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
+        return 0;
+    };
+    switch (message) {
+        case WM_DESTROY:
+            PostQuitMessage(0);
+            return 0;
+        case WM_SIZE:
+            if (renderTarget_) renderTarget_->Resize(D2D1_SIZE_U{LOWORD(lParam), HIWORD(lParam)});
+            return 0;
+        case WM_PAINT:
+            paint();
+            ValidateRect(window_, nullptr);
+            return 0;
+        case WM_ERASEBKGND:
+            return 1;  // every frame covers the whole client area
+        case WM_CLOSE:
+            platform.closeRequest();  // the loop ends; the window is not destroyed here
+            return 0;
+        case WM_ACTIVATEAPP:
+            platform.activationChanged();
+            return 0;
+        case WM_GETMINMAXINFO: {
+            const WindowSize least = windowSizeForDpi(dpi_);
+            auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
+            info->ptMinTrackSize = POINT{least.width, least.height};
+            return 0;
+        }
+        case WM_DISPLAYCHANGE:
+            InvalidateRect(window_, nullptr, FALSE);
+            return 0;
+        case WM_TIMER:
+            platform.timerTick();
+            return 0;
+        case WM_MOUSEMOVE:
+            return pointer(PlatformEvent::PointerMove);
+        case WM_LBUTTONDOWN:
+            return pointer(PlatformEvent::LeftButtonDown);
+        case WM_LBUTTONUP:
+            return pointer(PlatformEvent::LeftButtonUp);
+        case WM_RBUTTONDOWN:
+            return pointer(PlatformEvent::RightButtonDown);
+        case WM_RBUTTONUP:
+            return pointer(PlatformEvent::RightButtonUp);
+        case WM_MOUSEWHEEL:
+            platform.wheelEvent(GET_WHEEL_DELTA_WPARAM(wParam));
+            return 0;
+        case WM_DPICHANGED: {
+            setDpi(HIWORD(wParam));
+            const auto* suggested = reinterpret_cast<const RECT*>(lParam);
+            SetWindowPos(window_, nullptr, suggested->left, suggested->top,
+                         suggested->right - suggested->left, suggested->bottom - suggested->top,
+                         SWP_NOZORDER | SWP_NOACTIVATE);
+            return 0;
+        }
+        default:
+            return DefWindowProcW(window_, message, wParam, lParam);
+    }
+}
+
+void Win32WindowSystem::setDpi(float dpi) {
+    dpi_ = dpi > 0 ? dpi : 96.0f;
+    platform_->dpiChanged(dpi_);
+    if (renderTarget_) renderTarget_->SetDpi(dpi_, dpi_);
+}
+
+void Win32WindowSystem::paint() {
+    if (!renderTarget_) {
+        RECT client;
+        GetClientRect(window_, &client);
+        const D2D1_RENDER_TARGET_PROPERTIES properties{D2D1_RENDER_TARGET_TYPE_DEFAULT,
+                                                       {DXGI_FORMAT_B8G8R8A8_UNORM, D2D1_ALPHA_MODE_IGNORE},
+                                                       dpi_,
+                                                       dpi_,
+                                                       D2D1_RENDER_TARGET_USAGE_NONE,
+                                                       D2D1_FEATURE_LEVEL_DEFAULT};
+        const D2D1_HWND_RENDER_TARGET_PROPERTIES windowProperties{
+            window_,
+            D2D1_SIZE_U{static_cast<UINT32>(client.right - client.left),
+                        static_cast<UINT32>(client.bottom - client.top)},
+            D2D1_PRESENT_OPTIONS_RETAIN_CONTENTS};
+        if (FAILED(direct2dFactory()->CreateHwndRenderTarget(properties, windowProperties, &renderTarget_))) {
+            return;  // tried again at the next paint
+        }
+        target_ = CanvasTarget{renderTarget_.Get(), nextCanvasTargetGeneration(), false};
+    }
+    const D2D1_SIZE_F size = renderTarget_->GetSize();  // DIPs
+    paintWindow(*platform_, canvas_, target_, static_cast<int>(size.width), static_cast<int>(size.height));
+    if (target_.deviceLost) {
+        // Made again, with fresh device resources, at the next paint.
+        renderTarget_.Reset();
+        target_ = {};
+    }
+}
+
+}  // namespace halvard

@@ -1,0 +1,54 @@
+#pragma once
+// The window on Win32: one top-level window whose client area the canvas paints through a Direct2D
+// window render target, the 500 ms timer, the DPI, and the thread-safe repaint request.
+//
+// Everything here runs on the user-interface thread, which owns the window and its message loop;
+// only the repaint request the platform is given may be called from other threads.
+
+#include <d2d1.h>
+#include <windows.h>
+#include <wrl/client.h>
+
+#include <string>
+
+#include "app/editor.hpp"
+#include "ui/canvas.hpp"
+#include "ui/d2d/canvas_target.hpp"
+
+namespace halvard {
+
+// The window's icon in the program's resources (an icon group rendered from the badge art).
+inline constexpr int kAppIconResource = 101;
+
+class Win32WindowSystem final : public WindowSystem {
+public:
+    Win32WindowSystem() = default;
+    ~Win32WindowSystem() override;
+    Win32WindowSystem(const Win32WindowSystem&) = delete;
+    Win32WindowSystem& operator=(const Win32WindowSystem&) = delete;
+
+    // COM for this thread, the window class and the window, sized for the desktop's DPI.
+    std::string open(Platform& platform) override;
+    void show() override;
+    void iterate() override;
+    void close() override;
+
+    HWND window() const { return window_; }
+
+private:
+    static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
+    void paint();
+    void setDpi(float dpi);
+
+    Platform* platform_ = nullptr;
+    HWND window_ = nullptr;
+    std::wstring className_;
+    bool comEntered_ = false;
+    float dpi_ = 96.0f;
+    Microsoft::WRL::ComPtr<ID2D1HwndRenderTarget> renderTarget_;
+    CanvasTarget target_;
+    Canvas canvas_;
+};
+
+}  // namespace halvard
