@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# The installer in a Wine prefix: a silent install puts the editor under Program Files with a
+# Start-menu shortcut and an uninstall entry; the installed editor starts and shows its window; a
+# silent uninstall removes every file, the shortcut and the entry.
+#   installer_test.sh <halvard-editor-setup-*.exe> <wine-run> <wine prefix>
+set -uo pipefail
+installer="$1"; shift
+wine_run=("$@")
+prefix="${!#}"
+dir="$prefix/drive_c/Program Files/Halvard Editor"
+shortcut="$prefix/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Halvard Editor.lnk"
+key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\HalvardEditor'
+failures=0
+check() {
+  if eval "$2"; then echo "ok: $1"; else echo "FAILED: $1"; failures=$((failures + 1)); fi
+}
+registered() { "${wine_run[@]}" reg query "$key" /v DisplayVersion 2>/dev/null | grep -q REG_SZ; }
+
+"${wine_run[@]}" "$installer" /S
+check "the installer exits with 0" '[ $? -eq 0 ]'
+check "the editor is under Program Files" '[ -f "$dir/halvard-editor.exe" ] && [ -f "$dir/Uninstall.exe" ]'
+check "the Start menu has a shortcut" '[ -f "$shortcut" ]'
+check "Windows lists it for uninstalling" 'registered'
+
+# The installed editor starts and opens its window; taskkill (without /F) asks it to close.
+"${wine_run[@]}" 'C:\Program Files\Halvard Editor\halvard-editor.exe' &
+editor=$!
+check "the installed editor opens its window" \
+  '[ -n "$(timeout 60 xdotool search --sync --onlyvisible --name "^Halvard Editor\$" 2>/dev/null | head -n1)" ]'
+"${wine_run[@]}" taskkill /IM halvard-editor.exe >/dev/null 2>&1
+timeout 30 tail --pid="$editor" -f /dev/null || kill "$editor" 2>/dev/null
+wait "$editor"
+check "the installed editor ends with 0 when asked to close" '[ $? -eq 0 ]'
+
+# The uninstaller copies itself away and runs from there, so that it can remove itself too: wait for
+# the folder to go.
+"${wine_run[@]}" 'C:\Program Files\Halvard Editor\Uninstall.exe' /S
+for _ in $(seq 1 150); do [ -e "$dir" ] || break; sleep 0.2; done
+check "the uninstaller removes the folder and every file" '[ ! -e "$dir" ]'
+check "and the shortcut" '[ ! -e "$shortcut" ]'
+check "and the uninstall entry" '! registered'
+
+[ "$failures" -eq 0 ]
