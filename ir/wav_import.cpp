@@ -9,6 +9,7 @@
 #include <sndfile.h>
 
 #include <algorithm>
+#include <array>
 #include <cassert>
 #include <cmath>
 #include <cstring>
@@ -70,12 +71,42 @@ private:
     std::vector<float> kept_;
 };
 
+// The Taylor coefficients of sine, -1/3!, 1/5!, ..., -1/23!.
+constexpr std::array<double, 11> kSineSeries = [] {
+    std::array<double, 11> c{};
+    double factorial = 1.0;
+    for (int n = 1; n <= 11; ++n) {
+        factorial *= (2.0 * n) * (2.0 * n + 1.0);
+        c[static_cast<size_t>(n - 1)] = (n % 2 ? -1.0 : 1.0) / factorial;
+    }
+    return c;
+}();
+
+// sin(x) in single precision, the same bits on every system. The math libraries' sinf differ in
+// the last bit (glibc's and MinGW's do), and the Linux and the Windows program would import one
+// file differently. Here there are only IEEE double operations, each exactly rounded: x is reduced
+// by the nearest multiple of pi, split into three parts so that each product is exact, and the
+// sine of the rest (|r| <= pi/2) is its Taylor series to r^23 (truncated below 1e-20).
+float portableSin(float x) {
+    constexpr double kPi1 = 0x1.921fb544p+1;
+    constexpr double kPi2 = 0x1.0b4611a6p-33;
+    constexpr double kPi3 = 0x1.3198a2e037073p-68;
+    const double v = x;
+    const double k = std::round(v / kPi1);
+    const double r = ((v - k * kPi1) - k * kPi2) - k * kPi3;
+    const double r2 = r * r;
+    double series = 0.0;
+    for (auto c = kSineSeries.rbegin(); c != kSineSeries.rend(); ++c) series = (series + *c) * r2;
+    const double sine = r + r * series;
+    return static_cast<float>(static_cast<int64_t>(k) % 2 == 0 ? sine : -sine);
+}
+
 // Lanczos kernel, a = 3, with exactly these single- and double-precision steps.
 float lanczos3(float d) {
     if (d == 0.0f) return 1.0f;
     if (!(d > -3.0f && d < 3.0f)) return 0.0f;
     const auto u = static_cast<float>(static_cast<double>(d) * 3.141592653589793);
-    return std::sin(u / 3.0f) * (3.0f * std::sin(u)) / (u * u);
+    return portableSin(u / 3.0f) * (3.0f * portableSin(u)) / (u * u);
 }
 
 // To 48000 Hz. The weights are not normalised and the kernel is not widened for rates above

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #endif
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -126,6 +127,34 @@ TEST(WavImport, DecodesFilesMadeBySox) {
         EXPECT_GT(ir.image.size(), 44u + 4 * 4000);
     }
     EXPECT_GE(made, 20) << "sox made too few of the files";
+}
+
+// The imports of all the sox-made files, one line each: file name and an FNV-1a hash of the image.
+// Each build writes its own; a cross build compares it with the native build's (when that build's
+// tests have run), so the Windows program is checked to import bit for bit what the Linux one does.
+TEST(WavImport, SameBitsAsTheNativeBuild) {
+    if (!std::filesystem::exists(kSoxFiles / "made")) GTEST_SKIP() << "sox was not installed at build time";
+    std::vector<std::filesystem::path> files{kSoxFiles / "fact_ms_adpcm.wav",
+                                             kSoxFiles / "fact_ima_adpcm.wav"};
+    for (const auto& entry : std::filesystem::directory_iterator(kSoxFiles / "matrix"))
+        files.push_back(entry.path());
+    std::sort(files.begin() + 2, files.end());
+    std::string digest;
+    for (const std::filesystem::path& file : files) {
+        const IrImport ir = prepareIrFromWav(file.string());
+        uint64_t hash = 14695981039346656037ull;
+        for (uint8_t b : ir.image) hash = (hash ^ b) * 1099511628211ull;
+        digest += file.filename().string() + " " + std::to_string(static_cast<int>(ir.error)) + " " +
+                  std::to_string(hash) + "\n";
+    }
+    test::writeBytes((kSoxFiles / "import_digest.txt").string(),
+                     {reinterpret_cast<const uint8_t*>(digest.data()), digest.size()});
+
+    const std::string native = HALVARD_NATIVE_IMPORT_DIGEST;
+    if (native.empty()) GTEST_SKIP() << "a native build: nothing to compare with";
+    if (!std::filesystem::exists(native)) GTEST_SKIP() << "the native build's wav_import_test has not run";
+    const std::vector<uint8_t> expected = test::readBytes(native);
+    EXPECT_EQ(digest, std::string(expected.begin(), expected.end())) << "not what the native build imports";
 }
 
 // An ADPCM file ends with a whole block, padded; its fact chunk gives the true length, 3840 frames
@@ -339,8 +368,9 @@ std::vector<float> referenceResample(const std::vector<float>& x, int rate) {
             if (d != 0.0f) {
                 const double wide = 3.141592653589793 * static_cast<double>(d);
                 const float u = static_cast<float>(wide);
-                const float third = std::sin(u / 3.0f);
-                const float full = 3.0f * std::sin(u);
+                // Sine in double precision, rounded once: a correctly rounded sinf.
+                const float third = static_cast<float>(std::sin(static_cast<double>(u / 3.0f)));
+                const float full = 3.0f * static_cast<float>(std::sin(static_cast<double>(u)));
                 const float numerator = third * full;
                 const float square = u * u;
                 w = numerator / square;

@@ -1,0 +1,38 @@
+#include "device/port_list_cache.hpp"
+
+#include <gtest/gtest.h>
+
+namespace halvard {
+namespace {
+
+using namespace std::chrono_literals;
+using Names = std::vector<std::string>;
+
+// The count is asked at most every interval, the names only when the count changed (or the list
+// was invalidated); a device that comes or goes shows within the interval.
+TEST(PortListCache, ListsAgainOnlyWhenTheCountChanges) {
+    Names ports{"USB MIDI 0", "VDR 1"};
+    int counts = 0;
+    int names = 0;
+    PortListCache cache(
+        500ms, [&] { return ++counts, static_cast<int>(ports.size()); },
+        [&](int i) { return ++names, ports[static_cast<size_t>(i)]; });
+    const auto t = PortListCache::Clock::time_point{} + 10s;
+    EXPECT_EQ(cache.names(t), ports);
+
+    ports = {"VDR 0"};
+    EXPECT_EQ(cache.names(t + 499ms).size(), 2u) << "not looked at within the interval";
+    EXPECT_EQ(counts, 1);
+    EXPECT_EQ(cache.names(t + 500ms), ports) << "the count changed";
+    EXPECT_EQ(names, 3);
+
+    ports = {"Other 0"};
+    EXPECT_EQ(cache.names(t + 1000ms), Names{"VDR 0"}) << "same count: the names are kept";
+    EXPECT_EQ(counts, 3);
+    EXPECT_EQ(names, 3);
+    cache.invalidate();
+    EXPECT_EQ(cache.names(t + 1001ms), ports) << "read again once invalidated";
+}
+
+}  // namespace
+}  // namespace halvard
