@@ -3,6 +3,7 @@
 #                       MinGW libraries into build-windows/deps/prefix (once; later runs cost nothing)
 #   configure_windows   the build-windows/ tree (needs build/ for the build-time generators)
 #   start_wine, stop_wine   the private Wine prefix and one wineserver for a whole test run
+#   windows_gui_tests   the tests that need a display, inside Xvfb (also at 144 DPI)
 # shellcheck shell=bash
 
 HALVARD_WIN_TREE="build-windows"
@@ -162,4 +163,27 @@ stop_wine() {
   [ "$HALVARD_WINE_STARTED" -eq 1 ] || return 0
   WINEPREFIX="$HALVARD_WINEPREFIX" wineserver -k 2>/dev/null || true
   HALVARD_WINE_STARTED=0
+}
+
+# The desktop's DPI in the prefix (LogPixels), for the processes started after it.
+set_wine_dpi() {
+  wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1
+}
+
+# The Windows tests that need a display (label gui: the canvas and renderer probes, the editor's
+# window, the dialogs, the installer). Run inside xvfb-run: Wine starts on the virtual display, so
+# its desktop and every window land there. Then the editor's window again at 144 DPI, on a screen
+# large enough for its 1920 x 1350 pixels.
+windows_gui_tests() {
+  local failed=0
+  start_wine
+  set_wine_dpi 96
+  ctest --test-dir "$HALVARD_ROOT/$HALVARD_WIN_TREE" -L gui --output-on-failure -j "$HALVARD_JOBS" || failed=1
+  set_wine_dpi 144
+  log "the editor's window at 144 DPI"
+  ctest --test-dir "$HALVARD_ROOT/$HALVARD_WIN_TREE" -R '^editor_window_win32_test$' --output-on-failure ||
+    failed=1
+  set_wine_dpi 96
+  stop_wine
+  return "$failed"
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -54,12 +55,21 @@ protected:
         for (int p = 0; p < kProgramCount; ++p) ui.setRecord(p, r);
     }
 
-    const OffscreenSurface& frame(int w = 1280, int h = 900, double scale = 1.0) {
-        surface = std::make_unique<OffscreenSurface>(w, h, scale);
+    // Frames are drawn at the scale HALVARD_TEST_DPI asks for (96 DPI: 1, 144 DPI: 1.5), unless a
+    // test names one; the probes give DIPs and read the device pixel at the DIP's centre.
+    const OffscreenSurface& frame(int w = 1280, int h = 900, double scale = 0) {
+        frameScale = scale > 0 ? scale : testScale();
+        surface = std::make_unique<OffscreenSurface>(w, h, frameScale);
         paintWindow(platform, canvas, surface->target(), w, h);
         return *surface;
     }
-    uint32_t at(int x, int y) const { return surface->pixel(x, y); }
+    uint32_t at(int x, int y) const {
+        return surface->pixel(static_cast<int>((x + 0.5) * frameScale), static_cast<int>((y + 0.5) * frameScale));
+    }
+    static double testScale() {
+        const char* dpi = std::getenv("HALVARD_TEST_DPI");
+        return dpi && std::atof(dpi) > 0 ? std::atof(dpi) / 96.0 : 1.0;
+    }
     void edit(void (*change)(ProgramSettings&)) { ui.editRecord(ui.program, change); }
 
     void pointAt(int32_t x, int32_t y) {
@@ -79,6 +89,7 @@ protected:
     Ui ui{platform};
     Canvas canvas;
     std::unique_ptr<OffscreenSurface> surface;
+    double frameScale = 1.0;
     int repaints = 0;
 };
 
