@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <chrono>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <thread>
@@ -87,6 +88,7 @@ TEST(EditorWindow, OpensAtTheDpiSizeShowsNoDeviceAndClosesCleanly) {
         << "no window titled \"Halvard Editor\" appeared";
     RECT outer;
     GetWindowRect(window, &outer);
+    std::printf("desktop at %g DPI: window %ld x %ld\n", dpi, outer.right - outer.left, outer.bottom - outer.top);
     EXPECT_EQ(WindowSize({outer.right - outer.left, outer.bottom - outer.top}), windowSizeForDpi(dpi))
         << "at " << dpi << " DPI, frame included";
 
