@@ -5,6 +5,8 @@
 //   rhythm and lead sections with their slot rows, MIDI CC list), amplifier picture, bottom bar,
 //   status line and veil, connection box, IR panel.
 
+#include <algorithm>
+#include <cmath>
 #include <string_view>
 
 #include "ir/factory_catalogue.hpp"
@@ -13,6 +15,7 @@
 #include "ui/canvas.hpp"
 #include "ui/panel_geometry.hpp"
 #include "ui/panel_text.hpp"
+#include "ui/response_plot.hpp"
 
 namespace halvard {
 namespace {
@@ -31,6 +34,30 @@ constexpr int32_t kSwitchRowSpan = 964;
 constexpr int32_t kSwitchRowTop = 51;
 constexpr int32_t kTopRowBoxTop = 7;  // the rounded boxes of the top row, 27 high
 constexpr int32_t kProgramBoxWidth = 220;
+
+// The IR panel's column below its heading: the description box, then the response plot of the
+// browsed entry in a well, kept clear of the AUDITION switch and left out when there is no room.
+constexpr int32_t kPanelInnerLeft = 258;
+constexpr int32_t kPanelInnerWidth = 234;
+constexpr int32_t kDescriptionTop = 50;
+constexpr int32_t kDescriptionHeight = 234;
+constexpr int32_t kPlotTop = 300;
+constexpr int32_t kPlotHighestTop = kDescriptionTop + kDescriptionHeight + 6;
+constexpr int32_t kPlotHeight = 150;
+constexpr int32_t kPlotGapAboveSwitch = 12;
+// The graph inside the well: the level labels to its left, the frequency labels below it.
+constexpr int32_t kGraphInsetLeft = 26;
+constexpr int32_t kGraphInsetTop = 10;
+constexpr int32_t kPlotLabelHeight = 14;
+constexpr uint32_t kColorGrid = kColorTrackOff;
+constexpr uint32_t kColorAxisLabel = kColorIconIdle;
+constexpr double kGridStepDb = 12.0;
+constexpr std::string_view kLevelLabels[] = {"0", "\u221212", "\u221224", "\u221236"};  // every 12 dB down
+struct FrequencyMark {
+    double hz;
+    std::string_view label;
+};
+constexpr FrequencyMark kFrequencyMarks[] = {{100.0, "100"}, {1000.0, "1k"}, {10000.0, "10k"}};
 
 // The amplifier picture and the overlays cut from its sprite pictures, in picture pixels.
 constexpr int32_t kPictureWidth = 1200;
@@ -130,6 +157,7 @@ private:
     void statusAndVeil();
     void connectionBox();
     void irPanel();
+    void responsePlot(int32_t index, int32_t switchTop);
 
     Canvas& canvas_;
     const MirrorView& view_;
@@ -469,12 +497,41 @@ void Frame::irPanel() {
             (index >= 0 && index < kFactoryIrCount)
                 ? factoryIrCatalogue()[static_cast<size_t>(index)].description
                 : std::string_view();
-        canvas_.drawText(258, 50, 234, 234, kColorTextDim, kFont13, kLeading, kAlignTop, description, false);
+        canvas_.drawText(kPanelInnerLeft, kDescriptionTop, kPanelInnerWidth, kDescriptionHeight,
+                         kColorTextDim, kFont13, kLeading, kAlignTop, description, false);
+        responsePlot(index, switchTop);
     }
 
     canvas_.fillRect(left, 0, 1, barTop, 0, kColorRule);
     canvas_.fillRect(kIrPanelRight, 0, 1, barTop, 0, kColorRule);
     canvas_.fillRect(0, kHeadingRuleY, kIrPanelRight, 1, 1, kColorRule);
+}
+
+// The well with its grid and labels, and the entry's curve: a mask baked at build time, drawn in
+// the accent colour over the graph area its drawing was made for.
+void Frame::responsePlot(int32_t index, int32_t switchTop) {
+    const int32_t top = std::min(kPlotTop, switchTop - kPlotGapAboveSwitch - kPlotHeight);
+    if (top < kPlotHighestTop || index < 0 || index >= kFactoryIrCount) return;
+    canvas_.fillRect(kPanelInnerLeft, top, kPanelInnerWidth, kPlotHeight, 6, kColorPanel);
+
+    const int32_t graphLeft = kPanelInnerLeft + kGraphInsetLeft;
+    const int32_t graphTop = top + kGraphInsetTop;
+    for (size_t step = 0; step < std::size(kLevelLabels); ++step) {
+        const double db = -kGridStepDb * static_cast<double>(step);
+        const auto y = graphTop + static_cast<int32_t>(std::lround(responseY(db) * kResponseGraphHeight));
+        canvas_.fillRect(graphLeft, y, kResponseGraphWidth, 1, 0, kColorGrid);
+        text(kPanelInnerLeft, y - kPlotLabelHeight / 2, kGraphInsetLeft - 5, kPlotLabelHeight,
+             kColorAxisLabel, kFont10, kTrailing, kLevelLabels[step]);
+    }
+    for (const FrequencyMark& mark : kFrequencyMarks) {
+        const auto x =
+            graphLeft + static_cast<int32_t>(std::lround(responseX(mark.hz) * kResponseGraphWidth));
+        canvas_.fillRect(x, graphTop, 1, kResponseGraphHeight, 0, kColorGrid);
+        text(x - 20, graphTop + kResponseGraphHeight + 2, 40, kPlotLabelHeight, kColorAxisLabel, kFont10,
+             kCentred, mark.label);
+    }
+    canvas_.fillMask(graphLeft, graphTop, kResponseGraphWidth, kResponseGraphHeight,
+                     &assets::factoryIrCurves[static_cast<size_t>(index)], kColorAccent);
 }
 
 void Frame::draw() {
