@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <optional>
 #include <vector>
@@ -23,7 +24,7 @@ constexpr int kMaskHeight = kResponseGraphHeight * kResponseMaskScale;
 // left the plot below -36 dB.
 std::optional<double> plottedDb(int entry, double hz) {
     const ImageAsset& mask = assets::factoryIrCurves[entry];
-    const int column = static_cast<int>(responseX(hz) * kMaskWidth);
+    const int column = std::clamp(static_cast<int>(responseX(hz) * kMaskWidth), 0, kMaskWidth - 1);
     double weight = 0.0, sum = 0.0;
     for (int row = 0; row < kMaskHeight; ++row) {
         const double line = std::max(0, mask.pixels()[row * kMaskWidth + column] - 96);
