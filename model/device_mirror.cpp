@@ -10,6 +10,12 @@ void SlotName::assign(std::string_view text) {
     bytes[n] = '\0';
 }
 
+void StatusLine::assign(std::string_view text) {
+    const size_t n = std::min(text.size(), kMaxBytes);
+    std::copy_n(text.begin(), n, bytes.begin());
+    bytes[n] = '\0';
+}
+
 ProgramSettings DeviceMirror::record(int p) const {
     if (p < 0 || p >= kProgramCount) return {};
     std::lock_guard lock(recordsMutex_);
@@ -32,6 +38,16 @@ void DeviceMirror::setSlotName(int slot, const SlotName& name) {
     userIrSlotNames_[static_cast<size_t>(slot)] = name;
 }
 
+StatusLine DeviceMirror::statusLine() const {
+    std::lock_guard lock(recordsMutex_);
+    return status_;
+}
+
+void DeviceMirror::setStatusLine(std::string_view text) {
+    std::lock_guard lock(recordsMutex_);
+    status_.assign(text);
+}
+
 MirrorView DeviceMirror::view() const {
     MirrorView v;
     v.linkState = linkState.load();
@@ -52,6 +68,7 @@ MirrorView DeviceMirror::view() const {
     std::lock_guard lock(recordsMutex_);
     if (v.program >= 0 && v.program < kProgramCount) v.current = programs_[static_cast<size_t>(v.program)];
     v.userIrSlotNames = userIrSlotNames_;
+    v.status = status_;
     return v;
 }
 
