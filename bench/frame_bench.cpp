@@ -26,10 +26,10 @@ void frame(benchmark::State& state) {
     ui.firmwareVersion = 0x0103;
     Canvas canvas;
     OffscreenSurface surface(w, h, scale);
-    paintWindow(platform, canvas, surface.context(), w, h);  // first frame: conversions, layouts
+    paintWindow(platform, canvas, surface.target(), w, h);  // first frame: conversions, layouts
     for (auto _ : state) {
-        paintWindow(platform, canvas, surface.context(), w, h);
-        cairo_surface_flush(cairo_get_target(surface.context()));
+        paintWindow(platform, canvas, surface.target(), w, h);
+        surface.flush();
     }
     state.SetLabel(std::to_string(surface.pixelWidth()) + "x" + std::to_string(surface.pixelHeight()) + " px");
 }
@@ -42,7 +42,7 @@ void firstFrame(benchmark::State& state) {
     for (auto _ : state) {
         Canvas canvas;
         OffscreenSurface surface(1280, 900, 1.0);
-        paintWindow(platform, canvas, surface.context(), 1280, 900);
+        paintWindow(platform, canvas, surface.target(), 1280, 900);
     }
 }
 BENCHMARK(firstFrame)->Unit(benchmark::kMillisecond);

@@ -108,7 +108,7 @@ void panelFrame(benchmark::State& bench) {
         platform.pointerX = xs[i];
         platform.pointerY = y;
         platform.raise(PlatformEvent::PointerMove);
-        paintWindow(platform, canvas, surface.context(), w, h);
+        paintWindow(platform, canvas, surface.target(), w, h);
     }
 
     long frames = 0;
@@ -120,8 +120,8 @@ void panelFrame(benchmark::State& bench) {
             platform.pointerX = xs[turn];
             platform.raise(PlatformEvent::PointerMove);
         }
-        paintWindow(platform, canvas, surface.context(), w, h);
-        cairo_surface_flush(cairo_get_target(surface.context()));
+        paintWindow(platform, canvas, surface.target(), w, h);
+        surface.flush();
         ++frames;
     }
     const long allocations = gAllocations.load() - before;

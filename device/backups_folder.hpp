@@ -1,6 +1,6 @@
 #pragma once
 // Where the backups made before firmware updates go, and the local time they are named by. One
-// small implementation per platform (backups_folder_xdg.cpp, backups_folder_windows.cpp), chosen by
+// small implementation per platform (xdg/, windows/), chosen by
 // the build. Any thread.
 
 #include <ctime>

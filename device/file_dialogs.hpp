@@ -1,7 +1,7 @@
 #pragma once
 // The file and folder dialogs the IR commands ask for. The worker calls showFileDialog on its own
 // thread and is blocked until the dialog closes; the implementation runs the desktop's dialog on
-// the user-interface thread (app/file_dialog_gtk.hpp) or returns scripted answers (tests).
+// the user-interface thread (app/gtk/file_dialog_gtk.hpp) or returns scripted answers (tests).
 
 #include <cstdint>
 #include <string>

@@ -1,8 +1,8 @@
 #pragma once
 // Fetching the amplifier's firmware image from the download server.
 //
-// The worker fetches through the FirmwareSource seam: CurlFirmwareSource in the program, a double in
-// tests. Everything here runs on the worker thread; a download blocks it until the server answers,
+// The worker fetches through the FirmwareSource seam: HttpFirmwareSource in the program (over the
+// platform's download back end: libcurl on Linux), a double in tests. Everything here runs on the worker thread; a download blocks it until the server answers,
 // a time-out runs out or `quit` is set.
 
 #include <array>
@@ -47,6 +47,11 @@ std::string_view compiledFirmwareBaseUrl();
 // caches between the editor and the server.
 std::string firmwareImageUrl(std::string_view baseUrl, uint32_t cacheBust);
 
+// A fresh number for firmwareImageUrl, without touching the process-wide rand() state.
+uint32_t firmwareCacheBustNumber();
+
+// The download back end (libcurl on Linux) provides the two functions below.
+
 // https:// to any host; plain http:// only to a loopback address (127.0.0.0/8, ::1, localhost).
 bool isPermittedFirmwareUrl(std::string_view url);
 
@@ -56,9 +61,9 @@ bool isPermittedFirmwareUrl(std::string_view url);
 bool downloadFirmwareImage(FirmwareImage& image, std::string_view baseUrl, const std::atomic<bool>& quit,
                            const DownloadLimits& limits = {});
 
-class CurlFirmwareSource final : public FirmwareSource {
+class HttpFirmwareSource final : public FirmwareSource {
 public:
-    explicit CurlFirmwareSource(std::string baseUrl = std::string(compiledFirmwareBaseUrl()),
+    explicit HttpFirmwareSource(std::string baseUrl = std::string(compiledFirmwareBaseUrl()),
                                 DownloadLimits limits = {})
         : baseUrl_(std::move(baseUrl)), limits_(limits) {}
 

@@ -1,9 +1,10 @@
 #pragma once
-// The drawing layer: the six primitives with which the panel is drawn, on Cairo and Pango.
+// The drawing layer: the six primitives with which the panel is drawn. One back end implements it
+// per platform (ui/cairo/: Cairo and Pango); nothing above it knows which.
 //
-// A Canvas draws into any cairo context whose user space is in device-independent pixels (DIPs,
-// 1/96 inch): the window's (GTK gives it in DIPs, with the scale factor as the surface's device
-// scale) or an OffscreenSurface's. All coordinates given to the primitives are integers in DIPs.
+// A Canvas draws into a CanvasTarget, the back end's drawing context, whose user space is in
+// device-independent pixels (DIPs, 1/96 inch): the window's or an OffscreenSurface's. All
+// coordinates given to the primitives are integers in DIPs.
 // Colours are 0xAARRGGBB with straight (not premultiplied) alpha.
 //
 // Everything here is used on one thread (the user-interface thread in the program). The primitives
@@ -11,13 +12,11 @@
 //
 // What is kept between frames, so that a frame that repeats the last one does no conversion,
 // scaling or text layout and no heap allocation of its own:
-//   - each image asset converted once to a Cairo surface (premultiplied native ARGB32, or A8);
+//   - each image asset converted once to the back end's own bitmap form;
 //   - images and masks pre-scaled to the device size they were last drawn at, blitted on whole
 //     device pixels; the parts of a sprite picture are cut from its pre-scaled copy, so they stay
 //     in register with a picture drawn at the same place and scale;
 //   - one Pango layout per distinct text call (text, font, box size, alignment, wrapping).
-
-#include <cairo.h>
 
 #include <cstdint>
 #include <memory>
@@ -28,6 +27,10 @@
 namespace halvard {
 
 struct PlatformState;
+
+// The back end's drawing context for one frame (Cairo: the cairo_t of the window or of an offscreen
+// surface). Defined by the back end, in its own header (ui/cairo/canvas_target.hpp).
+struct CanvasTarget;
 
 // The panel's palette.
 inline constexpr uint32_t kColorWindow = 0xff080808;
@@ -68,9 +71,10 @@ public:
     Canvas(const Canvas&) = delete;
     Canvas& operator=(const Canvas&) = delete;
 
-    // Opens a frame on cr (user space in DIPs) whose drawing surface is dipWidth x dipHeight DIPs.
-    // The transform starts as cr's own; nothing is cleared (the panel's first fill covers it).
-    void beginFrame(cairo_t* cr, int dipWidth, int dipHeight);
+    // Opens a frame on target (user space in DIPs) whose drawing surface is dipWidth x dipHeight
+    // DIPs. The transform starts as the target's own; nothing is cleared (the panel's first fill
+    // covers it).
+    void beginFrame(CanvasTarget& target, int dipWidth, int dipHeight);
     // Closes the frame and restores cr's state; drops cached resources that have gone unused.
     void endFrame();
     bool inFrame() const;
@@ -107,9 +111,9 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
-// One frame of the window: opens the canvas on cr, stores the surface size in the platform state,
-// raises Paint through its handler with platform.canvas set, and closes the frame.
-void paintWindow(PlatformState& platform, Canvas& canvas, cairo_t* cr, int dipWidth, int dipHeight);
+// One frame of the window: opens the canvas on target, stores the surface size in the platform
+// state, raises Paint through its handler with platform.canvas set, and closes the frame.
+void paintWindow(PlatformState& platform, Canvas& canvas, CanvasTarget& target, int dipWidth, int dipHeight);
 
 // An image surface to draw on without a window (tests, benchmarks, screenshots): dipWidth x
 // dipHeight DIPs at `scale` device pixels per DIP, cleared to transparent.
@@ -120,20 +124,22 @@ public:
     OffscreenSurface(const OffscreenSurface&) = delete;
     OffscreenSurface& operator=(const OffscreenSurface&) = delete;
 
-    cairo_t* context() const { return cr_; }  // user space in DIPs
+    CanvasTarget& target();  // user space in DIPs
     int dipWidth() const { return dipWidth_; }
     int dipHeight() const { return dipHeight_; }
     int pixelWidth() const;
     int pixelHeight() const;
+    // Finishes any drawing still pending, so that what follows reads or times the whole frame.
+    void flush();
     // The pixel at device coordinates (px, py) as premultiplied 0xAARRGGBB; 0 outside the surface.
     uint32_t pixel(int px, int py) const;
     bool writePng(const char* path) const;
 
 private:
+    struct Impl;
     int dipWidth_;
     int dipHeight_;
-    cairo_surface_t* surface_;
-    cairo_t* cr_;
+    std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace halvard

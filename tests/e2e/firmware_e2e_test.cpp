@@ -38,7 +38,7 @@ TEST(FirmwareE2e, OlderAmplifierIsUpdatedOnceWithTheServedImage) {
     ASSERT_TRUE(emulator.started());
     ASSERT_TRUE(EmulatorProcess::waitFor([&] { return emulator.portsOpen(); })) << emulator.transcript();
 
-    CurlFirmwareSource source(server.baseUrl());
+    HttpFirmwareSource source(server.baseUrl());
     {
         EditorWorker editor(&source);
         const DeviceMirror& mirror = editor.mirror;

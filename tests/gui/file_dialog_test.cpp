@@ -10,7 +10,7 @@
 #include <future>
 #include <thread>
 
-#include "app/file_dialog_gtk.hpp"
+#include "app/gtk/file_dialog_gtk.hpp"
 #include "dialog_keys.hpp"
 
 namespace halvard {

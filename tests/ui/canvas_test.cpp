@@ -55,7 +55,7 @@ Ink inkOf(const OffscreenSurface& s, int threshold = 60) {
 TEST(Canvas, SquareFillsAreCrispAndRoundedFillsAntialiased) {
     OffscreenSurface s(100, 100);
     Canvas c;
-    c.beginFrame(s.context(), 100, 100);
+    c.beginFrame(s.target(), 100, 100);
     c.fillRect(10, 10, 20, 20, 0, kRed);
     c.fillRect(50, 10, 40, 40, 10, kRed);
     c.fillRect(10, 60, 20, 20, 1, kRed);
@@ -83,7 +83,7 @@ TEST(Canvas, SquareFillsAreCrispAndRoundedFillsAntialiased) {
 TEST(Canvas, ColoursUseStraightAlpha) {
     OffscreenSurface s(10, 10);
     Canvas c;
-    c.beginFrame(s.context(), 10, 10);
+    c.beginFrame(s.target(), 10, 10);
     c.fillRect(0, 0, 10, 10, 0, 0xffffffff);
     c.fillRect(0, 0, 10, 10, 0, kColorRule);  // black at alpha 64: a quarter
     c.fillRect(0, 5, 10, 5, 0, 0xff123456);
@@ -105,7 +105,7 @@ TEST(Canvas, ImagesScaleAndRejectTheWrongKindOfAsset) {
         SCOPED_TRACE(scale);
         OffscreenSurface s(100, 100, scale);
         Canvas c;
-        c.beginFrame(s.context(), 100, 100);
+        c.beginFrame(s.target(), 100, 100);
         c.setScale(0.5f);
         c.drawImage(0, 0, 40, 20, &image.asset);
         c.setScale(1.0f);
@@ -132,7 +132,7 @@ TEST(Canvas, MasksPaintTheColourThroughTheirCoverage) {
     const TestAsset mask('M', 4, 2, {255, 255, 0, 0, 255, 255, 0, 0});
     OffscreenSurface s(10, 10, 2.0);
     Canvas c;
-    c.beginFrame(s.context(), 10, 10);
+    c.beginFrame(s.target(), 10, 10);
     c.fillMask(1, 1, 2, 1, &mask.asset, kColorAccent);
     c.endFrame();
     EXPECT_EQ(s.pixel(2, 2), kColorAccent);
@@ -160,7 +160,7 @@ TEST(Canvas, PartsOfAPictureLandInRegisterWithThePicture) {
         OffscreenSurface once(1264, 861, scale), twice(1264, 861, scale);
         Canvas c;
         for (OffscreenSurface* s : {&once, &twice}) {
-            c.beginFrame(s->context(), 1264, 861);
+            c.beginFrame(s->target(), 1264, 861);
             c.setScale(0.711f);
             c.drawImage(464, 168, 1200, 1000, &assets::ampPhoto);
             if (s == &twice) {
@@ -183,7 +183,7 @@ TEST(Canvas, PartsOfAPictureLandInRegisterWithThePicture) {
 TEST(Canvas, TextAlignsInItsBox) {
     OffscreenSurface s(300, 200);
     Canvas c;
-    c.beginFrame(s.context(), 300, 200);
+    c.beginFrame(s.target(), 300, 200);
     c.drawText(0, 0, 100, 40, 0xffffffff, 2, kAlignTrailing, kAlignBottom, "MID", true);
     c.endFrame();
     const Ink right = inkOf(s);
@@ -193,7 +193,7 @@ TEST(Canvas, TextAlignsInItsBox) {
     EXPECT_GE(right.bottom, 30) << "bottom alignment";
 
     OffscreenSurface t(300, 200);
-    c.beginFrame(t.context(), 300, 200);
+    c.beginFrame(t.target(), 300, 200);
     c.drawText(0, 0, 100, 40, 0xffffffff, 2, 7, 9, "MID", true);  // other codes: trailing, bottom
     c.endFrame();
     const Ink other = inkOf(t);
@@ -201,7 +201,7 @@ TEST(Canvas, TextAlignsInItsBox) {
     EXPECT_EQ(other.bottom, right.bottom);
 
     OffscreenSurface u(300, 200);
-    c.beginFrame(u.context(), 300, 200);
+    c.beginFrame(u.target(), 300, 200);
     c.drawText(0, 10, 100, 40, 0xffffffff, 2, kAlignLeading, kAlignTop, "MID", true);
     c.endFrame();
     const Ink left = inkOf(u);
@@ -209,7 +209,7 @@ TEST(Canvas, TextAlignsInItsBox) {
     EXPECT_LE(left.top, 14) << "top alignment, box raised by one DIP";
 
     OffscreenSurface v(300, 200);
-    c.beginFrame(v.context(), 300, 200);
+    c.beginFrame(v.target(), 300, 200);
     c.drawText(150, 10, 100, 40, 0xffffffff, 2, kAlignCentre, kAlignMiddle, "MID", true);
     c.endFrame();
     const Ink centred = inkOf(v);
@@ -222,7 +222,7 @@ TEST(Canvas, SingleLineTextEndsInAnEllipsisAndWrappedTextInheritsTheTrimming) {
     Canvas c;
 
     OffscreenSurface single(300, 200);
-    c.beginFrame(single.context(), 300, 200);
+    c.beginFrame(single.target(), 300, 200);
     c.drawText(10, 10, 120, 20, 0xffffffff, 1, kAlignLeading, kAlignTop, longText, true);
     c.endFrame();
     const Ink one = inkOf(single);
@@ -233,7 +233,7 @@ TEST(Canvas, SingleLineTextEndsInAnEllipsisAndWrappedTextInheritsTheTrimming) {
     // A fresh canvas: format 1 has no trimming yet, so wrapped text overflows the box's height.
     Canvas fresh;
     OffscreenSurface wrapped(300, 200);
-    fresh.beginFrame(wrapped.context(), 300, 200);
+    fresh.beginFrame(wrapped.target(), 300, 200);
     fresh.drawText(10, 10, 120, 30, 0xffffffff, 1, kAlignLeading, kAlignTop, longText, false);
     fresh.endFrame();
     const Ink many = inkOf(wrapped);
@@ -242,7 +242,7 @@ TEST(Canvas, SingleLineTextEndsInAnEllipsisAndWrappedTextInheritsTheTrimming) {
 
     // After a single-line call on format 1, the same wrapped call is cut to the box.
     OffscreenSurface trimmed(300, 200);
-    fresh.beginFrame(trimmed.context(), 300, 200);
+    fresh.beginFrame(trimmed.target(), 300, 200);
     fresh.drawText(0, 190, 10, 10, 0xffffffff, 1, kAlignLeading, kAlignTop, "", true);
     fresh.drawText(10, 10, 120, 30, 0xffffffff, 1, kAlignLeading, kAlignTop, longText, false);
     fresh.endFrame();
@@ -252,7 +252,7 @@ TEST(Canvas, SingleLineTextEndsInAnEllipsisAndWrappedTextInheritsTheTrimming) {
 
     // Another format keeps its own state.
     OffscreenSurface other(300, 200);
-    fresh.beginFrame(other.context(), 300, 200);
+    fresh.beginFrame(other.target(), 300, 200);
     fresh.drawText(10, 10, 120, 30, 0xffffffff, 0, kAlignLeading, kAlignTop, longText, false);
     fresh.endFrame();
     EXPECT_GT(inkOf(other).bottom, 50);
@@ -263,7 +263,7 @@ TEST(Canvas, PrimitivesOutsideAFrameDoNothing) {
     Canvas c;
     c.fillRect(0, 0, 20, 20, 0, kRed);
     c.drawText(0, 0, 20, 20, kRed, 1, 0, 0, "X", true);
-    c.beginFrame(s.context(), 20, 20);
+    c.beginFrame(s.target(), 20, 20);
     c.fillRect(0, 0, 5, 5, 0, kRed);
     c.fillRect(0, 10, 0, 5, 0, kRed);  // empty
     c.drawText(0, 0, 20, 20, kRed, 3, 0, 0, "X", true);  // no such format

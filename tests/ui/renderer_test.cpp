@@ -56,7 +56,7 @@ protected:
 
     const OffscreenSurface& frame(int w = 1280, int h = 900, double scale = 1.0) {
         surface = std::make_unique<OffscreenSurface>(w, h, scale);
-        paintWindow(platform, canvas, surface->context(), w, h);
+        paintWindow(platform, canvas, surface->target(), w, h);
         return *surface;
     }
     uint32_t at(int x, int y) const { return surface->pixel(x, y); }

@@ -31,7 +31,7 @@ TEST(Ui, HandlesPaintAsTheWindowsHandlerWhileItLives) {
         ASSERT_TRUE(platform.handler);
         OffscreenSurface s(1280, 900);
         Canvas canvas;
-        paintWindow(platform, canvas, s.context(), 1280, 900);
+        paintWindow(platform, canvas, s.target(), 1280, 900);
         EXPECT_EQ(platform.surfaceWidth, 1280);
         EXPECT_EQ(platform.surfaceHeight, 900);
         EXPECT_EQ(platform.canvas, nullptr) << "the canvas is lent only for the frame";
@@ -57,9 +57,9 @@ TEST(Ui, ARepeatedFrameAllocatesNothing) {
     ui.setRecord(0, r);
     OffscreenSurface s(1280, 900, 2.0);
     Canvas canvas;
-    paintWindow(platform, canvas, s.context(), 1280, 900);
+    paintWindow(platform, canvas, s.target(), 1280, 900);
     const long before = gAllocations.load();
-    paintWindow(platform, canvas, s.context(), 1280, 900);
+    paintWindow(platform, canvas, s.target(), 1280, 900);
     EXPECT_EQ(gAllocations.load() - before, 0);
 }
 

@@ -1,4 +1,4 @@
-#include "app/file_dialog_gtk.hpp"
+#include "app/gtk/file_dialog_gtk.hpp"
 
 #include <gtk/gtk.h>
 

@@ -1,8 +1,10 @@
 // GTK 3 signal handlers unpack their events and pass them to the Platform, whose pure mapping rules
 // (app/platform.cpp) decide what is raised.
-#include "app/gtk_window.hpp"
+#include "app/gtk/gtk_window.hpp"
 
 #include <gtk/gtk.h>
+
+#include "ui/cairo/canvas_target.hpp"
 
 namespace halvard {
 
@@ -10,7 +12,8 @@ struct GtkCallbacks {
     static gboolean draw(GtkWidget* widget, cairo_t* cr, gpointer data) {
         auto* self = static_cast<GtkWindowSystem*>(data);
         if (!self->platform_) return TRUE;
-        paintWindow(*self->platform_, self->canvas_, cr, gtk_widget_get_allocated_width(widget),
+        CanvasTarget target{cr};
+        paintWindow(*self->platform_, self->canvas_, target, gtk_widget_get_allocated_width(widget),
                     gtk_widget_get_allocated_height(widget));
         return TRUE;
     }

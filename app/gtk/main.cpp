@@ -3,14 +3,14 @@
 #include <system_error>
 
 #include "app/editor.hpp"
-#include "app/file_dialog_gtk.hpp"
-#include "app/gtk_window.hpp"
+#include "app/gtk/file_dialog_gtk.hpp"
+#include "app/gtk/gtk_window.hpp"
 #include "device/firmware_download.hpp"
 #include "device/worker.hpp"
 
 int main() {
     halvard::GtkWindowSystem windows;
-    halvard::CurlFirmwareSource firmware;  // the address compiled in (HALVARD_FIRMWARE_BASE_URL)
+    halvard::HttpFirmwareSource firmware;  // the address compiled in (HALVARD_FIRMWARE_BASE_URL)
     halvard::GtkFileDialogs dialogs;       // the worker's file and folder dialogs, run in the main loop
     const halvard::DeviceWorkerHooks worker{
         [&firmware, &dialogs](halvard::LinkContext& link) {
