@@ -1,7 +1,6 @@
 #pragma once
 // Where the backups made before firmware updates go, and the local time they are named by. One
-// small implementation per platform (xdg/, windows/), chosen by
-// the build. Any thread.
+// small implementation per platform (xdg/, windows/), chosen by the build. Any thread.
 
 #include <ctime>
 #include <filesystem>
