@@ -244,6 +244,11 @@ std::string EmulatorProcess::recordHex(int program) {
     return startsWith(reply, "ok") ? reply.substr(reply.rfind(' ') + 1) : std::string();
 }
 
+std::string EmulatorProcess::recordsHex() {
+    const std::string reply = command("records");
+    return startsWith(reply, "ok") ? reply.substr(reply.rfind(' ') + 1) : std::string();
+}
+
 std::vector<std::string> EmulatorProcess::logLines() const {
     std::lock_guard lock(mutex_);
     return log_;
