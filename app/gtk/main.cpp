@@ -5,6 +5,7 @@
 #include "app/editor.hpp"
 #include "app/gtk/file_dialog_gtk.hpp"
 #include "app/gtk/gtk_window.hpp"
+#include "device/backups_folder.hpp"
 #include "device/firmware_download.hpp"
 #include "device/worker.hpp"
 
@@ -16,6 +17,7 @@ int main() {
         [&firmware, &dialogs](halvard::LinkContext& link) {
             link.firmware = &firmware;
             link.dialogs = &dialogs;
+            link.firmwareBackupFolder = halvard::backupsFolder();  // all programs, before a firmware update
             dialogs.watch(&link.quit);
             halvard::startDeviceWorker(link);  // RtMidi ports on ALSA, and JACK while a server runs
         },
