@@ -62,27 +62,27 @@ std::string shortHex(std::span<const uint8_t> m) {
     return hex(m.first(12)) + " .. " + hex(m.last(1)) + " (" + std::to_string(m.size()) + " bytes)";
 }
 
-// Progress of one transfer on standard error: a bar redrawn in place on a terminal, otherwise a
-// plain line at every tenth.
+// Progress of one transfer on standard output: a bar redrawn in place on a terminal, otherwise a
+// plain line at every tenth. Standard error keeps only the reason of a failure.
 class ProgressDisplay {
 public:
     explicit ProgressDisplay(std::string label)
-        : label_(std::move(label)), tty_(isatty(STDERR_FILENO) == 1) {}
+        : label_(std::move(label)), tty_(isatty(STDOUT_FILENO) == 1) {}
     ~ProgressDisplay() {
-        if (tty_ && last_ >= 0) std::fputc('\n', stderr);
+        if (tty_ && last_ >= 0) std::fputc('\n', stdout);
     }
 
     void show(int percent) {
         if (percent < 0 || percent > 100 || percent == last_) return;
         if (tty_) {
             const int filled = percent * 30 / 100;
-            std::fprintf(stderr, "\r%s [%s%s] %3d%%", label_.c_str(),
-                         std::string(static_cast<size_t>(filled), '#').c_str(),
-                         std::string(static_cast<size_t>(30 - filled), '.').c_str(), percent);
+            std::printf("\r%s [%s%s] %3d%%", label_.c_str(),
+                        std::string(static_cast<size_t>(filled), '#').c_str(),
+                        std::string(static_cast<size_t>(30 - filled), '.').c_str(), percent);
         } else if (percent / 10 != last_ / 10 || last_ < 0) {
-            std::fprintf(stderr, "%s %d%%\n", label_.c_str(), percent / 10 * 10);
+            std::printf("%s %d%%\n", label_.c_str(), percent / 10 * 10);
         }
-        std::fflush(stderr);
+        std::fflush(stdout);
         last_ = percent;
     }
     LibrarianProgress steps() {
