@@ -11,7 +11,10 @@ void SlotName::assign(std::string_view text) {
 }
 
 void StatusLine::assign(std::string_view text) {
-    const size_t n = std::min(text.size(), kMaxBytes);
+    size_t n = std::min(text.size(), kMaxBytes);
+    // A cut text ends before a whole UTF-8 character, never inside one.
+    if (n < text.size())
+        while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
     std::copy_n(text.begin(), n, bytes.begin());
     bytes[n] = '\0';
 }

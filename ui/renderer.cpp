@@ -314,6 +314,9 @@ void Frame::statusAndVeil() {
         text(10, h_ - 21, w, 21, kColorStatusText, kFont11, align, s);
     };
     const FixedText<40> version = firmwareVersionText(v_.firmwareVersion);
+    // The outcome of the last backup or restore, beside the version.
+    if (v_.linkState != LinkState::NoDevice && !v_.status.view().empty())
+        text(300, h_ - 21, w_ - 500, 21, kColorStatusText, kFont11, kLeading, v_.status.view());
     if (v_.linkState == LinkState::Connected && v_.irPanelSlot <= 0) {
         status(280, kLeading, version.view());
         return;
