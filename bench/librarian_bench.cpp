@@ -6,16 +6,12 @@
 
 #include <chrono>
 #include <cstdio>
-#include <memory>
 
 #include "device/exchanges.hpp"
 #include "device/librarian.hpp"
-#include "device/rtmidi_ports.hpp"
-#include "device/worker.hpp"
-#include "emulator_process.hpp"
+#include "emulator_link.hpp"
 
 using namespace halvard;
-using e2e::EmulatorProcess;
 
 namespace {
 
@@ -29,26 +25,9 @@ double timed(Work&& work) {
 }  // namespace
 
 int main() {
-    if (!e2e::jackServerRuns()) {
-        std::puts(
-            "librarian_bench: no JACK server; start one (as ./scripts/test does) and set "
-            "JACK_DEFAULT_SERVER");
-        return 0;
-    }
-    EmulatorProcess amp;
-    if (!amp.started() || !EmulatorProcess::waitFor([&] { return amp.portsOpen(); })) {
-        std::printf("librarian_bench: the emulator did not start\n%s\n", amp.transcript().c_str());
-        return 1;
-    }
-    const std::unique_ptr<MidiPorts> ports = makeRtMidiPorts({.useAlsa = false});
-    DeviceMirror mirror;
-    LinkContext link;
-    link.ui = &mirror;
-    link.ports = ports.get();
-    if (!EmulatorProcess::waitFor([&] { return openDevicePorts(link); })) {
-        std::puts("librarian_bench: the emulator's ports were not found");
-        return 1;
-    }
+    bench::EmulatorLink rig;
+    if (const int code = rig.open("librarian_bench"); code >= 0) return code;
+    LinkContext& link = rig.link;
 
     constexpr double backupFloorMs = 129.0 * kPollIntervalMs;
     constexpr double restoreFloorMs = 3.0 * 128 * kPollIntervalMs;
