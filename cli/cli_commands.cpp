@@ -413,36 +413,41 @@ std::string describe(std::span<const uint8_t> m, bool fromAmplifier) {
 }
 
 int commandMonitor(const CliOptions& o) {
-    // The amplifier's output, and the editor's output port (named "midi Output") when it runs.
+    // The amplifier's output, and the output of Halvard Editor (its port "midi Output") whenever it
+    // runs: looked for every half second while it is not open, so the editor may start later.
     struct Source {
         std::unique_ptr<MidiPorts> ports;
+        std::string text;  // what the port name contains
+        const char* direction;
         bool fromAmplifier;
     };
-    std::vector<Source> sources;
-    for (const bool amplifier : {true, false}) {
-        Source s{makePorts(o.api), amplifier};
-        const int index = findPort(*s.ports, PortDirection::Input, amplifier ? o.port : "midi Output");
-        if (index < 0) {
-            if (amplifier)
-                return fail("no amplifier: no MIDI input port whose name contains \"" + o.port + "\"");
-            continue;
-        }
+    Source sources[] = {{makePorts(o.api), o.port, "amp -> editor", true},
+                        {makePorts(o.api), "midi Output", "editor -> amp", false}};
+    const auto listen = [](Source& s) {
+        const int index = findPort(*s.ports, PortDirection::Input, s.text);
+        if (index < 0) return false;
         s.ports->openPort(PortDirection::Input, index,
-                          amplifier ? "halvard-cli monitor" : "halvard-cli editor monitor");
+                          s.fromAmplifier ? "halvard-cli monitor" : "halvard-cli editor monitor");
         s.ports->ignoreTypes(false, true, true);
         std::printf("listening to %s\n", s.ports->portName(PortDirection::Input, index).c_str());
-        sources.push_back(std::move(s));
-    }
+        return s.ports->isPortOpen(PortDirection::Input);
+    };
+    if (!listen(sources[0]))
+        return fail("no amplifier: no MIDI input port whose name contains \"" + o.port + "\"");
     std::fflush(stdout);
+
     Clock& clock = steadyClock();
     const auto start = clock.now();
-    while (!interrupted) {
+    for (int pass = 0; !interrupted; ++pass) {
         clock.sleepUntil(clock.now() + std::chrono::milliseconds(kPollIntervalMs));
+        Source& editor = sources[1];
+        if (pass % 100 == 0 && !editor.ports->isPortOpen(PortDirection::Input)) listen(editor);
         for (Source& s : sources) {
+            if (!s.ports->isPortOpen(PortDirection::Input)) continue;
             for (std::span<const uint8_t> m; !(m = s.ports->nextMessage()).empty();) {
                 const double at = std::chrono::duration<double>(clock.now() - start).count();
-                std::printf("%9.3f %s %s  %s\n", at, s.fromAmplifier ? "amp -> editor" : "editor -> amp",
-                            shortHex(m).c_str(), describe(m, s.fromAmplifier).c_str());
+                std::printf("%9.3f %s %s  %s\n", at, s.direction, shortHex(m).c_str(),
+                            describe(m, s.fromAmplifier).c_str());
             }
         }
         std::fflush(stdout);
