@@ -171,10 +171,14 @@ std::vector<uint8_t> programFileBytes(const ProgramFile& file) {
 
 BackupResult backupPrograms(LinkContext& ctx, const LibrarianProgress& progress) {
     BackupResult out;
-    const DeviceMirror& ui = *ctx.ui;
+    DeviceMirror& ui = *ctx.ui;
     const int start = std::clamp(ui.program.load(), 0, kProgramCount - 1);
+    // The current program as the panel has it, edits not yet stored included: reading other
+    // programs drops those edits in the amplifier, so they are written back at the end.
+    const ProgramSettings edited = ui.record(start);
     SettingsGlobals globals{ui.midiChannel, ui.bypassLock, ui.reverbTails, ui.mono, ui.irSlot};
     std::array<ProgramSettings, kProgramCount> records{};
+    ProgramSettings returnedTo;
 
     // 128 reads in program order, and one more that returns the amplifier to where it was.
     const int total = kProgramCount + 1;
@@ -188,6 +192,7 @@ BackupResult backupPrograms(LinkContext& ctx, const LibrarianProgress& progress)
         }
         const SettingsReply& r = read.reply;
         if (step < kProgramCount) records[static_cast<size_t>(p)] = r.settings;
+        returnedTo = r.settings;
         if (r.hasGlobals) {
             globals.midiChannel = r.midiChannel;
             globals.bypassLock = r.bypassLock;
@@ -207,6 +212,14 @@ BackupResult backupPrograms(LinkContext& ctx, const LibrarianProgress& progress)
     };
     for (int p = 0; p < kProgramCount; ++p) out.file.stored.push_back({static_cast<uint8_t>(p), write(p)});
     out.file.selection = write(start);
+
+    SettingsWriteMessage before{}, after{};
+    buildSettingsWrite(before, start, globals, edited);
+    buildSettingsWrite(after, start, globals, returnedTo);
+    if (edited.loaded == 1 && before != after) {
+        ui.setRecord(start, edited);
+        writeProgramSettings(ctx, start);
+    }
     return out;
 }
 

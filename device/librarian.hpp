@@ -77,7 +77,9 @@ struct BackupResult {
 };
 
 // Reads programs 0..127 in order, then the program that was current (DeviceMirror::program), and
-// builds the file from the decoded records and the globals of program 0's reply.
+// builds the file from the decoded records and the globals of program 0's reply. Edits of the
+// current program that the panel holds but the amplifier has not stored are lost in the amplifier
+// by reading other programs; they are written back (a settings write, not stored) at the end.
 BackupResult backupPrograms(LinkContext& ctx, const LibrarianProgress& progress = {});
 
 struct ProgramMismatch {

@@ -138,6 +138,17 @@ TEST_F(Librarian, BackupReadsEveryProgramAndReturnsToTheCurrentOne) {
     const std::vector<Bytes> reads = sentOfCode(kCodeSettings);
     ASSERT_EQ(reads.size(), 129u);
     EXPECT_EQ(reads.back(), (Bytes{0xF0, 0x00, 0x02, 7, 0xF7})) << "the last read goes back to program 7";
+    EXPECT_EQ(ports.sent.back().bytes[2], 0x02) << "no edits to write back";
+
+    // An edit of program 7 not stored in the amplifier is written back after the backup.
+    ProgramSettings edit = ports.amp.programs[7];
+    edit.loaded = 1;
+    edit.reverb[0] = 1;
+    mirror.setRecord(7, edit);
+    ASSERT_EQ(backupPrograms(ctx).result, ReplyResult::Ok);
+    EXPECT_EQ(ports.sent.back().bytes[2], 0x01);
+    EXPECT_EQ(ports.amp.programs[7].reverb[0], 1);
+    EXPECT_EQ(mirror.record(7), edit);
 
     // An unanswered read ends the backup there: reported like every time-out, no file.
     ports.sent.clear();
