@@ -15,11 +15,12 @@ namespace halvard {
 namespace {
 
 enum class PanelState : int64_t {
-    Connected = 0,     // the everyday state: no veil, IR panel closed
-    IrPanelList = 1,   // IR panel open with its factory list, CC list open
-    IrPanelText = 2,   // IR panel open with the description
-    BusyFirmware = 3,  // veil, percentage and the firmware warning
-    NoDevice = 4,      // veil over everything
+    Connected = 0,      // the everyday state: no veil, IR panel closed
+    IrPanelList = 1,    // IR panel open with its factory list, CC list open
+    IrPanelText = 2,    // IR panel open with the description and the response plot
+    BusyFirmware = 3,   // veil, percentage and the firmware warning
+    NoDevice = 4,       // veil over everything
+    IrPanelBrowse = 5,  // IR panel with the description and the plot, the next entry every frame
 };
 
 const char* stateName(PanelState s) {
@@ -34,6 +35,8 @@ const char* stateName(PanelState s) {
             return "busy-firmware";
         case PanelState::NoDevice:
             return "no-device";
+        case PanelState::IrPanelBrowse:
+            return "ir-panel, browsing";
     }
     return "?";
 }
@@ -76,6 +79,9 @@ void setUp(Ui& ui, PanelState state) {
         case PanelState::NoDevice:
             ui.linkState = LinkState::NoDevice;
             break;
+        case PanelState::IrPanelBrowse:
+            ui.irPanelSlot = 2;
+            break;
     }
 }
 
@@ -103,11 +109,17 @@ void panelFrame(benchmark::State& bench) {
     const int32_t xs[2] = {static_cast<int32_t>(x0 * scale), static_cast<int32_t>(x1 * scale)};
     const int32_t y = static_cast<int32_t>(20 * scale);
 
-    // First frames: assets converted and scaled, layouts made, regions registered, for both hovers.
+    // First frames: assets converted and scaled, layouts made, regions registered, for both hovers
+    // and, when browsing, for every entry.
+    const bool browse = state == PanelState::IrPanelBrowse;
     for (int i = 0; i < 2; ++i) {
         platform.pointerX = xs[i];
         platform.pointerY = y;
         platform.raise(PlatformEvent::PointerMove);
+        paintWindow(platform, canvas, surface.target(), w, h);
+    }
+    for (int entry = 0; browse && entry < kFactoryIrCount; ++entry) {
+        ui.factoryIrIndex = entry;
         paintWindow(platform, canvas, surface.target(), w, h);
     }
 
@@ -120,6 +132,7 @@ void panelFrame(benchmark::State& bench) {
             platform.pointerX = xs[turn];
             platform.raise(PlatformEvent::PointerMove);
         }
+        if (browse) ui.factoryIrIndex = (ui.factoryIrIndex + 1) % kFactoryIrCount;
         paintWindow(platform, canvas, surface.target(), w, h);
         surface.flush();
         ++frames;
@@ -134,7 +147,7 @@ void panelFrame(benchmark::State& bench) {
 
 void arguments(benchmark::internal::Benchmark* b) {
     for (int64_t scale : {1, 2}) {
-        for (int64_t s = 0; s <= 4; ++s) b->Args({scale, s, 0});
+        for (int64_t s = 0; s <= 5; ++s) b->Args({scale, s, 0});
         b->Args({scale, static_cast<int64_t>(PanelState::Connected), 1});
         b->Args({scale, static_cast<int64_t>(PanelState::IrPanelList), 1});
     }

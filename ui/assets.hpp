@@ -10,10 +10,13 @@
 //               "RM": one coverage byte per pixel, 0 transparent .. 255 opaque (6 + w * h bytes)
 //
 // The blocks are generated at build time by tools/asset_baker from the SVG sources in assets/art/
-// (see assets/catalogue.txt) and are never copied or freed.
+// (see assets/catalogue.txt), and from the response curves that tools/ir_synth draws; they are
+// never copied or freed.
 
 #include <cstddef>
 #include <cstdint>
+
+#include "ir/factory_ir_image.hpp"
 
 namespace halvard {
 
@@ -54,6 +57,8 @@ extern const ImageAsset iconConnection;  // RM 46 x 46
 extern const ImageAsset iconMidi;        // RM 46 x 46
 extern const ImageAsset iconLowpass;     // RM 48 x 20, drawn 48 x 20
 extern const ImageAsset iconHighpass;    // RM 48 x 20
+// RM 400 x 234 each, drawn 200 x 117: the response curve of each factory IR, in catalogue order.
+extern const ImageAsset factoryIrCurves[kFactoryIrCount];
 }  // namespace assets
 
 }  // namespace halvard

@@ -3,12 +3,16 @@
 #include <chrono>
 #include <thread>
 
+#include "ir/factory_ir_image.hpp"
+
 namespace halvard {
 namespace {
 
 constexpr int32_t kMidiChannelMax = 16;  // 0 is OMNI
 constexpr int32_t kProgramMax = kProgramCount - 1;
-constexpr int32_t kFactoryIndexMax = 14;
+constexpr int32_t kFactoryIndexMax = kFactoryIrCount - 1;
+// Long enough for the device worker to take a posted command: four rounds of its 5 ms loop.
+constexpr auto kPostPause = std::chrono::milliseconds(20);
 
 uint8_t toggled(uint8_t v) {
     return v == 0 ? 1 : 0;
@@ -46,8 +50,8 @@ bool inRange(ControlId c, ControlId first, ControlId last) {
 void pauseAfterPostOnThisThread() {
     using Clock = std::chrono::steady_clock;
     const auto now = Clock::now();
-    const auto pause = std::chrono::milliseconds(20);
-    const auto until = (Clock::time_point::max() - now > pause) ? now + pause : Clock::time_point::max();
+    const auto until =
+        (Clock::time_point::max() - now > kPostPause) ? now + kPostPause : Clock::time_point::max();
     std::this_thread::sleep_until(until);
 }
 
@@ -114,7 +118,7 @@ void PointerHandler::leftButtonDown(const PointerInput& in) {
             // Any press while the list is open closes it, a row press after selecting its row.
             mirror_.factoryListOpen.store(0);
             press.redraw = true;
-        } else if (!press.redraw && (p.x - kLeftColumnWidth < 0 || p.x - kLeftColumnWidth > 250)) {
+        } else if (!press.redraw && (p.x - kLeftColumnWidth < 0 || p.x - kLeftColumnWidth > kIrPanelWidth)) {
             // A press left or right of the panel's column that changed nothing closes the panel.
             mirror_.irPanelSlot.store(0);
             press.redraw = true;

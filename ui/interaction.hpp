@@ -14,12 +14,9 @@
 
 #include "model/device_mirror.hpp"
 #include "ui/hit_regions.hpp"
+#include "ui/panel_geometry.hpp"
 
 namespace halvard {
-
-// Panel geometry shared by the renderer and the pointer handling (DIPs).
-inline constexpr int32_t kLeftColumnWidth = 250;  // the left column ends, the IR panel column starts
-inline constexpr int32_t kIrPanelRight = 500;     // right edge of the IR panel column
 
 // What the pointer handling needs from the window around it.
 class PointerHost {

@@ -5,16 +5,72 @@
 //   rhythm and lead sections with their slot rows, MIDI CC list), amplifier picture, bottom bar,
 //   status line and veil, connection box, IR panel.
 
+#include <algorithm>
+#include <cmath>
 #include <string_view>
 
 #include "ir/factory_catalogue.hpp"
 #include "ir/ir_slots.hpp"
 #include "ui/assets.hpp"
 #include "ui/canvas.hpp"
+#include "ui/panel_geometry.hpp"
 #include "ui/panel_text.hpp"
+#include "ui/response_plot.hpp"
 
 namespace halvard {
 namespace {
+
+// The left column's layout: the badge area at the top, then bands and slot rows of fixed heights.
+constexpr int32_t kBadgeAreaHeight = 98;  // the store bar starts below it
+constexpr int32_t kBandHeight = 33;       // store bar, section headings, switch bands, CC list heading
+constexpr int32_t kSlotRowHeight = 31;    // slot rows, and the factory list's rows
+constexpr int32_t kRhythmSectionTop = kBadgeAreaHeight + kBandHeight;
+constexpr int32_t kCcRowHeight = 19;
+// The CC list heading sits on the bottom bar; opened, it rises by the ten rows and their margins.
+constexpr int32_t kCcListClosedRise = kBottomBarHeight + kBandHeight;
+constexpr int32_t kCcListOpenRise = 266;
+// The switch row spans this width, left column included, centred in the window.
+constexpr int32_t kSwitchRowSpan = 964;
+constexpr int32_t kSwitchRowTop = 51;
+constexpr int32_t kTopRowBoxTop = 7;  // the rounded boxes of the top row, 27 high
+constexpr int32_t kProgramBoxWidth = 220;
+
+// The IR panel's column below its heading: the description box, then the response plot of the
+// browsed entry in a well, kept clear of the AUDITION switch and left out when there is no room.
+constexpr int32_t kPanelInnerLeft = 258;
+constexpr int32_t kPanelInnerWidth = 234;
+constexpr int32_t kDescriptionTop = 50;
+constexpr int32_t kDescriptionHeight = 234;
+constexpr int32_t kPlotTop = 300;
+constexpr int32_t kPlotHighestTop = kDescriptionTop + kDescriptionHeight + 6;
+constexpr int32_t kPlotHeight = 150;
+constexpr int32_t kPlotGapAboveSwitch = 12;
+// The graph inside the well: the level labels to its left, the frequency labels below it.
+constexpr int32_t kGraphInsetLeft = 26;
+constexpr int32_t kGraphInsetTop = 10;
+constexpr int32_t kPlotLabelHeight = 14;
+constexpr uint32_t kColorGrid = kColorTrackOff;
+constexpr uint32_t kColorAxisLabel = kColorIconIdle;
+constexpr double kGridStepDb = 12.0;
+constexpr std::string_view kLevelLabels[] = {"0", "\u221212", "\u221224", "\u221236"};  // every 12 dB down
+struct FrequencyMark {
+    double hz;
+    std::string_view label;
+};
+constexpr FrequencyMark kFrequencyMarks[] = {{100.0, "100"}, {1000.0, "1k"}, {10000.0, "10k"}};
+
+// The amplifier picture and the overlays cut from its sprite pictures, in picture pixels.
+constexpr int32_t kPictureWidth = 1200;
+constexpr int32_t kPictureHeight = 1000;
+struct PictureRect {
+    int32_t x, y, w, h;
+};
+constexpr PictureRect kRhythmIrToggle{593, 303, 37, 34};
+constexpr PictureRect kLeadIrToggle{593, 528, 37, 34};
+constexpr PictureRect kReverbLed{230, 307, 34, 31};
+constexpr PictureRect kTremoloLed{230, 532, 34, 31};
+constexpr PictureRect kRhythmLed{936, 307, 34, 31};
+constexpr PictureRect kLeadLed{936, 532, 34, 31};
 
 constexpr int kLeading = kAlignLeading;
 constexpr int kCentred = kAlignCentre;
@@ -53,25 +109,26 @@ struct SlideSwitch {
 class Frame {
 public:
     Frame(Canvas& canvas, const MirrorView& view, HitRegions& regions)
-        : c_(canvas),
-          v_(view),
-          r_(view.current),
+        : canvas_(canvas),
+          view_(view),
+          program_(view.current),
           regions_(regions),
-          w_(canvas.surfaceWidth()),
-          h_(canvas.surfaceHeight()),
-          l_((w_ - 964) / 2),
-          p_((w_ + 30) / 2),
-          d_(view.ccListOpen == 0 ? h_ / 2 + 44 : (h_ - 266) / 2 + 66),
-          x_(view.ccListOpen == 0 ? h_ - 54 : h_ - 266),
+          width_(canvas.surfaceWidth()),
+          height_(canvas.surfaceHeight()),
+          switchRowOffset_((width_ - kSwitchRowSpan) / 2),
+          programBoxLeft_((width_ + 30) / 2),
+          // The lead section moves up with the CC list, keeping to the middle of the room left.
+          leadSectionTop_(view.ccListOpen == 0 ? height_ / 2 + 44 : (height_ - kCcListOpenRise) / 2 + 66),
+          ccListTop_(height_ - (view.ccListOpen == 0 ? kCcListClosedRise : kCcListOpenRise)),
           // REVERB and TREMOLO follow the selected channel; any channel but rhythm reads the lead entry.
-          ch_(view.current.channel == 0 ? 0 : 1) {}
+          effectChannel_(view.current.channel == 0 ? 0 : 1) {}
 
     void draw();
 
 private:
     void text(int32_t x, int32_t y, int32_t w, int32_t h, uint32_t color, int font, int align,
               std::string_view s) {
-        c_.drawText(x, y, w, h, color, font, align, kAlignMiddle, s, true);
+        canvas_.drawText(x, y, w, h, color, font, align, kAlignMiddle, s, true);
     }
     bool hovered(ControlId c) const { return regions_.isHovered(c); }
     void moveAndPress(ControlId c, int32_t x, int32_t y, int32_t w, int32_t h) {
@@ -88,8 +145,8 @@ private:
     void slideSwitch(const SlideSwitch& s, bool on);
     void channelSwitch(int32_t x, int32_t y, ControlId c, bool act, uint8_t v, const ImageAsset* label,
                        int32_t hfLabelWidth);
-    void slotRow(int k, int32_t yr);
-    void channelSection(int sc, int32_t top);
+    void slotRow(int slot, int32_t top);
+    void channelSection(int section, int32_t top);
 
     void topRow();
     void switchRow();
@@ -100,308 +157,343 @@ private:
     void statusAndVeil();
     void connectionBox();
     void irPanel();
+    void responsePlot(int32_t index, int32_t switchTop);
 
-    Canvas& c_;
-    const MirrorView& v_;
-    const ProgramSettings& r_;
+    Canvas& canvas_;
+    const MirrorView& view_;
+    const ProgramSettings& program_;  // the current program's record
     HitRegions& regions_;
-    const int32_t w_, h_;
-    const int32_t l_, p_, d_, x_;  // switch row offset, program box, lead section top, CC list heading
-    const size_t ch_;
+    const int32_t width_, height_;   // the surface
+    const int32_t switchRowOffset_;  // the switch row, centred: its controls are placed from here
+    const int32_t programBoxLeft_;
+    const int32_t leadSectionTop_;
+    const int32_t ccListTop_;  // the MIDI CC LIST heading
+    const size_t effectChannel_;
 };
 
 void Frame::topRowBox(int32_t x, int32_t w, int32_t tw, bool lit, std::string_view label) {
-    c_.fillRect(x, 7, w, 27, 13, lit ? kColorTextLight : kColorPanel);
+    canvas_.fillRect(x, kTopRowBoxTop, w, 27, 13, lit ? kColorTextLight : kColorPanel);
     text(x, 4, tw, 33, lit ? kColorPanel : kColorTextLight, kFont11, kCentred, label);
 }
 
 void Frame::arrow(int32_t x, const ImageAsset* icon, ControlId c) {
-    c_.fillMask(x, 15, 11, 11, icon, hovered(c) ? kColorBright : kColorTextDim);
+    canvas_.fillMask(x, 15, 11, 11, icon, hovered(c) ? kColorBright : kColorTextDim);
     moveAndPress(c, x, 15, 11, 11);
 }
 
 void Frame::slideSwitch(const SlideSwitch& s, bool on) {
-    c_.fillRect(s.x, 51, s.wellWidth, s.wellHeight, 10, kColorPanel);
-    c_.fillRect(s.x, 51, 40, 20, 10, on ? kColorAccent : kColorTrackOff);
-    moveAndPress(s.control, s.x, 51, 40, 20);
-    c_.fillRect(on ? s.x + 20 : s.x, 51, 20, 20, 10,
-                (on || hovered(s.control)) ? kColorBright : kColorTextLight);
-    text(s.x + s.labelOffset, 51, 75, 20, kColorTextLight, kFont10, kCentred, s.label);
+    canvas_.fillRect(s.x, kSwitchRowTop, s.wellWidth, s.wellHeight, 10, kColorPanel);
+    canvas_.fillRect(s.x, kSwitchRowTop, 40, 20, 10, on ? kColorAccent : kColorTrackOff);
+    moveAndPress(s.control, s.x, kSwitchRowTop, 40, 20);
+    canvas_.fillRect(on ? s.x + 20 : s.x, kSwitchRowTop, 20, 20, 10,
+                     (on || hovered(s.control)) ? kColorBright : kColorTextLight);
+    text(s.x + s.labelOffset, kSwitchRowTop, 75, 20, kColorTextLight, kFont10, kCentred, s.label);
 }
 
 // A three-position filter switch (label is its icon) or the two-position "HF COMP" switch (label null).
 void Frame::channelSwitch(int32_t x, int32_t y, ControlId c, bool act, uint8_t v, const ImageAsset* label,
                           int32_t hfLabelWidth) {
     const bool three = label != nullptr;
-    c_.fillRect(x, y, 110, 20, 10, kColorWell);
-    c_.fillRect(x, y, three ? 44 : 40, 20, 10, act ? kColorAccent : kColorTrackOff);
+    canvas_.fillRect(x, y, 110, 20, 10, kColorWell);
+    canvas_.fillRect(x, y, three ? 44 : 40, 20, 10, act ? kColorAccent : kColorTrackOff);
     moveAndPress(c, x, y, 44, 20);
-    int32_t kx = x;
+    int32_t knobX = x;
     if (three) {
-        kx = x + 12 + 12 * ((v == 3 ? 1 : 0) - (v == 1 ? 1 : 0));
+        knobX = x + 12 + 12 * ((v == 3 ? 1 : 0) - (v == 1 ? 1 : 0));
     } else if (v == 1) {
-        kx = x + 20;
+        knobX = x + 20;
     }
-    c_.fillRect(kx, y, 20, 20, 10, act ? kColorBright : kColorTextLight);
+    canvas_.fillRect(knobX, y, 20, 20, 10, act ? kColorBright : kColorTextLight);
     if (three) {
-        c_.fillMask(x + 52, y + 1, 48, 20, label, kColorTextLight);
+        canvas_.fillMask(x + 52, y + 1, 48, 20, label, kColorTextLight);
     } else {
         text(x + 35, y, hfLabelWidth, 20, kColorTextLight, kFont10, kCentred, "HF COMP");
     }
 }
 
-void Frame::slotRow(int k, int32_t yr) {
-    const int sc = k < 3 ? 0 : 1;
-    const int j = k % 3;
-    const ControlId choice = (sc == 0 ? ControlId::RhythmIrChoice0 : ControlId::LeadIrChoice0) + j;
-    const ControlId select = ControlId::SlotSelect1 + k;
-    const ControlId import = ControlId::SlotImport1 + k;
-    const ControlId browse = ControlId::SlotBrowse1 + k;
+// User slot `slot` (0..5): rows 0..2 belong to the rhythm section, 3..5 to the lead section.
+void Frame::slotRow(int slot, int32_t top) {
+    const int section = slot < 3 ? 0 : 1;
+    const int choiceIndex = slot % 3;
+    const ControlId choice =
+        (section == 0 ? ControlId::RhythmIrChoice0 : ControlId::LeadIrChoice0) + choiceIndex;
+    const ControlId select = ControlId::SlotSelect1 + slot;
+    const ControlId import = ControlId::SlotImport1 + slot;
+    const ControlId browse = ControlId::SlotBrowse1 + slot;
 
-    c_.fillRect(0, yr, 250, 31, 0, j == 1 ? kColorPanel : kColorWell);
-    if (j == 0) c_.fillRect(0, yr, 250, 1, 0, kColorRule);
+    canvas_.fillRect(0, top, kLeftColumnWidth, kSlotRowHeight, 0,
+                     choiceIndex == 1 ? kColorPanel : kColorWell);
+    if (choiceIndex == 0) canvas_.fillRect(0, top, kLeftColumnWidth, 1, 0, kColorRule);
 
-    const uint32_t dot = r_.ir[sc] == j ? kColorTextLight : hovered(choice) ? kColorTextDim : kColorWindow;
-    c_.fillRect(7, yr + 10, 12, 12, 6, dot);
-    moveAndPress(choice, 8, yr + 10, 12, 12);
+    const uint32_t dot = program_.ir[section] == choiceIndex ? kColorTextLight
+                         : hovered(choice)                   ? kColorTextDim
+                                                             : kColorWindow;
+    canvas_.fillRect(7, top + 10, 12, 12, 6, dot);
+    moveAndPress(choice, 8, top + 10, 12, 12);
 
-    const auto name = latin1ToUtf8(v_.userIrSlotNames[static_cast<size_t>(k)].view());
-    text(28, yr, 174, 31, kColorTextDim, kFont11, kLeading, shownSlotName(name.view()));
+    const auto name = latin1ToUtf8(view_.userIrSlotNames[static_cast<size_t>(slot)].view());
+    text(28, top, 174, kSlotRowHeight, kColorTextDim, kFont11, kLeading, shownSlotName(name.view()));
 
     // The selection wins over the hover on the select icon; the hover wins on the browse icon.
-    const uint32_t selectColor = v_.irSlot == k    ? kColorAccent
-                                 : hovered(select) ? kColorTextLight
-                                                   : kColorIconIdle;
-    c_.fillMask(178, yr + 4, 23, 23, &assets::iconSlotSelect, selectColor);
-    pressAndMove(select, 178, yr + 4, 23, 23);
+    const uint32_t selectColor = view_.irSlot == slot ? kColorAccent
+                                 : hovered(select)    ? kColorTextLight
+                                                      : kColorIconIdle;
+    canvas_.fillMask(178, top + 4, 23, 23, &assets::iconSlotSelect, selectColor);
+    pressAndMove(select, 178, top + 4, 23, 23);
 
-    c_.fillMask(204, yr + 4, 23, 23, &assets::iconFolder, hovered(import) ? kColorTextLight : kColorIconIdle);
-    pressAndMove(import, 204, yr + 4, 23, 23);
+    canvas_.fillMask(204, top + 4, 23, 23, &assets::iconFolder,
+                     hovered(import) ? kColorTextLight : kColorIconIdle);
+    pressAndMove(import, 204, top + 4, 23, 23);
 
-    const uint32_t browseColor = hovered(browse)           ? kColorTextLight
-                                 : v_.irPanelSlot == k + 1 ? kColorAccent
-                                                           : kColorIconIdle;
-    c_.fillMask(226, yr + 4, 23, 23, &assets::iconPlus, browseColor);
-    pressAndMove(browse, 226, yr + 4, 23, 23);
+    const uint32_t browseColor = hovered(browse)                 ? kColorTextLight
+                                 : view_.irPanelSlot == slot + 1 ? kColorAccent
+                                                                 : kColorIconIdle;
+    canvas_.fillMask(226, top + 4, 23, 23, &assets::iconPlus, browseColor);
+    pressAndMove(browse, 226, top + 4, 23, 23);
 }
 
-// The rhythm section (sc 0) at its fixed place, or the lead section (sc 1) at D: heading, lamp,
-// filter switches, HF COMP, and the section's three slot rows.
-void Frame::channelSection(int sc, int32_t top) {
-    const bool act = r_.channel == sc;
-    c_.fillRect(0, top, 250, 33, 0, kColorBand);
-    text(33, top + 1, 217, 33, kColorAccent, kFont13, kLeading, sc == 0 ? "RHYTHM CHANNEL" : "LEAD CHANNEL");
-    c_.fillMask(4, top + 5, 23, 23, &assets::iconWaveform, kColorAccent);
-    c_.fillRect(229, top + 10, 14, 14, 7, (act && r_.irBypass == 0) ? kColorTextLight : kColorPanel);
+// The rhythm section (0) at its fixed place, or the lead section (1) that moves with the CC list:
+// heading, lamp, filter switches, HF COMP, and the section's three slot rows.
+void Frame::channelSection(int section, int32_t top) {
+    const bool rhythm = section == 0;
+    const bool act = program_.channel == section;
+    canvas_.fillRect(0, top, kLeftColumnWidth, kBandHeight, 0, kColorBand);
+    text(33, top + 1, kLeftColumnWidth - 33, kBandHeight, kColorAccent, kFont13, kLeading,
+         rhythm ? "RHYTHM CHANNEL" : "LEAD CHANNEL");
+    canvas_.fillMask(4, top + 5, 23, 23, &assets::iconWaveform, kColorAccent);
+    canvas_.fillRect(229, top + 10, 14, 14, 7,
+                     (act && program_.irBypass == 0) ? kColorTextLight : kColorPanel);
 
-    c_.fillRect(0, top + 33, 250, 33, 0, kColorBand);
-    channelSwitch(7, top + 39, sc == 0 ? ControlId::RhythmLowpass : ControlId::LeadLowpass, act,
-                  r_.filterA[sc], &assets::iconLowpass, 0);
-    channelSwitch(135, top + 39, sc == 0 ? ControlId::RhythmHighpass : ControlId::LeadHighpass, act,
-                  r_.filterB[sc], &assets::iconHighpass, 0);
+    const int32_t filterBand = top + kBandHeight;
+    canvas_.fillRect(0, filterBand, kLeftColumnWidth, kBandHeight, 0, kColorBand);
+    channelSwitch(7, filterBand + 6, rhythm ? ControlId::RhythmLowpass : ControlId::LeadLowpass, act,
+                  program_.filterA[section], &assets::iconLowpass, 0);
+    channelSwitch(135, filterBand + 6, rhythm ? ControlId::RhythmHighpass : ControlId::LeadHighpass, act,
+                  program_.filterB[section], &assets::iconHighpass, 0);
 
-    c_.fillRect(0, top + 66, 250, 33, 0, kColorBand);
-    channelSwitch(7, top + 72, sc == 0 ? ControlId::RhythmHfComp : ControlId::LeadHfComp, act, r_.hfComp[sc],
-                  nullptr, sc == 0 ? 75 : 80);
+    const int32_t hfCompBand = filterBand + kBandHeight;
+    canvas_.fillRect(0, hfCompBand, kLeftColumnWidth, kBandHeight, 0, kColorBand);
+    channelSwitch(7, hfCompBand + 6, rhythm ? ControlId::RhythmHfComp : ControlId::LeadHfComp, act,
+                  program_.hfComp[section], nullptr, rhythm ? 75 : 80);
 
-    for (int j = 0; j < 3; ++j) slotRow(3 * sc + j, top + 99 + 31 * j);
+    const int32_t firstRow = hfCompBand + kBandHeight;
+    for (int j = 0; j < 3; ++j) slotRow(3 * section + j, firstRow + kSlotRowHeight * j);
 }
 
 void Frame::topRow() {
-    c_.fillRect(0, 0, w_, h_, 0, kColorWindow);  // the only clearing of the surface
-    c_.fillRect(0, 0, 250, 98, 0, kColorPanel);
-    c_.fillMask(60, 8, 130, 82, &assets::logoBadgeMask, kColorAccent);
-    c_.drawImage(60, 8, 130, 82, &assets::logoBadge);
+    canvas_.fillRect(0, 0, width_, height_, 0, kColorWindow);  // the only clearing of the surface
+    canvas_.fillRect(0, 0, kLeftColumnWidth, kBadgeAreaHeight, 0, kColorPanel);
+    canvas_.fillMask(60, 8, 130, 82, &assets::logoBadgeMask, kColorAccent);
+    canvas_.drawImage(60, 8, 130, 82, &assets::logoBadge);
 
-    c_.fillRect(w_ - 126, 7, 120, 27, 13, kColorPanel);
+    canvas_.fillRect(width_ - 126, kTopRowBoxTop, 120, 27, 13, kColorPanel);
     FixedText<12> channel;
-    if (v_.midiChannel == 0) {
+    if (view_.midiChannel == 0) {
         channel << "OMNI";
     } else {
-        channel << v_.midiChannel;
+        channel << view_.midiChannel;
     }
-    text(w_ - 109, 4, 59, 33, kColorTextLight, kFont11, kCentred, channel.view());
-    c_.fillMask(w_ - 34, 9, 23, 23, &assets::iconMidi, kColorTextDim);
+    text(width_ - 109, 4, 59, 33, kColorTextLight, kFont11, kCentred, channel.view());
+    canvas_.fillMask(width_ - 34, 9, 23, 23, &assets::iconMidi, kColorTextDim);
 
-    topRowBox(w_ - 246, 100, 100, v_.bypassLock == 1, "BYPASS LOCK");
-    regions_.registerRegion(ControlId::BypassLockButton, w_ - 246, 7, 100, 27, RegionKind::LeftButtonDown);
-    topRowBox(w_ - 366, 100, 100, v_.mono == 1, "MONO");
-    regions_.registerRegion(ControlId::MonoButton, w_ - 366, 7, 100, 27, RegionKind::LeftButtonDown);
-    topRowBox(400, 100, 100, v_.reverbTails == 0, "REVERB TAILS");  // the switch bit reads inverted
-    regions_.registerRegion(ControlId::ReverbTailsButton, 400, 7, 100, 27, RegionKind::LeftButtonDown);
+    const auto globalBox = [&](int32_t x, bool lit, std::string_view label, ControlId c) {
+        topRowBox(x, 100, 100, lit, label);
+        regions_.registerRegion(c, x, kTopRowBoxTop, 100, 27, RegionKind::LeftButtonDown);
+    };
+    globalBox(width_ - 246, view_.bypassLock == 1, "BYPASS LOCK", ControlId::BypassLockButton);
+    globalBox(width_ - 366, view_.mono == 1, "MONO", ControlId::MonoButton);
+    globalBox(400, view_.reverbTails == 0, "REVERB TAILS",
+              ControlId::ReverbTailsButton);  // the bit reads inverted
 
-    arrow(w_ - 117, &assets::iconArrowLeft, ControlId::MidiChannelDown);
-    arrow(w_ - 53, &assets::iconArrowRight, ControlId::MidiChannelUp);
+    arrow(width_ - 117, &assets::iconArrowLeft, ControlId::MidiChannelDown);
+    arrow(width_ - 53, &assets::iconArrowRight, ControlId::MidiChannelUp);
 
-    c_.fillRect(p_, 7, 220, 27, 13, kColorPanel);
-    regions_.registerRegion(ControlId::ProgramBox, p_, 7, 220, 27, RegionKind::Wheel);
+    const int32_t box = programBoxLeft_;
+    canvas_.fillRect(box, kTopRowBoxTop, kProgramBoxWidth, 27, 13, kColorPanel);
+    regions_.registerRegion(ControlId::ProgramBox, box, kTopRowBoxTop, kProgramBoxWidth, 27,
+                            RegionKind::Wheel);
     FixedText<12> program;
-    program << v_.program;
-    text(p_ + 150, 4, 50, 33, kColorAccent, kFont13, kCentred, program.view());
-    text(p_ + 25, 4, 135, 33, kColorTextLight, kFont13, kCentred, "PROGRAM CHANGE");
-    arrow(p_ + 11, &assets::iconArrowLeft, ControlId::ProgramDown);
-    arrow(p_ + 198, &assets::iconArrowRight, ControlId::ProgramUp);
+    program << view_.program;
+    text(box + 150, 4, 50, 33, kColorAccent, kFont13, kCentred, program.view());
+    text(box + 25, 4, 135, 33, kColorTextLight, kFont13, kCentred, "PROGRAM CHANGE");
+    arrow(box + 11, &assets::iconArrowLeft, ControlId::ProgramDown);
+    arrow(box + 198, &assets::iconArrowRight, ControlId::ProgramUp);
 }
 
 void Frame::switchRow() {
-    const int32_t l = l_;
-    slideSwitch({l + 250, 110, 21, "BYPASS", 33, ControlId::BypassSwitch}, r_.bypass == 1);
-    slideSwitch({l + 370, 110, 21, "CHANNEL", 33, ControlId::ChannelSwitch}, r_.channel == 1);
-    slideSwitch({l + 490, 105, 20, "REVERB", 33, ControlId::ReverbSwitch}, r_.reverb[ch_] == 1);
-    slideSwitch({l + 610, 105, 20, "TREMOLO", 33, ControlId::TremoloSwitch}, r_.tremolo[ch_] == 1);
-    slideSwitch({l + 730, 115, 20, "LOOP BYPASS", 38, ControlId::LoopBypassSwitch}, r_.loopBypass == 1);
-    slideSwitch({l + 850, 105, 20, "IR BYPASS", 33, ControlId::IrBypassSwitch}, r_.irBypass == 1);
+    const int32_t x = switchRowOffset_ + kLeftColumnWidth;
+    const size_t ch = effectChannel_;
+    slideSwitch({x, 110, 21, "BYPASS", 33, ControlId::BypassSwitch}, program_.bypass == 1);
+    slideSwitch({x + 120, 110, 21, "CHANNEL", 33, ControlId::ChannelSwitch}, program_.channel == 1);
+    slideSwitch({x + 240, 105, 20, "REVERB", 33, ControlId::ReverbSwitch}, program_.reverb[ch] == 1);
+    slideSwitch({x + 360, 105, 20, "TREMOLO", 33, ControlId::TremoloSwitch}, program_.tremolo[ch] == 1);
+    slideSwitch({x + 480, 115, 20, "LOOP BYPASS", 38, ControlId::LoopBypassSwitch}, program_.loopBypass == 1);
+    slideSwitch({x + 600, 105, 20, "IR BYPASS", 33, ControlId::IrBypassSwitch}, program_.irBypass == 1);
 }
 
 void Frame::leftColumn() {
-    c_.fillRect(0, 98, 250, h_ - 98, 0, kColorPanel);
-    c_.fillRect(0, 98, 250, 33, 0, hovered(ControlId::StorePresetButton) ? kColorBright : kColorAccent);
-    text(0, 99, 250, 33, kColorPanel, kFont13, kCentred, "STORE PRESET");
-    moveAndPress(ControlId::StorePresetButton, 0, 98, 250, 33);
+    canvas_.fillRect(0, kBadgeAreaHeight, kLeftColumnWidth, height_ - kBadgeAreaHeight, 0, kColorPanel);
+    canvas_.fillRect(0, kBadgeAreaHeight, kLeftColumnWidth, kBandHeight, 0,
+                     hovered(ControlId::StorePresetButton) ? kColorBright : kColorAccent);
+    text(0, kBadgeAreaHeight + 1, kLeftColumnWidth, kBandHeight, kColorPanel, kFont13, kCentred,
+         "STORE PRESET");
+    moveAndPress(ControlId::StorePresetButton, 0, kBadgeAreaHeight, kLeftColumnWidth, kBandHeight);
 
-    channelSection(0, 131);
-    channelSection(1, d_);
+    channelSection(0, kRhythmSectionTop);
+    channelSection(1, leadSectionTop_);
     ccList();
-    c_.fillRect(250, 41, 1, h_ - 41, 0, kColorRule);
+    canvas_.fillRect(kLeftColumnWidth, kHeadingRuleY, 1, height_ - kHeadingRuleY, 0, kColorRule);
 }
 
 void Frame::ccList() {
-    c_.fillRect(0, x_, 250, 33, 0, kColorBand);
-    text(33, x_ + 1, 217, 33, kColorAccent, kFont13, kLeading, "MIDI CC LIST");
-    c_.fillMask(4, x_ + 5, 23, 23, &assets::iconMidi, kColorAccent);
-    c_.fillMask(226, x_ + 4, 23, 23, &assets::iconPlus,
-                hovered(ControlId::CcListToggle) ? kColorTextLight : kColorIconIdle);
-    pressAndMove(ControlId::CcListToggle, 226, x_ + 4, 23, 23);
-    if (v_.ccListOpen == 0) return;
-    int32_t y = x_ + 35;
+    const int32_t top = ccListTop_;
+    canvas_.fillRect(0, top, kLeftColumnWidth, kBandHeight, 0, kColorBand);
+    text(33, top + 1, kLeftColumnWidth - 33, kBandHeight, kColorAccent, kFont13, kLeading, "MIDI CC LIST");
+    canvas_.fillMask(4, top + 5, 23, 23, &assets::iconMidi, kColorAccent);
+    canvas_.fillMask(226, top + 4, 23, 23, &assets::iconPlus,
+                     hovered(ControlId::CcListToggle) ? kColorTextLight : kColorIconIdle);
+    pressAndMove(ControlId::CcListToggle, 226, top + 4, 23, 23);
+    if (view_.ccListOpen == 0) return;
+    int32_t y = top + kBandHeight + 2;
     for (const CcRow& row : kCcRows) {
-        text(12, y, 226, 19, kColorTextDim, kFont11, kLeading, row.controller);
-        text(12, y, 226, 19, kColorTextDim, kFont11, kTrailing, row.values);
-        y += 19;
+        text(12, y, 226, kCcRowHeight, kColorTextDim, kFont11, kLeading, row.controller);
+        text(12, y, 226, kCcRowHeight, kColorTextDim, kFont11, kTrailing, row.values);
+        y += kCcRowHeight;
     }
 }
 
-// The 1200 x 1000 picture with its overlays: LEDs and IR toggles of the current program.
+// The picture with its overlays: LEDs and IR toggles of the current program.
 void Frame::picture() {
-    const PictureLayout p = pictureLayout(w_, h_);
-    if (!(p.scale > 0.0f)) return;
-    c_.setScale(p.scale);
-    c_.drawImage(p.x0, p.y0, 1200, 1000, &assets::ampPhoto);
+    const PictureLayout layout = pictureLayout(width_, height_);
+    if (!(layout.scale > 0.0f)) return;
+    canvas_.setScale(layout.scale);
+    canvas_.drawImage(layout.x0, layout.y0, kPictureWidth, kPictureHeight, &assets::ampPhoto);
     // Each overlay is the same part of a sprite picture drawn at the same place over the photo.
-    const auto part = [&](const ImageAsset& sprite, int32_t px, int32_t py, int32_t pw, int32_t ph) {
-        c_.drawImagePart(px, py, pw, ph, p.x0 + px, p.y0 + py, pw, ph, &sprite);
+    const auto overlay = [&](const ImageAsset& sprite, const PictureRect& r) {
+        canvas_.drawImagePart(r.x, r.y, r.w, r.h, layout.x0 + r.x, layout.y0 + r.y, r.w, r.h, &sprite);
     };
     // IR toggles: left for choice 0, middle for 1; the photo's own toggle (right) otherwise.
-    if (r_.ir[0] == 0) part(assets::ampSpritesLeft, 593, 303, 37, 34);
-    if (r_.ir[0] == 1) part(assets::ampSpritesLit, 593, 303, 37, 34);
-    if (r_.ir[1] == 0) part(assets::ampSpritesLeft, 593, 528, 37, 34);
-    if (r_.ir[1] == 1) part(assets::ampSpritesLit, 593, 528, 37, 34);
-    if (r_.reverb[ch_] != 0) part(assets::ampSpritesLit, 230, 307, 34, 31);
-    if (r_.tremolo[ch_] != 0) part(assets::ampSpritesLit, 230, 532, 34, 31);
-    if (r_.bypass == 0 && r_.channel == 0) part(assets::ampSpritesLit, 936, 307, 34, 31);
-    if (r_.bypass == 0 && r_.channel != 0) part(assets::ampSpritesLit, 936, 532, 34, 31);
-    c_.setScale(1.0f);
+    if (program_.ir[0] == 0) overlay(assets::ampSpritesLeft, kRhythmIrToggle);
+    if (program_.ir[0] == 1) overlay(assets::ampSpritesLit, kRhythmIrToggle);
+    if (program_.ir[1] == 0) overlay(assets::ampSpritesLeft, kLeadIrToggle);
+    if (program_.ir[1] == 1) overlay(assets::ampSpritesLit, kLeadIrToggle);
+    if (program_.reverb[effectChannel_] != 0) overlay(assets::ampSpritesLit, kReverbLed);
+    if (program_.tremolo[effectChannel_] != 0) overlay(assets::ampSpritesLit, kTremoloLed);
+    if (program_.bypass == 0 && program_.channel == 0) overlay(assets::ampSpritesLit, kRhythmLed);
+    if (program_.bypass == 0 && program_.channel != 0) overlay(assets::ampSpritesLit, kLeadLed);
+    canvas_.setScale(1.0f);
 }
 
 void Frame::bottomBar() {
-    c_.fillRect(0, h_ - 21, w_, 21, 0, kColorAccent);
-    text(w_ - 180, h_ - 21, 80, 21, kColorPoweredBy, kFont10, kLeading, "POWERED BY");
-    c_.fillMask(w_ - 105, h_ - 15, 93, 9, &assets::poweredByMark, kColorPanel);
+    const int32_t top = height_ - kBottomBarHeight;
+    canvas_.fillRect(0, top, width_, kBottomBarHeight, 0, kColorAccent);
+    text(width_ - 180, top, 80, kBottomBarHeight, kColorPoweredBy, kFont10, kLeading, "POWERED BY");
+    canvas_.fillMask(width_ - 105, top + 6, 93, 9, &assets::poweredByMark, kColorPanel);
 }
 
 void Frame::statusAndVeil() {
+    const int32_t barTop = height_ - kBottomBarHeight;
     const auto status = [&](int32_t w, int align, std::string_view s) {
-        text(10, h_ - 21, w, 21, kColorStatusText, kFont11, align, s);
+        text(10, barTop, w, kBottomBarHeight, kColorStatusText, kFont11, align, s);
     };
-    const FixedText<40> version = firmwareVersionText(v_.firmwareVersion);
+    const FixedText<40> version = firmwareVersionText(view_.firmwareVersion);
     // The outcome of the last backup or restore, beside the version.
-    if (v_.linkState != LinkState::NoDevice && !v_.status.view().empty())
-        text(300, h_ - 21, w_ - 500, 21, kColorStatusText, kFont11, kLeading, v_.status.view());
-    if (v_.linkState == LinkState::Connected && v_.irPanelSlot <= 0) {
+    if (view_.linkState != LinkState::NoDevice && !view_.status.view().empty())
+        text(300, barTop, width_ - 500, kBottomBarHeight, kColorStatusText, kFont11, kLeading,
+             view_.status.view());
+    const bool panelOpen = view_.irPanelSlot > 0;
+    if (view_.linkState == LinkState::Connected && !panelOpen) {
         status(280, kLeading, version.view());
         return;
     }
-    if (v_.irPanelSlot <= 0) {
-        c_.fillRect(0, 0, w_, h_ - 21, 0, kColorDim);
+    if (!panelOpen) {
+        canvas_.fillRect(0, 0, width_, barTop, 0, kColorDim);
     } else {
-        c_.fillRect(250, 0, w_ - 250, h_ - 21, 0, kColorDim);
+        canvas_.fillRect(kLeftColumnWidth, 0, width_ - kLeftColumnWidth, barTop, 0, kColorDim);
     }
-    if (v_.progress < 0) {
-        if (v_.linkState != LinkState::NoDevice) status(280, kLeading, version.view());
-    } else if (v_.progress == kProgressStoring) {
+    if (view_.progress < 0) {
+        if (view_.linkState != LinkState::NoDevice) status(280, kLeading, version.view());
+    } else if (view_.progress == kProgressStoring) {
         status(80, kLeading, "STORING...");
-    } else if (v_.progress == kProgressReading) {
+    } else if (view_.progress == kProgressReading) {
         status(80, kLeading, "READING...");
     } else {
         FixedText<16> percent;
-        percent << v_.progress << "%";
+        percent << view_.progress << "%";
         status(80, kLeading, percent.view());
-        if (v_.availableFirmware > v_.firmwareVersion) {
-            status(w_ - 10, kCentred, "UPDATE IN PROGRESS... DO NOT POWER DOWN");
+        if (view_.availableFirmware > view_.firmwareVersion) {
+            status(width_ - 10, kCentred, "UPDATE IN PROGRESS... DO NOT POWER DOWN");
         }
     }
 }
 
 void Frame::connectionBox() {
-    const bool present = v_.linkState != LinkState::NoDevice;
-    const std::string_view label = !present                           ? "NO DEVICE"
-                                   : v_.linkState == LinkState::Error ? "ERROR"
-                                                                      : "CONNECTED";
+    const bool present = view_.linkState != LinkState::NoDevice;
+    const std::string_view label = !present                              ? "NO DEVICE"
+                                   : view_.linkState == LinkState::Error ? "ERROR"
+                                                                         : "CONNECTED";
     topRowBox(260, 120, 100, present, label);
-    c_.fillMask(352, 9, 23, 23, &assets::iconConnection, present ? kColorPanel : kColorTextDim);
+    canvas_.fillMask(352, 9, 23, 23, &assets::iconConnection, present ? kColorPanel : kColorTextDim);
 }
 
 void Frame::irPanel() {
-    c_.fillRect(250, 41, 250, h_ - 62, 0, kColorWindow);
-    c_.fillRect(250, 0, 250, 42, 0, kColorPanel);
+    const int32_t left = kLeftColumnWidth;
+    const int32_t barTop = height_ - kBottomBarHeight;
+    canvas_.fillRect(left, kHeadingRuleY, kIrPanelWidth, barTop - kHeadingRuleY, 0, kColorWindow);
+    canvas_.fillRect(left, 0, kIrPanelWidth, kHeadingRuleY + 1, 0, kColorPanel);
 
+    // The buttons stand on the bottom bar, the audition switch above the SELECT button.
+    const int32_t buttonTop = height_ - 55;
+    const int32_t switchTop = height_ - 85;
     const bool extractHover = hovered(ControlId::ExtractAllButton);
-    c_.fillRect(260, h_ - 55, 110, 27, 13, extractHover ? kColorTextLight : kColorWell);
-    text(260, h_ - 58, 110, 33, extractHover ? kColorPanel : kColorTextLight, kFont11, kCentred,
+    canvas_.fillRect(260, buttonTop, 110, 27, 13, extractHover ? kColorTextLight : kColorWell);
+    text(260, buttonTop - 3, 110, 33, extractHover ? kColorPanel : kColorTextLight, kFont11, kCentred,
          "EXTRACT ALL");
-    moveAndPress(ControlId::ExtractAllButton, 260, h_ - 55, 110, 27);
+    moveAndPress(ControlId::ExtractAllButton, 260, buttonTop, 110, 27);
 
-    const bool audition = v_.auditionOn == 1;
-    c_.fillRect(380, h_ - 85, 110, 21, 10, kColorPanel);
-    c_.fillRect(380, h_ - 85, 40, 20, 10, audition ? kColorAccent : kColorTrackOff);
-    moveAndPress(ControlId::AuditionSwitch, 380, h_ - 85, 40, 20);
-    c_.fillRect(audition ? 400 : 380, h_ - 85, 20, 20, 10,
-                (audition || hovered(ControlId::AuditionSwitch)) ? kColorBright : kColorTextLight);
-    text(426, h_ - 85, 80, 20, kColorTextLight, kFont10, kLeading, "AUDITION");
+    const bool audition = view_.auditionOn == 1;
+    canvas_.fillRect(380, switchTop, 110, 21, 10, kColorPanel);
+    canvas_.fillRect(380, switchTop, 40, 20, 10, audition ? kColorAccent : kColorTrackOff);
+    moveAndPress(ControlId::AuditionSwitch, 380, switchTop, 40, 20);
+    canvas_.fillRect(audition ? 400 : 380, switchTop, 20, 20, 10,
+                     (audition || hovered(ControlId::AuditionSwitch)) ? kColorBright : kColorTextLight);
+    text(426, switchTop, 80, 20, kColorTextLight, kFont10, kLeading, "AUDITION");
 
-    c_.fillRect(379, h_ - 55, 111, 27, 13, hovered(ControlId::SelectButton) ? kColorTextLight : kColorAccent);
-    text(379, h_ - 58, 111, 33, kColorPanel, kFont11, kCentred, "SELECT");
-    moveAndPress(ControlId::SelectButton, 379, h_ - 55, 111, 27);
+    canvas_.fillRect(379, buttonTop, 111, 27, 13,
+                     hovered(ControlId::SelectButton) ? kColorTextLight : kColorAccent);
+    text(379, buttonTop - 3, 111, 33, kColorPanel, kFont11, kCentred, "SELECT");
+    moveAndPress(ControlId::SelectButton, 379, buttonTop, 111, 27);
 
-    const int32_t index = v_.factoryIrIndex;
-    text(260, 0, 230, 41, hovered(ControlId::FactoryTitle) ? kColorTextLight : kColorAccent, kFont13,
-         kCentred, factoryIrDisplayName(index));
-    moveAndPress(ControlId::FactoryTitle, 290, 0, 170, 41);  // narrower than the title's text box
+    const int32_t index = view_.factoryIrIndex;
+    text(260, 0, 230, kHeadingRuleY, hovered(ControlId::FactoryTitle) ? kColorTextLight : kColorAccent,
+         kFont13, kCentred, factoryIrDisplayName(index));
+    moveAndPress(ControlId::FactoryTitle, 290, 0, 170, kHeadingRuleY);  // narrower than the title's text box
 
-    c_.fillMask(258, 15, 11, 11, &assets::iconArrowLeft,
-                hovered(ControlId::FactoryPrev) ? kColorBright : kColorTextDim);
+    canvas_.fillMask(258, 15, 11, 11, &assets::iconArrowLeft,
+                     hovered(ControlId::FactoryPrev) ? kColorBright : kColorTextDim);
     moveAndPress(ControlId::FactoryPrev, 258, 15, 11, 11);
-    c_.fillMask(481, 15, 11, 11, &assets::iconArrowRight,
-                hovered(ControlId::FactoryNext) ? kColorBright : kColorTextDim);
+    canvas_.fillMask(481, 15, 11, 11, &assets::iconArrowRight,
+                     hovered(ControlId::FactoryNext) ? kColorBright : kColorTextDim);
     moveAndPress(ControlId::FactoryNext, 481, 15, 11, 11);
 
-    if (v_.factoryListOpen != 0) {
+    if (view_.factoryListOpen != 0) {
         for (int i = 0; i < kFactoryIrCount; ++i) {
-            const int32_t yi = 42 + 31 * i;
+            const int32_t rowTop = kHeadingRuleY + 1 + kSlotRowHeight * i;
             const ControlId row = ControlId::FactoryRow0 + i;
             const bool chosen = i == index;
             const bool over = hovered(row);
-            c_.fillRect(250, yi, 250, 31, 0, i % 2 == 1 ? kColorRowOdd : kColorRowEven);
-            c_.fillRect(258, yi + 10, 12, 12, 6,
-                        chosen ? kColorAccent
-                        : over ? kColorTextLight
-                               : kColorWindow);
-            text(280, yi, 210, 31,
+            canvas_.fillRect(left, rowTop, kIrPanelWidth, kSlotRowHeight, 0,
+                             i % 2 == 1 ? kColorRowOdd : kColorRowEven);
+            canvas_.fillRect(258, rowTop + 10, 12, 12, 6,
+                             chosen ? kColorAccent
+                             : over ? kColorTextLight
+                                    : kColorWindow);
+            text(280, rowTop, 210, kSlotRowHeight,
                  chosen ? kColorAccent
                  : over ? kColorTextLight
                         : kColorTextDim,
                  kFont11, kLeading, factoryIrDisplayName(i));
-            moveAndPress(row, 250, yi, 250, 31);
+            moveAndPress(row, left, rowTop, kIrPanelWidth, kSlotRowHeight);
         }
     } else {
         // Wraps at word boundaries; trimming comes from the single-line texts of the same font.
@@ -409,12 +501,41 @@ void Frame::irPanel() {
             (index >= 0 && index < kFactoryIrCount)
                 ? factoryIrCatalogue()[static_cast<size_t>(index)].description
                 : std::string_view();
-        c_.drawText(258, 50, 234, 234, kColorTextDim, kFont13, kLeading, kAlignTop, description, false);
+        canvas_.drawText(kPanelInnerLeft, kDescriptionTop, kPanelInnerWidth, kDescriptionHeight,
+                         kColorTextDim, kFont13, kLeading, kAlignTop, description, false);
+        responsePlot(index, switchTop);
     }
 
-    c_.fillRect(250, 0, 1, h_ - 21, 0, kColorRule);
-    c_.fillRect(500, 0, 1, h_ - 21, 0, kColorRule);
-    c_.fillRect(0, 41, 500, 1, 1, kColorRule);
+    canvas_.fillRect(left, 0, 1, barTop, 0, kColorRule);
+    canvas_.fillRect(kIrPanelRight, 0, 1, barTop, 0, kColorRule);
+    canvas_.fillRect(0, kHeadingRuleY, kIrPanelRight, 1, 1, kColorRule);
+}
+
+// The well with its grid and labels, and the entry's curve: a mask baked at build time, drawn in
+// the accent colour over the graph area its drawing was made for.
+void Frame::responsePlot(int32_t index, int32_t switchTop) {
+    const int32_t top = std::min(kPlotTop, switchTop - kPlotGapAboveSwitch - kPlotHeight);
+    if (top < kPlotHighestTop || index < 0 || index >= kFactoryIrCount) return;
+    canvas_.fillRect(kPanelInnerLeft, top, kPanelInnerWidth, kPlotHeight, 6, kColorPanel);
+
+    const int32_t graphLeft = kPanelInnerLeft + kGraphInsetLeft;
+    const int32_t graphTop = top + kGraphInsetTop;
+    for (size_t step = 0; step < std::size(kLevelLabels); ++step) {
+        const double db = -kGridStepDb * static_cast<double>(step);
+        const auto y = graphTop + static_cast<int32_t>(std::lround(responseY(db) * kResponseGraphHeight));
+        canvas_.fillRect(graphLeft, y, kResponseGraphWidth, 1, 0, kColorGrid);
+        text(kPanelInnerLeft, y - kPlotLabelHeight / 2, kGraphInsetLeft - 5, kPlotLabelHeight,
+             kColorAxisLabel, kFont10, kTrailing, kLevelLabels[step]);
+    }
+    for (const FrequencyMark& mark : kFrequencyMarks) {
+        const auto x =
+            graphLeft + static_cast<int32_t>(std::lround(responseX(mark.hz) * kResponseGraphWidth));
+        canvas_.fillRect(x, graphTop, 1, kResponseGraphHeight, 0, kColorGrid);
+        text(x - 20, graphTop + kResponseGraphHeight + 2, 40, kPlotLabelHeight, kColorAxisLabel, kFont10,
+             kCentred, mark.label);
+    }
+    canvas_.fillMask(graphLeft, graphTop, kResponseGraphWidth, kResponseGraphHeight,
+                     &assets::factoryIrCurves[static_cast<size_t>(index)], kColorAccent);
 }
 
 void Frame::draw() {
@@ -425,9 +546,8 @@ void Frame::draw() {
     bottomBar();
     statusAndVeil();
     connectionBox();
-    if (v_.irPanelSlot > 0) irPanel();
+    if (view_.irPanelSlot > 0) irPanel();
 }
-
 }  // namespace
 
 void applyBypassLock(DeviceMirror& mirror, MirrorView& view) {
@@ -441,16 +561,25 @@ void drawPanel(Canvas& canvas, const MirrorView& view, HitRegions& regions) {
 }
 
 PictureLayout pictureLayout(int w, int h) {
+    // The picture fits the surface less these margins, and is centred in the area right of the left
+    // column and below the top rows.
+    constexpr int32_t kWidthMargin = 300;
+    constexpr int32_t kHeightMargin = 150;
+    constexpr int32_t kAreaTop = 90;
+    constexpr auto kWidth = static_cast<float>(kPictureWidth);
+    constexpr auto kHeight = static_cast<float>(kPictureHeight);
     // Single precision throughout, as the placement rule is defined.
-    const float sx = 1.0f / (1200.0f / static_cast<float>(w - 300));
-    const float sy = 1.0f / (1000.0f / static_cast<float>(h - 150));
+    const float sx = 1.0f / (kWidth / static_cast<float>(w - kWidthMargin));
+    const float sy = 1.0f / (kHeight / static_cast<float>(h - kHeightMargin));
     float s = sy < sx ? sy : sx;  // sx when equal
     if (s > 1.0f) s = 1.0f;
     // A surface too small for any of the picture gives no positive scale (and the division below
     // would leave the integers' range).
     if (!(s > 0.0f)) return {0.0f, 0, 0};
-    const auto left = static_cast<int32_t>((static_cast<float>(w - 250) - s * 1200.0f) * 0.5f + 250.0f);
-    const auto top = static_cast<int32_t>((static_cast<float>(h - 90) - s * 1000.0f) * 0.5f + 90.0f);
+    const auto left = static_cast<int32_t>((static_cast<float>(w - kLeftColumnWidth) - s * kWidth) * 0.5f +
+                                           static_cast<float>(kLeftColumnWidth));
+    const auto top = static_cast<int32_t>((static_cast<float>(h - kAreaTop) - s * kHeight) * 0.5f +
+                                          static_cast<float>(kAreaTop));
     return {s, static_cast<int>(static_cast<float>(left) / s), static_cast<int>(static_cast<float>(top) / s)};
 }
 

@@ -4,11 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "ui/response_plot.hpp"
 #include "ui/ui.hpp"
 
 namespace halvard {
@@ -383,6 +385,43 @@ TEST_F(Panel, FactoryListRowsAlternateAndMarkTheChoice) {
     frame();
     EXPECT_EQ(at(384, 900 - 75), kColorAccent);
     EXPECT_EQ(at(410, 900 - 75), kColorBright);
+}
+
+TEST_F(Panel, ResponsePlotShowsTheBrowsedCurveWhileTheListIsClosed) {
+    // The plot's well at (258, 300, 234, 150), its graph 200 x 117 inset by (26, 10).
+    const int graphTop = 310;
+    const int tenK = 284 + static_cast<int>(std::lround(responseX(10000.0) * 200));
+    const int column = 284 + static_cast<int>(std::lround(responseX(1500.0) * 200));
+    // The row of the brightest pixel in the graph's column at 1.5 kHz: the curve, in the accent.
+    const auto curveRow = [&] {
+        int best = -1;
+        for (int y = graphTop; y < graphTop + 117; ++y) {
+            if (best < 0 || channelOf(at(column, y), 16) > channelOf(at(column, best), 16)) best = y;
+        }
+        EXPECT_GE(channelOf(at(column, best), 16), 0xc8) << "no accent line in the column";
+        return best;
+    };
+    ui.irPanelSlot = 2;
+    ui.factoryIrIndex = 13;
+    frame();
+    EXPECT_EQ(at(488, 304), kColorPanel) << "the well";
+    EXPECT_EQ(at(tenK, graphTop + 2), kColorTrackOff) << "the 10 kHz grid line, above the curve";
+    const int closedCab = curveRow();
+
+    ui.factoryIrIndex = 10;  // browsing changes the curve with the title
+    frame();
+    EXPECT_NE(curveRow(), closedCab);
+
+    ui.factoryListOpen = 1;
+    frame();
+    EXPECT_EQ(at(488, 304), kColorRowEven) << "the list covers the column, without the plot";
+    EXPECT_EQ(at(tenK, graphTop + 2), kColorRowEven);
+
+    // A window too short for the plot above the AUDITION switch leaves it out.
+    ui.factoryListOpen = 0;
+    frame(1280, 530);
+    EXPECT_EQ(at(488, 304), kColorWindow);
+    EXPECT_EQ(at(tenK, graphTop + 2), kColorWindow);
 }
 
 TEST_F(Panel, HoverRepaintsAndHighlights) {

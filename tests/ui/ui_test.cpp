@@ -55,6 +55,8 @@ TEST(Ui, ARepeatedFrameAllocatesNothing) {
     r.ir[0] = 1;
     r.ir[1] = 0;
     ui.setRecord(0, r);
+    ui.irPanelSlot = 1;  // with the description and the response plot
+    ui.factoryIrIndex = 13;
     OffscreenSurface s(1280, 900, 2.0);
     Canvas canvas;
     paintWindow(platform, canvas, s.target(), 1280, 900);

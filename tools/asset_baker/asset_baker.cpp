@@ -7,7 +7,8 @@
 //   <name> <RI|RM> <width> <height> <file.svg> [css...]
 // The optional CSS (the rest of the line) is applied as a user stylesheet, so that one drawing can
 // give several pictures (for example the amplifier with and without its knobs). The document is
-// scaled to fill width x height.
+// scaled to fill width x height. A name of the form base[i] makes element i of an array `base`,
+// whose elements must be listed from 0 without gaps.
 //
 // Outputs in <out-dir>: <name>.bin per asset (the tagged block) and assets_data.cpp, which places
 // each block in read-only data with .incbin (fast to build whatever the size) and defines the
@@ -16,10 +17,12 @@
 #include <cairo.h>
 #include <librsvg/rsvg.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -33,7 +36,43 @@ struct Entry {
     int height = 0;
     std::string file;
     std::string css;
+    std::string base;  // the array of a name base[i], else the name itself
+    int index = -1;    // i of base[i], else -1
+
+    // The block's symbol and file name: base_i for an array element.
+    std::string symbol() const { return index < 0 ? name : base + "_" + std::to_string(index); }
 };
+
+// Splits base[i] into its array name and index; other names stay as they are. False for a
+// malformed array name.
+bool splitArrayName(Entry& e) {
+    e.base = e.name;
+    const auto open = e.name.find('[');
+    if (open == std::string::npos) return e.name.find(']') == std::string::npos;
+    if (open == 0 || e.name.back() != ']' || open + 2 >= e.name.size()) return false;
+    const std::string digits = e.name.substr(open + 1, e.name.size() - open - 2);
+    if (digits.size() > 4 || digits.find_first_not_of("0123456789") != std::string::npos) return false;
+    e.base = e.name.substr(0, open);
+    e.index = std::stoi(digits);
+    return true;
+}
+
+// Every array's indices run from 0 without gaps or repeats, and no plain asset shares its name.
+bool arraysComplete(const std::vector<Entry>& entries) {
+    std::map<std::string, std::vector<int>> indices;
+    for (const Entry& e : entries) indices[e.base].push_back(e.index);
+    for (auto& [base, list] : indices) {
+        std::sort(list.begin(), list.end());
+        const bool plain = list.size() == 1 && list[0] < 0;
+        for (size_t i = 0; i < list.size() && !plain; ++i) {
+            if (list[i] != static_cast<int>(i)) {
+                std::cerr << "asset_baker: " << base << ": the elements must run from [0] without gaps\n";
+                return false;
+            }
+        }
+    }
+    return true;
+}
 
 bool parseCatalogue(const std::string& path, std::vector<Entry>& entries) {
     std::ifstream in(path);
@@ -52,14 +91,15 @@ bool parseCatalogue(const std::string& path, std::vector<Entry>& entries) {
         fields >> e.name >> e.tag >> e.width >> e.height >> e.file;
         std::getline(fields, e.css);
         if (!fields.eof() && fields.fail()) fields.clear();
-        if (e.name.empty() || (e.tag != "RI" && e.tag != "RM") || e.width <= 0 || e.height <= 0 ||
-            e.width > 65535 || e.height > 65535 || e.file.empty()) {
-            std::cerr << path << ":" << lineNo << ": expected <name> <RI|RM> <width> <height> <file.svg> [css]\n";
+        if (e.name.empty() || !splitArrayName(e) || (e.tag != "RI" && e.tag != "RM") || e.width <= 0 ||
+            e.height <= 0 || e.width > 65535 || e.height > 65535 || e.file.empty()) {
+            std::cerr << path << ":" << lineNo
+                      << ": expected <name> <RI|RM> <width> <height> <file.svg> [css]\n";
             return false;
         }
         entries.push_back(std::move(e));
     }
-    return true;
+    return arraysComplete(entries);
 }
 
 // Renders one entry into a premultiplied ARGB32 surface of its pixel size; null on failure.
@@ -72,9 +112,10 @@ cairo_surface_t* render(const Entry& e, const std::string& artDir) {
         if (error) g_error_free(error);
         return nullptr;
     }
-    if (!e.css.empty() &&
-        !rsvg_handle_set_stylesheet(handle, reinterpret_cast<const guint8*>(e.css.data()), e.css.size(), &error)) {
-        std::cerr << "asset_baker: " << e.name << ": bad stylesheet: " << (error ? error->message : "") << "\n";
+    if (!e.css.empty() && !rsvg_handle_set_stylesheet(handle, reinterpret_cast<const guint8*>(e.css.data()),
+                                                      e.css.size(), &error)) {
+        std::cerr << "asset_baker: " << e.name << ": bad stylesheet: " << (error ? error->message : "")
+                  << "\n";
         if (error) g_error_free(error);
         g_object_unref(handle);
         return nullptr;
@@ -163,20 +204,38 @@ std::string dataSource(const std::vector<Entry>& entries, const std::vector<size
     // a C array of millions of initialisers would take the compiler far longer.
     s << "__asm__(\n    \".section .rodata\\n\"\n";
     for (const Entry& e : entries) {
-        const std::string sym = "halvard_asset_" + e.name;
+        const std::string sym = "halvard_asset_" + e.symbol();
         s << "    \".balign 16\\n\"\n"
           << "    \".globl " << sym << "\\n\"\n"
           << "    \".hidden " << sym << "\\n\"\n"
           << "    \"" << sym << ":\\n\"\n"
-          << "    \".incbin \\\"" << assemblerString(assemblerString(outDir + "/" + e.name + ".bin")) << "\\\"\\n\"\n";
+          << "    \".incbin \\\"" << assemblerString(assemblerString(outDir + "/" + e.symbol() + ".bin"))
+          << "\\\"\\n\"\n";
     }
     s << "    \".previous\\n\");\n\n";
     s << "extern \"C\" {\n";
-    for (const Entry& e : entries) s << "extern const uint8_t halvard_asset_" << e.name << "[];\n";
+    for (const Entry& e : entries) s << "extern const uint8_t halvard_asset_" << e.symbol() << "[];\n";
     s << "}\n\nnamespace halvard::assets {\n";
     for (size_t i = 0; i < entries.size(); ++i) {
-        s << "const ImageAsset " << entries[i].name << "{halvard_asset_" << entries[i].name << ", " << sizes[i]
-          << "};\n";
+        const Entry& e = entries[i];
+        if (e.index < 0) {
+            s << "const ImageAsset " << e.name << "{halvard_asset_" << e.symbol() << ", " << sizes[i]
+              << "};\n";
+        } else if (e.index == 0) {
+            // The whole array at its first element, its elements in index order.
+            std::vector<std::string> elements;
+            for (size_t j = 0; j < entries.size(); ++j) {
+                const Entry& m = entries[j];
+                if (m.base != e.base) continue;
+                if (elements.size() <= static_cast<size_t>(m.index))
+                    elements.resize(static_cast<size_t>(m.index) + 1);
+                elements[static_cast<size_t>(m.index)] =
+                    "{halvard_asset_" + m.symbol() + ", " + std::to_string(sizes[j]) + "}";
+            }
+            s << "const ImageAsset " << e.base << "[" << elements.size() << "] = {\n";
+            for (const std::string& element : elements) s << "    " << element << ",\n";
+            s << "};\n";
+        }
     }
     s << "}  // namespace halvard::assets\n";
     return s.str();
@@ -203,7 +262,7 @@ int main(int argc, char** argv) {
         cairo_surface_t* surface = render(e, artDir);
         if (surface == nullptr) return 1;
         if (!pngDir.empty()) {
-            const std::string png = pngDir + "/" + e.name + ".png";
+            const std::string png = pngDir + "/" + e.symbol() + ".png";
             if (cairo_surface_write_to_png(surface, png.c_str()) != CAIRO_STATUS_SUCCESS) {
                 std::cerr << "asset_baker: cannot write " << png << "\n";
             }
@@ -213,7 +272,7 @@ int main(int argc, char** argv) {
         sizes.push_back(block.size());
         for (uint8_t b : block) hash = (hash ^ b) * 1099511628211ull;
         const std::string bin(reinterpret_cast<const char*>(block.data()), block.size());
-        if (!writeIfChanged(outDir + "/" + e.name + ".bin", bin)) return 1;
+        if (!writeIfChanged(outDir + "/" + e.symbol() + ".bin", bin)) return 1;
     }
     return writeIfChanged(outDir + "/assets_data.cpp", dataSource(entries, sizes, hash, outDir)) ? 0 : 1;
 }

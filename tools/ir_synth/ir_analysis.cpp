@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "fft.hpp"
+#include "ui/response_plot.hpp"
 
 namespace halvard::irsynth {
 namespace {
@@ -89,6 +90,24 @@ std::vector<double> smoothedResponseDb(std::span<const float> samples, size_t ff
         db[k] = 10.0 * std::log10(std::max(mean, 1e-30));
     }
     return db;
+}
+
+std::vector<double> plotResponseDb(std::span<const float> samples, double rate, int points) {
+    // Bins well under the smoothing band even at 40 Hz, where a sixth of an octave is 4.6 Hz wide.
+    size_t size = 1;
+    while (size < 4 * samples.size()) size <<= 1;
+    const std::vector<double> db = smoothedResponseDb(samples, size);
+    const double binHz = rate / static_cast<double>(size);
+    std::vector<double> curve(static_cast<size_t>(std::max(points, 2)));
+    for (size_t i = 0; i < curve.size(); ++i) {
+        const double bin = responseHz(static_cast<double>(i) / static_cast<double>(curve.size() - 1)) / binHz;
+        const auto below = std::min(static_cast<size_t>(bin), db.size() - 2);
+        const double t = bin - static_cast<double>(below);
+        curve[i] = db[below] * (1.0 - t) + db[below + 1] * t;
+    }
+    const double top = *std::max_element(curve.begin(), curve.end());
+    for (double& v : curve) v -= top;
+    return curve;
 }
 
 }  // namespace halvard::irsynth

@@ -25,4 +25,9 @@ IrFigures analyseIr(std::span<const float> samples, double sampleRate);
 // between notches do not dominate.
 std::vector<double> smoothedResponseDb(std::span<const float> samples, size_t fftSize);
 
+// The curve of the IR panel's response plot: the sixth-octave smoothed response at `points`
+// frequencies spread evenly over the plot's logarithmic axis (40 Hz to 20 kHz), in dB relative to
+// the largest of them.
+std::vector<double> plotResponseDb(std::span<const float> samples, double sampleRate, int points);
+
 }  // namespace halvard::irsynth
