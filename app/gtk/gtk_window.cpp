@@ -123,12 +123,14 @@ std::string GtkWindowSystem::open(Platform& platform) {
     // The panel is drawn with Cairo alone. Without this, GDK probes OpenGL to choose a visual,
     // which loads a GL driver (with a software one, some 50 MB and tens of milliseconds) for nothing.
     g_setenv("GDK_GL", "disable", FALSE);
+    // Before the display opens, so that every window of the program carries them: the application
+    // id is the windows' class (X11) or app id (Wayland), which ties them to the desktop entry.
+    g_set_application_name(platform.title.c_str());
+    g_set_prgname(platform.appId.c_str());
     if (!gtk_init_check(nullptr, nullptr)) {
         return "cannot open a display (is DISPLAY or WAYLAND_DISPLAY set?)";
     }
     platform_ = &platform;
-    g_set_application_name(platform.title.c_str());
-    g_set_prgname(platform.appId.c_str());  // the window's class and the desktop entry it belongs to
     setDefaultIcon(platform.appId);
 
     window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
