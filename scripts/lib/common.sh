@@ -101,3 +101,7 @@ restore_jack_env() {
   done
   HALVARD_JACK_SAVED_ENV=()
 }
+
+# The version and the application id, as the top CMakeLists.txt sets them.
+project_version() { sed -n 's/^project(halvard_editor VERSION \([0-9.]*\).*/\1/p' "$HALVARD_ROOT/CMakeLists.txt"; }
+project_app_id() { sed -n 's/^set(HALVARD_APP_ID \([^ )]*\)).*/\1/p' "$HALVARD_ROOT/CMakeLists.txt"; }

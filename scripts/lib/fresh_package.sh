@@ -1,0 +1,92 @@
+# The --package variant of scripts/check-fresh, which sources this file: the Debian package, built on
+# this machine, installed into the fresh root as a user installs it, run there, and removed again.
+# Uses check-fresh's in_root, $root and $fresh.
+# shellcheck shell=bash disable=SC2154  # root and fresh are check-fresh's
+
+# build_package_for_fresh: builds build/ (the programs and the window test) and its package on this
+# machine, checked by scripts/check-package; sets fresh_deb to the package's path.
+build_package_for_fresh() {
+  "$HALVARD_ROOT/scripts/install-deps" test
+  log "building build/ and its Debian package"
+  configure_build build -DHALVARD_BUILD_TESTS=ON
+  build build
+  fresh_deb="$("$HALVARD_ROOT/scripts/check-package" build | tail -n 1)"
+  [ -f "$fresh_deb" ] || { echo "check-fresh (package): no package was made" >&2; return 1; }
+}
+
+# files_in_root: every path in the root, less the places that change by themselves (package
+# manager state, caches, logs, home and scratch folders).
+files_in_root() {
+  in_root find / -xdev \( -path /proc -o -path /sys -o -path /dev -o -path /run -o -path /tmp -o -path /root \
+    -o -path /var/cache -o -path /var/lib/apt -o -path /var/lib/dpkg -o -path /var/log \) -prune -o -print | sort
+}
+
+# check_package_in_root: installs $fresh_deb into the root with apt-get, checks each program's
+# --version, runs the window test on the installed editor under Xvfb, then removes and purges the
+# package (and what came only with it) and checks that none of its files, and no new file, is left.
+check_package_in_root() {
+  local version name status=0 program out left new
+  version="$(project_version)"
+  name="$(basename "$fresh_deb")"
+  cp "$fresh_deb" "$HALVARD_ROOT/build/tests/gui/editor_window_test" "$root/tmp/"
+
+  log "installing the window test's display (xvfb, xauth) in the root"
+  in_root sh -c 'apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends xvfb xauth >/dev/null'
+  files_in_root >"$fresh/files-before-package.txt"
+
+  log "apt-get install ./$name in the root"
+  if ! in_root sh -c "cd /tmp && DEBIAN_FRONTEND=noninteractive apt-get install -y -q ./$name"; then
+    echo "check-fresh (package): apt-get install ./$name failed"
+    return 1
+  fi
+  in_root dpkg -L halvard-editor | sort >"$fresh/package-files.txt"
+
+  for program in halvard-editor halvard-amp-emulator halvard-cli; do
+    if ! in_root test -e "/usr/bin/$program"; then
+      [ "$program" = halvard-cli ] && continue  # not every build has it
+      echo "check-fresh (package): /usr/bin/$program is not installed"
+      status=1
+      continue
+    fi
+    out="$(in_root "/usr/bin/$program" --version 2>&1 || true)"
+    if [ "$out" = "$program $version" ]; then
+      echo "check-fresh (package): $program --version prints \"$out\""
+    else
+      echo "check-fresh (package): $program --version prints \"$out\", not \"$program $version\""
+      status=1
+    fi
+  done
+
+  log "the installed editor's window under Xvfb in the root"
+  if in_root env HALVARD_TEST_EDITOR=/usr/bin/halvard-editor \
+    xvfb-run -a -s "-screen 0 1920x1200x24" /tmp/editor_window_test 2>&1 | tee "$fresh/window-package.log" &&
+    grep -q '^\[  PASSED  \] 1 test' "$fresh/window-package.log" && ! grep -q SKIPPED "$fresh/window-package.log"; then
+    echo "check-fresh (package): the installed editor showed its window and closed with exit code 0"
+  else
+    echo "check-fresh (package): the window test failed on the installed editor"
+    status=1
+  fi
+
+  log "apt-get remove, then purge, halvard-editor in the root"
+  in_root sh -c 'DEBIAN_FRONTEND=noninteractive apt-get remove -y -q halvard-editor >/dev/null'
+  # shellcheck disable=SC2016  # the inner shell expands its own variable
+  left="$(in_root sh -c 'while read -r f; do if [ -e "$f" ] && [ ! -d "$f" ]; then echo "$f"; fi; done' \
+    <"$fresh/package-files.txt" | tr '\n' ' ')"
+  if [ -n "$left" ]; then
+    echo "check-fresh (package): apt-get remove left files of the package: $left"
+    status=1
+  else
+    echo "check-fresh (package): apt-get remove left no file of the package"
+  fi
+  in_root sh -c 'DEBIAN_FRONTEND=noninteractive apt-get purge -y -q halvard-editor >/dev/null &&
+    DEBIAN_FRONTEND=noninteractive apt-get autoremove --purge -y -q >/dev/null'
+  files_in_root >"$fresh/files-after-package.txt"
+  new="$(comm -13 "$fresh/files-before-package.txt" "$fresh/files-after-package.txt" | tr '\n' ' ')"
+  if [ -n "$new" ]; then
+    echo "check-fresh (package): after purge and autoremove, files the root did not have before: $new"
+    status=1
+  else
+    echo "check-fresh (package): after purge and autoremove the root has no file it did not have before"
+  fi
+  return "$status"
+}
