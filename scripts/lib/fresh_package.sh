@@ -25,7 +25,7 @@ files_in_root() {
 # --version, runs the window test on the installed editor under Xvfb, then removes and purges the
 # package (and what came only with it) and checks that none of its files, and no new file, is left.
 check_package_in_root() {
-  local version name status=0 program out left new
+  local version name status=0 program out left
   version="$(project_version)"
   name="$(basename "$fresh_deb")"
   cp "$fresh_deb" "$HALVARD_ROOT/build/tests/gui/editor_window_test" "$root/tmp/"
@@ -78,12 +78,14 @@ check_package_in_root() {
   else
     echo "check-fresh (package): apt-get remove left no file of the package"
   fi
-  in_root sh -c 'DEBIAN_FRONTEND=noninteractive apt-get purge -y -q halvard-editor >/dev/null &&
+  # (A package without configuration files is gone after remove; dpkg --purge then only says so.)
+  in_root sh -c 'dpkg --purge halvard-editor >/dev/null 2>&1
     DEBIAN_FRONTEND=noninteractive apt-get autoremove --purge -y -q >/dev/null'
   files_in_root >"$fresh/files-after-package.txt"
-  new="$(comm -13 "$fresh/files-before-package.txt" "$fresh/files-after-package.txt" | tr '\n' ' ')"
-  if [ -n "$new" ]; then
-    echo "check-fresh (package): after purge and autoremove, files the root did not have before: $new"
+  comm -13 "$fresh/files-before-package.txt" "$fresh/files-after-package.txt" >"$fresh/files-left-package.txt"
+  if [ -s "$fresh/files-left-package.txt" ]; then
+    echo "check-fresh (package): after purge and autoremove, $(wc -l <"$fresh/files-left-package.txt") paths the" \
+      "root did not have before (build-fresh/files-left-package.txt): $(head -n 20 "$fresh/files-left-package.txt" | tr '\n' ' ')"
     status=1
   else
     echo "check-fresh (package): after purge and autoremove the root has no file it did not have before"
