@@ -21,9 +21,14 @@ files_in_root() {
     -o -path /var/cache -o -path /var/lib/apt -o -path /var/lib/dpkg -o -path /var/log \) -prune -o -print | sort
 }
 
+# packages_in_root: the names of the packages installed in the root.
+# shellcheck disable=SC2016  # dpkg-query's own format fields
+packages_in_root() { in_root dpkg-query -W -f='${db:Status-Abbrev} ${Package}\n' | awk '$1 == "ii" { print $2 }' | sort; }
+
 # check_package_in_root: installs $fresh_deb into the root with apt-get, checks each program's
 # --version, runs the window test on the installed editor under Xvfb, then removes and purges the
-# package (and what came only with it) and checks that none of its files, and no new file, is left.
+# package (and what came only with it) and checks that none of its files, nor any path named after
+# it, is left.
 check_package_in_root() {
   local version name status=0 program out left
   version="$(project_version)"
@@ -33,6 +38,7 @@ check_package_in_root() {
   log "installing the window test's display (xvfb, xauth) in the root"
   in_root sh -c 'apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends xvfb xauth >/dev/null'
   files_in_root >"$fresh/files-before-package.txt"
+  packages_in_root >"$fresh/packages-before-package.txt"
 
   log "apt-get install ./$name in the root"
   if ! in_root sh -c "cd /tmp && DEBIAN_FRONTEND=noninteractive apt-get install -y -q ./$name"; then
@@ -82,13 +88,18 @@ check_package_in_root() {
   in_root sh -c 'dpkg --purge halvard-editor >/dev/null 2>&1
     DEBIAN_FRONTEND=noninteractive apt-get autoremove --purge -y -q >/dev/null'
   files_in_root >"$fresh/files-after-package.txt"
+  packages_in_root >"$fresh/packages-after-package.txt"
+  # What is new in the root now belongs to packages that stay (apt keeps what an installed package
+  # recommends, such as apt's ca-certificates) or was made by their scripts; none of it may be ours.
   comm -13 "$fresh/files-before-package.txt" "$fresh/files-after-package.txt" >"$fresh/files-left-package.txt"
-  if [ -s "$fresh/files-left-package.txt" ]; then
-    echo "check-fresh (package): after purge and autoremove, $(wc -l <"$fresh/files-left-package.txt") paths the" \
-      "root did not have before (build-fresh/files-left-package.txt): $(head -n 20 "$fresh/files-left-package.txt" | tr '\n' ' ')"
+  left="$(grep -i -e halvard -e "$(project_app_id)" "$fresh/files-left-package.txt" | tr '\n' ' ' || true)"
+  if [ -n "$left" ]; then
+    echo "check-fresh (package): after purge and autoremove, paths of the package are left: $left"
     status=1
   else
-    echo "check-fresh (package): after purge and autoremove the root has no file it did not have before"
+    echo "check-fresh (package): after purge and autoremove no path of the package is left" \
+      "($(wc -l <"$fresh/files-left-package.txt") other new paths, of the packages that stayed:" \
+      "$(comm -13 "$fresh/packages-before-package.txt" "$fresh/packages-after-package.txt" | tr '\n' ' '))"
   fi
   return "$status"
 }
