@@ -4,9 +4,43 @@
 
 #include <gtk/gtk.h>
 
+#include "ui/assets.hpp"
 #include "ui/cairo/canvas_target.hpp"
 
 namespace halvard {
+
+namespace {
+
+// The window's icon, and the task bar's: the icon theme's picture named by the application id
+// (installed beside the program); run from the build tree, where the theme lacks it, the same badge
+// compiled in.
+void setDefaultIcon(const std::string& appId) {
+    if (gtk_icon_theme_has_icon(gtk_icon_theme_get_default(), appId.c_str())) {
+        gtk_window_set_default_icon_name(appId.c_str());
+        return;
+    }
+    const ImageAsset& icon = assets::appIcon;
+    if (!icon.isColourImage()) return;
+    const int w = icon.width(), h = icon.height();
+    GdkPixbuf* pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, w, h);
+    if (pixbuf == nullptr) return;
+    guchar* rows = gdk_pixbuf_get_pixels(pixbuf);
+    const int stride = gdk_pixbuf_get_rowstride(pixbuf);
+    for (int y = 0; y < h; ++y) {
+        const uint8_t* in = icon.pixels() + static_cast<size_t>(y) * w * 4;
+        guchar* out = rows + static_cast<ptrdiff_t>(y) * stride;
+        for (int i = 0; i < w * 4; i += 4) {  // premultiplied in the asset, straight in a pixbuf
+            const int a = in[i + 3];
+            for (int c = 0; c < 3; ++c)
+                out[i + c] = a == 0 ? 0 : static_cast<guchar>((in[i + c] * 255 + a / 2) / a);
+            out[i + 3] = static_cast<guchar>(a);
+        }
+    }
+    gtk_window_set_default_icon(pixbuf);
+    g_object_unref(pixbuf);
+}
+
+}  // namespace
 
 struct GtkCallbacks {
     static gboolean draw(GtkWidget* widget, cairo_t* cr, gpointer data) {
@@ -118,12 +152,15 @@ std::string GtkWindowSystem::open(Platform& platform) {
     // The panel is drawn with Cairo alone. Without this, GDK probes OpenGL to choose a visual,
     // which loads a GL driver (with a software one, some 50 MB and tens of milliseconds) for nothing.
     g_setenv("GDK_GL", "disable", FALSE);
+    // Before the display opens, so that every window of the program carries them: the application
+    // id is the windows' class (X11) or app id (Wayland), which ties them to the desktop entry.
+    g_set_application_name(platform.title.c_str());
+    g_set_prgname(platform.appId.c_str());
     if (!gtk_init_check(nullptr, nullptr)) {
         return "cannot open a display (is DISPLAY or WAYLAND_DISPLAY set?)";
     }
     platform_ = &platform;
-    g_set_application_name(platform.title.c_str());
-    g_set_prgname(platform.appId.c_str());
+    setDefaultIcon(platform.appId);
 
     window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_window_set_title(GTK_WINDOW(window_), platform.title.c_str());

@@ -145,6 +145,8 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> args) {
 
         if (arg == "--help" || arg == "-h") {
             if (noValue()) result.help = true;
+        } else if (arg == "--version") {
+            if (noValue()) result.version = true;
         } else if (arg == "--log") {
             if (noValue()) o.log = LogMode::Brief;
         } else if (arg == "--log-full") {
@@ -234,6 +236,7 @@ the editor's SysEx messages as the amplifier would: version, settings, slot name
 preset stores, IR and firmware transfers, restarts. Start it, then start the editor.
 
 Usage: halvard-amp-emulator [options]
+       halvard-amp-emulator --help | --version
 
 Ports and state:
   --api auto|jack|alsa   MIDI system (default auto: JACK when a JACK server runs, else ALSA)

@@ -41,6 +41,7 @@ struct EmulatorOptions {
 struct ParsedCommandLine {
     EmulatorOptions options;
     bool help = false;
+    bool version = false;
     std::string error;  // non-empty: the command line was refused, and why
 };
 
