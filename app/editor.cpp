@@ -1,11 +1,14 @@
 #include "app/editor.hpp"
 
 #include <cstdio>
+#include <cstring>
 #include <system_error>
 
+#include "device/backups_folder.hpp"
 #include "device/file_dialogs.hpp"
 #include "device/firmware_download.hpp"
 #include "device/worker.hpp"
+#include "halvard_version.hpp"
 #include "ui/ui.hpp"
 
 namespace halvard {
@@ -54,6 +57,14 @@ int runEditor(WindowSystem& windows, const DeviceWorkerHooks& worker) {
         return 1;
     }
     OpenWindow window(windows);
+    // The right-click menu's "Open Backups Folder": the folder the backups before firmware updates
+    // go to, made when it is not there yet.
+    platform.openBackupsFolder = [&windows] {
+        const std::filesystem::path folder = backupsFolder();
+        std::error_code ec;
+        if (!folder.empty() && (std::filesystem::create_directories(folder, ec), !ec))
+            windows.openFolder(folder);
+    };
     Ui ui(platform);
     LinkContext link;
     link.ui = &ui;
@@ -66,12 +77,30 @@ int runEditor(WindowSystem& windows, const DeviceWorkerHooks& worker) {
     return 0;
 }
 
+std::optional<int> editorOptions(int argc, char** argv) {
+    // The editor takes no options beyond these: it finds the amplifier by itself.
+    if (argc <= 1) return std::nullopt;
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("halvard-editor %s\n", kAppVersion);
+        return 0;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+        std::printf(
+            "Usage: halvard-editor [--help | --version]\n"
+            "Opens the editor's window; it finds the amplifier by its MIDI port name.\n");
+        return 0;
+    }
+    std::fprintf(stderr, "halvard-editor: unknown option \"%s\" (see --help)\n", argv[1]);
+    return 2;
+}
+
 int runEditorProgram(WindowSystem& windows, FileDialogs& dialogs) {
     HttpFirmwareSource firmware;  // the address compiled in (HALVARD_FIRMWARE_BASE_URL)
     const DeviceWorkerHooks worker{
         [&firmware, &dialogs](LinkContext& link) {
             link.firmware = &firmware;
             link.dialogs = &dialogs;
+            link.firmwareBackupFolder = backupsFolder();  // all programs, before a firmware update
             dialogs.watch(&link.quit);
             startDeviceWorker(link);  // RtMidi on the system's MIDI service
         },

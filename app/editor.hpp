@@ -4,7 +4,9 @@
 //   Platform -> window (not shown) -> Ui -> LinkContext -> device worker -> show -> loop while
 //   running -> stop and join the worker -> LinkContext, Ui, window, Platform go, in that order.
 
+#include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "app/platform.hpp"
@@ -24,6 +26,8 @@ public:
     virtual void iterate() = 0;
     // The loop has ended: detach from the platform; no more events are raised.
     virtual void close() = 0;
+    // Shows an existing folder in the desktop's file manager (a window system without one ignores it).
+    virtual void openFolder(const std::filesystem::path& folder) { (void)folder; }
 };
 
 // Starts and stops the device worker on a LinkContext; empty members run no worker.
@@ -37,6 +41,10 @@ struct DeviceWorkerHooks {
 int runEditor(WindowSystem& windows, const DeviceWorkerHooks& worker);
 
 class FileDialogs;
+
+// The program's command line: nothing (nullopt: run the editor), --version or --help (printed; exit
+// code 0) or anything else (a message on standard error; exit code 2).
+std::optional<int> editorOptions(int argc, char** argv);
 
 // The program: runEditor with the device worker on the system's MIDI ports, the firmware server
 // compiled in, and the platform's dialogs for the worker (shut down at exit before the worker is

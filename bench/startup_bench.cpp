@@ -30,7 +30,7 @@ Run startOnce(int scale) {
     Run run;
     XSession x;
     const auto start = Clock::now();
-    EditorProcess editor(HALVARD_EDITOR, {"GDK_SCALE=" + std::to_string(scale)});
+    EditorProcess editor(editorExecutable(), {"GDK_SCALE=" + std::to_string(scale)});
     const unsigned long window = x.findWindow("Halvard Editor", Millis(10000));
     if (!window) {
         std::fprintf(stderr, "startup_bench: no editor window appeared after %.0f ms (exit %d)\n",

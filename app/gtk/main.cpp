@@ -3,7 +3,8 @@
 #include "app/gtk/file_dialog_gtk.hpp"
 #include "app/gtk/gtk_window.hpp"
 
-int main() {
+int main(int argc, char** argv) {
+    if (const auto exitCode = halvard::editorOptions(argc, argv)) return *exitCode;
     halvard::GtkWindowSystem windows;
     halvard::GtkFileDialogs dialogs;  // the worker's file and folder dialogs, run in the main loop
     return halvard::runEditorProgram(windows, dialogs);

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <wrl/client.h>
 
+#include <cwchar>
 #include <mutex>
 
 namespace halvard {
@@ -81,25 +82,57 @@ private:
     ULONG references_ = 1;
 };
 
+// What each mode shows: the dialog's kind, title, filter and default extension.
+struct Kind {
+    bool save;
+    bool folder;
+    const wchar_t* title;
+    COMDLG_FILTERSPEC filter;  // none when its name is null
+    const wchar_t* extension;
+};
+
+Kind kindOf(DialogMode mode) {
+    switch (mode) {
+        case DialogMode::Folder:
+            return {false, true, L"Extract All IRs", {nullptr, nullptr}, nullptr};
+        case DialogMode::ProgramFile:
+            return {false, false, L"Restore Programs", {L"SysEx", L"*.syx"}, L"syx"};
+        case DialogMode::SaveProgramFile:
+            return {true, false, L"Back Up All Programs", {L"SysEx", L"*.syx"}, L"syx"};
+        case DialogMode::WaveFile:
+            break;
+    }
+    return {false, false, L"Import IR", {L"Wave", L"*.wav;*.wave"}, L"wav"};
+}
+
+// The name a backup is offered under: halvard-programs-YYYY-MM-DD.syx, today's local date.
+std::wstring datedBackupName() {
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    wchar_t name[64];
+    swprintf(name, 64, L"halvard-programs-%04u-%02u-%02u.syx", now.wYear, now.wMonth, now.wDay);
+    return name;
+}
+
 // Shows one dialog and returns the chosen path; runs inside the caller's COM apartment.
 std::string runDialog(DialogMode mode, const std::shared_ptr<Win32FileDialogs::Shared>& shared) {
+    const Kind kind = kindOf(mode);
     ComPtr<IFileDialog> dialog;
-    if (FAILED(
-            CoCreateInstance(CLSID_FileOpenDialog, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&dialog)))) {
+    if (FAILED(CoCreateInstance(kind.save ? CLSID_FileSaveDialog : CLSID_FileOpenDialog, nullptr,
+                                CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&dialog)))) {
         return {};
     }
-    const bool folder = mode == DialogMode::Folder;
     FILEOPENDIALOGOPTIONS options = 0;
     if (SUCCEEDED(dialog->GetOptions(&options))) {
         // File-system items only, so that the result is a path.
-        dialog->SetOptions(options | FOS_FORCEFILESYSTEM | (folder ? FOS_PICKFOLDERS : FOS_FILEMUSTEXIST));
-        if (!folder) {
-            const COMDLG_FILTERSPEC wave{L"Wave", L"*.wav;*.wave"};
-            dialog->SetFileTypes(1, &wave);
-            dialog->SetDefaultExtension(L"wav");
-        }
+        options |= FOS_FORCEFILESYSTEM;
+        options |= kind.folder ? FOS_PICKFOLDERS : kind.save ? FOS_OVERWRITEPROMPT : FOS_FILEMUSTEXIST;
+        dialog->SetOptions(options);
     }
-    dialog->SetTitle(folder ? L"Extract All IRs" : L"Import IR");
+    if (kind.filter.pszName) dialog->SetFileTypes(1, &kind.filter);
+    if (kind.extension) dialog->SetDefaultExtension(kind.extension);
+    if (kind.save) dialog->SetFileName(datedBackupName().c_str());
+    dialog->SetTitle(kind.title);
 
     DialogEvents* events = new DialogEvents(shared);
     DWORD cookie = 0;
@@ -130,7 +163,10 @@ Win32FileDialogs::~Win32FileDialogs() {
 }
 
 std::string Win32FileDialogs::showFileDialog(DialogMode mode) {
-    if (mode != DialogMode::WaveFile && mode != DialogMode::Folder) return {};
+    if (mode != DialogMode::WaveFile && mode != DialogMode::Folder && mode != DialogMode::ProgramFile &&
+        mode != DialogMode::SaveProgramFile) {
+        return {};
+    }
     {
         std::lock_guard lock(shared_->mutex);
         if (shared_->closed) return {};

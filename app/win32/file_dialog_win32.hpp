@@ -1,6 +1,6 @@
 #pragma once
-// The shell's open-file and folder dialogs (IFileDialog) for the device worker, with no owner
-// window, so the main window keeps painting and taking input while one is open.
+// The shell's open-file, save-file and folder dialogs (IFileDialog) for the device worker, with no
+// owner window, so the main window keeps painting and taking input while one is open.
 //
 // Threads: the worker calls showFileDialog; the dialog runs its own modal loop on the worker
 // thread, in a COM apartment entered for the call. shutdown runs on the user-interface thread: it
@@ -20,8 +20,10 @@ public:
     Win32FileDialogs(const Win32FileDialogs&) = delete;
     Win32FileDialogs& operator=(const Win32FileDialogs&) = delete;
 
-    // Worker thread. WaveFile: one file, filter "Wave" (*.wav, *.wave); Folder: one file-system
-    // folder. The absolute path in UTF-8; empty when cancelled, failed or shut down.
+    // Worker thread. WaveFile: one file, filter "Wave" (*.wav, *.wave); ProgramFile: one file,
+    // filter "SysEx" (*.syx); SaveProgramFile: a file name to write, filter "SysEx", a dated name
+    // offered, confirmation before replacing a file; Folder: one file-system folder. The absolute
+    // path in UTF-8; empty when cancelled, failed or shut down.
     std::string showFileDialog(DialogMode mode) override;
 
     // Any thread (the UI thread at exit).

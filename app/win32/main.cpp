@@ -3,7 +3,8 @@
 #include "app/win32/file_dialog_win32.hpp"
 #include "app/win32/win32_window.hpp"
 
-int main() {
+int main(int argc, char** argv) {
+    if (const auto exitCode = halvard::editorOptions(argc, argv)) return *exitCode;
     halvard::Win32WindowSystem windows;
     halvard::Win32FileDialogs dialogs;  // the worker's file and folder dialogs, on its own thread
     return halvard::runEditorProgram(windows, dialogs);

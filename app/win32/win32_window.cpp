@@ -2,6 +2,7 @@
 // mapping rules (app/platform.cpp) decide what is raised.
 #include "app/win32/win32_window.hpp"
 
+#include <shellapi.h>
 #include <windowsx.h>
 
 namespace halvard {
@@ -19,6 +20,15 @@ float desktopDpi() {
     const int dpi = dc ? GetDeviceCaps(dc, LOGPIXELSY) : 96;
     if (dc) ReleaseDC(desktop, dc);
     return dpi > 0 ? static_cast<float>(dpi) : 96.0f;
+}
+
+std::wstring widenedUtf8(std::string_view text) {
+    std::wstring out;
+    const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    if (n <= 0) return out;
+    out.resize(static_cast<size_t>(n));
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
+    return out;
 }
 
 constexpr UINT_PTR kTimerId = 1;
@@ -64,7 +74,32 @@ std::string Win32WindowSystem::open(Platform& platform) {
     platform.requestRepaint = [window = window_] {
         RedrawWindow(window, nullptr, nullptr, RDW_INTERNALPAINT);
     };
+    platform.showContextMenu = [this](std::span<const std::string_view> items,
+                                      std::function<void(int)> chosen) { popupMenu(items, chosen); };
     return {};
+}
+
+// UI thread, inside the handling of the right button press.
+void Win32WindowSystem::popupMenu(std::span<const std::string_view> items,
+                                  const std::function<void(int)>& chosen) {
+    if (!window_ || items.empty()) return;
+    HMENU menu = CreatePopupMenu();
+    if (!menu) return;
+    for (size_t i = 0; i < items.size(); ++i) {
+        AppendMenuW(menu, MF_STRING, i + 1, widenedUtf8(items[i]).c_str());  // 0 means dismissed
+    }
+    POINT at;
+    GetCursorPos(&at);
+    // The menu closes when the user clicks elsewhere only if its owner is the foreground window.
+    SetForegroundWindow(window_);
+    const int picked = static_cast<int>(TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY,
+                                                       at.x, at.y, 0, window_, nullptr));
+    DestroyMenu(menu);
+    if (picked > 0 && chosen) chosen(picked - 1);
+}
+
+void Win32WindowSystem::openFolder(const std::filesystem::path& folder) {
+    ShellExecuteW(window_, L"open", folder.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
 void Win32WindowSystem::show() {
@@ -94,7 +129,10 @@ void Win32WindowSystem::iterate() {
 }
 
 void Win32WindowSystem::close() {
-    if (platform_) platform_->requestRepaint = nullptr;
+    if (platform_) {
+        platform_->requestRepaint = nullptr;
+        platform_->showContextMenu = nullptr;
+    }
     platform_ = nullptr;
     if (window_) {
         KillTimer(window_, kTimerId);

@@ -9,7 +9,11 @@
 #include <windows.h>
 #include <wrl/client.h>
 
+#include <filesystem>
+#include <functional>
+#include <span>
 #include <string>
+#include <string_view>
 
 #include "app/editor.hpp"
 #include "ui/canvas.hpp"
@@ -32,6 +36,8 @@ public:
     void show() override;
     void iterate() override;
     void close() override;
+    // Explorer, showing the folder.
+    void openFolder(const std::filesystem::path& folder) override;
 
     HWND window() const { return window_; }
 
@@ -40,6 +46,8 @@ private:
     LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
     void paint();
     void setDpi(float dpi);
+    // A popup menu at the pointer, modal: returns after the choice (or the dismissal) was handled.
+    void popupMenu(std::span<const std::string_view> items, const std::function<void(int)>& chosen);
 
     Platform* platform_ = nullptr;
     HWND window_ = nullptr;

@@ -2,6 +2,7 @@
 // embeds as constant data.
 //
 //   halvard-asset-baker <catalogue.txt> <art-dir> <out-dir> [--png <dir>] [--coff]
+//   halvard-asset-baker --render <file.svg> <width> <height> <out.png>
 //   halvard-asset-baker --icon <file.svg> <out.ico> <size>...
 //
 // The catalogue has one asset per line (blank lines and lines starting with '#' are skipped):
@@ -16,8 +17,9 @@
 // ImageAsset constants declared in ui/assets.hpp. With --png, also <dir>/<name>.png for a look.
 // --coff writes the assembler directives for Windows object files (PE/COFF) instead of ELF.
 //
-// --icon renders one drawing, centred on a square, at each size and packs the images as PNGs into
-// one Windows .ico file (the program's icon resource).
+// --render draws one SVG into a PNG of the given size, as the catalogue would (the program's icons).
+// --icon draws one SVG at each size, fitted and centred on a square, and packs the images as PNGs
+// into one Windows .ico file (the Windows program's icon resource).
 
 #include <cairo.h>
 #include <librsvg/rsvg.h>
@@ -26,6 +28,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <fstream>
 #include <iostream>
 #include <map>
@@ -108,10 +111,9 @@ bool parseCatalogue(const std::string& path, std::vector<Entry>& entries) {
     return arraysComplete(entries);
 }
 
-// The drawing at path (with a user stylesheet) fitted into viewport on a width x height
-// premultiplied ARGB32 surface; null on failure.
-cairo_surface_t* renderInto(const std::string& path, const std::string& css, const std::string& name,
-                            int width, int height, const RsvgRectangle& viewport) {
+// Renders one entry, drawn from the SVG file at `path`, into a premultiplied ARGB32 surface of its
+// pixel size; null on failure.
+cairo_surface_t* render(const Entry& e, const std::string& path) {
     GError* error = nullptr;
     RsvgHandle* handle = rsvg_handle_new_from_file(path.c_str(), &error);
     if (handle == nullptr) {
@@ -119,15 +121,17 @@ cairo_surface_t* renderInto(const std::string& path, const std::string& css, con
         if (error) g_error_free(error);
         return nullptr;
     }
-    if (!css.empty() && !rsvg_handle_set_stylesheet(handle, reinterpret_cast<const guint8*>(css.data()),
-                                                    css.size(), &error)) {
-        std::cerr << "asset_baker: " << name << ": bad stylesheet: " << (error ? error->message : "") << "\n";
+    if (!e.css.empty() && !rsvg_handle_set_stylesheet(handle, reinterpret_cast<const guint8*>(e.css.data()),
+                                                      e.css.size(), &error)) {
+        std::cerr << "asset_baker: " << e.name << ": bad stylesheet: " << (error ? error->message : "")
+                  << "\n";
         if (error) g_error_free(error);
         g_object_unref(handle);
         return nullptr;
     }
-    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, e.width, e.height);
     cairo_t* cr = cairo_create(surface);
+    const RsvgRectangle viewport{0, 0, static_cast<double>(e.width), static_cast<double>(e.height)};
     const bool ok = rsvg_handle_render_document(handle, cr, &viewport, &error);
     cairo_destroy(cr);
     g_object_unref(handle);
@@ -139,12 +143,6 @@ cairo_surface_t* renderInto(const std::string& path, const std::string& css, con
     }
     cairo_surface_flush(surface);
     return surface;
-}
-
-// Renders one entry into a surface of its pixel size; null on failure.
-cairo_surface_t* render(const Entry& e, const std::string& artDir) {
-    const RsvgRectangle viewport{0, 0, static_cast<double>(e.width), static_cast<double>(e.height)};
-    return renderInto(artDir + "/" + e.file, e.css, e.name, e.width, e.height, viewport);
 }
 
 // The tagged block: header, then R, G, B, A (premultiplied) or coverage bytes, rows without padding.
@@ -253,6 +251,28 @@ std::string dataSource(const std::vector<Entry>& entries, const std::vector<size
     return s.str();
 }
 
+// The --render form: one drawing to one PNG.
+int renderOne(const std::string& svg, const std::string& width, const std::string& height,
+              const std::string& png) {
+    Entry e;
+    e.name = png;
+    try {
+        e.width = std::stoi(width);
+        e.height = std::stoi(height);
+    } catch (const std::exception&) {
+    }
+    if (e.width <= 0 || e.height <= 0 || e.width > 65535 || e.height > 65535) {
+        std::cerr << "asset_baker: bad size " << width << " x " << height << "\n";
+        return 2;
+    }
+    cairo_surface_t* surface = render(e, svg);
+    if (surface == nullptr) return 1;
+    const bool ok = cairo_surface_write_to_png(surface, png.c_str()) == CAIRO_STATUS_SUCCESS;
+    cairo_surface_destroy(surface);
+    if (!ok) std::cerr << "asset_baker: cannot write " << png << "\n";
+    return ok ? 0 : 1;
+}
+
 // A surface as PNG bytes.
 std::string pngBytes(cairo_surface_t* surface) {
     std::string png;
@@ -270,22 +290,14 @@ void putLe(std::string& out, uint32_t value, int bytes) {
     for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xff));
 }
 
-// The drawing at every size, centred on a transparent square, as one .ico of PNG images.
+// The drawing at every size, fitted and centred on a transparent square, as one .ico of PNG images.
 int writeIcon(const std::string& svg, const std::string& out, const std::vector<int>& sizes) {
-    RsvgHandle* handle = rsvg_handle_new_from_file(svg.c_str(), nullptr);
-    double w = 0, h = 0;
-    if (handle == nullptr || !rsvg_handle_get_intrinsic_size_in_pixels(handle, &w, &h) || w <= 0 || h <= 0) {
-        std::cerr << "asset_baker: " << svg << ": cannot read its size\n";
-        if (handle) g_object_unref(handle);
-        return 1;
-    }
-    g_object_unref(handle);
     std::vector<std::string> images;
     for (int size : sizes) {
-        // The longer side fills the square; the other is centred.
-        const double k = size / std::max(w, h);
-        const RsvgRectangle viewport{(size - w * k) / 2, (size - h * k) / 2, w * k, h * k};
-        cairo_surface_t* surface = renderInto(svg, "", svg, size, size, viewport);
+        Entry e;
+        e.name = svg;
+        e.width = e.height = size;
+        cairo_surface_t* surface = render(e, svg);
         if (surface == nullptr) return 1;
         images.push_back(pngBytes(surface));
         cairo_surface_destroy(surface);
@@ -315,6 +327,7 @@ int writeIcon(const std::string& svg, const std::string& out, const std::vector<
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 6 && std::string(argv[1]) == "--render") return renderOne(argv[2], argv[3], argv[4], argv[5]);
     if (argc >= 5 && std::string(argv[1]) == "--icon") {
         std::vector<int> sizes;
         for (int i = 4; i < argc; ++i) sizes.push_back(std::atoi(argv[i]));
@@ -352,7 +365,7 @@ int main(int argc, char** argv) {
     std::vector<size_t> sizes;
     uint64_t hash = 1469598103934665603ull;  // FNV-1a over every block
     for (const Entry& e : entries) {
-        cairo_surface_t* surface = render(e, artDir);
+        cairo_surface_t* surface = render(e, artDir + "/" + e.file);
         if (surface == nullptr) return 1;
         if (!pngDir.empty()) {
             const std::string png = pngDir + "/" + e.symbol() + ".png";

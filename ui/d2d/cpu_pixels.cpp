@@ -14,21 +14,26 @@ struct AxisTaps {
     std::vector<float> weight;
 };
 
+// Enlarging: a tent of one source pixel's radius around each device pixel's centre (bilinear).
+// Reducing (or 1:1): the area of each source pixel inside the device pixel (a box).
 AxisTaps axisTaps(int sourceSize, int deviceSize, int d0, int d1) {
     const double ratio = static_cast<double>(deviceSize) / sourceSize;
-    const double radius = std::max(1.0, 1.0 / ratio);  // in source pixels
+    const bool enlarging = ratio > 1.0;
     AxisTaps t;
-    t.taps = static_cast<int>(std::ceil(2 * radius)) + 1;
+    t.taps = static_cast<int>(std::ceil(enlarging ? 2.0 : 1.0 / ratio)) + 1;
     t.index.resize(static_cast<size_t>(d1 - d0) * t.taps);
     t.weight.resize(t.index.size());
     for (int d = d0; d < d1; ++d) {
-        const double centre = (d + 0.5) / ratio - 0.5;  // the device pixel's centre in source pixels
-        const int first = static_cast<int>(std::floor(centre - radius)) + 1;
+        // The device pixel's span in source pixels, and where its taps start.
+        const double lo = d / ratio, hi = (d + 1) / ratio, centre = (d + 0.5) / ratio - 0.5;
+        const int first = enlarging ? static_cast<int>(std::floor(centre)) : static_cast<int>(std::floor(lo));
         const size_t base = static_cast<size_t>(d - d0) * t.taps;
         double sum = 0;
         for (int k = 0; k < t.taps; ++k) {
-            const double w = std::max(0.0, 1.0 - std::abs(first + k - centre) / radius);
-            t.index[base + k] = std::clamp(first + k, 0, sourceSize - 1);
+            const int j = first + k;
+            const double w = enlarging ? std::max(0.0, 1.0 - std::abs(j - centre))
+                                       : std::max(0.0, std::min<double>(j + 1, hi) - std::max<double>(j, lo));
+            t.index[base + k] = std::clamp(j, 0, sourceSize - 1);
             t.weight[base + k] = static_cast<float>(w);
             sum += w;
         }

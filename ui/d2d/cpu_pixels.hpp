@@ -5,9 +5,8 @@
 //   - the antialiased coverage of rounded rectangles (Wine's Direct2D draws every fill aliased, so
 //     the edges are computed here to look the same on Wine and on Windows).
 //
-// Resampling:
-// The filter is a tent whose radius is one source pixel when enlarging (bilinear) and one device
-// pixel when reducing (every source pixel counts), with the edges padded. Each device pixel depends
+// Resampling: bilinear when enlarging; when reducing, each device pixel is the average of the
+// source area it covers (every source pixel counts); the edges padded. Each device pixel depends
 // only on its own place in the scaled whole, so a part computed alone equals the same pixels of the
 // scaled whole. Pure computation, callable from any thread.
 
