@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # The Windows file and folder dialogs (IFileDialog under Wine, on the X display), answered from the
 # X side as a user would: click into the name box, type a Z:\ path, Return; Escape cancels.
-#   file_dialog_win32_test.sh <file_dialog_probe.exe> <wine-run> <wine prefix>
+#   file_dialog_win32_test.sh <win32_probe.exe> <wine-run> <wine prefix>
 set -uo pipefail
 probe="$1"; shift
 wine_run=("$@")
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 : >"$work/Room Mic.WAV"
+: >"$work/programs.syx"
 failures=0
 
 windows_path() { printf 'Z:%s' "${1//\//\\}"; }
@@ -36,9 +37,11 @@ click_name_box() {
 }
 # Types the path over whatever the box holds (a folder's name stays in it after navigating).
 type_path() {
+  local backspaces=()
+  for _ in $(seq 1 60); do backspaces+=(BackSpace); done
   click_name_box "$2"
   xdotool key End
-  for _ in $(seq 1 60); do xdotool key BackSpace; done
+  xdotool key --delay 15 "${backspaces[@]}"
   xdotool type --delay 20 "$1"
   sleep 0.3
   xdotool key Return
@@ -57,6 +60,11 @@ expect "a typed file comes back as its path" "$(ask wave 'Import IR' type_path "
 expect "cancel gives an empty path" "$(ask wave 'Import IR' cancel)" ""
 folder="$(windows_path "$work")"
 expect "a typed folder comes back as its path" "$(ask folder 'Extract All IRs' type_path "$folder")" "$folder"
+syx="$(windows_path "$work/programs.syx")"
+expect "a typed SysEx file comes back as its path" "$(ask program 'Restore Programs' type_path "$syx")" "$syx"
+backup="$(windows_path "$work/new backup.syx")"
+expect "a typed name to save under comes back as its path" \
+  "$(ask save 'Back Up All Programs' type_path "$backup")" "$backup"
 
 # Shutdown at exit closes the open dialog and releases its worker; later requests are empty at once.
 "${wine_run[@]}" "$probe" shutdown >"$work/out" 2>/dev/null

@@ -1,0 +1,63 @@
+// Shows the Windows dialogs and the popup menu as the editor does, for file_dialog_win32_test.sh and
+// context_menu_win32_test.sh to answer with the keyboard from the X side:
+//   win32_probe wave|folder|program|save   one dialog on a worker thread; prints "path=<answer>"
+//   win32_probe shutdown   a dialog that shutdown() closes from the main thread, as at exit; prints
+//                          "path=<answer>", then "after=<answer>" of a later request
+//   win32_probe menu       the editor's window and its right-click menu at the pointer; prints
+//                          "chosen=<item index>", -1 when dismissed
+#include <windows.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <future>
+#include <thread>
+
+#include "app/win32/file_dialog_win32.hpp"
+#include "app/win32/win32_window.hpp"
+
+namespace {
+
+int showMenu() {
+    halvard::Platform platform(halvard::kAppTitle, halvard::kAppId);
+    halvard::Win32WindowSystem windows;
+    if (!windows.open(platform).empty()) return 1;
+    windows.show();
+    const std::string_view items[] = {"Back Up All Programs\u2026", "Restore Programs\u2026",
+                                      "Open Backups Folder"};
+    int chosen = -1;
+    platform.showContextMenu(items, [&](int item) { chosen = item; });  // modal, as on a right click
+    std::printf("chosen=%d\n", chosen);
+    windows.close();
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace std::chrono_literals;
+    const char* what = argc > 1 ? argv[1] : "";
+    if (std::strcmp(what, "menu") == 0) return showMenu();
+    halvard::Win32FileDialogs dialogs;
+    const auto mode = std::strcmp(what, "folder") == 0    ? halvard::DialogMode::Folder
+                      : std::strcmp(what, "program") == 0 ? halvard::DialogMode::ProgramFile
+                      : std::strcmp(what, "save") == 0    ? halvard::DialogMode::SaveProgramFile
+                                                          : halvard::DialogMode::WaveFile;
+    auto answer = std::async(std::launch::async, [&] { return dialogs.showFileDialog(mode); });
+    if (std::strcmp(what, "shutdown") == 0) {
+        for (int i = 0; i < 1500 && !FindWindowW(nullptr, L"Import IR"); ++i)
+            std::this_thread::sleep_for(20ms);
+        std::this_thread::sleep_for(500ms);
+        dialogs.shutdown();
+        if (answer.wait_for(20s) != std::future_status::ready) {
+            std::printf("path=<still open>\n");
+            std::fflush(stdout);
+            std::_Exit(1);
+        }
+        std::printf("path=%s\n", answer.get().c_str());
+        std::printf("after=%s\n", dialogs.showFileDialog(halvard::DialogMode::WaveFile).c_str());
+        return 0;
+    }
+    std::printf("path=%s\n", answer.get().c_str());
+    return 0;
+}
