@@ -11,33 +11,37 @@ dir="$prefix/drive_c/Program Files/Halvard Editor"
 shortcut="$prefix/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Halvard Editor.lnk"
 key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\HalvardEditor'
 failures=0
+# check <what> <command...>: runs the command and counts a failure when it fails.
 check() {
-  if eval "$2"; then echo "ok: $1"; else echo "FAILED: $1"; failures=$((failures + 1)); fi
+  local what="$1"; shift
+  if "$@"; then echo "ok: $what"; else echo "FAILED: $what"; failures=$((failures + 1)); fi
 }
 registered() { "${wine_run[@]}" reg query "$key" /v DisplayVersion 2>/dev/null | grep -q REG_SZ; }
+installed() { [ -f "$dir/halvard-editor.exe" ] && [ -f "$dir/Uninstall.exe" ]; }
+window_opens() { [ -n "$(timeout 60 xdotool search --sync --onlyvisible --name '^Halvard Editor$' | head -n1)" ]; }
 
 "${wine_run[@]}" "$installer" /S
-check "the installer exits with 0" '[ $? -eq 0 ]'
-check "the editor is under Program Files" '[ -f "$dir/halvard-editor.exe" ] && [ -f "$dir/Uninstall.exe" ]'
-check "the Start menu has a shortcut" '[ -f "$shortcut" ]'
-check "Windows lists it for uninstalling" 'registered'
+check "the installer exits with 0" test $? -eq 0
+check "the editor is under Program Files" installed
+check "the Start menu has a shortcut" test -f "$shortcut"
+check "Windows lists it for uninstalling" registered
 
 # The installed editor starts and opens its window; taskkill (without /F) asks it to close.
 "${wine_run[@]}" 'C:\Program Files\Halvard Editor\halvard-editor.exe' &
 editor=$!
-check "the installed editor opens its window" \
-  '[ -n "$(timeout 60 xdotool search --sync --onlyvisible --name "^Halvard Editor\$" 2>/dev/null | head -n1)" ]'
+check "the installed editor opens its window" window_opens
 "${wine_run[@]}" taskkill /IM halvard-editor.exe >/dev/null 2>&1
 timeout 30 tail --pid="$editor" -f /dev/null || kill "$editor" 2>/dev/null
 wait "$editor"
-check "the installed editor ends with 0 when asked to close" '[ $? -eq 0 ]'
+check "the installed editor ends with 0 when asked to close" test $? -eq 0
 
 # The uninstaller copies itself away and runs from there, so that it can remove itself too: wait for
 # the folder to go.
 "${wine_run[@]}" 'C:\Program Files\Halvard Editor\Uninstall.exe' /S
 for _ in $(seq 1 150); do [ -e "$dir" ] || break; sleep 0.2; done
-check "the uninstaller removes the folder and every file" '[ ! -e "$dir" ]'
-check "and the shortcut" '[ ! -e "$shortcut" ]'
-check "and the uninstall entry" '! registered'
+check "the uninstaller removes the folder and every file" test ! -e "$dir"
+check "and the shortcut" test ! -e "$shortcut"
+unregistered() { ! registered; }
+check "and the uninstall entry" unregistered
 
 [ "$failures" -eq 0 ]
