@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "device/backups_folder.hpp"
 #include "ui/ui.hpp"
 
 namespace halvard {
@@ -50,6 +51,14 @@ int runEditor(WindowSystem& windows, const DeviceWorkerHooks& worker) {
         return 1;
     }
     OpenWindow window(windows);
+    // The right-click menu's "Open Backups Folder": the folder the backups before firmware updates
+    // go to, made when it is not there yet.
+    platform.openBackupsFolder = [&windows] {
+        const std::filesystem::path folder = backupsFolder();
+        std::error_code ec;
+        if (!folder.empty() && (std::filesystem::create_directories(folder, ec), !ec))
+            windows.openFolder(folder);
+    };
     Ui ui(platform);
     LinkContext link;
     link.ui = &ui;

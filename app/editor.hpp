@@ -4,6 +4,7 @@
 //   Platform -> window (not shown) -> Ui -> LinkContext -> device worker -> show -> loop while
 //   running -> stop and join the worker -> LinkContext, Ui, window, Platform go, in that order.
 
+#include <filesystem>
 #include <functional>
 #include <string>
 
@@ -24,6 +25,8 @@ public:
     virtual void iterate() = 0;
     // The loop has ended: detach from the platform; no more events are raised.
     virtual void close() = 0;
+    // Shows an existing folder in the desktop's file manager (a window system without one ignores it).
+    virtual void openFolder(const std::filesystem::path& folder) { (void)folder; }
 };
 
 // Starts and stops the device worker on a LinkContext; empty members run no worker.

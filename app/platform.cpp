@@ -7,7 +7,8 @@
 namespace halvard {
 
 WindowSize windowSizeForDpi(float dpi) {
-    return {static_cast<int>(std::ceil(dpi * 1280.0f / 96.0f)), static_cast<int>(std::ceil(dpi * 900.0f / 96.0f))};
+    return {static_cast<int>(std::ceil(dpi * 1280.0f / 96.0f)),
+            static_cast<int>(std::ceil(dpi * 900.0f / 96.0f))};
 }
 
 WindowSize logicalWindowSize(int scaleFactor) {
@@ -31,7 +32,8 @@ std::optional<int32_t> wheelDelta(const ScrollInput& scroll) {
         case ScrollKind::Down:
             return -kWheelDeltaPerNotch;
         case ScrollKind::Smooth: {
-            if (scroll.deltaY == 0 || !std::isfinite(scroll.deltaY)) return std::nullopt;  // horizontal, or a stop
+            if (scroll.deltaY == 0 || !std::isfinite(scroll.deltaY))
+                return std::nullopt;  // horizontal, or a stop
             const double delta = std::clamp(-scroll.deltaY * kWheelDeltaPerNotch, -32768.0, 32767.0);
             return static_cast<int32_t>(std::lround(delta));
         }

@@ -9,12 +9,12 @@
 #include <optional>
 #include <string>
 
+#include "halvard_version.hpp"  // kAppId, generated from the top CMakeLists.txt
 #include "ui/platform_state.hpp"
 
 namespace halvard {
 
 inline constexpr const char* kAppTitle = "Halvard Editor";
-inline constexpr const char* kAppId = "org.halvard.Editor";
 
 inline constexpr int kTimerPeriodMs = 500;
 inline constexpr int kWheelDeltaPerNotch = 120;

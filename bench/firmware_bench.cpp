@@ -8,34 +8,14 @@
 #include <memory>
 
 #include "device/firmware_update.hpp"
-#include "device/rtmidi_ports.hpp"
-#include "device/worker.hpp"
-#include "emulator_process.hpp"
+#include "emulator_link.hpp"
 
 using namespace halvard;
-using e2e::EmulatorProcess;
 
 int main() {
-    if (!e2e::jackServerRuns()) {
-        std::puts(
-            "firmware_bench: no JACK server; start one (as ./scripts/test does) and set JACK_DEFAULT_SERVER");
-        return 0;
-    }
-    EmulatorProcess emulator;
-    if (!emulator.started() || !EmulatorProcess::waitFor([&] { return emulator.portsOpen(); })) {
-        std::printf("firmware_bench: the emulator did not start\n%s\n", emulator.transcript().c_str());
-        return 1;
-    }
-
-    const std::unique_ptr<MidiPorts> ports = makeRtMidiPorts({.useAlsa = false});
-    DeviceMirror mirror;
-    LinkContext ctx;
-    ctx.ui = &mirror;
-    ctx.ports = ports.get();
-    if (!EmulatorProcess::waitFor([&] { return openDevicePorts(ctx); })) {
-        std::puts("firmware_bench: the emulator's ports were not found");
-        return 1;
-    }
+    bench::EmulatorLink rig;
+    if (const int code = rig.open("firmware_bench"); code >= 0) return code;
+    LinkContext& ctx = rig.link;
 
     auto image = std::make_unique<FirmwareImage>();
     for (size_t i = 0; i < image->size(); ++i) (*image)[i] = static_cast<uint8_t>(i * 7);

@@ -31,7 +31,8 @@ void frame(benchmark::State& state) {
         paintWindow(platform, canvas, surface.target(), w, h);
         surface.flush();
     }
-    state.SetLabel(std::to_string(surface.pixelWidth()) + "x" + std::to_string(surface.pixelHeight()) + " px");
+    state.SetLabel(std::to_string(surface.pixelWidth()) + "x" + std::to_string(surface.pixelHeight()) +
+                   " px");
 }
 BENCHMARK(frame)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
 

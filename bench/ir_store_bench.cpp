@@ -10,34 +10,17 @@
 
 #include "device/exchanges.hpp"
 #include "device/ir_transfer.hpp"
-#include "device/rtmidi_ports.hpp"
-#include "device/worker.hpp"
-#include "emulator_process.hpp"
+#include "emulator_link.hpp"
 #include "ir/factory_ir_image.hpp"
 
 using namespace halvard;
-using e2e::EmulatorProcess;
 
 int main() {
-    if (!e2e::jackServerRuns()) {
-        std::puts(
-            "ir_store_bench: no JACK server; start one (as ./scripts/test does) and set JACK_DEFAULT_SERVER");
-        return 0;
-    }
-    EmulatorProcess amp;
-    if (!amp.started() || !EmulatorProcess::waitFor([&] { return amp.portsOpen(); })) {
-        std::printf("ir_store_bench: the emulator did not start\n%s\n", amp.transcript().c_str());
-        return 1;
-    }
-    const std::unique_ptr<MidiPorts> ports = makeRtMidiPorts({.useAlsa = false});
-    DeviceMirror mirror;
-    LinkContext link;
-    link.ui = &mirror;
-    link.ports = ports.get();
-    if (!EmulatorProcess::waitFor([&] { return openDevicePorts(link); })) {
-        std::puts("ir_store_bench: the emulator's ports were not found");
-        return 1;
-    }
+    bench::EmulatorLink rig;
+    if (const int code = rig.open("ir_store_bench"); code >= 0) return code;
+    DeviceMirror& mirror = rig.mirror;
+    LinkContext& link = rig.link;
+    MidiPorts* ports = rig.ports.get();
 
     constexpr int acknowledgements = 157 + 1;
     constexpr double floorMs = acknowledgements * kPollIntervalMs;

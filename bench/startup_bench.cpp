@@ -30,7 +30,7 @@ Run startOnce(int scale) {
     Run run;
     XSession x;
     const auto start = Clock::now();
-    EditorProcess editor(HALVARD_EDITOR, {"GDK_SCALE=" + std::to_string(scale)});
+    EditorProcess editor(editorExecutable(), {"GDK_SCALE=" + std::to_string(scale)});
     const unsigned long window = x.findWindow("Halvard Editor", Millis(10000));
     if (!window) {
         std::fprintf(stderr, "startup_bench: no editor window appeared after %.0f ms (exit %d)\n",
@@ -63,15 +63,17 @@ void report(int scale) {
     long peak = 0;
     for (const Run& r : runs) {
         if (r.startupMs < 0 || r.exitCode != 0) {
-            std::printf("scale %d: a start failed (startup %.1f ms, exit %d)\n", scale, r.startupMs, r.exitCode);
+            std::printf("scale %d: a start failed (startup %.1f ms, exit %d)\n", scale, r.startupMs,
+                        r.exitCode);
             return;
         }
         times.push_back(r.startupMs);
         peak = std::max(peak, r.peakKb);
     }
     std::sort(times.begin(), times.end());
-    std::printf("scale %d: start-up to first painted frame: median %.1f ms, worst %.1f ms (target < 300 ms)\n",
-                scale, times[times.size() / 2], times.back());
+    std::printf(
+        "scale %d: start-up to first painted frame: median %.1f ms, worst %.1f ms (target < 300 ms)\n", scale,
+        times[times.size() / 2], times.back());
     std::printf("scale %d: peak resident memory: %.1f MB (target < 120 MB)\n", scale, peak / 1024.0);
 }
 

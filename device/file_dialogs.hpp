@@ -11,8 +11,10 @@
 namespace halvard {
 
 enum class DialogMode : int32_t {
-    WaveFile = 0,  // open one file; filter "Wave" for *.wav and *.wave in any letter case
-    Folder = 2,    // pick one file-system folder
+    WaveFile = 0,         // open one file; filter "Wave" for *.wav and *.wave in any letter case
+    ProgramFile = 1,      // open one file; filter "SysEx" for *.syx in any letter case
+    Folder = 2,           // pick one file-system folder
+    SaveProgramFile = 3,  // name a file to write, *.syx, a confirmation before one is replaced
 };
 
 class FileDialogs {

@@ -5,6 +5,7 @@
 #include "device/exchanges.hpp"
 #include "device/firmware_update.hpp"
 #include "device/ir_commands.hpp"
+#include "device/librarian_commands.hpp"
 #include "device/midi_ports.hpp"
 #include "device/rtmidi_ports.hpp"
 
@@ -61,7 +62,9 @@ DeviceWorker::DeviceWorker(LinkContext& ctx) : ctx_(ctx) {}
 
 DeviceWorker::~DeviceWorker() = default;
 
-void DeviceWorker::setLinkState(LinkState state) { ctx_.ui->linkState = state; }
+void DeviceWorker::setLinkState(LinkState state) {
+    ctx_.ui->linkState = state;
+}
 
 void DeviceWorker::runPass() {
     DeviceMirror& ui = *ctx_.ui;
@@ -71,6 +74,7 @@ void DeviceWorker::runPass() {
         // No amplifier. A pending command stays posted until one is found.
         if (ui.linkState != LinkState::NoDevice) {
             ui.resetDeviceMirror();
+            ui.setStatusLine("");  // it spoke of the amplifier that went
             setLinkState(LinkState::NoDevice);
             ctx_.repaint();
         }
@@ -122,9 +126,16 @@ DeviceWorker::SyncEnd DeviceWorker::sync() {
 
     // 3. Update decision: a whole image newer than the amplifier's firmware is sent without asking.
     // After a mirror reset availableFirmware is 0, so only an image fetched since then counts.
+    // Every program is backed up first; without a backup no firmware goes out in this sync, and the
+    // image is fetched again for the next one.
     if (image_ && !fetchFirmware_ && firmwareUpdateDue(ui, *image_)) {
-        runFirmwareUpdate(ctx_, *image_);
-        return SyncEnd::FirmwareUpdated;
+        std::string reason;
+        if (backupBeforeFirmwareUpdate(ctx_, reason)) {
+            runFirmwareUpdate(ctx_, *image_);
+            return SyncEnd::FirmwareUpdated;
+        }
+        ui.setStatusLine(kUpdatePostponedText);
+        fetchFirmware_ = true;
     }
 
     // 4. The current program's settings (reports its own outcome).
@@ -200,11 +211,17 @@ void DeviceWorker::dispatchCommand() {
         case static_cast<int32_t>(Command::ExtractAll):
             runExtractAllCommand(ctx_);
             return;
+        case static_cast<int32_t>(Command::BackupPrograms):
+            runBackupCommand(ctx_);
+            return;
+        case static_cast<int32_t>(Command::RestorePrograms):
+            runRestoreCommand(ctx_);
+            return;
         default:
             if (command >= static_cast<int32_t>(Command::ImportIrSlot1) &&
                 command <= static_cast<int32_t>(Command::ImportIrSlot6))
                 runImportIrCommand(ctx_, command - static_cast<int32_t>(Command::ImportIrSlot1));
-            // Codes 12 and above (and below 0) are taken and dropped.
+            // Codes 14 and above (and below 0) are taken and dropped.
             return;
     }
 }

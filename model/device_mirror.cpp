@@ -10,6 +10,15 @@ void SlotName::assign(std::string_view text) {
     bytes[n] = '\0';
 }
 
+void StatusLine::assign(std::string_view text) {
+    size_t n = std::min(text.size(), kMaxBytes);
+    // A cut text ends before a whole UTF-8 character, never inside one.
+    if (n < text.size())
+        while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
+    std::copy_n(text.begin(), n, bytes.begin());
+    bytes[n] = '\0';
+}
+
 ProgramSettings DeviceMirror::record(int p) const {
     if (p < 0 || p >= kProgramCount) return {};
     std::lock_guard lock(recordsMutex_);
@@ -32,6 +41,16 @@ void DeviceMirror::setSlotName(int slot, const SlotName& name) {
     userIrSlotNames_[static_cast<size_t>(slot)] = name;
 }
 
+StatusLine DeviceMirror::statusLine() const {
+    std::lock_guard lock(recordsMutex_);
+    return status_;
+}
+
+void DeviceMirror::setStatusLine(std::string_view text) {
+    std::lock_guard lock(recordsMutex_);
+    status_.assign(text);
+}
+
 MirrorView DeviceMirror::view() const {
     MirrorView v;
     v.linkState = linkState.load();
@@ -52,6 +71,7 @@ MirrorView DeviceMirror::view() const {
     std::lock_guard lock(recordsMutex_);
     if (v.program >= 0 && v.program < kProgramCount) v.current = programs_[static_cast<size_t>(v.program)];
     v.userIrSlotNames = userIrSlotNames_;
+    v.status = status_;
     return v;
 }
 

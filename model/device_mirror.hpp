@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <string_view>
 
 #include "model/program_settings.hpp"
 
@@ -25,7 +26,7 @@ enum class LinkState : int32_t {
     Error = 3,
 };
 
-// Codes posted in DeviceMirror::command. Values 12 and above are taken and discarded.
+// Codes posted in DeviceMirror::command. Values 14 and above are taken and discarded.
 enum class Command : int32_t {
     None = 0,
     SendSettings = 1,
@@ -35,14 +36,28 @@ enum class Command : int32_t {
     ImportIrSlot6 = 9,
     UploadFactoryIr = 10,
     ExtractAll = 11,
+    BackupPrograms = 12,   // ask for a file and back up all programs into it
+    RestorePrograms = 13,  // ask for a file and restore the programs in it, verified
 };
 
-constexpr int32_t importIrCommand(int slot) { return static_cast<int32_t>(Command::ImportIrSlot1) + slot; }
+constexpr int32_t importIrCommand(int slot) {
+    return static_cast<int32_t>(Command::ImportIrSlot1) + slot;
+}
 
 // progress values other than a percentage
 inline constexpr int32_t kProgressNone = -1;
 inline constexpr int32_t kProgressStoring = 200;
 inline constexpr int32_t kProgressReading = 300;
+
+// The outcome of the last backup or restore, shown in the status line ("" none). Fixed storage, so
+// that copying it never allocates.
+struct StatusLine {
+    static constexpr size_t kMaxBytes = 95;
+    std::array<char, kMaxBytes + 1> bytes{};
+
+    std::string_view view() const { return std::string_view(bytes.data()); }
+    void assign(std::string_view text);
+};
 
 // A consistent copy of what the panel draws from.
 struct MirrorView {
@@ -63,6 +78,7 @@ struct MirrorView {
     int32_t auditionOn = 0;
     ProgramSettings current;  // programs[program]
     std::array<SlotName, kUserIrSlotCount> userIrSlotNames;
+    StatusLine status;
 };
 
 class DeviceMirror {
@@ -72,11 +88,11 @@ public:
     DeviceMirror& operator=(const DeviceMirror&) = delete;
 
     std::atomic<LinkState> linkState{LinkState::NoDevice};  // worker
-    std::atomic<int32_t> command{0};                         // UI posts, worker takes
-    std::atomic<uint16_t> firmwareVersion{0};                // worker
-    std::atomic<uint16_t> availableFirmware{0};              // worker
-    std::atomic<int32_t> progress{kProgressNone};            // worker
-    std::atomic<int32_t> program{0};                         // UI (arrows, wheel), worker (change notice)
+    std::atomic<int32_t> command{0};                        // UI posts, worker takes
+    std::atomic<uint16_t> firmwareVersion{0};               // worker
+    std::atomic<uint16_t> availableFirmware{0};             // worker
+    std::atomic<int32_t> progress{kProgressNone};           // worker
+    std::atomic<int32_t> program{0};                        // UI (arrows, wheel), worker (change notice)
     // Globals: the worker decodes them, the UI edits them.
     std::atomic<int32_t> midiChannel{0};
     std::atomic<int32_t> bypassLock{0};
@@ -111,6 +127,11 @@ public:
     SlotName slotName(int slot) const;
     void setSlotName(int slot, const SlotName& name);
 
+    // The status line's text; the worker writes it, a mirror reset leaves it (an error that ends a
+    // backup resets the mirror, and its message must stay on screen).
+    StatusLine statusLine() const;
+    void setStatusLine(std::string_view text);
+
     MirrorView view() const;
 
     // Forgets everything learned from the amplifier. Leaves linkState, command, irSlot, reverbTails
@@ -121,6 +142,7 @@ private:
     mutable std::mutex recordsMutex_;
     std::array<ProgramSettings, kProgramCount> programs_{};
     std::array<SlotName, kUserIrSlotCount> userIrSlotNames_{};
+    StatusLine status_;
 };
 
 }  // namespace halvard

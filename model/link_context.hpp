@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <thread>
 
@@ -18,9 +19,9 @@ class FirmwareSource;  // device/firmware_download.hpp
 
 struct LinkContext {
     // Worker thread only.
-    int32_t reply = 0;        // code of the last reply the decoder accepted; 0 = none since the last request
-    bool resync = false;      // read the whole amplifier again at the next pass
-    int32_t failures = 0;     // consecutive failed exchanges; 2 or more starts link recovery
+    int32_t reply = 0;     // code of the last reply the decoder accepted; 0 = none since the last request
+    bool resync = false;   // read the whole amplifier again at the next pass
+    int32_t failures = 0;  // consecutive failed exchanges; 2 or more starts link recovery
     MidiPorts* ports = nullptr;  // the input and output port objects; null: runDeviceWorker creates
                                  // the RtMidi pair for as long as it runs
 
@@ -30,6 +31,8 @@ struct LinkContext {
     Clock* clock = nullptr;                // null: the steady clock
     FileDialogs* dialogs = nullptr;        // null: every dialog is cancelled
     FirmwareSource* firmware = nullptr;    // null: no download is attempted
+    // Where all programs are backed up before a firmware update starts; empty: no backup.
+    std::filesystem::path firmwareBackupFolder;
 
     std::atomic<bool> quit{false};  // set by the entry function (or a test) to stop the worker
     std::thread worker;             // started by startDeviceWorker, joined by stopDeviceWorker

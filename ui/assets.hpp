@@ -47,6 +47,7 @@ extern const ImageAsset ampSpritesLeft;  // RI 1200 x 1000: like ampSpritesLit w
 extern const ImageAsset logoBadge;       // RI 260 x 164, drawn 130 x 82
 extern const ImageAsset logoBadgeMask;   // RM 130 x 82: silhouette under the badge
 extern const ImageAsset poweredByMark;   // RM 186 x 18, drawn 93 x 9
+extern const ImageAsset appIcon;         // RI 128 x 128: the window's icon when the icon theme lacks it
 extern const ImageAsset iconArrowLeft;   // RM 22 x 22, drawn 11 x 11
 extern const ImageAsset iconArrowRight;  // RM 22 x 22
 extern const ImageAsset iconSlotSelect;  // RM 46 x 46, drawn 23 x 23

@@ -90,7 +90,8 @@ public:
     // An "RI" asset stretched into the rectangle. Anything else (a mask, null) draws nothing.
     void drawImage(int x, int y, int w, int h, const ImageAsset* image);
     // The part (sx, sy, sw, sh) of an "RI" asset, in asset pixels, stretched into (dx, dy, dw, dh).
-    void drawImagePart(int sx, int sy, int sw, int sh, int dx, int dy, int dw, int dh, const ImageAsset* image);
+    void drawImagePart(int sx, int sy, int sw, int sh, int dx, int dy, int dw, int dh,
+                       const ImageAsset* image);
     // The colour painted through an "RM" asset stretched into the rectangle. Anything else draws nothing.
     void fillMask(int x, int y, int w, int h, const ImageAsset* mask, uint32_t color);
     // UTF-8 text laid out in the box (x, y - 1, w, h + 1): the box is raised by one DIP at its top.
@@ -100,8 +101,8 @@ public:
     //   word boundaries; it is cut to the box height with an ellipsis only once a single-line call
     //   has used the same format (the formats are shared, and trimming is the one setting a
     //   multi-line call inherits from earlier calls).
-    void drawText(int x, int y, int w, int h, uint32_t color, int font, int hAlign, int vAlign, std::string_view text,
-                  bool singleLine);
+    void drawText(int x, int y, int w, int h, uint32_t color, int font, int hAlign, int vAlign,
+                  std::string_view text, bool singleLine);
 
     // Forgets every cached resource and the formats' trimming, as if the canvas were new.
     void releaseResources();

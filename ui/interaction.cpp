@@ -149,6 +149,23 @@ void PointerHandler::wheel(const PointerInput& in, int32_t& wheelNotches) {
     host_.requestRepaint();
 }
 
+void PointerHandler::rightButtonDown() {
+    if (mirror_.linkState.load() != LinkState::Connected) return;
+    host_.showContextMenu(kContextMenuItems, [this](int item) { contextMenuChosen(item); });
+}
+
+void PointerHandler::contextMenuChosen(int item) {
+    if (item == 2) {
+        host_.openBackupsFolder();
+        return;
+    }
+    // The link may have gone busy or away while the menu was open.
+    if (mirror_.linkState.load() != LinkState::Connected) return;
+    if (item == 0) postCommand(Command::BackupPrograms);
+    if (item == 1) postCommand(Command::RestorePrograms);
+    host_.requestRepaint();
+}
+
 void PointerHandler::postCommand(Command code) {
     mirror_.postCommand(code);
     host_.pauseAfterPost();

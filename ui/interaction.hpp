@@ -6,7 +6,11 @@
 // command codes for the device worker; it asks for repaints, the arrow cursor and the short pause
 // after a post through PointerHost, so that tests drive it without a window or a clock.
 
+#include <array>
 #include <cstdint>
+#include <functional>
+#include <span>
+#include <string_view>
 
 #include "model/device_mirror.hpp"
 #include "ui/hit_regions.hpp"
@@ -21,10 +25,18 @@ public:
     virtual void showArrowCursor() = 0;
     // The pause after posting a command, long enough for the worker to take it (four 5 ms polls).
     virtual void pauseAfterPost() = 0;
+    // The right-click menu and its one action that is not a command (see PlatformState).
+    virtual void showContextMenu(std::span<const std::string_view> items,
+                                 std::function<void(int)> chosen) = 0;
+    virtual void openBackupsFolder() = 0;
 
 protected:
     ~PointerHost() = default;
 };
+
+// The right-click menu: the librarian's commands.
+inline constexpr std::array<std::string_view, 3> kContextMenuItems = {
+    "Back Up All Programs\u2026", "Restore Programs\u2026", "Open Backups Folder"};
 
 // Sleeps the calling thread for the post pause (20 ms on the steady clock).
 void pauseAfterPostOnThisThread();
@@ -55,6 +67,9 @@ public:
     // wheelNotches: the platform's sum of unconsumed notches; taken and zeroed only when the pointer
     // is over a wheel region.
     void wheel(const PointerInput& in, int32_t& wheelNotches);
+    // Opens the right-click menu anywhere on the panel while the link is Connected (idle); a chosen
+    // item posts its command if the link is still Connected then.
+    void rightButtonDown();
 
 private:
     struct Press {
@@ -67,6 +82,7 @@ private:
     bool inert(ControlId control) const;
     void act(ControlId control, Press& press);
     void postCommand(Command code);
+    void contextMenuChosen(int item);
     void auditionStep();
     void postSettingsCommand();
 

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <span>
+#include <string_view>
 
 namespace halvard {
 
@@ -44,6 +46,16 @@ struct PlatformState {
     // Asks for a repaint of the window; callable from any thread. Set before any other thread
     // starts and never changed while one runs; empty when there is no window.
     std::function<void()> requestRepaint;
+
+    // A small menu at the pointer (the panel's right-click menu). chosen runs on the user-interface
+    // thread with the index of the item picked, and not at all when the menu is dismissed; it may
+    // run after showContextMenu has returned (GTK) or before (a modal Win32 TrackPopupMenu). Set by
+    // the window back end; empty: no menu.
+    std::function<void(std::span<const std::string_view> items, std::function<void(int)> chosen)>
+        showContextMenu;
+    // Shows the folder of the backups in the desktop's file manager (made first when missing). Set
+    // by the entry function, which knows where it is; empty: nothing happens.
+    std::function<void()> openBackupsFolder;
 
     void raise(PlatformEvent event) {
         if (handler) handler(event);

@@ -397,6 +397,10 @@ void Frame::statusAndVeil() {
         text(10, barTop, w, kBottomBarHeight, kColorStatusText, kFont11, align, s);
     };
     const FixedText<40> version = firmwareVersionText(view_.firmwareVersion);
+    // The outcome of the last backup or restore, beside the version.
+    if (view_.linkState != LinkState::NoDevice && !view_.status.view().empty())
+        text(300, barTop, width_ - 500, kBottomBarHeight, kColorStatusText, kFont11, kLeading,
+             view_.status.view());
     const bool panelOpen = view_.irPanelSlot > 0;
     if (view_.linkState == LinkState::Connected && !panelOpen) {
         status(280, kLeading, version.view());

@@ -21,11 +21,14 @@ void Ui::onEvent(PlatformEvent event) {
         case PlatformEvent::LeftButtonDown:
             pointerHandler_.leftButtonDown(pointer());
             break;
+        case PlatformEvent::RightButtonDown:
+            pointerHandler_.rightButtonDown();
+            break;
         case PlatformEvent::Wheel:
             pointerHandler_.wheel(pointer(), platform_.wheelNotches);
             break;
         default:
-            break;  // activation, button releases, the right button and the timer do nothing
+            break;  // activation, button releases and the timer do nothing
     }
 }
 

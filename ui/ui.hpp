@@ -26,8 +26,8 @@ public:
     Ui(const Ui&) = delete;
     Ui& operator=(const Ui&) = delete;
 
-    // Every window event arrives here: Paint draws the frame; pointer moves, left presses and wheel
-    // turns act while the link is Connected; the rest is ignored.
+    // Every window event arrives here: Paint draws the frame; pointer moves, left presses, right
+    // presses (the menu) and wheel turns act while the link is Connected; the rest is ignored.
     void onEvent(PlatformEvent event);
 
     // Draws one complete frame on platform().canvas; only while Paint is being handled.
@@ -45,6 +45,12 @@ private:
     void showArrowCursor() override {}
     void pauseAfterPost() override {
         if (postPause) postPause();
+    }
+    void showContextMenu(std::span<const std::string_view> items, std::function<void(int)> chosen) override {
+        if (platform_.showContextMenu) platform_.showContextMenu(items, std::move(chosen));
+    }
+    void openBackupsFolder() override {
+        if (platform_.openBackupsFolder) platform_.openBackupsFolder();
     }
     PointerInput pointer() const { return {platform_.pointerX, platform_.pointerY, platform_.dpi}; }
 

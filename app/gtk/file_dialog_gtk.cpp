@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <initializer_list>
 #include <mutex>
 #include <utility>
 
@@ -93,12 +94,28 @@ void onResponse(GtkNativeDialog* dialog, gint response, gpointer data) {
     g_object_unref(dialog);
 }
 
+// GTK 3's patterns are case-sensitive: every letter case is spelled out.
+void addFilter(GtkFileChooser* chooser, const char* name, std::initializer_list<const char*> patterns) {
+    GtkFileFilter* filter = gtk_file_filter_new();
+    gtk_file_filter_set_name(filter, name);
+    for (const char* pattern : patterns) gtk_file_filter_add_pattern(filter, pattern);
+    gtk_file_chooser_add_filter(chooser, filter);  // takes the filter's floating reference
+}
+
 GtkFileChooserNative* createDialog(DialogMode mode, const std::string& startFolder) {
-    const bool folder = mode == DialogMode::Folder;
-    GtkFileChooserNative* dialog = gtk_file_chooser_native_new(
-        folder ? "Extract All IRs" : "Import IR", nullptr,
-        folder ? GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER : GTK_FILE_CHOOSER_ACTION_OPEN,
-        folder ? "_Select" : "_Open", "_Cancel");
+    struct Kind {
+        const char* title;
+        GtkFileChooserAction action;
+        const char* accept;
+    };
+    const Kind kind =
+        mode == DialogMode::Folder ? Kind{"Extract All IRs", GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER, "_Select"}
+        : mode == DialogMode::ProgramFile ? Kind{"Restore Programs", GTK_FILE_CHOOSER_ACTION_OPEN, "_Open"}
+        : mode == DialogMode::SaveProgramFile
+            ? Kind{"Back Up All Programs", GTK_FILE_CHOOSER_ACTION_SAVE, "_Save"}
+            : Kind{"Import IR", GTK_FILE_CHOOSER_ACTION_OPEN, "_Open"};
+    GtkFileChooserNative* dialog =
+        gtk_file_chooser_native_new(kind.title, nullptr, kind.action, kind.accept, "_Cancel");
     GtkFileChooser* chooser = GTK_FILE_CHOOSER(dialog);
     gtk_file_chooser_set_local_only(chooser, TRUE);  // file-system items only
     gtk_file_chooser_set_select_multiple(chooser, FALSE);
@@ -106,13 +123,16 @@ GtkFileChooserNative* createDialog(DialogMode mode, const std::string& startFold
     // be picked at all.
     gtk_file_chooser_set_current_folder(chooser,
                                         startFolder.empty() ? g_get_home_dir() : startFolder.c_str());
-    if (!folder) {
-        // GTK 3's patterns are case-sensitive: spell out every letter case.
-        GtkFileFilter* wave = gtk_file_filter_new();
-        gtk_file_filter_set_name(wave, "Wave");
-        gtk_file_filter_add_pattern(wave, "*.[Ww][Aa][Vv]");
-        gtk_file_filter_add_pattern(wave, "*.[Ww][Aa][Vv][Ee]");
-        gtk_file_chooser_add_filter(chooser, wave);  // takes the filter's floating reference
+    if (mode == DialogMode::WaveFile) addFilter(chooser, "Wave", {"*.[Ww][Aa][Vv]", "*.[Ww][Aa][Vv][Ee]"});
+    if (mode == DialogMode::ProgramFile || mode == DialogMode::SaveProgramFile)
+        addFilter(chooser, "SysEx", {"*.[Ss][Yy][Xx]"});
+    if (mode == DialogMode::SaveProgramFile) {
+        gtk_file_chooser_set_do_overwrite_confirmation(chooser, TRUE);
+        GDateTime* now = g_date_time_new_now_local();
+        gchar* name = g_date_time_format(now, "halvard-programs-%Y-%m-%d.syx");
+        gtk_file_chooser_set_current_name(chooser, name);
+        g_free(name);
+        g_date_time_unref(now);
     }
     return dialog;
 }
@@ -157,7 +177,9 @@ void GtkFileDialogs::watch(const std::atomic<bool>* quit) {
 }
 
 std::string GtkFileDialogs::showFileDialog(DialogMode mode) {
-    if (mode != DialogMode::WaveFile && mode != DialogMode::Folder) return {};
+    if (mode != DialogMode::WaveFile && mode != DialogMode::Folder && mode != DialogMode::ProgramFile &&
+        mode != DialogMode::SaveProgramFile)
+        return {};
     const auto request = std::make_shared<Request>(mode);
     {
         std::lock_guard lock(shared_->mutex);

@@ -1,5 +1,5 @@
 #pragma once
-// The desktop's open-file and folder dialogs for the device worker: a GtkFileChooserNative (the
+// The desktop's open-file, save-file and folder dialogs for the device worker: a GtkFileChooserNative (the
 // desktop portal where the desktop asks for one, GTK's own dialog otherwise), with no owner window.
 //
 // Threads: the worker calls showFileDialog and waits; the dialog itself is created, shown and
@@ -25,7 +25,9 @@ public:
     GtkFileDialogs& operator=(const GtkFileDialogs&) = delete;
 
     // Worker thread. Mode WaveFile: one file, filter "Wave" (*.wav, *.wave in any letter case);
-    // Folder: one file-system folder. Empty when cancelled, failed, shut down or stopped.
+    // ProgramFile: one file, filter "SysEx" (*.syx); SaveProgramFile: a file name to write, filter
+    // "SysEx", a dated name offered, confirmation before replacing a file; Folder: one file-system
+    // folder. Empty when cancelled, failed, shut down or stopped.
     std::string showFileDialog(DialogMode mode) override;
 
     // The worker's stop flag (LinkContext::quit); set it up before the worker starts.

@@ -4,9 +4,43 @@
 
 #include <gtk/gtk.h>
 
+#include "ui/assets.hpp"
 #include "ui/cairo/canvas_target.hpp"
 
 namespace halvard {
+
+namespace {
+
+// The window's icon, and the task bar's: the icon theme's picture named by the application id
+// (installed beside the program); run from the build tree, where the theme lacks it, the same badge
+// compiled in.
+void setDefaultIcon(const std::string& appId) {
+    if (gtk_icon_theme_has_icon(gtk_icon_theme_get_default(), appId.c_str())) {
+        gtk_window_set_default_icon_name(appId.c_str());
+        return;
+    }
+    const ImageAsset& icon = assets::appIcon;
+    if (!icon.isColourImage()) return;
+    const int w = icon.width(), h = icon.height();
+    GdkPixbuf* pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, w, h);
+    if (pixbuf == nullptr) return;
+    guchar* rows = gdk_pixbuf_get_pixels(pixbuf);
+    const int stride = gdk_pixbuf_get_rowstride(pixbuf);
+    for (int y = 0; y < h; ++y) {
+        const uint8_t* in = icon.pixels() + static_cast<size_t>(y) * w * 4;
+        guchar* out = rows + static_cast<ptrdiff_t>(y) * stride;
+        for (int i = 0; i < w * 4; i += 4) {  // premultiplied in the asset, straight in a pixbuf
+            const int a = in[i + 3];
+            for (int c = 0; c < 3; ++c)
+                out[i + c] = a == 0 ? 0 : static_cast<guchar>((in[i + c] * 255 + a / 2) / a);
+            out[i + 3] = static_cast<guchar>(a);
+        }
+    }
+    gtk_window_set_default_icon(pixbuf);
+    g_object_unref(pixbuf);
+}
+
+}  // namespace
 
 struct GtkCallbacks {
     static gboolean draw(GtkWidget* widget, cairo_t* cr, gpointer data) {
@@ -39,11 +73,21 @@ struct GtkCallbacks {
         if (!self->platform_) return TRUE;
         ScrollInput in;
         switch (e->direction) {
-            case GDK_SCROLL_UP: in.kind = ScrollKind::Up; break;
-            case GDK_SCROLL_DOWN: in.kind = ScrollKind::Down; break;
-            case GDK_SCROLL_LEFT: in.kind = ScrollKind::Left; break;
-            case GDK_SCROLL_RIGHT: in.kind = ScrollKind::Right; break;
-            case GDK_SCROLL_SMOOTH: in.kind = ScrollKind::Smooth; break;
+            case GDK_SCROLL_UP:
+                in.kind = ScrollKind::Up;
+                break;
+            case GDK_SCROLL_DOWN:
+                in.kind = ScrollKind::Down;
+                break;
+            case GDK_SCROLL_LEFT:
+                in.kind = ScrollKind::Left;
+                break;
+            case GDK_SCROLL_RIGHT:
+                in.kind = ScrollKind::Right;
+                break;
+            case GDK_SCROLL_SMOOTH:
+                in.kind = ScrollKind::Smooth;
+                break;
         }
         in.deltaY = e->delta_y;
         in.emulated = gdk_event_get_pointer_emulated(reinterpret_cast<GdkEvent*>(e));
@@ -75,6 +119,23 @@ struct GtkCallbacks {
         return G_SOURCE_CONTINUE;
     }
 
+    // A menu item was picked: its index goes to the chooser the menu carries.
+    static void menuItemActivated(GtkMenuItem* item, gpointer data) {
+        auto* chosen = static_cast<std::function<void(int)>*>(data);
+        (*chosen)(GPOINTER_TO_INT(g_object_get_data(G_OBJECT(item), "halvard-item")));
+    }
+
+    // The menu closed, picked or not. An item's "activate" comes after this, so the menu goes only
+    // once the main loop is idle again.
+    static void menuDeactivated(GtkMenuShell* menu, gpointer) {
+        g_idle_add(
+            [](gpointer m) {
+                gtk_widget_destroy(GTK_WIDGET(m));
+                return G_SOURCE_REMOVE;
+            },
+            menu);
+    }
+
     static gboolean repaint(gpointer data) {
         auto* self = static_cast<GtkWindowSystem*>(data);
         self->repaintQueued_ = false;
@@ -83,18 +144,23 @@ struct GtkCallbacks {
     }
 };
 
-GtkWindowSystem::~GtkWindowSystem() { close(); }
+GtkWindowSystem::~GtkWindowSystem() {
+    close();
+}
 
 std::string GtkWindowSystem::open(Platform& platform) {
     // The panel is drawn with Cairo alone. Without this, GDK probes OpenGL to choose a visual,
     // which loads a GL driver (with a software one, some 50 MB and tens of milliseconds) for nothing.
     g_setenv("GDK_GL", "disable", FALSE);
+    // Before the display opens, so that every window of the program carries them: the application
+    // id is the windows' class (X11) or app id (Wayland), which ties them to the desktop entry.
+    g_set_application_name(platform.title.c_str());
+    g_set_prgname(platform.appId.c_str());
     if (!gtk_init_check(nullptr, nullptr)) {
         return "cannot open a display (is DISPLAY or WAYLAND_DISPLAY set?)";
     }
     platform_ = &platform;
-    g_set_application_name(platform.title.c_str());
-    g_set_prgname(platform.appId.c_str());
+    setDefaultIcon(platform.appId);
 
     window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_window_set_title(GTK_WINDOW(window_), platform.title.c_str());
@@ -120,7 +186,39 @@ std::string GtkWindowSystem::open(Platform& platform) {
     timer_ = g_timeout_add(kTimerPeriodMs, GtkCallbacks::timer, this);
 
     platform.requestRepaint = [this] { queueRepaint(); };
+    platform.showContextMenu = [this](std::span<const std::string_view> items,
+                                      std::function<void(int)> chosen) {
+        popupMenu(items, std::move(chosen));
+    };
     return {};
+}
+
+// UI thread, inside the handling of the right button press (the event places the menu).
+void GtkWindowSystem::popupMenu(std::span<const std::string_view> items, std::function<void(int)> chosen) {
+    if (!area_) return;
+    GtkWidget* menu = gtk_menu_new();
+    auto* held = new std::function<void(int)>(std::move(chosen));
+    g_object_set_data_full(G_OBJECT(menu), "halvard-chosen", held,
+                           [](gpointer p) { delete static_cast<std::function<void(int)>*>(p); });
+    for (size_t i = 0; i < items.size(); ++i) {
+        GtkWidget* item = gtk_menu_item_new_with_label(std::string(items[i]).c_str());
+        g_object_set_data(G_OBJECT(item), "halvard-item", GINT_TO_POINTER(static_cast<int>(i)));
+        g_signal_connect(item, "activate", G_CALLBACK(GtkCallbacks::menuItemActivated), held);
+        gtk_menu_shell_append(GTK_MENU_SHELL(menu), item);
+    }
+    g_signal_connect(menu, "deactivate", G_CALLBACK(GtkCallbacks::menuDeactivated), nullptr);
+    gtk_menu_attach_to_widget(GTK_MENU(menu), area_, nullptr);
+    gtk_widget_show_all(menu);
+    GdkEvent* trigger = gtk_get_current_event();
+    gtk_menu_popup_at_pointer(GTK_MENU(menu), trigger);
+    if (trigger) gdk_event_free(trigger);
+}
+
+void GtkWindowSystem::openFolder(const std::filesystem::path& folder) {
+    gchar* uri = g_filename_to_uri(folder.c_str(), nullptr, nullptr);
+    if (uri == nullptr) return;
+    gtk_show_uri_on_window(window_ ? GTK_WINDOW(window_) : nullptr, uri, GDK_CURRENT_TIME, nullptr);
+    g_free(uri);
 }
 
 // Any thread: at most one repaint waits in the main context at a time.
@@ -132,13 +230,18 @@ void GtkWindowSystem::show() {
     if (window_) gtk_widget_show_all(window_);
 }
 
-void GtkWindowSystem::iterate() { g_main_context_iteration(nullptr, TRUE); }
+void GtkWindowSystem::iterate() {
+    g_main_context_iteration(nullptr, TRUE);
+}
 
 void GtkWindowSystem::close() {
     if (timer_) g_source_remove(timer_);
     timer_ = 0;
     g_idle_remove_by_data(this);
-    if (platform_) platform_->requestRepaint = nullptr;
+    if (platform_) {
+        platform_->requestRepaint = nullptr;
+        platform_->showContextMenu = nullptr;
+    }
     platform_ = nullptr;
     if (window_) gtk_widget_destroy(window_);
     window_ = nullptr;

@@ -1,9 +1,12 @@
 #pragma once
 // The window on GTK 3: one GtkWindow holding one GtkDrawingArea that the canvas paints, the 500 ms
-// timer, and the thread-safe repaint request. Only app/ includes GTK.
+// timer, the thread-safe repaint request, the right-click menu and showing a folder. Only app/ includes GTK.
 
 #include <atomic>
+#include <functional>
+#include <span>
 #include <string>
+#include <string_view>
 
 #include "app/editor.hpp"
 #include "ui/canvas.hpp"
@@ -21,9 +24,11 @@ public:
     void show() override;
     void iterate() override;
     void close() override;
+    void openFolder(const std::filesystem::path& folder) override;
 
 private:
     void queueRepaint();
+    void popupMenu(std::span<const std::string_view> items, std::function<void(int)> chosen);
 
     Platform* platform_ = nullptr;
     GtkWidget* window_ = nullptr;

@@ -6,6 +6,12 @@ HALVARD_JOBS="${HALVARD_JOBS:-2}"
 
 log() { printf '==> %s\n' "$*" >&2; }
 
+# usage_error <usage line>: a missing or bad argument; prints the usage line and exits with code 2.
+usage_error() {
+  printf 'usage: %s\n' "$*" >&2
+  exit 2
+}
+
 # configure_build <dir> [cmake args...]: configures a Ninja tree once, then keeps its cache.
 configure_build() {
   local dir="$1"; shift
@@ -20,10 +26,18 @@ build() {
 }
 
 # A private JACK server with the dummy backend: the MIDI stack of the end-to-end tests.
-# Sets JACK_DEFAULT_SERVER for everything started after it; stop_jack ends it by its process id.
+# Sets JACK_DEFAULT_SERVER (and JACK_NO_START_SERVER) for everything started after it; stop_jack
+# ends it by its process id and gives both variables back the values they had before, so a shell
+# that sourced this file is left as it was.
 HALVARD_JACK_PID=""
+HALVARD_JACK_SAVED_ENV=()   # NAME=VALUE for each variable that was set before start_jack, NAME if not
 start_jack() {
-  local attempt
+  local attempt var
+  if [ ${#HALVARD_JACK_SAVED_ENV[@]} -eq 0 ]; then
+    for var in JACK_DEFAULT_SERVER JACK_NO_START_SERVER; do
+      if [ -n "${!var+set}" ]; then HALVARD_JACK_SAVED_ENV+=("$var=${!var}"); else HALVARD_JACK_SAVED_ENV+=("$var"); fi
+    done
+  fi
   for attempt in 1 2; do
     if try_start_jack; then return 0; fi
     # JACK keeps its servers in a registry of eight slots and reclaims a dead server's slot only for
@@ -38,6 +52,7 @@ start_jack() {
     break
   done
   log "JACK server did not start; its log:"; cat "$HALVARD_JACK_LOG" >&2
+  HALVARD_JACK_SAVED_ENV=()
   return 1
 }
 
@@ -53,12 +68,12 @@ try_start_jack() {
   # events, and a lost reply makes an end-to-end test fail by chance.
   jackd --no-realtime -S -n "$name" -d dummy -r 48000 -p 64 -C 0 -P 0 >"$HALVARD_JACK_LOG" 2>&1 &
   HALVARD_JACK_PID=$!
-  export JACK_DEFAULT_SERVER="$name"
-  export JACK_NO_START_SERVER=1
-  local i
-  for i in $(seq 1 100); do
+  local _
+  for _ in $(seq 1 100); do
     if JACK_DEFAULT_SERVER="$name" jack_lsp >/dev/null 2>&1; then
       log "JACK server '$name' is up (pid $HALVARD_JACK_PID)"
+      export JACK_DEFAULT_SERVER="$name"
+      export JACK_NO_START_SERVER=1
       return 0
     fi
     if ! kill -0 "$HALVARD_JACK_PID" 2>/dev/null; then break; fi
@@ -76,4 +91,17 @@ stop_jack() {
     wait "$HALVARD_JACK_PID" 2>/dev/null || true
     HALVARD_JACK_PID=""
   fi
+  restore_jack_env
 }
+
+restore_jack_env() {
+  local entry
+  for entry in "${HALVARD_JACK_SAVED_ENV[@]}"; do
+    if [[ "$entry" == *=* ]]; then export "${entry?}"; else unset "$entry"; fi
+  done
+  HALVARD_JACK_SAVED_ENV=()
+}
+
+# The version and the application id, as the top CMakeLists.txt sets them.
+project_version() { sed -n 's/^project(halvard_editor VERSION \([0-9.]*\).*/\1/p' "$HALVARD_ROOT/CMakeLists.txt"; }
+project_app_id() { sed -n 's/^set(HALVARD_APP_ID \([^ )]*\)).*/\1/p' "$HALVARD_ROOT/CMakeLists.txt"; }

@@ -41,11 +41,16 @@ bool FakeAmp::answer(const Bytes& request, Bytes& reply) {
     if (silent || request.size() < 4 || silentFor.count(request[2]) != 0) return false;
     switch (request[2]) {
         case kCodeVersion:
-            reply = {kSysexStart, 0x00, kCodeVersion, static_cast<uint8_t>(version >> 8),
-                     static_cast<uint8_t>(version & 0xFF), kSysexEnd};
+            reply = {kSysexStart,
+                     0x00,
+                     kCodeVersion,
+                     static_cast<uint8_t>(version >> 8),
+                     static_cast<uint8_t>(version & 0xFF),
+                     kSysexEnd};
             return true;
         case kCodeSettings: {
             const int p = request[3];
+            if (p == silentForProgram) return false;
             reply = settingsReply(p, globals, programs[static_cast<size_t>(p)]);
             return true;
         }
@@ -62,9 +67,25 @@ bool FakeAmp::answer(const Bytes& request, Bytes& reply) {
             if (transferAcks > 0) --transferAcks;
             reply = {kSysexStart, 0x00, kCodeChunkAck, kSysexEnd};
             return true;
+        case kCodeSettingsWrite:
+            if (request.size() == kSettingsWriteBytes) takeSettingsWrite(request);
+            return false;
         default:
             return false;  // settings writes, the preset store and the restart request are not answered
     }
+}
+
+void FakeAmp::takeSettingsWrite(const Bytes& write) {
+    // From byte 3 on a settings write has the layout of an 18-byte settings reply.
+    Bytes asReply(write.begin(), write.end() - 1);
+    asReply[2] = kCodeSettings;
+    asReply.insert(asReply.end(), {0x00, kSysexEnd});
+    SettingsReply r = std::get<SettingsReply>(decodeReply(asReply));
+    if (keepsOldProgram.count(r.program) != 0) return;
+    r.settings.loaded = 0;
+    programs[r.program] = r.settings;
+    globals = {write[4] & 0x1F, (write[4] >> 5) & 1, (write[4] >> 6) & 1, write[15] & 1,
+               (write[15] >> 1) & 7};
 }
 
 void FakePorts::plugAmp() {
@@ -89,11 +110,14 @@ void FakePorts::deliver(Bytes message, int delayMs) {
 
 std::vector<int> FakePorts::sentCodes(size_t from) const {
     std::vector<int> codes;
-    for (size_t i = from; i < sent.size(); ++i) codes.push_back(sent[i].bytes.size() > 2 ? sent[i].bytes[2] : -1);
+    for (size_t i = from; i < sent.size(); ++i)
+        codes.push_back(sent[i].bytes.size() > 2 ? sent[i].bytes[2] : -1);
     return codes;
 }
 
-int FakePorts::portCount(PortDirection direction) { return static_cast<int>(list(direction).size()); }
+int FakePorts::portCount(PortDirection direction) {
+    return static_cast<int>(list(direction).size());
+}
 
 std::string FakePorts::portName(PortDirection direction, int index) {
     const auto& names = list(direction);

@@ -20,7 +20,7 @@ namespace halvard::test {
 using Bytes = std::vector<uint8_t>;
 
 inline constexpr const char* kAmpInputName = "VDR Amp MIDI Out";  // what the editor reads from
-inline constexpr const char* kAmpOutputName = "VDR Amp MIDI In";   // what the editor writes to
+inline constexpr const char* kAmpOutputName = "VDR Amp MIDI In";  // what the editor writes to
 
 // The amplifier's side: answers reads from its own state, remembers what it was told.
 struct FakeAmp {
@@ -28,14 +28,18 @@ struct FakeAmp {
     SettingsGlobals globals{};
     std::array<ProgramSettings, kProgramCount> programs{};
     std::array<std::string, kUserIrSlotCount> slotNames{};
-    std::set<uint8_t> silentFor;  // request codes it does not answer
-    bool silent = false;          // answers nothing
-    int replyDelayMs = 0;         // virtual delay before an answer can be read
-    int transferAcks = -1;        // data chunks and stores it still acknowledges; -1: every one
+    std::set<uint8_t> silentFor;    // request codes it does not answer
+    int silentForProgram = -1;      // a program whose settings reads it does not answer
+    std::set<int> keepsOldProgram;  // programs whose settings writes it ignores
+    bool silent = false;            // answers nothing
+    int replyDelayMs = 0;           // virtual delay before an answer can be read
+    int transferAcks = -1;          // data chunks and stores it still acknowledges; -1: every one
 
     FakeAmp();
-    // The reply the amplifier gives to request, or nothing.
+    // The reply the amplifier gives to request, or nothing. A settings write changes the program
+    // and the globals it carries.
     bool answer(const Bytes& request, Bytes& reply);
+    void takeSettingsWrite(const Bytes& write);
 };
 
 Bytes settingsReply(int program, const SettingsGlobals& globals, const ProgramSettings& settings);
@@ -58,13 +62,13 @@ public:
         long long atMs;
         Bytes bytes;
     };
-    std::vector<Sent> sent;          // every message the editor sent, in order
-    std::string openedName[2];       // our own port names at the last open
-    std::string openedTarget[2];     // which system port was opened
+    std::vector<Sent> sent;       // every message the editor sent, in order
+    std::string openedName[2];    // our own port names at the last open
+    std::string openedTarget[2];  // which system port was opened
     int openCount[2] = {0, 0};
     int errorHandlerInstalls = 0;
     bool sysexIgnored = true, timingIgnored = false, sensingIgnored = false;
-    bool failNextSend = false;       // the next send raises a library error (closes both ports)
+    bool failNextSend = false;  // the next send raises a library error (closes both ports)
 
     // Queues a message for the editor to read from now + delayMs on.
     void deliver(Bytes message, int delayMs = 0);

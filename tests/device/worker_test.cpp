@@ -240,7 +240,7 @@ TEST_F(Worker, CommandsCoalesceAndCarryOutTheirSteps) {
     EXPECT_EQ(ctx.failures, 1);
 
     // Codes without a worker action yet, and unknown codes, are taken and send nothing.
-    for (int code : {4, 9, 10, 11, 12, 99, -3}) {
+    for (int code : {4, 9, 10, 11, 12, 13, 14, 99, -3}) {
         mirror.postCommand(code);
         EXPECT_TRUE(codesOfPass().empty()) << "command " << code;
         EXPECT_EQ(mirror.command, 0) << "command " << code;

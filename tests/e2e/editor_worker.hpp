@@ -5,12 +5,15 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "device/file_dialogs.hpp"
 #include "device/rtmidi_ports.hpp"
 #include "device/worker.hpp"
 #include "emulator_process.hpp"
@@ -26,13 +29,42 @@ struct Shown {
     int32_t failures;
 };
 
+// Answers the worker's dialogs with prepared paths (empty when none is left).
+class ScriptedDialogs final : public FileDialogs {
+public:
+    void answer(std::string path) {
+        std::lock_guard lock(mutex_);
+        answers_.push_back(std::move(path));
+    }
+    std::string showFileDialog(DialogMode) override {
+        std::lock_guard lock(mutex_);
+        ++asked_;
+        if (answers_.empty()) return {};
+        std::string path = answers_.front();
+        answers_.pop_front();
+        return path;
+    }
+    int asked() const {
+        std::lock_guard lock(mutex_);
+        return asked_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::deque<std::string> answers_;
+    int asked_ = 0;
+};
+
 class EditorWorker {
 public:
-    // The seams the worker may use: a firmware source and the file dialogs (null: none).
-    explicit EditorWorker(FirmwareSource* firmware = nullptr, FileDialogs* dialogs = nullptr) {
+    // The seams the worker may use: a firmware source and the file dialogs (null: none), and the
+    // folder for the backup before a firmware update (empty: none).
+    explicit EditorWorker(FirmwareSource* firmware = nullptr, FileDialogs* dialogs = nullptr,
+                          std::filesystem::path backupFolder = {}) {
         link.ui = &mirror;
         link.firmware = firmware;
         link.dialogs = dialogs;
+        link.firmwareBackupFolder = std::move(backupFolder);
         link.requestRepaint = [this] {
             std::lock_guard lock(mutex_);
             shown_.push_back({mirror.linkState, mirror.progress, link.failures});
@@ -51,7 +83,9 @@ public:
     bool waitForState(LinkState s, std::chrono::milliseconds limit = 10s) const {
         return EmulatorProcess::waitFor([&] { return state() == s; }, limit);
     }
-    bool connected(std::chrono::milliseconds limit = 20s) const { return waitForState(LinkState::Connected, limit); }
+    bool connected(std::chrono::milliseconds limit = 20s) const {
+        return waitForState(LinkState::Connected, limit);
+    }
 
     // Every repaint request so far, in order.
     std::vector<Shown> shown() const {

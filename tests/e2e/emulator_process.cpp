@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <memory>
 #include <sstream>
 
@@ -101,7 +102,10 @@ bool ensureJackServer(std::string* why) {
 }
 
 EmulatorProcess::EmulatorProcess(std::vector<std::string> args) {
-    args.insert(args.begin(), {HALVARD_AMP_EMULATOR_PATH, "--api", "jack"});
+    // $HALVARD_TEST_AMP_EMULATOR names an installed copy to test instead of the build tree's.
+    const char* installed = std::getenv("HALVARD_TEST_AMP_EMULATOR");
+    args.insert(args.begin(),
+                {installed && *installed ? installed : HALVARD_AMP_EMULATOR_PATH, "--api", "jack"});
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -241,6 +245,11 @@ std::vector<std::vector<uint8_t>> EmulatorProcess::messages() {
 
 std::string EmulatorProcess::recordHex(int program) {
     const std::string reply = command("record " + std::to_string(program));
+    return startsWith(reply, "ok") ? reply.substr(reply.rfind(' ') + 1) : std::string();
+}
+
+std::string EmulatorProcess::recordsHex() {
+    const std::string reply = command("records");
     return startsWith(reply, "ok") ? reply.substr(reply.rfind(' ') + 1) : std::string();
 }
 

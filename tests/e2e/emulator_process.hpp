@@ -53,6 +53,7 @@ public:
     std::vector<uint8_t> message(int index);       // the index-th message received (-1: the last)
     std::vector<std::vector<uint8_t>> messages();  // every message received since the last "clear"
     std::string recordHex(int program);            // bytes 5..14 of the program's record, hex
+    std::string recordsHex();                      // the 128 stored records, one after the other
 
     // Polls until ready() holds, at most limit; true if it did.
     template <class Predicate>

@@ -24,32 +24,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// Answers the worker's dialogs with prepared paths (empty when none is left).
-class ScriptedDialogs final : public FileDialogs {
-public:
-    void answer(std::string path) {
-        std::lock_guard lock(mutex_);
-        answers_.push_back(std::move(path));
-    }
-    std::string showFileDialog(DialogMode) override {
-        std::lock_guard lock(mutex_);
-        ++asked_;
-        if (answers_.empty()) return {};
-        std::string path = answers_.front();
-        answers_.pop_front();
-        return path;
-    }
-    int asked() const {
-        std::lock_guard lock(mutex_);
-        return asked_;
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::deque<std::string> answers_;
-    int asked_ = 0;
-};
-
 // What the worker shows at each repaint, recorded on its own thread (failures is its own field).
 class IrE2e : public ::testing::Test {
 protected:

@@ -181,6 +181,7 @@ TEST(EmulatorOptions, CommandLine) {
         EXPECT_FALSE(parse(bad).error.empty()) << bad[0];
     }
     EXPECT_TRUE(parse({"--help"}).help);
+    EXPECT_TRUE(parse({"--version"}).version);
 }
 
 }  // namespace

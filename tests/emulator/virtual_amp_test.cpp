@@ -49,6 +49,35 @@ TEST(VirtualAmp, PresetStoreAnswersWithANoticeForTheCurrentProgram) {
     EXPECT_EQ(amp.state.presetStores, 1);
 }
 
+TEST(VirtualAmp, KeepsAnEditOnlyWhenStoredAndCanAlterAStore) {
+    Bytes write{0xF0, 0x00, 0x01, 0x03, 0x25, 1, 0x21, 0x11, 0x10, 2, 1, 1, 0x10, 0x32, 0x13, 0x0B, 0xF7};
+    const Bytes store{0xF0, 0x00, 0x0A, 0xF7};
+    VirtualAmp amp;
+    const ProgramRecord before = amp.state.records[3];
+    feed(amp, {write, {0xF0, 0x00, 0x02, 0x04, 0xF7}});
+    EXPECT_EQ(amp.state.records[3], before) << "an edit not stored is lost when another program is read";
+    const std::vector<Bytes> replies =
+        feed(amp, {write, store, {0xF0, 0x00, 0x02, 0x04, 0xF7}, {0xF0, 0x00, 0x02, 0x03, 0xF7}});
+    EXPECT_EQ(replies.back()[5], 1) << "the stored edit is what program 3 reports";
+    EXPECT_EQ(amp.state.records[3][0], 1);
+
+    amp.faults.alterStoreOf = 3;
+    write[5] = 0;
+    feed(amp, {write, store});
+    EXPECT_EQ(amp.state.records[3][0], 1) << "the altered store keeps loop bypass flipped";
+
+    // A program file plays like the editor's messages; anything else in it is refused.
+    AmpState played = factoryState();
+    write[5] = 0;
+    Bytes file = write;
+    file.insert(file.end(), store.begin(), store.end());
+    EXPECT_EQ(playProgramFile(played, file), "");
+    EXPECT_EQ(played.records[3][0], 0);
+    EXPECT_EQ(played.presetStores, 0);
+    file.insert(file.end(), {0xF0, 0x00, 0x0B, 0xF7});
+    EXPECT_NE(playProgramFile(played, file), "");
+}
+
 TEST(VirtualAmp, StoresAValidIrTransferAndReportsTheSlotUnderItsNumber) {
     VirtualAmp amp;
     const Bytes image = irImage(4096);  // 16428 bytes, 65 chunks, the last with 44 bytes

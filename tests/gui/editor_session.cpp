@@ -7,12 +7,19 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 
 extern char** environ;
 
 namespace halvard::testing {
+
+std::string editorExecutable() {
+    const char* installed = std::getenv("HALVARD_TEST_EDITOR");
+    return installed && *installed ? installed : HALVARD_EDITOR;
+}
 
 EditorProcess::EditorProcess(const std::string& executable, const std::vector<std::string>& extraEnv) {
     std::vector<std::string> env;
@@ -127,6 +134,38 @@ std::optional<uint32_t> XSession::pixel(unsigned long window, int x, int y) {
     const auto value = static_cast<uint32_t>(XGetPixel(image, 0, 0)) & 0xffffff;
     XDestroyImage(image);
     return value;
+}
+
+std::string XSession::windowClassName(unsigned long window) {
+    XClassHint hint{};
+    if (!display_ || !XGetClassHint(display_, window, &hint)) return {};
+    std::string name = hint.res_name ? hint.res_name : "";
+    if (hint.res_name) XFree(hint.res_name);
+    if (hint.res_class) XFree(hint.res_class);
+    return name;
+}
+
+int XSession::largestIconWidth(unsigned long window) {
+    if (!display_) return 0;
+    Atom type;
+    int format;
+    unsigned long count, after;
+    unsigned char* data = nullptr;
+    int largest = 0;
+    // Width, height, then width x height pixels, for each picture; 32-bit items arrive as longs.
+    if (XGetWindowProperty(display_, window, XInternAtom(display_, "_NET_WM_ICON", False), 0, 1 << 22, False,
+                           XA_CARDINAL, &type, &format, &count, &after, &data) == Success &&
+        data && format == 32) {
+        const auto* items = reinterpret_cast<const unsigned long*>(data);
+        for (unsigned long i = 0; i + 2 <= count;) {
+            const unsigned long w = items[i], h = items[i + 1];
+            if (w == 0 || h == 0 || w * h > count - i - 2) break;
+            largest = std::max(largest, static_cast<int>(w));
+            i += 2 + w * h;
+        }
+    }
+    if (data) XFree(data);
+    return largest;
 }
 
 void XSession::exposeWindow(unsigned long window) {

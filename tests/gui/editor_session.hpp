@@ -1,7 +1,7 @@
 #pragma once
 // Drives the real halvard-editor on an X display (Xvfb in the tests): starts the process, finds its
-// window, reads its pixels and sends it a close request the way a window manager does. Shared by
-// the window test and the start-up benchmark.
+// window, reads its pixels and properties and sends it a close request the way a window manager
+// does. Shared by the window tests and the start-up benchmark.
 
 #include <sys/types.h>
 
@@ -17,6 +17,9 @@ struct _XDisplay;
 namespace halvard::testing {
 
 using Millis = std::chrono::milliseconds;
+
+// The editor under test: $HALVARD_TEST_EDITOR when set (an installed copy), else the build tree's.
+std::string editorExecutable();
 
 class EditorProcess {
 public:
@@ -52,6 +55,10 @@ public:
     std::pair<int, int> windowSize(unsigned long window);
     // The pixel at (x, y) of the window as 0xRRGGBB; nullopt when it cannot be read.
     std::optional<uint32_t> pixel(unsigned long window, int x, int y);
+    // The instance part of the window's WM_CLASS (GTK puts the program name there).
+    std::string windowClassName(unsigned long window);
+    // The width of the largest picture in the window's icon (_NET_WM_ICON); 0 when it has none.
+    int largestIconWidth(unsigned long window);
     // Makes the window repaint all of itself (an expose, as when it is uncovered).
     void exposeWindow(unsigned long window);
     // Asks the window to close (WM_PROTOCOLS / WM_DELETE_WINDOW), as the close button does.

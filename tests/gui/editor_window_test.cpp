@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "editor_session.hpp"
+#include "halvard_version.hpp"
 
 namespace halvard::testing {
 namespace {
@@ -15,7 +16,7 @@ TEST(EditorWindow, OpensPaintsAndClosesCleanly) {
     if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
     XSession x;
     ASSERT_TRUE(x.connected());
-    EditorProcess editor(HALVARD_EDITOR);
+    EditorProcess editor(editorExecutable());
     ASSERT_TRUE(editor.started());
 
     const unsigned long window = x.findWindow("Halvard Editor", Millis(20000));
@@ -29,6 +30,11 @@ TEST(EditorWindow, OpensPaintsAndClosesCleanly) {
         << "the panel was not painted";
     EXPECT_EQ(x.pixel(window, w - 4, h - 4), kAccent);
     EXPECT_NE(x.pixel(window, 4, 4), kAccent) << "the top left is the dark logo area";
+
+    // The window belongs to the application id (the desktop entry of that name) and carries the
+    // badge as its icon, from the icon theme where installed, else the copy compiled in.
+    EXPECT_EQ(x.windowClassName(window), kAppId);
+    EXPECT_GE(x.largestIconWidth(window), 48);
 
     // Still running a while later (the timer and repaints do not end it).
     EXPECT_EQ(editor.waitForExit(Millis(700)), std::nullopt);

@@ -44,7 +44,7 @@ TEST(IrImportGui, ImportIconOpensTheFileDialogAndTheTypedFileIsStored) {
     XSession x;
     ASSERT_TRUE(x.connected());
     // No desktop session here: settings in memory, GTK's recent files kept out of the home folder.
-    EditorProcess editor(HALVARD_EDITOR,
+    EditorProcess editor(editorExecutable(),
                          {"GSETTINGS_BACKEND=memory", "XDG_DATA_HOME=" + dir.path().string()});
     ASSERT_TRUE(editor.started());
     const unsigned long window = x.findWindow("Halvard Editor", Millis(20000));

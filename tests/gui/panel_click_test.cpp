@@ -34,7 +34,7 @@ TEST(PanelClick, ReverbSwitchClickReachesTheAmplifierAndLightsTheSwitch) {
 
     XSession x;
     ASSERT_TRUE(x.connected());
-    EditorProcess editor(HALVARD_EDITOR);
+    EditorProcess editor(editorExecutable());
     ASSERT_TRUE(editor.started());
     const unsigned long window = x.findWindow("Halvard Editor", Millis(20000));
     ASSERT_NE(window, 0u) << "no editor window";

@@ -21,6 +21,7 @@ const Expected kCatalogue[] = {
     {"logoBadge", &assets::logoBadge, 'I', 260, 164},
     {"logoBadgeMask", &assets::logoBadgeMask, 'M', 130, 82},
     {"poweredByMark", &assets::poweredByMark, 'M', 186, 18},
+    {"appIcon", &assets::appIcon, 'I', 128, 128},
     {"iconArrowLeft", &assets::iconArrowLeft, 'M', 22, 22},
     {"iconArrowRight", &assets::iconArrowRight, 'M', 22, 22},
     {"iconSlotSelect", &assets::iconSlotSelect, 'M', 46, 46},

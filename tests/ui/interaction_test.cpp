@@ -18,8 +18,16 @@ public:
     void requestRepaint() override { ++repaints; }
     void showArrowCursor() override { ++cursors; }
     void pauseAfterPost() override { commandAtPause.push_back(mirror.command.load()); }
+    void showContextMenu(std::span<const std::string_view> items, std::function<void(int)> chosen) override {
+        menuItems.assign(items.begin(), items.end());
+        menuChosen = std::move(chosen);
+    }
+    void openBackupsFolder() override { ++folderOpened; }
 
     DeviceMirror& mirror;
+    std::vector<std::string_view> menuItems;  // the last menu shown
+    std::function<void(int)> menuChosen;
+    int folderOpened = 0;
     int repaints = 0;
     int cursors = 0;
     std::vector<int32_t> commandAtPause;  // the pending command at each pause, in order
@@ -428,6 +436,34 @@ TEST_F(Interaction, IrPanelControlsAreInertWhileThePanelIsClosed) {
     press(400, 850);
     EXPECT_EQ(ui.auditionOn, 1);
     EXPECT_EQ(ui.command, kSend) << "only REVERB TAILS posted";
+}
+
+}  // namespace
+}  // namespace halvard
+
+namespace halvard {
+namespace {
+
+TEST_F(Interaction, RightClickMenuPostsTheLibrarianCommandsOnlyWhileIdle) {
+    handler.rightButtonDown();
+    ASSERT_EQ(host.menuItems.size(), 3u);
+    EXPECT_EQ(host.menuItems[0], "Back Up All Programs\u2026");
+    host.menuChosen(0);
+    EXPECT_EQ(ui.command, static_cast<int32_t>(Command::BackupPrograms));
+    host.menuChosen(1);
+    EXPECT_EQ(ui.command, static_cast<int32_t>(Command::RestorePrograms));
+    host.menuChosen(2);
+    EXPECT_EQ(host.folderOpened, 1);
+
+    // The link went busy while the menu was open: the choice posts nothing.
+    resetCounters();
+    ui.linkState = LinkState::Busy;
+    host.menuChosen(0);
+    EXPECT_EQ(ui.command, 0);
+    // And no menu opens while it is not Connected.
+    host.menuItems.clear();
+    handler.rightButtonDown();
+    EXPECT_TRUE(host.menuItems.empty());
 }
 
 }  // namespace

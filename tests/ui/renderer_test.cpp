@@ -311,6 +311,15 @@ TEST_F(Panel, StatusLineShowsTextOnlyWhenThereIsSomethingToSay) {
     ui.availableFirmware = 0x0105;
     frame();
     EXPECT_TRUE(hasText(400, 880)) << "the centred firmware warning";
+
+    ui.linkState = LinkState::Connected;
+    ui.progress = kProgressNone;
+    ui.setStatusLine("128 PROGRAMS RESTORED AND VERIFIED");
+    frame();
+    EXPECT_TRUE(hasText(300, 600)) << "a backup's or restore's outcome beside the version";
+    ui.linkState = LinkState::NoDevice;
+    frame();
+    EXPECT_FALSE(hasText(0, 600)) << "not once the amplifier is gone";
 }
 
 TEST_F(Panel, PictureScalesToTheWindowAndLedsFollowTheProgram) {

@@ -348,7 +348,8 @@ std::string Emulator::control(std::string_view line, TimePoint now) {
     const auto [verb, args] = splitWord(line);
     if (verb.empty()) return {};
     if (verb == "help") {
-        return "ok commands: status | record P | set-record P HEX10 | globals | set-globals HEX2 | program "
+        return "ok commands: status | record P | set-record P HEX10 | records | globals | set-globals HEX2 | "
+               "program "
                "[P] | "
                "slot S | set-slot S [TEXT] | ir S | image S | firmware | counts | received K | clear | "
                "notice [P] | send HEX | unplug [MS] | plug | restart | fault NAME VALUE | fault none | quit";
@@ -356,6 +357,11 @@ std::string Emulator::control(std::string_view line, TimePoint now) {
     if (verb == "status") return commandStatus();
     if (verb == "counts") return commandCounts();
     if (verb == "received") return commandReceived(args);
+    if (verb == "records") {
+        std::string hex;
+        for (const ProgramRecord& r : amp_.state.records) hex += toHex(r);
+        return "ok records " + hex;
+    }
     if (verb == "record" || verb == "set-record" || verb == "globals" || verb == "set-globals" ||
         verb == "program") {
         return commandRecord(verb, args);
@@ -385,7 +391,7 @@ std::string Emulator::control(std::string_view line, TimePoint now) {
             program = static_cast<uint8_t>(*p);
         }
         if (!ports_.isOpen()) return error("the ports are closed");
-        if (program) amp_.state.program = *program;
+        if (program) amp_.selectProgram(*program);
         transmit(changeNotice(program));
         return "ok notice sent";
     }
@@ -504,7 +510,7 @@ std::string Emulator::commandRecord(std::string_view verb, std::string_view args
         if (!args.empty()) {
             const std::optional<int> p = parseNumber(args, 0, kPrograms - 1);
             if (!p) return error("program wants 0..127");
-            s.program = static_cast<uint8_t>(*p);
+            amp_.selectProgram(static_cast<uint8_t>(*p));
         }
         return "ok program " + std::to_string(s.program);
     }
@@ -526,17 +532,19 @@ std::string Emulator::commandRecord(std::string_view verb, std::string_view args
     const auto [first, rest] = splitWord(args);
     const std::optional<int> p = parseNumber(first, 0, kPrograms - 1);
     if (!p) return error(std::string(verb) + " wants a program 0..127");
-    ProgramRecord& record = s.records[static_cast<size_t>(*p)];
+    const uint8_t program = static_cast<uint8_t>(*p);
     if (verb == "set-record") {
         const std::optional<std::vector<uint8_t>> b = fromHex(rest);
+        ProgramRecord record{};
         if (!b || b->size() != record.size() ||
             std::any_of(b->begin(), b->end(), [](uint8_t v) { return v > 0x7F; })) {
             return error(
                 "set-record wants bytes 5..14 of the settings reply in hex (10 bytes, each below 80)");
         }
         std::copy(b->begin(), b->end(), record.begin());
+        amp_.setRecord(program, record);
     }
-    return "ok record " + std::to_string(*p) + " " + toHex(record);
+    return "ok record " + std::to_string(*p) + " " + toHex(amp_.reported(program));
 }
 
 std::string Emulator::commandFault(std::string_view args, TimePoint now) {

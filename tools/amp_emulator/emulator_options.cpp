@@ -1,6 +1,8 @@
 #include "emulator_options.hpp"
 
 #include <charconv>
+#include <fstream>
+#include <iterator>
 
 namespace halvard::emulator {
 
@@ -96,6 +98,16 @@ std::string setFault(FaultSettings& f, std::string_view name, std::string_view v
         f.amp.malformed = *kinds;
         return {};
     }
+    if (name == "alter-store") {
+        if (value == "off") {
+            f.amp.alterStoreOf = -1;
+            return {};
+        }
+        const std::optional<int> p = parseInt(value);
+        if (!p || *p < 0 || *p >= kPrograms) return "alter-store wants a program 0..127 or off";
+        f.amp.alterStoreOf = *p;
+        return {};
+    }
     if (name == "hang") {
         if (value != "on" && value != "off") return "hang wants on or off";
         f.amp.hung = value == "on";
@@ -133,6 +145,8 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> args) {
 
         if (arg == "--help" || arg == "-h") {
             if (noValue()) result.help = true;
+        } else if (arg == "--version") {
+            if (noValue()) result.version = true;
         } else if (arg == "--log") {
             if (noValue()) o.log = LogMode::Brief;
         } else if (arg == "--log-full") {
@@ -172,6 +186,13 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> args) {
             } else {
                 o.slotNames[static_cast<size_t>(*slot)] = std::string(value.substr(value.find('=') + 1));
             }
+        } else if (arg == "--programs") {
+            if (!takeValue()) break;
+            std::ifstream file{std::string(value), std::ios::binary};
+            o.programFile.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+            AmpState trial = factoryState();
+            const std::string why = file ? playProgramFile(trial, o.programFile) : "cannot read it";
+            if (!why.empty()) result.error = "--programs " + std::string(value) + ": " + why;
         } else if (arg == "--dump-dir") {
             if (!takeValue()) break;
             o.dumpDir = value;
@@ -184,7 +205,7 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> args) {
                 o.restartAwayMs = *ms;
         } else if (arg == "--delay" || arg == "--ignore" || arg == "--stop-ack-after" ||
                    arg == "--notice-every" || arg == "--malformed" || arg == "--unplug-after" ||
-                   arg == "--replug-after") {
+                   arg == "--replug-after" || arg == "--alter-store") {
             if (!takeValue()) break;
             const std::string error = setFault(o.faults, arg.substr(2), value);
             if (!error.empty()) result.error = "--" + error;
@@ -198,7 +219,9 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> args) {
 AmpState initialState(const EmulatorOptions& o) {
     AmpState s = factoryState();
     if (o.firmwareVersion) s.version = *o.firmwareVersion;
+    playProgramFile(s, o.programFile);  // checked when the command line was read
     if (o.program) s.program = static_cast<uint8_t>(*o.program);
+    s.edit = s.records[s.program];
     for (size_t k = 0; k < o.slotNames.size(); ++k) {
         if (o.slotNames[k]) s.slotNames[k] = o.slotNames[k]->substr(0, kNameBytes);
     }
@@ -213,6 +236,7 @@ the editor's SysEx messages as the amplifier would: version, settings, slot name
 preset stores, IR and firmware transfers, restarts. Start it, then start the editor.
 
 Usage: halvard-amp-emulator [options]
+       halvard-amp-emulator --help | --version
 
 Ports and state:
   --api auto|jack|alsa   MIDI system (default auto: JACK when a JACK server runs, else ALSA)
@@ -221,6 +245,8 @@ Ports and state:
   --program N            current program at start, 0..127 (default 0)
   --slot-name S=TEXT     name of user IR slot S (0..5) as the amplifier reports it, e.g. 2=2_CLEAN
   --restart-away MS      how long the ports stay away on a restart (default 2500)
+  --programs FILE.syx    play a program file (settings writes and preset stores, as a backup
+                         holds them) into the amplifier at start
   --dump-dir DIR         write every stored IR image (NNN-slotS.wav) and firmware image
                          (NNN-firmware.bin) into DIR
 
@@ -241,6 +267,7 @@ Faults (the control command "fault NAME VALUE" changes them while running):
   --unplug-after MS      close the ports MS ms after start ...
   --replug-after MS      ... and open them again MS ms after closing (default: stay away)
   --hang                 answer nothing until a restart request arrives
+  --alter-store P        the next preset store of program P keeps it with loop bypass flipped
 
 Faults found in what the editor sends (malformed messages, a missing or repeated chunk, an IR image
 that is not a 48 kHz mono float WAV of the stated size) are reported on standard error; a refused

@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "virtual_amp.hpp"
 
@@ -29,7 +30,8 @@ struct EmulatorOptions {
     std::optional<uint16_t> firmwareVersion;
     std::optional<int> program;
     std::array<std::optional<std::string>, kUserSlots> slotNames;
-    std::string dumpDir;  // stored IR and firmware images are written here; empty: nowhere
+    std::vector<uint8_t> programFile;  // --programs: played into the state at start
+    std::string dumpDir;               // stored IR and firmware images are written here; empty: nowhere
     LogMode log = LogMode::Off;
     int restartAwayMs = 2500;
     bool controlOnStdin = true;
@@ -39,6 +41,7 @@ struct EmulatorOptions {
 struct ParsedCommandLine {
     EmulatorOptions options;
     bool help = false;
+    bool version = false;
     std::string error;  // non-empty: the command line was refused, and why
 };
 
@@ -46,7 +49,7 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> args);
 std::string helpText();
 
 // Sets one fault by its option name without the dashes ("delay", "ignore", "stop-ack-after",
-// "notice-every", "malformed", "unplug-after", "replug-after", "hang"); "off" clears it.
+// "notice-every", "malformed", "unplug-after", "replug-after", "hang", "alter-store"); "off" clears it.
 // Returns an error text, empty on success.
 std::string setFault(FaultSettings& faults, std::string_view name, std::string_view value);
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "emulator.hpp"
+#include "halvard_version.hpp"
 #include "rtmidi_amp_ports.hpp"
 
 namespace {
@@ -48,6 +49,10 @@ int main(int argc, char** argv) {
     }
     if (parsed.help) {
         std::cout << helpText();
+        return 0;
+    }
+    if (parsed.version) {
+        std::cout << "halvard-amp-emulator " << halvard::kAppVersion << '\n';
         return 0;
     }
     const EmulatorOptions& options = parsed.options;

@@ -104,7 +104,20 @@ AmpState factoryState() {
 }
 
 VirtualAmp::VirtualAmp(AmpState initial)
-    : state(std::move(initial)), ir_(kIrImageCapacity), firmware_(kFirmwareImageBytes) {}
+    : state(std::move(initial)), ir_(kIrImageCapacity), firmware_(kFirmwareImageBytes) {
+    state.edit = state.records[state.program];
+}
+
+void VirtualAmp::selectProgram(uint8_t p) {
+    if (p == state.program) return;
+    state.program = p;
+    state.edit = state.records[p];
+}
+
+void VirtualAmp::setRecord(uint8_t p, const ProgramRecord& record) {
+    state.records[p] = record;
+    if (p == state.program) state.edit = record;
+}
 
 void VirtualAmp::restart() {
     if (state.pendingVersion != 0) {
@@ -147,18 +160,26 @@ AmpOutcome VirtualAmp::receive(std::span<const uint8_t> message) {
             reply(versionReply(state.version), out);
             break;
         case Request::Kind::SettingsRead:
-            state.program = r.program;
-            reply(settingsReply(r.program, state.globals, state.records[r.program]), out);
+            selectProgram(r.program);
+            reply(settingsReply(r.program, state.globals, state.edit), out);
             break;
         case Request::Kind::SettingsWrite:
             state.program = r.program;
             state.globals = r.globals;
-            state.records[r.program] = r.record;
+            state.edit = r.record;
             break;
         case Request::Kind::SlotNameRead:
             reply(slotNameReply(r.slot, state.slotNames[r.slot]), out);
             break;
         case Request::Kind::PresetStore:
+            state.records[state.program] = state.edit;
+            if (faults.alterStoreOf == state.program) {
+                // A store that goes wrong: what the amplifier keeps is not what it was sent.
+                faults.alterStoreOf = -1;
+                state.records[state.program][0] ^= 1;
+                state.edit = state.records[state.program];
+                out.reports.push_back("stored program " + std::to_string(state.program) + " altered (fault)");
+            }
             ++state.presetStores;
             out.replies.push_back(changeNotice(state.program));
             break;
@@ -243,6 +264,27 @@ void VirtualAmp::storeFirmware(const Request& r, AmpOutcome& out) {
     firmware_.chunks.reset();
     firmware_.seen = 0;
     if (fault.empty() && acknowledge) reply(acknowledgement(), out);
+}
+
+std::string playProgramFile(AmpState& state, std::span<const uint8_t> file) {
+    VirtualAmp amp(state);
+    for (size_t at = 0; at < file.size();) {
+        const auto end = std::find(file.begin() + static_cast<std::ptrdiff_t>(at), file.end(), uint8_t{0xF7});
+        if (end == file.end()) return "the file ends inside a message at byte " + std::to_string(at);
+        const size_t next = static_cast<size_t>(end - file.begin()) + 1;
+        std::string why;
+        const std::optional<Request> r = parseRequest(file.subspan(at, next - at), &why);
+        if (!r) return "the message at byte " + std::to_string(at) + " is not one of the editor's: " + why;
+        if (r->kind != Request::Kind::SettingsWrite && r->kind != Request::Kind::PresetStore)
+            return "the message at byte " + std::to_string(at) +
+                   " is neither a settings write nor a preset store";
+        amp.receive(file.subspan(at, next - at));
+        at = next;
+    }
+    const int stores = state.presetStores;
+    state = amp.state;
+    state.presetStores = stores;  // counted are the stores the editor makes
+    return {};
 }
 
 std::vector<Message> malformedCopies(const Message& genuine, unsigned kinds) {

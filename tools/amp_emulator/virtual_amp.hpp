@@ -29,6 +29,7 @@ struct AmpFaults {
     int stopAckAfter = -1;   // acknowledge only the first N chunks of each transfer, and not its store
     unsigned malformed = 0;  // MalformedKind bits
     bool hung = false;       // answers nothing and does nothing but restart when asked
+    int alterStoreOf = -1;   // the next preset store of this program keeps it with loop bypass flipped
 };
 
 struct StoredIr {
@@ -41,7 +42,8 @@ struct AmpState {
     uint16_t version = 0x0107;  // major * 256 + minor
     uint8_t program = 0;        // the current program: the last one the editor read or wrote
     Globals globals;
-    std::array<ProgramRecord, kPrograms> records{};
+    std::array<ProgramRecord, kPrograms> records{};  // the stored programs
+    ProgramRecord edit{};  // the current program as written since it was selected; a preset store keeps it
     std::array<std::string, kUserSlots> slotNames;  // as the amplifier reports them ("2_CLEAN")
     std::array<std::optional<StoredIr>, kUserSlots> irs;
     int irStores = 0;
@@ -73,6 +75,16 @@ public:
 
     AmpOutcome receive(std::span<const uint8_t> message);
 
+    // Makes p the current program, as a settings read for another program does: edits of the
+    // program left behind that were not stored are lost.
+    void selectProgram(uint8_t p);
+    // Program p as a settings read would report it: the edited copy for the current program.
+    const ProgramRecord& reported(uint8_t p) const {
+        return p == state.program ? state.edit : state.records[p];
+    }
+    // Replaces stored program p (and the edited copy when p is current).
+    void setRecord(uint8_t p, const ProgramRecord& record);
+
     // Coming back from a restart: a stored firmware image takes over, unfinished transfers are gone,
     // a hung amplifier answers again.
     void restart();
@@ -96,6 +108,10 @@ private:
     Transfer ir_;
     Transfer firmware_;
 };
+
+// Plays a program file (settings writes and preset stores, back to back, as a backup holds them)
+// into the state, as if the editor had sent it. Returns an error text, empty on success.
+std::string playProgramFile(AmpState& state, std::span<const uint8_t> file);
 
 // The malformed copies of one genuine reply for the kinds set in kinds.
 std::vector<Message> malformedCopies(const Message& genuine, unsigned kinds);

@@ -2,6 +2,7 @@
 // embeds as constant data.
 //
 //   halvard-asset-baker <catalogue.txt> <art-dir> <out-dir> [--png <dir>] [--coff]
+//   halvard-asset-baker --render <file.svg> <width> <height> <out.png>
 //
 // The catalogue has one asset per line (blank lines and lines starting with '#' are skipped):
 //   <name> <RI|RM> <width> <height> <file.svg> [css...]
@@ -14,6 +15,8 @@
 // each block in read-only data with .incbin (fast to build whatever the size) and defines the
 // ImageAsset constants declared in ui/assets.hpp. With --png, also <dir>/<name>.png for a look.
 // --coff writes the assembler directives for Windows object files (PE/COFF) instead of ELF.
+//
+// --render draws one SVG into a PNG of the given size, as the catalogue would (the program's icons).
 
 #include <cairo.h>
 #include <librsvg/rsvg.h>
@@ -21,6 +24,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <exception>
 #include <fstream>
 #include <iostream>
 #include <map>
@@ -103,9 +107,9 @@ bool parseCatalogue(const std::string& path, std::vector<Entry>& entries) {
     return arraysComplete(entries);
 }
 
-// Renders one entry into a premultiplied ARGB32 surface of its pixel size; null on failure.
-cairo_surface_t* render(const Entry& e, const std::string& artDir) {
-    const std::string path = artDir + "/" + e.file;
+// Renders one entry, drawn from the SVG file at `path`, into a premultiplied ARGB32 surface of its
+// pixel size; null on failure.
+cairo_surface_t* render(const Entry& e, const std::string& path) {
     GError* error = nullptr;
     RsvgHandle* handle = rsvg_handle_new_from_file(path.c_str(), &error);
     if (handle == nullptr) {
@@ -243,9 +247,32 @@ std::string dataSource(const std::vector<Entry>& entries, const std::vector<size
     return s.str();
 }
 
+// The --render form: one drawing to one PNG.
+int renderOne(const std::string& svg, const std::string& width, const std::string& height,
+              const std::string& png) {
+    Entry e;
+    e.name = png;
+    try {
+        e.width = std::stoi(width);
+        e.height = std::stoi(height);
+    } catch (const std::exception&) {
+    }
+    if (e.width <= 0 || e.height <= 0 || e.width > 65535 || e.height > 65535) {
+        std::cerr << "asset_baker: bad size " << width << " x " << height << "\n";
+        return 2;
+    }
+    cairo_surface_t* surface = render(e, svg);
+    if (surface == nullptr) return 1;
+    const bool ok = cairo_surface_write_to_png(surface, png.c_str()) == CAIRO_STATUS_SUCCESS;
+    cairo_surface_destroy(surface);
+    if (!ok) std::cerr << "asset_baker: cannot write " << png << "\n";
+    return ok ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 6 && std::string(argv[1]) == "--render") return renderOne(argv[2], argv[3], argv[4], argv[5]);
     std::string pngDir;
     bool coff = false;
     bool usage = argc < 4;
@@ -260,8 +287,8 @@ int main(int argc, char** argv) {
         }
     }
     if (usage) {
-        std::cerr
-            << "usage: halvard-asset-baker <catalogue.txt> <art-dir> <out-dir> [--png <dir>] [--coff]\n";
+        std::cerr << "usage: halvard-asset-baker <catalogue.txt> <art-dir> <out-dir> [--png <dir>] [--coff]\n"
+                     "       halvard-asset-baker --render <file.svg> <width> <height> <out.png>\n";
         return 2;
     }
     const std::string cataloguePath = argv[1];
@@ -274,7 +301,7 @@ int main(int argc, char** argv) {
     std::vector<size_t> sizes;
     uint64_t hash = 1469598103934665603ull;  // FNV-1a over every block
     for (const Entry& e : entries) {
-        cairo_surface_t* surface = render(e, artDir);
+        cairo_surface_t* surface = render(e, artDir + "/" + e.file);
         if (surface == nullptr) return 1;
         if (!pngDir.empty()) {
             const std::string png = pngDir + "/" + e.symbol() + ".png";

@@ -1,0 +1,36 @@
+# Makes a square copy of an SVG drawing for the scalable application icon: the same content, the root
+# element's viewBox widened about its centre to a square (whole numbers only), its width and height
+# set to match, and comments dropped.
+#   cmake -DSVG_IN=<drawing.svg> -DSVG_OUT=<square.svg> -P square_svg.cmake
+file(READ "${SVG_IN}" svg)
+string(REGEX REPLACE "<!--([^-]|-[^-])*-->[ \t\r]*\n?" "" svg "${svg}")
+
+string(FIND "${svg}" "<svg" start)
+if(start LESS 0)
+  message(FATAL_ERROR "${SVG_IN}: no <svg> element")
+endif()
+string(SUBSTRING "${svg}" ${start} -1 rest)
+string(FIND "${rest}" ">" length)
+string(SUBSTRING "${rest}" 0 ${length} root)
+math(EXPR after "${start} + ${length}")
+string(SUBSTRING "${svg}" 0 ${start} head)
+string(SUBSTRING "${svg}" ${after} -1 tail)
+
+if(NOT root MATCHES "viewBox=\"(-?[0-9]+) (-?[0-9]+) ([0-9]+) ([0-9]+)\"")
+  message(FATAL_ERROR "${SVG_IN}: the root element needs a viewBox of whole numbers")
+endif()
+set(x ${CMAKE_MATCH_1})
+set(y ${CMAKE_MATCH_2})
+set(w ${CMAKE_MATCH_3})
+set(h ${CMAKE_MATCH_4})
+if(w GREATER h)
+  set(side ${w})
+  math(EXPR y "${y} - (${w} - ${h}) / 2")
+else()
+  set(side ${h})
+  math(EXPR x "${x} - (${h} - ${w}) / 2")
+endif()
+string(REGEX REPLACE "viewBox=\"[^\"]*\"" "viewBox=\"${x} ${y} ${side} ${side}\"" root "${root}")
+string(REGEX REPLACE "([ \t\r\n])width=\"[^\"]*\"" "\\1width=\"${side}\"" root "${root}")
+string(REGEX REPLACE "([ \t\r\n])height=\"[^\"]*\"" "\\1height=\"${side}\"" root "${root}")
+file(WRITE "${SVG_OUT}" "${head}${root}${tail}")

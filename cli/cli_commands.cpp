@@ -1,0 +1,508 @@
+#include "cli/cli_commands.hpp"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "device/backups_folder.hpp"
+#include "device/clock.hpp"
+#include "device/exchanges.hpp"
+#include "device/firmware_download.hpp"
+#include "device/firmware_update.hpp"
+#include "device/ir_transfer.hpp"
+#include "device/librarian.hpp"
+#include "device/midi_ports.hpp"
+#include "device/rtmidi_ports.hpp"
+#include "ir/extract.hpp"
+#include "ir/factory_catalogue.hpp"
+#include "ir/wav_import.hpp"
+#include "model/device_mirror.hpp"
+
+// Sections: output helpers, the session (ports and context), the commands, dispatch.
+
+namespace halvard::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Set by interrupt() (a signal handler): the flag, and the running session's quit flag.
+std::atomic<bool> interrupted{false};
+std::atomic<std::atomic<bool>*> interruptTarget{nullptr};
+static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<std::atomic<bool>*>::is_always_lock_free,
+              "set from a signal handler");
+
+// ---- output helpers ---------------------------------------------------------------------------
+
+int fail(const std::string& reason) {
+    std::fprintf(stderr, "halvard-cli: %s\n", reason.c_str());
+    return kExitFailed;
+}
+
+std::string versionText(uint16_t v) {
+    return std::to_string(v >> 8) + "." + std::to_string(v & 0xFF);
+}
+
+std::string hex(std::span<const uint8_t> bytes) {
+    std::string text;
+    char b[4];
+    for (const uint8_t v : bytes) {
+        std::snprintf(b, sizeof b, "%s%02X", text.empty() ? "" : " ", v);
+        text += b;
+    }
+    return text;
+}
+
+// A message for the monitor: long ones cut to their head and end byte.
+std::string shortHex(std::span<const uint8_t> m) {
+    if (m.size() <= 24) return hex(m);
+    return hex(m.first(12)) + " .. " + hex(m.last(1)) + " (" + std::to_string(m.size()) + " bytes)";
+}
+
+// Progress of one transfer on standard output: a bar redrawn in place on a terminal, otherwise a
+// plain line at every tenth. Standard error keeps only the reason of a failure.
+class ProgressDisplay {
+public:
+    explicit ProgressDisplay(std::string label)
+        : label_(std::move(label)), tty_(isatty(STDOUT_FILENO) == 1) {}
+    ~ProgressDisplay() {
+        if (tty_ && last_ >= 0) std::fputc('\n', stdout);
+    }
+
+    void show(int percent) {
+        if (percent < 0 || percent > 100 || percent == last_) return;
+        if (tty_) {
+            const int filled = percent * 30 / 100;
+            std::printf("\r%s [%s%s] %3d%%", label_.c_str(),
+                        std::string(static_cast<size_t>(filled), '#').c_str(),
+                        std::string(static_cast<size_t>(30 - filled), '.').c_str(), percent);
+        } else if (percent / 10 != last_ / 10 || last_ < 0) {
+            std::printf("%s %d%%\n", label_.c_str(), percent / 10 * 10);
+        }
+        std::fflush(stdout);
+        last_ = percent;
+    }
+    LibrarianProgress steps() {
+        return [this](int done, int total) { show(static_cast<int>(100LL * done / std::max(total, 1))); };
+    }
+
+private:
+    std::string label_;
+    bool tty_;
+    int last_ = -1;
+};
+
+// ---- the session ------------------------------------------------------------------------------
+
+std::unique_ptr<MidiPorts> makePorts(MidiApi api) {
+    return makeRtMidiPorts({.useAlsa = api != MidiApi::Jack, .useJack = api != MidiApi::Alsa});
+}
+
+int findPort(MidiPorts& ports, PortDirection direction, const std::string& text) {
+    const int count = ports.portCount(direction);
+    for (int i = 0; i < count; ++i)
+        if (ports.portName(direction, i).find(text) != std::string::npos) return i;
+    return -1;
+}
+
+// The amplifier's ports, a mirror and a link context, as the editor's worker has them.
+class Session {
+public:
+    explicit Session(const CliOptions& options) : options_(options) {
+        link.ui = &mirror;
+        link.requestRepaint = [this] {
+            if (progress) progress->show(mirror.progress);
+        };
+        // Ctrl-C from now on stops the exchanges through the context's own flag.
+        interruptTarget = &link.quit;
+        if (interrupted) link.quit = true;
+    }
+    ~Session() {
+        interruptTarget = nullptr;
+        if (ports_) {
+            ports_->closePort(PortDirection::Input);
+            ports_->closePort(PortDirection::Output);
+        }
+    }
+
+    // Opens the first input and output whose names contain the --port text; the reason if not.
+    std::string open() {
+        ports_ = makePorts(options_.api);
+        link.ports = ports_.get();
+        const int in = findPort(*ports_, PortDirection::Input, options_.port);
+        const int out = findPort(*ports_, PortDirection::Output, options_.port);
+        if (in < 0 || out < 0)
+            return "no amplifier: no MIDI port pair whose names contain \"" + options_.port + "\"";
+        ports_->installErrorHandler();
+        ports_->openPort(PortDirection::Input, in, "halvard-cli in");
+        ports_->ignoreTypes(false, true, true);
+        ports_->openPort(PortDirection::Output, out, "halvard-cli out");
+        if (!ports_->isPortOpen(PortDirection::Input) || !ports_->isPortOpen(PortDirection::Output))
+            return "cannot open the amplifier's ports";
+        return {};
+    }
+
+    DeviceMirror mirror;
+    LinkContext link;
+    ProgressDisplay* progress = nullptr;
+
+private:
+    const CliOptions& options_;
+    std::unique_ptr<MidiPorts> ports_;
+};
+
+// Why an exchange-based step stopped.
+std::string stopReason(ReplyResult result, int program = -1) {
+    switch (result) {
+        case ReplyResult::Timeout:
+            return program >= 0 ? "program " + std::to_string(program) + " was not answered within 1 s"
+                                : "the amplifier did not answer within 1 s";
+        case ReplyResult::Abandoned:
+            return "interrupted";
+        case ReplyResult::NotSent:
+            return "the amplifier's ports closed";
+        case ReplyResult::Ok:
+            break;
+    }
+    return {};
+}
+
+// ---- the commands -----------------------------------------------------------------------------
+
+int commandPorts(const CliOptions& o) {
+    const std::unique_ptr<MidiPorts> ports = makePorts(o.api);
+    for (const PortDirection d : {PortDirection::Input, PortDirection::Output}) {
+        const int match = findPort(*ports, d, o.port);
+        std::printf("%s\n", d == PortDirection::Input ? "inputs (messages come from these):"
+                                                      : "outputs (messages go to these):");
+        const int count = ports->portCount(d);
+        if (count == 0) std::printf("  (none)\n");
+        for (int i = 0; i < count; ++i)
+            std::printf("%c %d  %s\n", i == match ? '*' : ' ', i, ports->portName(d, i).c_str());
+    }
+    return kExitDone;
+}
+
+std::string jsonString(std::string_view latin1) {
+    std::string out = "\"";
+    for (const char c : latin1) {
+        const auto u = static_cast<uint8_t>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (u < 0x20) {
+            char esc[8];
+            std::snprintf(esc, sizeof esc, "\\u%04X", u);
+            out += esc;
+        } else if (u < 0x80) {
+            out += c;
+        } else {  // Latin-1 to UTF-8
+            out += static_cast<char>(0xC0 | (u >> 6));
+            out += static_cast<char>(0x80 | (u & 0x3F));
+        }
+    }
+    return out + "\"";
+}
+
+int commandInfo(Session& s, const CliOptions& o) {
+    DeviceMirror& m = s.mirror;
+    if (const ReplyResult r = readFirmwareVersion(s.link); r != ReplyResult::Ok) return fail(stopReason(r));
+    const int program = o.program.value_or(0);
+    // The globals travel with program 0 only.
+    for (const int p : program == 0 ? std::vector<int>{0} : std::vector<int>{0, program})
+        if (const ReplyResult r = readProgramSettings(s.link, p); r != ReplyResult::Ok)
+            return fail(stopReason(r, p));
+    for (int slot = 0; slot < kUserIrSlotCount; ++slot)
+        if (const ReplyResult r = readSlotName(s.link, slot); r != ReplyResult::Ok)
+            return fail(stopReason(r));
+
+    const ProgramSettings p = m.record(program);
+    const struct {
+        const char* name;
+        int value;
+    } globals[] = {{"midiChannel", m.midiChannel},
+                   {"bypassLock", m.bypassLock},
+                   {"reverbTails", m.reverbTails},
+                   {"mono", m.mono},
+                   {"irSlot", m.irSlot}};
+    const struct {
+        const char* name;
+        int value;
+    } fields[] = {
+        {"channel", p.channel},          {"bypass", p.bypass},          {"loopBypass", p.loopBypass},
+        {"reverbRhythm", p.reverb[0]},   {"reverbLead", p.reverb[1]},   {"tremoloRhythm", p.tremolo[0]},
+        {"tremoloLead", p.tremolo[1]},   {"irRhythm", p.ir[0]},         {"irLead", p.ir[1]},
+        {"irBypass", p.irBypass},        {"hfCompRhythm", p.hfComp[0]}, {"hfCompLead", p.hfComp[1]},
+        {"lowpassRhythm", p.filterA[0]}, {"lowpassLead", p.filterA[1]}, {"highpassRhythm", p.filterB[0]},
+        {"highpassLead", p.filterB[1]}};
+    if (o.json) {
+        std::string out =
+            "{\"firmware\":\"" + versionText(m.firmwareVersion) + "\",\"program\":" + std::to_string(program);
+        const auto object = [&](const char* key, const auto& list) {
+            out += std::string(",\"") + key + "\":{";
+            bool first = true;
+            for (const auto& f : list) {
+                out += (first ? "\"" : ",\"") + std::string(f.name) + "\":" + std::to_string(f.value);
+                first = false;
+            }
+            out += "}";
+        };
+        object("globals", globals);
+        object("settings", fields);
+        out += ",\"slots\":[";
+        for (int slot = 0; slot < kUserIrSlotCount; ++slot)
+            out += (slot ? "," : "") + jsonString(m.slotName(slot).view());
+        out += "]}";
+        std::printf("%s\n", out.c_str());
+        return kExitDone;
+    }
+    std::printf("firmware  %s\nprogram   %d\n", versionText(m.firmwareVersion).c_str(), program);
+    for (const auto& g : globals) std::printf("  %-15s %d\n", g.name, g.value);
+    for (const auto& f : fields) std::printf("  %-15s %d\n", f.name, f.value);
+    for (int slot = 0; slot < kUserIrSlotCount; ++slot) {
+        const SlotName name = m.slotName(slot);
+        std::printf("slot %d    %s\n", slot, name.empty() ? "(empty)" : std::string(name.view()).c_str());
+    }
+    return kExitDone;
+}
+
+int commandBackup(Session& s, const CliOptions& o) {
+    s.mirror.program = o.program.value_or(0);
+    ProgressDisplay progress("backup");
+    const BackupResult backup = backupPrograms(s.link, progress.steps());
+    if (backup.result != ReplyResult::Ok)
+        return fail(stopReason(backup.result, backup.failedProgram) + "; no file written");
+    std::string error;
+    if (!writeFileReplacing(o.operands[0], programFileBytes(backup.file), error)) return fail(error);
+    std::printf("128 programs backed up to %s\n", o.operands[0].c_str());
+    return kExitDone;
+}
+
+int commandRestore(Session& s, const CliOptions& o, const ProgramFile& file) {
+    ProgressDisplay progress(o.noVerify ? "restore" : "restore and verify");
+    const RestoreResult restore = restorePrograms(s.link, file, !o.noVerify, progress.steps());
+    if (restore.result != ReplyResult::Ok)
+        return fail(stopReason(restore.result, restore.failedProgram) + " after " +
+                    std::to_string(restore.sent) + " programs were sent");
+    for (const ProgramMismatch& m : restore.mismatches) {
+        std::printf("%s differs: file %s, amplifier %s\n",
+                    m.program < 0 ? "globals" : ("program " + std::to_string(m.program)).c_str(),
+                    hex(m.expected).c_str(), hex(m.found).c_str());
+    }
+    if (!restore.mismatches.empty())
+        return fail(std::to_string(restore.mismatches.size()) +
+                    " of the restored settings differ from the file");
+    std::printf("%d programs restored%s\n", restore.sent, restore.verified ? " and verified" : "");
+    return kExitDone;
+}
+
+int irResult(IrTransferResult r) {
+    switch (r) {
+        case IrTransferResult::Stored:
+            std::printf("IR stored\n");
+            return kExitDone;
+        case IrTransferResult::Failed:
+            return fail("the amplifier stopped acknowledging the transfer");
+        case IrTransferResult::Abandoned:
+            return fail("interrupted");
+        case IrTransferResult::NotSent:
+            break;
+    }
+    return fail("nothing was sent");
+}
+
+int commandIrImport(Session& s, const CliOptions& o) {
+    const IrImport ir = prepareIrFromWav(o.operands[1]);
+    if (!ir.ok()) return fail(o.operands[1] + ": not a WAV file this program can import");
+    ProgressDisplay progress("IR");
+    s.progress = &progress;
+    return irResult(
+        sendIrImage(s.link, ir.image, std::stoi(o.operands[0]), irNameFromFileName(o.operands[1]).text()));
+}
+
+int commandIrFactory(Session& s, const CliOptions& o) {
+    s.mirror.irPanelSlot = std::stoi(o.operands[0]) + 1;
+    s.mirror.factoryIrIndex = std::stoi(o.operands[1]);
+    ProgressDisplay progress("IR");
+    s.progress = &progress;
+    return irResult(storeFactoryIrInSlot(s.link));
+}
+
+int commandIrExtract(const CliOptions& o) {
+    std::error_code ec;
+    fs::create_directories(o.operands[0], ec);
+    const ExtractResult r = extractFactoryIrs(o.operands[0]);
+    if (r.written != kFactoryIrCount)
+        return fail("only " + std::to_string(r.written) + " of 15 files could be written into " +
+                    o.operands[0]);
+    std::printf("15 factory IRs written into %s\n", o.operands[0].c_str());
+    return kExitDone;
+}
+
+int commandFirmwareFlash(Session& s, const CliOptions& o, const FirmwareImage& image) {
+    if (const ReplyResult r = readFirmwareVersion(s.link); r != ReplyResult::Ok) return fail(stopReason(r));
+    const uint16_t amplifier = s.mirror.firmwareVersion;
+    const uint16_t version = firmwareImageVersion(image);
+    if (version <= amplifier && !o.force)
+        return fail("the image's firmware " + versionText(version) + " is not newer than the amplifier's " +
+                    versionText(amplifier) + " (--force flashes it anyway)");
+
+    s.link.firmwareBackupFolder = backupsFolder();
+    if (s.link.firmwareBackupFolder.empty())
+        return fail("no backups folder (no home folder known); nothing sent");
+    std::string reason;
+    {
+        ProgressDisplay progress("backup");
+        s.progress = &progress;
+        if (!backupBeforeFirmwareUpdate(s.link, reason))
+            return fail("no backup of the programs, nothing sent: " + reason);
+    }
+    std::printf("programs backed up into %s\n", s.link.firmwareBackupFolder.string().c_str());
+
+    ProgressDisplay progress("firmware");
+    s.progress = &progress;
+    const ReplyResult sent = sendFirmware(s.link, image);
+    if (sent != ReplyResult::Ok) return fail(stopReason(sent));
+    pauseFor(s.link, kAfterUpdatePauseMs);
+    requestRestart(s.link);
+    std::printf("firmware %s sent; the amplifier restarts\n", versionText(version).c_str());
+    return kExitDone;
+}
+
+// What each side says, decoded as far as this program knows the messages.
+std::string describe(std::span<const uint8_t> m, bool fromAmplifier) {
+    if (m.size() < 3 || m[0] != kSysexStart || m[1] != 0x00) return "";
+    if (fromAmplifier) {
+        const Reply r = decodeReply(m);
+        if (const auto* s = std::get_if<SettingsReply>(&r))
+            return "settings reply, program " + std::to_string(s->program);
+        if (const auto* n = std::get_if<ChangeNotice>(&r))
+            return n->program < 0 ? "change notice" : "change notice, program " + std::to_string(n->program);
+        if (const auto* n = std::get_if<SlotNameReply>(&r))
+            return "slot name reply, slot " + std::to_string(n->slot) + " \"" + std::string(n->name.view()) +
+                   "\"";
+        if (std::holds_alternative<ChunkAck>(r)) return "chunk acknowledgement";
+        if (const auto* v = std::get_if<VersionReply>(&r)) return "version reply " + versionText(v->version);
+        return "(not understood)";
+    }
+    switch (m[2]) {
+        case kCodeSettingsWrite:
+            return m.size() > 3 ? "settings write, program " + std::to_string(m[3]) : "settings write";
+        case kCodeSettings:
+            return m.size() > 3 ? "settings read, program " + std::to_string(m[3]) : "settings read";
+        case kCodeSlotName:
+            return "slot name read";
+        case kCodeFirmwareChunk:
+            return "firmware chunk";
+        case kCodeIrChunk:
+            return "IR chunk";
+        case kCodeStore:
+            return "store";
+        case kCodePresetStore:
+            return "preset store";
+        case kCodeVersion:
+            return "version read";
+        case kCodeRestart:
+            return "restart request";
+        default:
+            return "(unknown code)";
+    }
+}
+
+int commandMonitor(const CliOptions& o) {
+    // The amplifier's output, and the output of Halvard Editor (its port "midi Output") whenever it
+    // runs: looked for every half second while it is not open, so the editor may start later.
+    struct Source {
+        std::unique_ptr<MidiPorts> ports;
+        std::string text;  // what the port name contains
+        const char* direction;
+        bool fromAmplifier;
+    };
+    Source sources[] = {{makePorts(o.api), o.port, "amp -> editor", true},
+                        {makePorts(o.api), "midi Output", "editor -> amp", false}};
+    const auto listen = [](Source& s) {
+        const int index = findPort(*s.ports, PortDirection::Input, s.text);
+        if (index < 0) return false;
+        s.ports->openPort(PortDirection::Input, index,
+                          s.fromAmplifier ? "halvard-cli monitor" : "halvard-cli editor monitor");
+        s.ports->ignoreTypes(false, true, true);
+        std::printf("listening to %s\n", s.ports->portName(PortDirection::Input, index).c_str());
+        return s.ports->isPortOpen(PortDirection::Input);
+    };
+    if (!listen(sources[0]))
+        return fail("no amplifier: no MIDI input port whose name contains \"" + o.port + "\"");
+    std::fflush(stdout);
+
+    Clock& clock = steadyClock();
+    const auto start = clock.now();
+    for (int pass = 0; !interrupted; ++pass) {
+        clock.sleepUntil(clock.now() + std::chrono::milliseconds(kPollIntervalMs));
+        Source& editor = sources[1];
+        if (pass % 100 == 0 && !editor.ports->isPortOpen(PortDirection::Input)) listen(editor);
+        for (Source& s : sources) {
+            if (!s.ports->isPortOpen(PortDirection::Input)) continue;
+            for (std::span<const uint8_t> m; !(m = s.ports->nextMessage()).empty();) {
+                const double at = std::chrono::duration<double>(clock.now() - start).count();
+                std::printf("%9.3f %s %s  %s\n", at, s.direction, shortHex(m).c_str(),
+                            describe(m, s.fromAmplifier).c_str());
+            }
+        }
+        std::fflush(stdout);
+    }
+    return kExitDone;
+}
+
+}  // namespace
+
+// ---- dispatch ---------------------------------------------------------------------------------
+
+void interrupt() {
+    interrupted = true;
+    if (std::atomic<bool>* target = interruptTarget.load()) target->store(true);
+}
+
+int runCommand(const CliOptions& o) {
+    if (o.command == "ports") return commandPorts(o);
+    if (o.command == "ir extract") return commandIrExtract(o);
+    if (o.command == "monitor") return commandMonitor(o);
+
+    // Files are checked before the amplifier is looked for: a bad file never opens a port.
+    ProgramFile programs;
+    FirmwareImage image{};
+    if (o.command == "restore") {
+        std::vector<uint8_t> bytes;
+        std::string error;
+        if (!readWholeFile(o.operands[0], kProgramFileMaxBytes, bytes, error)) return fail(error);
+        const ParsedProgramFile parsed = parseProgramFile(bytes);
+        if (parsed.error)
+            return fail(o.operands[0] + ": byte " + std::to_string(parsed.error->offset) + ": " +
+                        parsed.error->reason + "; nothing sent");
+        programs = parsed.file;
+    }
+    if (o.command == "firmware flash") {
+        std::vector<uint8_t> bytes;
+        std::string error;
+        if (!readWholeFile(o.operands[0], kFirmwareImageBytes + 1, bytes, error)) return fail(error);
+        if (bytes.size() != kFirmwareImageBytes)
+            return fail(o.operands[0] + " has " + std::to_string(bytes.size()) +
+                        " bytes; an image has exactly 131072");
+        std::copy(bytes.begin(), bytes.end(), image.begin());
+    }
+
+    Session session(o);
+    if (const std::string why = session.open(); !why.empty()) return fail(why);
+    int code = kExitFailed;
+    if (o.command == "info") code = commandInfo(session, o);
+    if (o.command == "backup") code = commandBackup(session, o);
+    if (o.command == "restore") code = commandRestore(session, o, programs);
+    if (o.command == "ir import") code = commandIrImport(session, o);
+    if (o.command == "ir factory") code = commandIrFactory(session, o);
+    if (o.command == "firmware flash") code = commandFirmwareFlash(session, o, image);
+    session.progress = nullptr;
+    return code;
+}
+
+}  // namespace halvard::cli

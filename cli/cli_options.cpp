@@ -1,0 +1,255 @@
+#include "cli/cli_options.hpp"
+
+#include <algorithm>
+#include <charconv>
+
+namespace halvard::cli {
+namespace {
+
+// What a command takes: its operands and the options beyond --port, --api and --help.
+struct CommandSpec {
+    std::string_view name;
+    std::string_view usage;  // operands, for the usage line
+    size_t operands;
+    std::vector<std::string_view> options;
+    std::string_view summary;  // for the overview
+    std::string_view help;
+};
+
+const std::vector<CommandSpec>& commands() {
+    static const std::vector<CommandSpec> specs = {
+        {"ports",
+         "",
+         0,
+         {},
+         "the MIDI ports, the amplifier's marked",
+         "Lists the MIDI input and output ports; '*' marks the amplifier's (see --port).\n"},
+        {"info",
+         "",
+         0,
+         {"--json", "--program"},
+         "firmware version, globals, a program, slot names",
+         "Reads the firmware version, the global settings, one program's settings and the six user IR\n"
+         "slot names. The global settings come with program 0, so program 0 is read first; the\n"
+         "amplifier is left on program N (--program N, default 0), as after the editor connects.\n"
+         "  --json           one JSON object on standard output\n"
+         "  --program N      the program to read and end on, 0..127\n"},
+        {"backup",
+         "FILE",
+         1,
+         {"--program"},
+         "all 128 programs into a SysEx file",
+         "Reads all 128 programs and writes them to FILE as SysEx (settings write and preset store for\n"
+         "each, then a settings write that selects program N), so that any SysEx tool can play it\n"
+         "back. The file is written only after every read was answered.\n"
+         "  --program N      the program the file ends on and the amplifier is left on (default 0)\n"},
+        {"restore",
+         "FILE",
+         1,
+         {"--no-verify"},
+         "programs from a SysEx file, read back and compared",
+         "Checks all of FILE (only settings writes and preset stores, each program stored at most\n"
+         "once, 7-bit data), sends it, then reads every stored program back and compares it with the\n"
+         "file. A refused file sends nothing; a difference ends with exit code 1.\n"
+         "  --no-verify      do not read the programs back\n"},
+        {"ir import",
+         "SLOT FILE.wav",
+         2,
+         {},
+         "a WAV file into a user IR slot",
+         "Converts a WAV file and stores it in user IR slot SLOT (0..5).\n"},
+        {"ir factory",
+         "SLOT INDEX",
+         2,
+         {},
+         "a factory IR into a user IR slot",
+         "Stores factory IR INDEX (0..14) in user IR slot SLOT (0..5).\n"},
+        {"ir extract",
+         "DIR",
+         1,
+         {},
+         "the factory IRs as WAV files",
+         "Writes the 15 factory IRs into DIR as WAV files (48 kHz mono float). No amplifier needed.\n"},
+        {"firmware flash",
+         "FILE.bin",
+         1,
+         {"--yes", "--force"},
+         "a local firmware image, after a backup",
+         "Sends a local firmware image (exactly 131072 bytes) to the amplifier and restarts it. All\n"
+         "programs are backed up first into the backups folder; without a backup nothing is sent.\n"
+         "  --yes            required: flashing cannot be undone from here\n"
+         "  --force          also when the image is not newer than the amplifier's firmware\n"},
+        {"monitor",
+         "",
+         0,
+         {},
+         "every message to and from the amplifier",
+         "Prints every message from the amplifier, and every message Halvard Editor sends it (its\n"
+         "port \"midi Output\"), as hex and decoded, until Ctrl-C.\n"},
+    };
+    return specs;
+}
+
+const CommandSpec* findCommand(const std::string& name) {
+    for (const CommandSpec& c : commands())
+        if (c.name == name) return &c;
+    return nullptr;
+}
+
+std::optional<int> parseInt(std::string_view text) {
+    int value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return value;
+}
+
+std::string checkOperands(const CliOptions& o) {
+    const auto inRange = [&](size_t i, int highest, std::string_view what) -> std::string {
+        const std::optional<int> v = parseInt(o.operands[i]);
+        if (!v || *v < 0 || *v > highest)
+            return std::string(what) + " wants 0.." + std::to_string(highest) + ", not \"" + o.operands[i] +
+                   "\"";
+        return {};
+    };
+    if (o.command == "ir import") return inRange(0, 5, "SLOT");
+    if (o.command == "ir factory") {
+        std::string error = inRange(0, 5, "SLOT");
+        return error.empty() ? inRange(1, 14, "INDEX") : error;
+    }
+    if (o.command == "firmware flash" && !o.yes) return "firmware flash needs --yes";
+    return {};
+}
+
+}  // namespace
+
+ParsedCli parseCli(std::span<const std::string_view> args) {
+    ParsedCli result;
+    CliOptions& o = result.options;
+    std::vector<std::string> words;
+    std::vector<std::string> seen;  // options given, to check against the command
+    for (size_t i = 0; i < args.size() && result.error.empty(); ++i) {
+        std::string_view arg = args[i];
+        if (!arg.starts_with("-") || arg == "-") {
+            words.emplace_back(arg);
+            continue;
+        }
+        std::string_view value;
+        bool hasValue = false;
+        if (const size_t eq = arg.find('='); arg.starts_with("--") && eq != std::string_view::npos) {
+            value = arg.substr(eq + 1);
+            arg = arg.substr(0, eq);
+            hasValue = true;
+        }
+        const auto takeValue = [&]() -> bool {
+            if (hasValue) return true;
+            if (i + 1 >= args.size()) {
+                result.error = std::string(arg) + " needs a value";
+                return false;
+            }
+            value = args[++i];
+            return true;
+        };
+        if (arg != "--port" && arg != "--api" && arg != "--program" && hasValue) {
+            result.error = std::string(arg) + " takes no value";
+            break;
+        }
+        seen.emplace_back(arg);
+        if (arg == "--help" || arg == "-h") {
+            o.help = true;
+        } else if (arg == "--version") {
+            o.version = true;
+        } else if (arg == "--json") {
+            o.json = true;
+        } else if (arg == "--no-verify") {
+            o.noVerify = true;
+        } else if (arg == "--yes") {
+            o.yes = true;
+        } else if (arg == "--force") {
+            o.force = true;
+        } else if (arg == "--port") {
+            if (!takeValue()) break;
+            if (value.empty()) result.error = "--port wants a text the port names contain";
+            o.port = value;
+        } else if (arg == "--api") {
+            if (!takeValue()) break;
+            if (value == "jack")
+                o.api = MidiApi::Jack;
+            else if (value == "alsa")
+                o.api = MidiApi::Alsa;
+            else
+                result.error = "--api wants jack or alsa";
+        } else if (arg == "--program") {
+            if (!takeValue()) break;
+            o.program = parseInt(value);
+            if (!o.program || *o.program < 0 || *o.program > 127) result.error = "--program wants 0..127";
+        } else {
+            result.error = "unknown option " + std::string(arg);
+        }
+    }
+    if (!result.error.empty() || o.version) return result;
+    if (words.empty()) {
+        if (!o.help) result.error = "no command given";
+        return result;
+    }
+
+    size_t first = 1;
+    o.command = words[0];
+    if ((words[0] == "ir" || words[0] == "firmware") && words.size() > 1) {
+        o.command += " " + words[1];
+        first = 2;
+    }
+    const CommandSpec* spec = findCommand(o.command);
+    if (spec == nullptr) {
+        result.error = "unknown command \"" + o.command + "\"";
+        return result;
+    }
+    if (o.help) return result;
+    o.operands.assign(words.begin() + static_cast<std::ptrdiff_t>(first), words.end());
+    if (o.operands.size() != spec->operands) {
+        result.error =
+            o.command + (spec->operands == 0 ? " takes no operands" : " wants " + std::string(spec->usage));
+        return result;
+    }
+    for (const std::string& option : seen) {
+        const bool common = option == "--port" || option == "--api" || option == "--help" || option == "-h";
+        const bool own = std::find(spec->options.begin(), spec->options.end(), option) != spec->options.end();
+        if (!common && !own) {
+            result.error = option + " does not go with " + o.command;
+            return result;
+        }
+    }
+    result.error = checkOperands(o);
+    return result;
+}
+
+std::string helpText(const std::string& command) {
+    if (const CommandSpec* spec = findCommand(command)) {
+        std::string text = "Usage: halvard-cli " + std::string(spec->name);
+        if (!spec->usage.empty()) text += " " + std::string(spec->usage);
+        text += " [options]\n\n" + std::string(spec->help);
+        if (spec->name != "ir extract")
+            text +=
+                "  --port TEXT      the amplifier's ports are the first whose names contain TEXT (default "
+                "VDR)\n"
+                "  --api jack|alsa  only this MIDI system (default: ALSA, and JACK while a server runs)\n";
+        return text;
+    }
+    std::string text =
+        "halvard-cli: the command-line companion of Halvard Editor\n\n"
+        "Usage: halvard-cli COMMAND [operands] [options]\n\nCommands:\n";
+    for (const CommandSpec& c : commands()) {
+        std::string line = "  " + std::string(c.name) + (c.usage.empty() ? "" : " " + std::string(c.usage));
+        line.resize(std::max<size_t>(line.size() + 2, 30), ' ');
+        text += line + std::string(c.summary) + "\n";
+    }
+    text +=
+        "\nCommon options:\n"
+        "  --port TEXT      the amplifier's ports are the first whose names contain TEXT (default VDR)\n"
+        "  --api jack|alsa  only this MIDI system (default: ALSA, and JACK while a server runs)\n"
+        "  --help           this text, or a command's own (halvard-cli backup --help)\n"
+        "  --version        the program's version\n\n"
+        "Exit codes: 0 done, 1 device or file error (the reason on standard error), 2 usage error.\n";
+    return text;
+}
+
+}  // namespace halvard::cli

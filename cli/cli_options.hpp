@@ -1,0 +1,39 @@
+#pragma once
+// halvard-cli's command line: the command, its operands and the options, checked before any port
+// is opened. Pure: no I/O.
+
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace halvard::cli {
+
+enum class MidiApi { Both, Jack, Alsa };
+
+struct CliOptions {
+    std::string command;                // "ports", "info", "backup", ..., "ir import", "firmware flash"
+    std::vector<std::string> operands;  // checked in number and form for the command
+    std::string port = "VDR";           // the amplifier's ports are the first whose names contain this
+    MidiApi api = MidiApi::Both;
+    bool json = false;           // info
+    bool noVerify = false;       // restore
+    bool yes = false;            // firmware flash
+    bool force = false;          // firmware flash
+    std::optional<int> program;  // info, backup: the program to end on (default 0)
+    bool help = false;           // --help: for the command, or the overview without one
+    bool version = false;
+};
+
+struct ParsedCli {
+    CliOptions options;
+    std::string error;  // non-empty: a usage error (exit code 2)
+};
+
+ParsedCli parseCli(std::span<const std::string_view> args);
+
+// The overview, or the help of one command ("ir import", "backup", ...).
+std::string helpText(const std::string& command);
+
+}  // namespace halvard::cli

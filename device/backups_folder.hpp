@@ -1,0 +1,18 @@
+#pragma once
+// Where the backups made before firmware updates go, and the local time they are named by. One
+// small implementation per platform (xdg/, windows/), chosen by the build. Any thread.
+
+#include <ctime>
+#include <filesystem>
+
+namespace halvard {
+
+// $XDG_DATA_HOME/halvard-editor/backups, or ~/.local/share/halvard-editor/backups when
+// XDG_DATA_HOME is unset or not absolute (Linux); %LOCALAPPDATA%\Halvard Editor\backups (Windows).
+// Empty when neither the variable nor a home folder is known. The folder may not exist yet.
+std::filesystem::path backupsFolder();
+
+// The current local date and time.
+std::tm localTimeNow();
+
+}  // namespace halvard

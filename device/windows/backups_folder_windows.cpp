@@ -1,0 +1,21 @@
+#include <cstdlib>
+
+#include "device/backups_folder.hpp"
+
+namespace halvard {
+
+std::filesystem::path backupsFolder() {
+    // The wide variable, so that a user name outside the ANSI code page survives.
+    const wchar_t* local = _wgetenv(L"LOCALAPPDATA");
+    if (local == nullptr || *local == L'\0') return {};
+    return std::filesystem::path(local) / L"Halvard Editor" / L"backups";
+}
+
+std::tm localTimeNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_s(&local, &now);
+    return local;
+}
+
+}  // namespace halvard

@@ -1,0 +1,28 @@
+#include <cstdlib>
+
+#include "device/backups_folder.hpp"
+
+namespace halvard {
+
+std::filesystem::path backupsFolder() {
+    std::filesystem::path data;
+    const char* xdg = std::getenv("XDG_DATA_HOME");
+    // The base directory specification says to ignore a relative path.
+    if (xdg != nullptr && std::filesystem::path(xdg).is_absolute()) {
+        data = xdg;
+    } else if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
+        data = std::filesystem::path(home) / ".local" / "share";
+    } else {
+        return {};
+    }
+    return data / "halvard-editor" / "backups";
+}
+
+std::tm localTimeNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    return local;
+}
+
+}  // namespace halvard

@@ -1,0 +1,249 @@
+#include "device/librarian.hpp"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "device/clock.hpp"
+#include "device/file_dialogs.hpp"
+#include "device/librarian_commands.hpp"
+#include "device/worker.hpp"
+#include "fake_device.hpp"
+
+namespace halvard {
+namespace {
+
+using test::Bytes;
+namespace fs = std::filesystem;
+
+const Bytes kStore = {0xF0, 0x00, 0x0A, 0xF7};
+
+Bytes settingsWrite(int program, uint8_t loopBypass = 0) {
+    SettingsWriteMessage m{};
+    ProgramSettings s;
+    s.loopBypass = loopBypass;
+    s.filterA[0] = s.filterA[1] = 2;
+    s.filterB[0] = s.filterB[1] = 1;
+    buildSettingsWrite(m, program, SettingsGlobals{}, s);
+    return Bytes(m.begin(), m.end());
+}
+
+Bytes join(std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
+    return all;
+}
+
+TEST(ProgramFile, RefusesAMalformedFileAtItsFirstBadByte) {
+    Bytes high = settingsWrite(1);
+    high[9] = 0x85;
+    Bytes early = settingsWrite(1);
+    early[10] = 0xF7;
+    Bytes foreign = settingsWrite(1);
+    foreign[1] = 0x01;
+    const struct {
+        const char* what;
+        Bytes file;
+        size_t offset;
+    } cases[] = {
+        {"empty", {}, 0},
+        {"a settings write without a store only", settingsWrite(1), 17},
+        {"a byte above 0x7F", join({high, kStore}), 9},
+        {"a message that ends early", join({early, kStore}), 10},
+        {"another maker's message", join({foreign, kStore}), 1},
+        {"a settings read", join({settingsWrite(1), kStore, {0xF0, 0x00, 0x02, 0x01, 0xF7}}), 23},
+        {"a store before any write", join({kStore, settingsWrite(1), kStore}), 0},
+        {"a program stored twice", join({settingsWrite(1), kStore, settingsWrite(1), kStore}), 24},
+        {"a write that is neither stored nor last", join({settingsWrite(1), settingsWrite(2), kStore}), 17},
+        {"cut inside a message", join({settingsWrite(1), kStore, {0xF0, 0x00, 0x01, 0x05}}), 25},
+        {"a stray byte after the last message", join({settingsWrite(1), kStore, {0x00}}), 21},
+    };
+    for (const auto& c : cases) {
+        const ParsedProgramFile parsed = parseProgramFile(c.file);
+        ASSERT_TRUE(parsed.error.has_value()) << c.what;
+        EXPECT_EQ(parsed.error->offset, c.offset) << c.what << ": " << parsed.error->reason;
+        EXPECT_TRUE(parsed.file.stored.empty()) << c.what;
+    }
+
+    const Bytes good = join({settingsWrite(0), kStore, settingsWrite(5, 1), kStore, settingsWrite(5, 1)});
+    const ParsedProgramFile parsed = parseProgramFile(good);
+    ASSERT_FALSE(parsed.error.has_value()) << parsed.error->reason;
+    ASSERT_EQ(parsed.file.stored.size(), 2u);
+    EXPECT_EQ(parsed.file.stored[1].program, 5);
+    ASSERT_TRUE(parsed.file.selection.has_value());
+    EXPECT_EQ(programFileBytes(parsed.file), good);
+}
+
+class ScriptedDialogs final : public FileDialogs {
+public:
+    std::string answer;
+    std::vector<DialogMode> modes;
+    std::string showFileDialog(DialogMode mode) override {
+        modes.push_back(mode);
+        return answer;
+    }
+};
+
+struct Librarian : ::testing::Test {
+    VirtualClock clock;
+    test::FakePorts ports{clock};
+    DeviceMirror mirror;
+    ScriptedDialogs dialogs;
+    LinkContext ctx;
+    fs::path folder = fs::path(::testing::TempDir()) / "librarian_test";
+
+    void SetUp() override {
+        ctx.ui = &mirror;
+        ctx.clock = &clock;
+        ctx.ports = &ports;
+        ctx.dialogs = &dialogs;
+        ports.plugAmp();
+        ASSERT_TRUE(openDevicePorts(ctx));
+        fs::remove_all(folder);
+        fs::create_directories(folder);
+    }
+
+    // The file a backup of the fake amplifier must give, built here from its state.
+    Bytes expectedBackup(int current) const {
+        Bytes file;
+        const auto write = [&](int p) {
+            SettingsWriteMessage m{};
+            buildSettingsWrite(m, p, ports.amp.globals, ports.amp.programs[static_cast<size_t>(p)]);
+            file.insert(file.end(), m.begin(), m.end());
+        };
+        for (int p = 0; p < kProgramCount; ++p) {
+            write(p);
+            file.insert(file.end(), kStore.begin(), kStore.end());
+        }
+        write(current);
+        return file;
+    }
+
+    std::vector<Bytes> sentOfCode(uint8_t code) const {
+        std::vector<Bytes> out;
+        for (const auto& s : ports.sent)
+            if (s.bytes.size() > 2 && s.bytes[2] == code) out.push_back(s.bytes);
+        return out;
+    }
+};
+
+TEST_F(Librarian, BackupReadsEveryProgramAndReturnsToTheCurrentOne) {
+    mirror.program = 7;
+    ports.amp.programs[3].loopBypass = 1;
+    ports.amp.globals.mono = 1;
+    const BackupResult backup = backupPrograms(ctx);
+    ASSERT_EQ(backup.result, ReplyResult::Ok);
+    EXPECT_EQ(programFileBytes(backup.file), expectedBackup(7));
+    const std::vector<Bytes> reads = sentOfCode(kCodeSettings);
+    ASSERT_EQ(reads.size(), 129u);
+    EXPECT_EQ(reads.back(), (Bytes{0xF0, 0x00, 0x02, 7, 0xF7})) << "the last read goes back to program 7";
+    EXPECT_EQ(ports.sent.back().bytes[2], 0x02) << "no edits to write back";
+
+    // An edit of program 7 not stored in the amplifier is written back after the backup.
+    ProgramSettings edit = ports.amp.programs[7];
+    edit.loaded = 1;
+    edit.reverb[0] = 1;
+    mirror.setRecord(7, edit);
+    ASSERT_EQ(backupPrograms(ctx).result, ReplyResult::Ok);
+    EXPECT_EQ(ports.sent.back().bytes[2], 0x01);
+    EXPECT_EQ(ports.amp.programs[7].reverb[0], 1);
+    EXPECT_EQ(mirror.record(7), edit);
+
+    // An unanswered read ends the backup there: reported like every time-out, no file.
+    ports.sent.clear();
+    ports.amp.silentForProgram = 40;
+    const BackupResult failed = backupPrograms(ctx);
+    EXPECT_EQ(failed.result, ReplyResult::Timeout);
+    EXPECT_EQ(failed.failedProgram, 40);
+    EXPECT_TRUE(failed.file.stored.empty());
+    EXPECT_EQ(sentOfCode(kCodeSettings).size(), 41u);
+    EXPECT_EQ(mirror.linkState, LinkState::Error);
+    EXPECT_EQ(ctx.failures, 1);
+}
+
+TEST_F(Librarian, RestoreSendsTheFileThenReadsItBackAndReportsWhatDiffers) {
+    // A file from an amplifier with other programs.
+    test::FakeAmp other;
+    for (auto& s : other.programs) s.hfComp[1] = 1;
+    other.programs[9].loopBypass = 1;
+    ProgramFile file;
+    for (int p = 0; p < kProgramCount; ++p) {
+        StoredProgram s{static_cast<uint8_t>(p), {}};
+        buildSettingsWrite(s.write, p, other.globals, other.programs[static_cast<size_t>(p)]);
+        file.stored.push_back(s);
+    }
+    file.selection = file.stored[9].write;
+
+    int lastDone = 0, lastTotal = 0;
+    const RestoreResult restore =
+        restorePrograms(ctx, file, true, [&](int done, int total) { lastDone = done, lastTotal = total; });
+    EXPECT_EQ(restore.result, ReplyResult::Ok);
+    EXPECT_EQ(restore.sent, 128);
+    EXPECT_TRUE(restore.verified);
+    EXPECT_TRUE(restore.mismatches.empty());
+    EXPECT_EQ(restore.endProgram, 9);
+    EXPECT_EQ(lastDone, 256);
+    EXPECT_EQ(lastTotal, 256);
+    for (int p = 0; p < kProgramCount; ++p) {
+        ProgramSettings expected = other.programs[static_cast<size_t>(p)];
+        EXPECT_EQ(ports.amp.programs[static_cast<size_t>(p)], expected) << "program " << p;
+    }
+    // Writes and stores in pairs, then the reads, then the closing write.
+    const std::vector<int> codes = ports.sentCodes();
+    ASSERT_EQ(codes.size(), 128u * 3 + 1);
+    EXPECT_EQ(codes[0], 0x01);
+    EXPECT_EQ(codes[1], 0x0A);
+    EXPECT_EQ(codes[256], 0x02);
+    EXPECT_EQ(codes.back(), 0x01);
+
+    // An amplifier that keeps its old program 9 is caught by the read-back.
+    for (auto& s : file.stored) s.write[12] = 0x00;  // HF comp off everywhere
+    ports.amp.keepsOldProgram = {9};
+    const RestoreResult caught = restorePrograms(ctx, file, true);
+    EXPECT_EQ(caught.result, ReplyResult::Ok);
+    ASSERT_EQ(caught.mismatches.size(), 1u);
+    EXPECT_EQ(caught.mismatches[0].program, 9);
+    EXPECT_EQ(caught.mismatches[0].expected[7], 0x00);
+    EXPECT_EQ(caught.mismatches[0].found[7], 0x10);
+    EXPECT_EQ(restoreStatusText(caught), "128 PROGRAMS RESTORED, 1 DIFFER: 9");
+}
+
+TEST_F(Librarian, CommandsWriteOnlyWholeFilesAndRefuseBadOnesBeforeSending) {
+    DeviceWorker worker(ctx);
+    const auto run = [&](Command c) {
+        mirror.linkState = LinkState::Connected;
+        mirror.postCommand(c);
+        worker.runPass();
+    };
+
+    dialogs.answer = (folder / "all.syx").string();
+    run(Command::BackupPrograms);
+    EXPECT_EQ(dialogs.modes.back(), DialogMode::SaveProgramFile);
+    std::ifstream in(folder / "all.syx", std::ios::binary);
+    EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(in), {}), expectedBackup(0));
+    EXPECT_EQ(mirror.statusLine().view(), "128 PROGRAMS BACKED UP TO all.syx");
+    EXPECT_EQ(mirror.linkState, LinkState::Connected);
+
+    ports.amp.silentForProgram = 100;
+    dialogs.answer = (folder / "half.syx").string();
+    run(Command::BackupPrograms);
+    EXPECT_EQ(mirror.statusLine().view(), "BACKUP FAILED: PROGRAM 100 DID NOT ANSWER");
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1)
+        << "neither the file nor a partial one";
+
+    Bytes bad = expectedBackup(0);
+    bad[21 * 5 + 8] = 0x80;
+    std::ofstream(folder / "bad.syx", std::ios::binary)
+        .write(reinterpret_cast<const char*>(bad.data()), static_cast<std::streamsize>(bad.size()));
+    ports.sent.clear();
+    dialogs.answer = (folder / "bad.syx").string();
+    run(Command::RestorePrograms);
+    EXPECT_EQ(dialogs.modes.back(), DialogMode::ProgramFile);
+    EXPECT_TRUE(ports.sent.empty());
+    EXPECT_EQ(mirror.statusLine().view(), "FILE REFUSED AT BYTE 113: 0x80 IS NOT A 7-BIT DATA BYTE");
+    EXPECT_EQ(mirror.linkState, LinkState::Connected);
+}
+
+}  // namespace
+}  // namespace halvard
