@@ -60,13 +60,13 @@ bool firmwareUpdateDue(const DeviceMirror& ui, const FirmwareImage& image) {
 }
 
 void runFirmwareUpdate(LinkContext& ctx, const FirmwareImage& image) {
-    sendFirmware(ctx, image);
+    // A stop requested during the transfer or a pause ends the update there: no restart request.
+    if (sendFirmware(ctx, image) == ReplyResult::Abandoned) return;
     const bool failed = ctx.ui->linkState == LinkState::Error;
     if (failed) ctx.failures = kFailuresAfterFailedUpdate;
-    pauseFor(ctx, kAfterUpdatePauseMs);
+    if (!pauseFor(ctx, kAfterUpdatePauseMs)) return;
     requestRestart(ctx);
-    if (failed) return;
-    pauseFor(ctx, kRestartSettleMs);
+    if (failed || !pauseFor(ctx, kRestartSettleMs)) return;
     // The amplifier restarts now. One that is back within the settle pause never goes missing from
     // the port list, yet the connections made to it before its restart are dead: close them and
     // start over as for a newly found amplifier, so that the next pass reopens the ports and reads

@@ -40,8 +40,8 @@ bool firmwareUpdateDue(const DeviceMirror& ui, const FirmwareImage& image);
 // sendFirmware, then the restart request. After a failed transfer failures is set to 3 (recovery
 // on the next pass), a 100 ms pause and the restart request; after a successful one (or none, with
 // the output closed) a 100 ms pause, the restart request, 2 s, and then the ports are closed and
-// the mirror reset so that the next pass reads the restarted amplifier. The pass that ran it ends
-// without dispatching a command.
+// the mirror reset so that the next pass reads the restarted amplifier. A stop requested meanwhile
+// ends it at once: nothing more is sent. The pass that ran it ends without dispatching a command.
 void runFirmwareUpdate(LinkContext& ctx, const FirmwareImage& image);
 
 }  // namespace halvard
