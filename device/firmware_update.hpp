@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "device/chunked_transfer.hpp"
 #include "device/exchanges.hpp"
 #include "device/firmware_download.hpp"
 #include "model/link_context.hpp"
@@ -15,7 +16,6 @@ namespace halvard {
 inline constexpr size_t kFirmwareChunkBytes = 256;  // image bytes per data chunk: 512 chunks
 inline constexpr int kAfterUpdatePauseMs = 100;     // end of transfer -> restart request
 inline constexpr int kRestartSettleMs = 2000;       // after the restart request that follows a success
-inline constexpr int kAfterStoreAckPauseMs = 100;   // after the store's acknowledgement
 // A failed transfer leaves this many failures, so that the next pass recovers the link.
 inline constexpr int32_t kFailuresAfterFailedUpdate = 3;
 
