@@ -1,7 +1,9 @@
 #include "device/worker.hpp"
 
+#include <chrono>
 #include <string>
 
+#include "device/clock.hpp"
 #include "device/exchanges.hpp"
 #include "device/firmware_update.hpp"
 #include "device/ir_commands.hpp"
@@ -15,6 +17,11 @@ namespace {
 
 constexpr PortDirection kIn = PortDirection::Input;
 constexpr PortDirection kOut = PortDirection::Output;
+
+// The amplifier speaks SysEx only: clock and active-sensing messages are dropped at the input.
+constexpr IgnoredTypes kAmplifierInputFilter{.sysex = false, .timing = true, .activeSensing = true};
+constexpr const char* kOwnInputName = "midi Input";
+constexpr const char* kOwnOutputName = "midi Output";
 
 int findAmplifierPort(MidiPorts& ports, PortDirection direction) {
     const int count = ports.portCount(direction);
@@ -41,12 +48,12 @@ bool openDevicePorts(LinkContext& ctx) {
         // Ports already open stay open even if the amplifier is now listed at another index.
         if (!ports.isPortOpen(kIn)) {
             ports.closePort(kIn);
-            ports.openPort(kIn, in, "midi Input");
-            ports.ignoreTypes(false, true, true);
+            ports.openPort(kIn, in, kOwnInputName);
+            ports.ignoreTypes(kAmplifierInputFilter);
         }
         if (!ports.isPortOpen(kOut)) {
             ports.closePort(kOut);
-            ports.openPort(kOut, out, "midi Output");
+            ports.openPort(kOut, out, kOwnOutputName);
         }
         if (ports.isPortOpen(kIn) && ports.isPortOpen(kOut)) return true;
     }
@@ -61,11 +68,24 @@ DeviceWorker::DeviceWorker(LinkContext& ctx) : ctx_(ctx) {}
 
 DeviceWorker::~DeviceWorker() = default;
 
-void DeviceWorker::setLinkState(LinkState state) { ctx_.ui->linkState = state; }
+bool DeviceWorker::restFor(int ms) {
+    Clock& clock = clockOf(ctx_);
+    clock.sleepUntil(clock.now() + std::chrono::milliseconds(ms));
+    return !ctx_.quit;
+}
+
+void DeviceWorker::setLinkState(LinkState state) {
+    ctx_.ui->linkState = state;
+}
 
 void DeviceWorker::runPass() {
     DeviceMirror& ui = *ctx_.ui;
-    if (!pauseFor(ctx_, kPollIntervalMs)) return;
+    // With no amplifier a pass can only look for one, and a command waits for it anyway: the pass
+    // then comes at a slower pace, in one sleep, so that an editor left without its amplifier costs
+    // next to nothing (each wake-up costs about as much as the rest of an idle pass).
+    const bool rested =
+        ui.linkState == LinkState::NoDevice ? restFor(kNoDevicePassMs) : pauseFor(ctx_, kPollIntervalMs);
+    if (!rested) return;
 
     if (!openDevicePorts(ctx_)) {
         // No amplifier. A pending command stays posted until one is found.

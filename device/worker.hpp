@@ -1,8 +1,8 @@
 #pragma once
 // The device worker: the one thread that talks to the amplifier. Every 5 ms it checks that the
-// amplifier's ports are still there, reads the amplifier into the mirror when the link is made or
-// the amplifier reports a change, recovers the link after repeated time-outs, and carries out the
-// command the user-interface thread posted.
+// amplifier's ports are still there (every 25 ms while there is none), reads the amplifier into the mirror
+// when the link is made or the amplifier reports a change, recovers the link after repeated time-outs, and
+// carries out the command the user-interface thread posted.
 //
 // Starting and stopping (entry function, or a test without a window):
 //
@@ -23,9 +23,10 @@
 
 namespace halvard {
 
-inline constexpr int kFailureLimit = 2;       // failures at or above this start link recovery
+inline constexpr int kFailureLimit = 2;        // failures at or above this start link recovery
 inline constexpr int kRecoveryPauseMs = 1000;  // ports open after the restart request during recovery
 inline constexpr int kStoreDisplayMs = 500;    // how long "STORING..." shows after a preset store
+inline constexpr int kNoDevicePassMs = 25;     // one pass while no amplifier is found (else 5 ms)
 
 // Finds the amplifier's ports (the first input and the first output whose names are at least 3
 // characters long and contain "VDR") and opens them if they are not open yet. True when both are
@@ -40,7 +41,8 @@ public:
     DeviceWorker(const DeviceWorker&) = delete;
     DeviceWorker& operator=(const DeviceWorker&) = delete;
 
-    // One pass: 5 ms pause, port scan, recovery or reply poll and sync, command dispatch.
+    // One pass: 5 ms pause (kNoDevicePassMs without an amplifier), port scan, recovery or reply
+    // poll and sync, command dispatch.
     void runPass();
 
     // True until the firmware image has been fetched once; stays false for the rest of the run.
@@ -53,6 +55,7 @@ private:
     void recoverLink();
     void dispatchCommand();
     void setLinkState(LinkState state);
+    bool restFor(int ms);  // one sleep; false when quit is set by its end
 
     LinkContext& ctx_;
     bool fetchFirmware_ = true;

@@ -41,8 +41,12 @@ bool FakeAmp::answer(const Bytes& request, Bytes& reply) {
     if (silent || request.size() < 4 || silentFor.count(request[2]) != 0) return false;
     switch (request[2]) {
         case kCodeVersion:
-            reply = {kSysexStart, 0x00, kCodeVersion, static_cast<uint8_t>(version >> 8),
-                     static_cast<uint8_t>(version & 0xFF), kSysexEnd};
+            reply = {kSysexStart,
+                     0x00,
+                     kCodeVersion,
+                     static_cast<uint8_t>(version >> 8),
+                     static_cast<uint8_t>(version & 0xFF),
+                     kSysexEnd};
             return true;
         case kCodeSettings: {
             const int p = request[3];
@@ -89,11 +93,14 @@ void FakePorts::deliver(Bytes message, int delayMs) {
 
 std::vector<int> FakePorts::sentCodes(size_t from) const {
     std::vector<int> codes;
-    for (size_t i = from; i < sent.size(); ++i) codes.push_back(sent[i].bytes.size() > 2 ? sent[i].bytes[2] : -1);
+    for (size_t i = from; i < sent.size(); ++i)
+        codes.push_back(sent[i].bytes.size() > 2 ? sent[i].bytes[2] : -1);
     return codes;
 }
 
-int FakePorts::portCount(PortDirection direction) { return static_cast<int>(list(direction).size()); }
+int FakePorts::portCount(PortDirection direction) {
+    return static_cast<int>(list(direction).size());
+}
 
 std::string FakePorts::portName(PortDirection direction, int index) {
     const auto& names = list(direction);
@@ -110,10 +117,10 @@ void FakePorts::openPort(PortDirection direction, int index, const std::string& 
     openedTarget[d] = names[static_cast<size_t>(index)];
 }
 
-void FakePorts::ignoreTypes(bool sysex, bool timing, bool activeSensing) {
-    sysexIgnored = sysex;
-    timingIgnored = timing;
-    sensingIgnored = activeSensing;
+void FakePorts::ignoreTypes(IgnoredTypes types) {
+    sysexIgnored = types.sysex;
+    timingIgnored = types.timing;
+    sensingIgnored = types.activeSensing;
 }
 
 long long FakePorts::nowMs() const {

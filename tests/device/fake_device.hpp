@@ -20,7 +20,7 @@ namespace halvard::test {
 using Bytes = std::vector<uint8_t>;
 
 inline constexpr const char* kAmpInputName = "VDR Amp MIDI Out";  // what the editor reads from
-inline constexpr const char* kAmpOutputName = "VDR Amp MIDI In";   // what the editor writes to
+inline constexpr const char* kAmpOutputName = "VDR Amp MIDI In";  // what the editor writes to
 
 // The amplifier's side: answers reads from its own state, remembers what it was told.
 struct FakeAmp {
@@ -58,13 +58,13 @@ public:
         long long atMs;
         Bytes bytes;
     };
-    std::vector<Sent> sent;          // every message the editor sent, in order
-    std::string openedName[2];       // our own port names at the last open
-    std::string openedTarget[2];     // which system port was opened
+    std::vector<Sent> sent;       // every message the editor sent, in order
+    std::string openedName[2];    // our own port names at the last open
+    std::string openedTarget[2];  // which system port was opened
     int openCount[2] = {0, 0};
     int errorHandlerInstalls = 0;
     bool sysexIgnored = true, timingIgnored = false, sensingIgnored = false;
-    bool failNextSend = false;       // the next send raises a library error (closes both ports)
+    bool failNextSend = false;  // the next send raises a library error (closes both ports)
 
     // Queues a message for the editor to read from now + delayMs on.
     void deliver(Bytes message, int delayMs = 0);
@@ -78,7 +78,7 @@ public:
     void openPort(PortDirection direction, int index, const std::string& ownPortName) override;
     void closePort(PortDirection direction) override { open_[idx(direction)] = false; }
     bool isPortOpen(PortDirection direction) const override { return open_[idx(direction)]; }
-    void ignoreTypes(bool sysex, bool timing, bool activeSensing) override;
+    void ignoreTypes(IgnoredTypes types) override;
     void installErrorHandler() override { ++errorHandlerInstalls; }
     void sendMessage(std::span<const uint8_t> message) override;
     std::span<const uint8_t> nextMessage() override;
