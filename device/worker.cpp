@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <string>
+#include <string_view>
 
 #include "device/clock.hpp"
 #include "device/exchanges.hpp"
@@ -20,14 +21,16 @@ constexpr PortDirection kOut = PortDirection::Output;
 
 // The amplifier speaks SysEx only: clock and active-sensing messages are dropped at the input.
 constexpr IgnoredTypes kAmplifierInputFilter{.sysex = false, .timing = true, .activeSensing = true};
+// Our own port names, as other programs see them.
 constexpr const char* kOwnInputName = "midi Input";
 constexpr const char* kOwnOutputName = "midi Output";
+// The amplifier's ports are the ones whose names contain this.
+constexpr std::string_view kAmplifierPortTag = "VDR";
 
 int findAmplifierPort(MidiPorts& ports, PortDirection direction) {
     const int count = ports.portCount(direction);
     for (int i = 0; i < count; ++i) {
-        const std::string name = ports.portName(direction, i);
-        if (name.size() >= 3 && name.find("VDR") != std::string::npos) return i;
+        if (ports.portName(direction, i).find(kAmplifierPortTag) != std::string::npos) return i;
     }
     return -1;
 }

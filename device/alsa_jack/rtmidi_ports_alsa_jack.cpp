@@ -49,10 +49,13 @@ constexpr const char* kInputClientName = "midi input client";
 constexpr const char* kOutputClientName = "midi client";
 constexpr const char* kScanClientName = "midi scan client";
 constexpr unsigned int kInputQueueLimit = 100;
+constexpr const char* kAlsaSequencerDevice = "/dev/snd/seq";
 
-// A new JACK connection is awaited for at most this long, checked at this step.
+// A new JACK connection is awaited for at most this long, checked at this step, until it shows in
+// the server's graph and the server has started this many cycles since (see awaitConnection).
 constexpr std::chrono::milliseconds kConnectionWait{50};
 constexpr std::chrono::milliseconds kConnectionCheckStep{1};
+constexpr jack_nframes_t kCyclesAfterConnection = 2;
 // Enough JACK cycles for a process callback under way to end (see dropJack).
 constexpr std::chrono::milliseconds kJackCallbackDrainPause{20};
 
@@ -124,7 +127,7 @@ public:
     explicit RtMidiPorts(const RtMidiPortsOptions& options) : options_(options) {
         // Without the sequencer device alsa-lib and RtMidi would only print errors on stderr.
         std::error_code noSequencer;
-        if (options_.useAlsa && std::filesystem::exists("/dev/snd/seq", noSequencer)) {
+        if (options_.useAlsa && std::filesystem::exists(kAlsaSequencerDevice, noSequencer)) {
             try {
                 alsaIn_ = std::make_unique<RtMidiIn>(RtMidi::LINUX_ALSA, kInputClientName, kInputQueueLimit);
                 alsaOut_ = std::make_unique<RtMidiOut>(RtMidi::LINUX_ALSA, kOutputClientName);
@@ -344,22 +347,39 @@ private:
 
     // A new JACK connection takes effect when the server next switches its graph, normally at the
     // next cycle, later while other clients are busy with the graph; a message sent before then is
-    // lost (seen as the first request after connecting going unanswered). Waits, at most
-    // kConnectionWait, until the connection between the amplifier's port and ours shows in the
-    // current graph.
+    // lost (seen as the first request after connecting going unanswered). And a server that does
+    // not wait for its clients (not in synchronous mode) starts a cycle whether or not a client
+    // late with the previous one has caught up. So this waits until the connection between the
+    // amplifier's port and ours shows in the current graph, and then until the server has started
+    // kCyclesAfterConnection more cycles, so that at least one whole cycle ran with it; all of it
+    // bounded by kConnectionWait.
     void awaitConnection(const std::string& amplifierPort, const std::string& ownPortName) {
         const jack_port_t* port = jack_port_by_name(scan_, amplifierPort.c_str());
         if (port == nullptr) return;
-        const std::string ours = ":" + ownPortName;
         const auto end = std::chrono::steady_clock::now() + kConnectionWait;
-        while (std::chrono::steady_clock::now() < end) {
+        const std::string ours = ":" + ownPortName;
+        const bool connected = waitUntil(end, [&] {
             const char** connections = jack_port_get_all_connections(scan_, port);
-            bool connected = false;
-            for (const char** c = connections; c != nullptr && *c != nullptr; ++c) {
-                connected = connected || std::string_view(*c).ends_with(ours);
-            }
+            bool found = false;
+            for (const char** c = connections; c != nullptr && *c != nullptr; ++c)
+                found = found || std::string_view(*c).ends_with(ours);
             jack_free(connections);
-            if (connected) return;
+            return found;
+        });
+        if (!connected) return;
+        // Frame times count on and wrap around; the difference of two is the frames between them.
+        const jack_nframes_t seenAt = jack_last_frame_time(scan_);
+        const jack_nframes_t cycle = jack_get_buffer_size(scan_);
+        waitUntil(end,
+                  [&] { return jack_last_frame_time(scan_) - seenAt >= kCyclesAfterConnection * cycle; });
+    }
+
+    // Checks done() every kConnectionCheckStep until it holds (true) or end has passed (false).
+    template <class Done>
+    static bool waitUntil(std::chrono::steady_clock::time_point end, Done&& done) {
+        for (;;) {
+            if (done()) return true;
+            if (std::chrono::steady_clock::now() >= end) return false;
             std::this_thread::sleep_for(kConnectionCheckStep);
         }
     }
