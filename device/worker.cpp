@@ -43,6 +43,7 @@ bool openDevicePorts(LinkContext& ctx) {
     MidiPorts& ports = *ctx.ports;
     // The scan runs every pass even with the ports open: on ALSA an unplugged device raises no
     // error and its port still reports open, so its absence from the list is how the loss shows.
+    // (The ports keep their lists between passes until the system reports a change.)
     const int in = findAmplifierPort(ports, kIn);
     const int out = findAmplifierPort(ports, kOut);
     ports.installErrorHandler();
