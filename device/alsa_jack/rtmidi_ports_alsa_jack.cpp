@@ -23,9 +23,11 @@
 //    JACK objects exist only while a server is known to run: a small client of our own looks for
 //    a server at most every few seconds, and its shutdown notice tells when the server has gone.
 //  - A JACK port object is an active JACK client whose process callback runs in every cycle of
-//    the server, port open or not. They are made with the scan client all the same, not when a
-//    port is to be opened: a client activated and connected at once stalled a synchronous server's
-//    graph for seconds now and then (jackd 1.9.21, heavily loaded machine).
+//    the server, port open or not (about 1 % of a core for the two at 750 cycles a second). They
+//    are made with the scan client all the same, not when a port is to be opened: the two client
+//    activations then doubled the time to find the amplifier (to 90-170 ms on a loaded machine),
+//    and a client activated and connected at once stalled a synchronous server's graph for
+//    seconds when the other end was a client without a process callback (jackd 1.9.21).
 //  - JACK port names are taken in one libjack call (jack_get_ports) rather than RtMidi's count and
 //    name calls: its output object's name call has no bounds check, so a port vanishing between
 //    count and name made it read past the list.
