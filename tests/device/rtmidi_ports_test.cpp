@@ -124,7 +124,8 @@ TEST_F(RtMidiPortsOnJack, ListsAgainWhenAPortIsRenamed) {
     jack_port_register(client, "VDR from editor", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
     jack_port_t* out = jack_port_register(client, "plain", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
     // Like any device's client it takes part in every cycle.
-    jack_set_process_callback(client, [](jack_nframes_t, void*) { return 0; }, nullptr);
+    jack_set_process_callback(
+        client, [](jack_nframes_t, void*) { return 0; }, nullptr);
     ASSERT_EQ(jack_activate(client), 0);
     for (int pass = 0; pass < 50; ++pass) EXPECT_FALSE(openDevicePorts(ctx)) << "no amplifier output yet";
 
