@@ -86,7 +86,7 @@ void DeviceWorker::runPass() {
     DeviceMirror& ui = *ctx_.ui;
     // With no amplifier a pass can only look for one, and a command waits for it anyway: the pass
     // then comes at a slower pace, in one sleep, so that an editor left without its amplifier costs
-    // next to nothing (each wake-up costs about as much as the rest of an idle pass).
+    // next to nothing (a wake-up costs more than everything else an idle pass does).
     const bool rested =
         ui.linkState == LinkState::NoDevice ? restFor(kNoDevicePassMs) : pauseFor(ctx_, kPollIntervalMs);
     if (!rested) return;
