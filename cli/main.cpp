@@ -7,6 +7,7 @@
 
 #include "cli/cli_commands.hpp"
 #include "cli/cli_options.hpp"
+#include "halvard_version.hpp"
 
 namespace {
 
@@ -26,7 +27,7 @@ int main(int argc, char** argv) {
     }
     const CliOptions& options = parsed.options;
     if (options.version) {
-        std::printf("halvard-cli %s\n", HALVARD_VERSION);
+        std::printf("halvard-cli %s\n", halvard::kAppVersion);
         return kExitDone;
     }
     if (options.help) {

@@ -39,9 +39,11 @@ protected:
     }
 
     // halvard-cli with these arguments on JACK only, so no amplifier on ALSA is ever touched.
+    // $HALVARD_TEST_CLI names an installed copy to test instead of the build tree's.
     CliRun cli(const std::string& args) {
         const fs::path out = dir_ / "stdout", err = dir_ / "stderr";
-        const std::string line = std::string(HALVARD_CLI_PATH) + " --api jack " + args + " >" + out.string() +
+        const char* installed = std::getenv("HALVARD_TEST_CLI");
+        const std::string line = std::string(installed ? installed : HALVARD_CLI_PATH) + " --api jack " + args + " >" + out.string() +
                                  " 2>" + err.string();
         const int status = std::system(line.c_str());
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readText(out), readText(err)};
