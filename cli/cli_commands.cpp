@@ -138,7 +138,7 @@ public:
             return "no amplifier: no MIDI port pair whose names contain \"" + options_.port + "\"";
         ports_->installErrorHandler();
         ports_->openPort(PortDirection::Input, in, "halvard-cli in");
-        ports_->ignoreTypes(false, true, true);
+        ports_->ignoreTypes(kAmplifierInputFilter);
         ports_->openPort(PortDirection::Output, out, "halvard-cli out");
         if (!ports_->isPortOpen(PortDirection::Input) || !ports_->isPortOpen(PortDirection::Output))
             return "cannot open the amplifier's ports";
@@ -428,7 +428,7 @@ int commandMonitor(const CliOptions& o) {
         if (index < 0) return false;
         s.ports->openPort(PortDirection::Input, index,
                           s.fromAmplifier ? "halvard-cli monitor" : "halvard-cli editor monitor");
-        s.ports->ignoreTypes(false, true, true);
+        s.ports->ignoreTypes(kAmplifierInputFilter);
         std::printf("listening to %s\n", s.ports->portName(PortDirection::Input, index).c_str());
         return s.ports->isPortOpen(PortDirection::Input);
     };

@@ -76,9 +76,13 @@ void notify(LinkContext& ctx, Build&& build) {
 
 }  // namespace
 
-Clock& clockOf(LinkContext& ctx) { return ctx.clock ? *ctx.clock : steadyClock(); }
+Clock& clockOf(LinkContext& ctx) {
+    return ctx.clock ? *ctx.clock : steadyClock();
+}
 
-bool outputOpen(const LinkContext& ctx) { return ctx.ports && ctx.ports->isPortOpen(PortDirection::Output); }
+bool outputOpen(const LinkContext& ctx) {
+    return ctx.ports && ctx.ports->isPortOpen(PortDirection::Output);
+}
 
 bool pauseFor(LinkContext& ctx, int ms) {
     Clock& clock = clockOf(ctx);
@@ -105,7 +109,9 @@ void pollReply(LinkContext& ctx) {
 }
 
 void sendRequest(LinkContext& ctx, std::span<const uint8_t> message) {
-    if (ctx.ports && !message.empty()) ctx.ports->sendMessage(message);
+    // Once a stop is requested nothing more goes out, whatever step was under way.
+    if (ctx.quit || ctx.ports == nullptr || message.empty()) return;
+    ctx.ports->sendMessage(message);
 }
 
 ReplyResult awaitReply(LinkContext& ctx, int32_t code) {

@@ -32,7 +32,8 @@ void applyReply(LinkContext& ctx, const Reply& reply);
 // Takes at most one message off the input queue and applies what it decodes to.
 void pollReply(LinkContext& ctx);
 
-// Hands a complete message to the output port. The exchanges below send only while it is open.
+// Hands a complete message to the output port; sends nothing once LinkContext::quit is set. The
+// exchanges below send only while the port is open.
 void sendRequest(LinkContext& ctx, std::span<const uint8_t> message);
 
 // Waits up to kAckBudgetMs, in 5 ms steps of one pollReply each, for LinkContext::reply to become

@@ -19,38 +19,12 @@ int32_t firmwareTransferProgress(size_t remaining) {
 }
 
 ReplyResult sendFirmware(LinkContext& ctx, const FirmwareImage& image) {
-    if (!outputOpen(ctx)) return ReplyResult::NotSent;
-    DeviceMirror& ui = *ctx.ui;
-    std::array<uint8_t, kFirmwareChunkMessageBytes> message{};
-
-    size_t remaining = kFirmwareImageBytes;
-    for (size_t offset = 0; remaining > 0; offset += kFirmwareChunkBytes) {
-        const std::span<const uint8_t> data(image.data() + offset, kFirmwareChunkBytes);
-        const size_t length = buildFirmwareChunk(message, static_cast<uint32_t>(offset), data);
-        remaining -= data.size();
-        ctx.reply = 0;
-        sendRequest(ctx, std::span<const uint8_t>(message.data(), length));
-        // No value after the last chunk: 100 waits for the store's acknowledgement.
-        if (remaining > 0) {
-            ui.progress = firmwareTransferProgress(remaining);
-            ctx.repaint();
-        }
-        const ReplyResult acked = awaitReply(ctx, kCodeChunkAck);
-        if (acked == ReplyResult::Timeout) reportTimeout(ctx);
-        if (acked != ReplyResult::Ok) return acked;
-    }
-
-    const size_t length = buildFirmwareStore(message);
-    ctx.reply = 0;
-    sendRequest(ctx, std::span<const uint8_t>(message.data(), length));
-    const ReplyResult stored = awaitReply(ctx, kCodeChunkAck);
-    if (stored == ReplyResult::Timeout) reportTimeout(ctx);
-    if (stored != ReplyResult::Ok) return stored;
-    ui.progress = 100;
-    ctx.repaint();
-    pauseFor(ctx, kAfterStoreAckPauseMs);
-    ctx.failures = 0;
-    return ReplyResult::Ok;
+    std::array<uint8_t, kStoreMessageBytes> store;
+    const size_t storeLength = buildFirmwareStore(store);
+    const ChunkedTransfer transfer{
+        image, &buildFirmwareChunk, std::span<const uint8_t>(store.data(), storeLength),
+        [](size_t remaining, size_t) { return firmwareTransferProgress(remaining); }};
+    return sendChunkedTransfer(ctx, transfer);
 }
 
 bool firmwareUpdateDue(const DeviceMirror& ui, const FirmwareImage& image) {
@@ -60,13 +34,13 @@ bool firmwareUpdateDue(const DeviceMirror& ui, const FirmwareImage& image) {
 }
 
 void runFirmwareUpdate(LinkContext& ctx, const FirmwareImage& image) {
-    sendFirmware(ctx, image);
+    // A stop requested during the transfer or a pause ends the update there: no restart request.
+    if (sendFirmware(ctx, image) == ReplyResult::Abandoned) return;
     const bool failed = ctx.ui->linkState == LinkState::Error;
     if (failed) ctx.failures = kFailuresAfterFailedUpdate;
-    pauseFor(ctx, kAfterUpdatePauseMs);
+    if (!pauseFor(ctx, kAfterUpdatePauseMs)) return;
     requestRestart(ctx);
-    if (failed) return;
-    pauseFor(ctx, kRestartSettleMs);
+    if (failed || !pauseFor(ctx, kRestartSettleMs)) return;
     // The amplifier restarts now. One that is back within the settle pause never goes missing from
     // the port list, yet the connections made to it before its restart are dead: close them and
     // start over as for a newly found amplifier, so that the next pass reopens the ports and reads

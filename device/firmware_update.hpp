@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "device/chunked_transfer.hpp"
 #include "device/exchanges.hpp"
 #include "device/firmware_download.hpp"
 #include "model/link_context.hpp"
@@ -15,7 +16,6 @@ namespace halvard {
 inline constexpr size_t kFirmwareChunkBytes = 256;  // image bytes per data chunk: 512 chunks
 inline constexpr int kAfterUpdatePauseMs = 100;     // end of transfer -> restart request
 inline constexpr int kRestartSettleMs = 2000;       // after the restart request that follows a success
-inline constexpr int kAfterStoreAckPauseMs = 100;   // after the store's acknowledgement
 // A failed transfer leaves this many failures, so that the next pass recovers the link.
 inline constexpr int32_t kFailuresAfterFailedUpdate = 3;
 
@@ -40,8 +40,8 @@ bool firmwareUpdateDue(const DeviceMirror& ui, const FirmwareImage& image);
 // sendFirmware, then the restart request. After a failed transfer failures is set to 3 (recovery
 // on the next pass), a 100 ms pause and the restart request; after a successful one (or none, with
 // the output closed) a 100 ms pause, the restart request, 2 s, and then the ports are closed and
-// the mirror reset so that the next pass reads the restarted amplifier. The pass that ran it ends
-// without dispatching a command.
+// the mirror reset so that the next pass reads the restarted amplifier. A stop requested meanwhile
+// ends it at once: nothing more is sent. The pass that ran it ends without dispatching a command.
 void runFirmwareUpdate(LinkContext& ctx, const FirmwareImage& image);
 
 }  // namespace halvard

@@ -1,9 +1,8 @@
 #include "device/ir_transfer.hpp"
 
-#include <algorithm>
 #include <array>
 
-#include "device/exchanges.hpp"
+#include "device/chunked_transfer.hpp"
 #include "device/sysex.hpp"
 #include "ir/factory_catalogue.hpp"
 #include "ir/ir_image.hpp"
@@ -13,25 +12,6 @@ namespace halvard {
 namespace {
 
 static_assert(kIrImageMaxBytes <= 0xFFFF, "the store message carries the size as four nibbles");
-
-// Clears the reply code (so an acknowledgement decoded earlier does not count) and sends.
-void sendExpectingAck(LinkContext& ctx, std::span<const uint8_t> message) {
-    ctx.reply = 0;
-    sendRequest(ctx, message);
-}
-
-// Waits for the amplifier's acknowledgement; a time-out is reported as every awaited step reports it.
-IrTransferResult awaitAck(LinkContext& ctx) {
-    switch (awaitReply(ctx, kCodeChunkAck)) {
-        case ReplyResult::Ok:
-            return IrTransferResult::Stored;
-        case ReplyResult::Timeout:
-            reportTimeout(ctx);
-            return IrTransferResult::Failed;
-        default:
-            return IrTransferResult::Abandoned;
-    }
-}
 
 void returnToConnected(LinkContext& ctx) {
     ctx.ui->linkState = LinkState::Connected;
@@ -49,36 +29,23 @@ IrTransferResult sendIrImage(LinkContext& ctx, std::span<const uint8_t> image, i
     if (!outputOpen(ctx) || slot < 0 || slot >= kUserIrSlotCount || image.empty() ||
         image.size() > kIrImageMaxBytes)
         return IrTransferResult::NotSent;
-    if (ctx.quit) return IrTransferResult::Abandoned;
-    DeviceMirror& ui = *ctx.ui;
-    const size_t total = image.size();
-
-    // One buffer for every message of the transfer: nothing is allocated per chunk.
-    std::array<uint8_t, std::max(kIrChunkMessageBytes, kStoreMessageBytes)> message;
-    size_t remaining = total;
-    for (size_t offset = 0; remaining > 0; offset += kChunkDataBytes) {
-        const std::span<const uint8_t> data = image.subspan(offset, std::min(kChunkDataBytes, remaining));
-        const size_t length = buildIrChunk(message, static_cast<uint32_t>(offset), data);
-        sendExpectingAck(ctx, std::span<const uint8_t>(message.data(), length));
-        remaining -= data.size();
-        // Nothing after the last chunk: 100 waits for the store's acknowledgement.
-        if (remaining > 0) {
-            ui.progress = irTransferProgress(remaining, total);
-            ctx.repaint();
-        }
-        if (const IrTransferResult r = awaitAck(ctx); r != IrTransferResult::Stored) return r;
+    std::array<uint8_t, kStoreMessageBytes> store;
+    const size_t storeLength =
+        buildStore(store, static_cast<uint8_t>(slot), static_cast<uint16_t>(image.size()),
+                   name.substr(0, kStoreNameBytes));
+    const ChunkedTransfer transfer{image, &buildIrChunk, std::span<const uint8_t>(store.data(), storeLength),
+                                   &irTransferProgress};
+    switch (sendChunkedTransfer(ctx, transfer)) {
+        case ReplyResult::Ok:
+            return IrTransferResult::Stored;
+        case ReplyResult::Timeout:
+            return IrTransferResult::Failed;
+        case ReplyResult::Abandoned:
+            return IrTransferResult::Abandoned;
+        case ReplyResult::NotSent:
+            break;
     }
-
-    const size_t length = buildStore(message, static_cast<uint8_t>(slot), static_cast<uint16_t>(total),
-                                     name.substr(0, kStoreNameBytes));
-    sendExpectingAck(ctx, std::span<const uint8_t>(message.data(), length));
-    if (const IrTransferResult r = awaitAck(ctx); r != IrTransferResult::Stored) return r;
-
-    ui.progress = 100;
-    ctx.repaint();
-    pauseFor(ctx, kAfterIrStoreAckPauseMs);
-    ctx.failures = 0;
-    return IrTransferResult::Stored;
+    return IrTransferResult::NotSent;
 }
 
 IrTransferResult importWavIntoSlot(LinkContext& ctx, const std::string& path, int slot) {

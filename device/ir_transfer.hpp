@@ -12,13 +12,14 @@
 #include <string>
 #include <string_view>
 
+#include "device/chunked_transfer.hpp"
 #include "model/link_context.hpp"
 
 namespace halvard {
 
 // The image size travels as 16 bits, so a larger image cannot be stored (a factory image is 39980).
 inline constexpr size_t kIrImageMaxBytes = 0xFFFF;
-inline constexpr int kAfterIrStoreAckPauseMs = 100;
+inline constexpr int kAfterIrStoreAckPauseMs = kAfterStoreAckPauseMs;
 
 enum class IrTransferResult {
     Stored,     // every chunk and the store were acknowledged

@@ -11,12 +11,24 @@ namespace halvard {
 
 enum class PortDirection { Input, Output };
 
+// The kinds of incoming message the input drops.
+struct IgnoredTypes {
+    bool sysex = false;
+    bool timing = false;
+    bool activeSensing = false;
+};
+
+// The amplifier speaks SysEx only: clock and active-sensing messages are dropped at the input.
+inline constexpr IgnoredTypes kAmplifierInputFilter{.sysex = false, .timing = true, .activeSensing = true};
+
 class MidiPorts {
 public:
     virtual ~MidiPorts() = default;
 
-    // Enumeration, run on every pass: the number of ports the system offers in one direction, and
-    // the name of port index (0 <= index < the last count; an index that has gone reads "").
+    // Enumeration, asked on every pass: the number of ports the system offers in one direction, and
+    // the name of port index (0 <= index < the last count; an index that has gone reads ""). Asked
+    // 200 times a second, so an implementation that can learn of changes keeps its last listing
+    // until the system reports one (or checks the system at a slower pace where it cannot).
     virtual int portCount(PortDirection direction) = 0;
     virtual std::string portName(PortDirection direction, int index) = 0;
 
@@ -26,7 +38,7 @@ public:
     virtual bool isPortOpen(PortDirection direction) const = 0;
 
     // Input filter: which kinds of message the input drops.
-    virtual void ignoreTypes(bool sysex, bool timing, bool activeSensing) = 0;
+    virtual void ignoreTypes(IgnoredTypes types) = 0;
 
     // Installs onMidiError as the library's error handler on both port objects.
     virtual void installErrorHandler() = 0;

@@ -1,7 +1,10 @@
 #include "device/worker.hpp"
 
+#include <chrono>
 #include <string>
+#include <string_view>
 
+#include "device/clock.hpp"
 #include "device/exchanges.hpp"
 #include "device/firmware_update.hpp"
 #include "device/ir_commands.hpp"
@@ -17,11 +20,16 @@ namespace {
 constexpr PortDirection kIn = PortDirection::Input;
 constexpr PortDirection kOut = PortDirection::Output;
 
+// Our own port names, as other programs see them.
+constexpr const char* kOwnInputName = "midi Input";
+constexpr const char* kOwnOutputName = "midi Output";
+// The amplifier's ports are the ones whose names contain this.
+constexpr std::string_view kAmplifierPortTag = "VDR";
+
 int findAmplifierPort(MidiPorts& ports, PortDirection direction) {
     const int count = ports.portCount(direction);
     for (int i = 0; i < count; ++i) {
-        const std::string name = ports.portName(direction, i);
-        if (name.size() >= 3 && name.find("VDR") != std::string::npos) return i;
+        if (ports.portName(direction, i).find(kAmplifierPortTag) != std::string::npos) return i;
     }
     return -1;
 }
@@ -34,6 +42,7 @@ bool openDevicePorts(LinkContext& ctx) {
     MidiPorts& ports = *ctx.ports;
     // The scan runs every pass even with the ports open: on ALSA an unplugged device raises no
     // error and its port still reports open, so its absence from the list is how the loss shows.
+    // (The ports keep their lists between passes until the system reports a change.)
     const int in = findAmplifierPort(ports, kIn);
     const int out = findAmplifierPort(ports, kOut);
     ports.installErrorHandler();
@@ -42,12 +51,12 @@ bool openDevicePorts(LinkContext& ctx) {
         // Ports already open stay open even if the amplifier is now listed at another index.
         if (!ports.isPortOpen(kIn)) {
             ports.closePort(kIn);
-            ports.openPort(kIn, in, "midi Input");
-            ports.ignoreTypes(false, true, true);
+            ports.openPort(kIn, in, kOwnInputName);
+            ports.ignoreTypes(kAmplifierInputFilter);
         }
         if (!ports.isPortOpen(kOut)) {
             ports.closePort(kOut);
-            ports.openPort(kOut, out, "midi Output");
+            ports.openPort(kOut, out, kOwnOutputName);
         }
         if (ports.isPortOpen(kIn) && ports.isPortOpen(kOut)) return true;
     }

@@ -1,8 +1,8 @@
 #pragma once
 // The device worker: the one thread that talks to the amplifier. Every 5 ms it checks that the
-// amplifier's ports are still there, reads the amplifier into the mirror when the link is made or
-// the amplifier reports a change, recovers the link after repeated time-outs, and carries out the
-// command the user-interface thread posted.
+// amplifier's ports are still there (every 25 ms while there is none), reads the amplifier into the mirror
+// when the link is made or the amplifier reports a change, recovers the link after repeated time-outs, and
+// carries out the command the user-interface thread posted.
 //
 // Starting and stopping (entry function, or a test without a window):
 //
@@ -23,7 +23,7 @@
 
 namespace halvard {
 
-inline constexpr int kFailureLimit = 2;       // failures at or above this start link recovery
+inline constexpr int kFailureLimit = 2;        // failures at or above this start link recovery
 inline constexpr int kRecoveryPauseMs = 1000;  // ports open after the restart request during recovery
 inline constexpr int kStoreDisplayMs = 500;    // how long "STORING..." shows after a preset store
 

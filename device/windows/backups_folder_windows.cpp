@@ -1,22 +1,14 @@
-// The backups folder on Windows: the user's local application data folder.
-#include <windows.h>
-// shlobj.h needs the types of windows.h first.
-#include <shlobj.h>
-
-#include <ctime>
+#include <cstdlib>
 
 #include "device/backups_folder.hpp"
 
 namespace halvard {
 
 std::filesystem::path backupsFolder() {
-    PWSTR data = nullptr;
-    std::filesystem::path folder;
-    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_LocalAppData, KF_FLAG_DEFAULT, nullptr, &data)) && data) {
-        folder = std::filesystem::path(data) / L"Halvard Editor" / L"backups";
-    }
-    CoTaskMemFree(data);
-    return folder;
+    // The wide variable, so that a user name outside the ANSI code page survives.
+    const wchar_t* local = _wgetenv(L"LOCALAPPDATA");
+    if (local == nullptr || *local == L'\0') return {};
+    return std::filesystem::path(local) / L"Halvard Editor" / L"backups";
 }
 
 std::tm localTimeNow() {

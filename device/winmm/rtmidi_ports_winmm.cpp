@@ -82,8 +82,9 @@ public:
         return port != nullptr && port->isPortOpen();
     }
 
-    void ignoreTypes(bool sysex, bool timing, bool activeSensing) override {
-        if (in_) call([&] { in_->ignoreTypes(sysex, timing, activeSensing); });
+    void ignoreTypes(IgnoredTypes types) override {
+        ignored_ = types;
+        if (in_) call([&] { in_->ignoreTypes(types.sysex, types.timing, types.activeSensing); });
     }
 
     void installErrorHandler() override {
@@ -122,6 +123,7 @@ private:
         try {
             if (direction == PortDirection::Input) {
                 in_ = std::make_unique<RtMidiIn>(RtMidi::WINDOWS_MM, kInputClientName, kInputQueueLimit);
+                in_->ignoreTypes(ignored_.sysex, ignored_.timing, ignored_.activeSensing);
             } else {
                 out_ = std::make_unique<RtMidiOut>(RtMidi::WINDOWS_MM, kOutputClientName);
             }
@@ -152,6 +154,7 @@ private:
     PortListCache inList_;
     PortListCache outList_;
     std::vector<unsigned char> message_;
+    IgnoredTypes ignored_{.sysex = true, .timing = true, .activeSensing = true};  // RtMidi's own default
     std::atomic<bool> errorRaised_{false};
 };
 

@@ -134,10 +134,10 @@ void FakePorts::openPort(PortDirection direction, int index, const std::string& 
     openedTarget[d] = names[static_cast<size_t>(index)];
 }
 
-void FakePorts::ignoreTypes(bool sysex, bool timing, bool activeSensing) {
-    sysexIgnored = sysex;
-    timingIgnored = timing;
-    sensingIgnored = activeSensing;
+void FakePorts::ignoreTypes(IgnoredTypes types) {
+    sysexIgnored = types.sysex;
+    timingIgnored = types.timing;
+    sensingIgnored = types.activeSensing;
 }
 
 long long FakePorts::nowMs() const {

@@ -82,7 +82,7 @@ public:
     void openPort(PortDirection direction, int index, const std::string& ownPortName) override;
     void closePort(PortDirection direction) override { open_[idx(direction)] = false; }
     bool isPortOpen(PortDirection direction) const override { return open_[idx(direction)]; }
-    void ignoreTypes(bool sysex, bool timing, bool activeSensing) override;
+    void ignoreTypes(IgnoredTypes types) override;
     void installErrorHandler() override { ++errorHandlerInstalls; }
     void sendMessage(std::span<const uint8_t> message) override;
     std::span<const uint8_t> nextMessage() override;

@@ -28,7 +28,6 @@ bool jackServerRunning() {
     return true;
 }
 
-
 // A stand-in amplifier: one JACK client pair whose ports are named "VDR ...".
 struct JackAmp {
     std::unique_ptr<RtMidiOut> out = std::make_unique<RtMidiOut>(RtMidi::UNIX_JACK, "smoke amp out");
@@ -108,6 +107,33 @@ TEST_F(RtMidiPortsOnJack, OpensTheAmplifierWhenOurOwnNewPortIsListedBeforeIt) {
     EXPECT_TRUE(opened);
     ports->closePort(PortDirection::Input);
     ports->closePort(PortDirection::Output);
+}
+
+TEST_F(RtMidiPortsOnJack, ListsAgainWhenAPortIsRenamed) {
+    // The port lists are kept between passes; a port that takes the amplifier's name must still be
+    // found. A plain JACK client, as RtMidi cannot rename a port.
+    auto ports = makeRtMidiPorts({.useAlsa = false});
+    DeviceMirror mirror;
+    LinkContext ctx;
+    ctx.ui = &mirror;
+    ctx.ports = ports.get();
+    EXPECT_FALSE(openDevicePorts(ctx));
+
+    jack_client_t* client = jack_client_open("rename test", JackNoStartServer, nullptr);
+    ASSERT_NE(client, nullptr);
+    jack_port_register(client, "VDR from editor", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+    jack_port_t* out = jack_port_register(client, "plain", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+    // Like any device's client it takes part in every cycle.
+    jack_set_process_callback(
+        client, [](jack_nframes_t, void*) { return 0; }, nullptr);
+    ASSERT_EQ(jack_activate(client), 0);
+    for (int pass = 0; pass < 50; ++pass) EXPECT_FALSE(openDevicePorts(ctx)) << "no amplifier output yet";
+
+    ASSERT_EQ(jack_port_rename(client, out, "VDR to editor"), 0);
+    EXPECT_TRUE(test::eventually([&] { return openDevicePorts(ctx); }));
+    ports->closePort(PortDirection::Input);
+    ports->closePort(PortDirection::Output);
+    jack_client_close(client);
 }
 
 TEST_F(RtMidiPortsOnJack, WorkerConnectsToAnAmplifierThatAnswers) {

@@ -111,7 +111,8 @@ TEST_F(Worker, FindsTheAmplifierAndReadsItInOrder) {
     EXPECT_EQ(v.irSlot, 4);
     EXPECT_EQ(v.current.loaded, 1);
     const char* names[] = {"CLEAN", "CRUNCH 2", "", "DARK", "0_BRIGHT", "FIFTH"};
-    for (int s = 0; s < 6; ++s) EXPECT_EQ(v.userIrSlotNames[static_cast<size_t>(s)].view(), names[s]) << "slot " << s;
+    for (int s = 0; s < 6; ++s)
+        EXPECT_EQ(v.userIrSlotNames[static_cast<size_t>(s)].view(), names[s]) << "slot " << s;
     EXPECT_EQ(ctx.failures, 0);
     EXPECT_GE(repaints, 2);
 
@@ -215,8 +216,9 @@ TEST_F(Worker, CommandsCoalesceAndCarryOutTheirSteps) {
     passes(1);
     ASSERT_EQ(ports.sent.size(), mark + 1);
     std::array<uint8_t, kSettingsWriteBytes> expected{};
-    buildSettingsWrite(expected, 7, {mirror.midiChannel, mirror.bypassLock, mirror.reverbTails, mirror.mono, mirror.irSlot},
-                       mirror.record(7));
+    buildSettingsWrite(
+        expected, 7, {mirror.midiChannel, mirror.bypassLock, mirror.reverbTails, mirror.mono, mirror.irSlot},
+        mirror.record(7));
     EXPECT_EQ(ports.sent[mark].bytes, Bytes(expected.begin(), expected.end()));
     EXPECT_EQ(ports.sent[mark].bytes[7] & 0x0F, 1);
 

@@ -262,6 +262,21 @@ TEST(FirmwareSync, FailedTransferRecoversAndIsNotRepeated) {
     EXPECT_EQ(rig.firmware.calls, 1);
 }
 
+TEST(FirmwareSync, NothingIsSentOnceQuitIsSet) {
+    // The editor closed during the transfer (after 4 of 512 chunks), or in the pause after the
+    // store: no further chunk, no store and no restart request.
+    for (const bool afterStore : {false, true}) {
+        SyncRig rig(0x0109, 0x0200);
+        rig.clock.onAdvance = [&](Clock::TimePoint) {
+            rig.amp.look();
+            if (afterStore ? rig.amp.stores == 1 : rig.amp.chunks == 4) rig.ctx.quit = true;
+        };
+        std::vector<int> expected = updateCodes(afterStore ? 512 : 4, afterStore);
+        expected.pop_back();
+        EXPECT_EQ(rig.codesOfPass(), expected) << (afterStore ? "after the store" : "after 4 chunks");
+    }
+}
+
 TEST(FirmwareSync, ClosedOutputSendsNothingButKeepsThePauses) {
     SyncRig rig(0x0109, 0x0200);
     // The amplifier's output goes away while the image downloads.

@@ -352,6 +352,7 @@ int main(int argc, char** argv) {
     }
     if (usage) {
         std::cerr << "usage: halvard-asset-baker <catalogue.txt> <art-dir> <out-dir> [--png <dir>] [--coff]\n"
+                     "       halvard-asset-baker --render <file.svg> <width> <height> <out.png>\n"
                      "       halvard-asset-baker --icon <file.svg> <out.ico> <size>...\n";
         return 2;
     }
