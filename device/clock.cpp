@@ -4,9 +4,13 @@
 
 namespace halvard {
 
-Clock::TimePoint SteadyClock::now() { return std::chrono::steady_clock::now(); }
+Clock::TimePoint SteadyClock::now() {
+    return std::chrono::steady_clock::now();
+}
 
-void SteadyClock::sleepUntil(TimePoint deadline) { std::this_thread::sleep_until(deadline); }
+void SteadyClock::sleepUntil(TimePoint deadline) {
+    std::this_thread::sleep_until(deadline);
+}
 
 Clock& steadyClock() {
     static SteadyClock clock;

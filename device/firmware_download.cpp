@@ -1,4 +1,5 @@
-// What every firmware download back end shares: the image's version, the address and its cache-busting number.
+// What every firmware download back end shares: the image's version, the address and its cache-busting
+// number.
 #include "device/firmware_download.hpp"
 
 #include <ctime>

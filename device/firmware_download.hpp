@@ -2,8 +2,8 @@
 // Fetching the amplifier's firmware image from the download server.
 //
 // The worker fetches through the FirmwareSource seam: HttpFirmwareSource in the program (over the
-// platform's download back end: libcurl on Linux), a double in tests. Everything here runs on the worker thread; a download blocks it until the server answers,
-// a time-out runs out or `quit` is set.
+// platform's download back end: libcurl on Linux), a double in tests. Everything here runs on the worker
+// thread; a download blocks it until the server answers, a time-out runs out or `quit` is set.
 
 #include <array>
 #include <atomic>

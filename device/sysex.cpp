@@ -9,7 +9,9 @@ namespace {
 
 // ---- framing helpers --------------------------------------------------------------------------
 
-constexpr uint8_t data7(int32_t value) { return static_cast<uint8_t>(value & 0x7F); }
+constexpr uint8_t data7(int32_t value) {
+    return static_cast<uint8_t>(value & 0x7F);
+}
 
 // Writes the frame head F0 00 <code>; returns the write position after it.
 size_t head(std::span<uint8_t> out, uint8_t code) {
@@ -125,15 +127,23 @@ Reply decodeSlotName(std::span<const uint8_t> m) {
 
 // ---- request builders -------------------------------------------------------------------------
 
-size_t buildVersionRead(std::span<uint8_t> out) { return shortRequest(out, kCodeVersion); }
-size_t buildPresetStore(std::span<uint8_t> out) { return shortRequest(out, kCodePresetStore); }
-size_t buildRestartRequest(std::span<uint8_t> out) { return shortRequest(out, kCodeRestart); }
+size_t buildVersionRead(std::span<uint8_t> out) {
+    return shortRequest(out, kCodeVersion);
+}
+size_t buildPresetStore(std::span<uint8_t> out) {
+    return shortRequest(out, kCodePresetStore);
+}
+size_t buildRestartRequest(std::span<uint8_t> out) {
+    return shortRequest(out, kCodeRestart);
+}
 
 size_t buildSettingsRead(std::span<uint8_t> out, int32_t program) {
     return oneByteRequest(out, kCodeSettings, program);
 }
 
-size_t buildSlotNameRead(std::span<uint8_t> out, int32_t slot) { return oneByteRequest(out, kCodeSlotName, slot); }
+size_t buildSlotNameRead(std::span<uint8_t> out, int32_t slot) {
+    return oneByteRequest(out, kCodeSlotName, slot);
+}
 
 size_t buildSettingsWrite(std::span<uint8_t> out, int32_t program, const SettingsGlobals& g,
                           const ProgramSettings& s) {
@@ -228,11 +238,13 @@ int32_t replyCode(const Reply& reply) {
 SlotName slotNameFromWire(std::span<const uint8_t> field, int slot) {
     field = field.first(std::min(field.size(), static_cast<size_t>(kSlotNameMaxBytes)));
     const auto end = std::find(field.begin(), field.end(), uint8_t{0});
-    std::string_view text(reinterpret_cast<const char*>(field.data()), static_cast<size_t>(end - field.begin()));
+    std::string_view text(reinterpret_cast<const char*>(field.data()),
+                          static_cast<size_t>(end - field.begin()));
 
     // A name that starts with the slot's own "<slot>_" loses those characters; slots are 0..5, so
     // the prefix is one digit and the underscore.
-    if (slot >= 0 && slot <= 9 && text.size() >= 2 && text[0] == static_cast<char>('0' + slot) && text[1] == '_')
+    if (slot >= 0 && slot <= 9 && text.size() >= 2 && text[0] == static_cast<char>('0' + slot) &&
+        text[1] == '_')
         text.remove_prefix(2);
 
     SlotName name;

@@ -45,7 +45,7 @@ inline constexpr size_t kIrChunkMessageBytes = 520;
 inline constexpr size_t kStoreMessageBytes = 73;
 inline constexpr size_t kMaxRequestBytes = kFirmwareChunkMessageBytes;
 
-inline constexpr size_t kChunkDataBytes = 256;      // image bytes carried by one data chunk
+inline constexpr size_t kChunkDataBytes = 256;  // image bytes carried by one data chunk
 inline constexpr size_t kStoreNameBytes = 64;
 
 // The firmware store's fixed fields.
@@ -103,7 +103,7 @@ struct ChangeNotice {
 };
 
 struct SlotNameReply {
-    uint8_t slot = 0;  // 0..5
+    uint8_t slot = 0;      // 0..5
     bool hasName = false;  // false: the name field was empty and the slot keeps its old name
     SlotName name;
 };

@@ -1,6 +1,4 @@
 // The firmware download on libcurl (the Linux build).
-#include "device/firmware_download.hpp"
-
 #include <arpa/inet.h>
 #include <curl/curl.h>
 #include <netinet/in.h>
@@ -8,6 +6,8 @@
 
 #include <cstring>
 #include <memory>
+
+#include "device/firmware_download.hpp"
 
 namespace halvard {
 

@@ -34,8 +34,10 @@ TEST(SysexBuilders, ShortRequestsAreByteExact) {
     EXPECT_EQ(built([](auto out) { return buildVersionRead(out); }), (Bytes{0xF0, 0x00, 0x0B, 0xF7}));
     EXPECT_EQ(built([](auto out) { return buildPresetStore(out); }), (Bytes{0xF0, 0x00, 0x0A, 0xF7}));
     EXPECT_EQ(built([](auto out) { return buildRestartRequest(out); }), (Bytes{0xF0, 0x00, 0x0C, 0xF7}));
-    EXPECT_EQ(built([](auto out) { return buildSettingsRead(out, 127); }), (Bytes{0xF0, 0x00, 0x02, 0x7F, 0xF7}));
-    EXPECT_EQ(built([](auto out) { return buildSlotNameRead(out, 5); }), (Bytes{0xF0, 0x00, 0x04, 0x05, 0xF7}));
+    EXPECT_EQ(built([](auto out) { return buildSettingsRead(out, 127); }),
+              (Bytes{0xF0, 0x00, 0x02, 0x7F, 0xF7}));
+    EXPECT_EQ(built([](auto out) { return buildSlotNameRead(out, 5); }),
+              (Bytes{0xF0, 0x00, 0x04, 0x05, 0xF7}));
     // Out-of-range arguments stay inside the frame.
     expectFramedAnd7Bit(built([](auto out) { return buildSettingsRead(out, 0x1FF); }), 0x02, 5);
     expectFramedAnd7Bit(built([](auto out) { return buildSlotNameRead(out, -1); }), 0x04, 5);
@@ -59,15 +61,15 @@ TEST(SysexBuilders, SettingsWritePacksEveryField) {
     s.filterB[0] = 1;
     s.filterB[1] = 3;
     EXPECT_EQ(built([&](auto out) { return buildSettingsWrite(out, 5, g, s); }),
-              (Bytes{0xF0, 0x00, 0x01, 0x05, 0x23, 0x01, 0x21, 0x01, 0x10, 0x02, 0x01, 0x01, 0x11, 0x32, 0x31, 0x09,
-                     0xF7}));
+              (Bytes{0xF0, 0x00, 0x01, 0x05, 0x23, 0x01, 0x21, 0x01, 0x10, 0x02, 0x01, 0x01, 0x11, 0x32, 0x31,
+                     0x09, 0xF7}));
 }
 
 TEST(SysexBuilders, HostileValuesNeverLeaveSevenBits) {
     ProgramSettings s;
     for (uint8_t* f : {&s.loopBypass, &s.channel, &s.bypass, &s.reverb[0], &s.reverb[1], &s.tremolo[0],
-                       &s.tremolo[1], &s.ir[0], &s.ir[1], &s.irBypass, &s.hfComp[0], &s.hfComp[1], &s.filterA[0],
-                       &s.filterA[1], &s.filterB[0], &s.filterB[1]})
+                       &s.tremolo[1], &s.ir[0], &s.ir[1], &s.irBypass, &s.hfComp[0], &s.hfComp[1],
+                       &s.filterA[0], &s.filterA[1], &s.filterB[0], &s.filterB[1]})
         *f = 0xFF;
     const SettingsGlobals g{-1, -1, -1, -1, -1};
     expectFramedAnd7Bit(built([&](auto out) { return buildSettingsWrite(out, 0xFFFF, g, s); }), 0x01, 17);
@@ -77,7 +79,8 @@ TEST(SysexBuilders, HostileValuesNeverLeaveSevenBits) {
         a.fill(0xFF);
         return a;
     }();
-    expectFramedAnd7Bit(built([&](auto out) { return buildFirmwareChunk(out, 0xFFFFFFFF, ones); }), 0x07, 522);
+    expectFramedAnd7Bit(built([&](auto out) { return buildFirmwareChunk(out, 0xFFFFFFFF, ones); }), 0x07,
+                        522);
     expectFramedAnd7Bit(built([&](auto out) { return buildIrChunk(out, 0xFFFFFFFF, ones); }), 0x08, 520);
     const std::string highName(70, '\xE9');
     expectFramedAnd7Bit(built([&](auto out) { return buildStore(out, 0xFF, 0xFFFF, highName); }), 0x09, 73);
@@ -116,7 +119,8 @@ TEST(SysexBuilders, DataChunksSendOffsetAndBytesAsNibbles) {
 TEST(SysexBuilders, StoreCarriesTargetSizeAndPaddedName) {
     const Bytes ir = built([](auto out) { return buildStore(out, 4, 4044, "Clean"); });
     expectFramedAnd7Bit(ir, 0x09, 73);
-    EXPECT_EQ(Bytes(ir.begin() + 3, ir.begin() + 13), (Bytes{0x04, 0x00, 0x0F, 0x0C, 0x0C, 'C', 'l', 'e', 'a', 'n'}));
+    EXPECT_EQ(Bytes(ir.begin() + 3, ir.begin() + 13),
+              (Bytes{0x04, 0x00, 0x0F, 0x0C, 0x0C, 'C', 'l', 'e', 'a', 'n'}));
     for (size_t i = 13; i < 72; ++i) EXPECT_EQ(ir[i], 0x00) << "name pad " << i;
 
     // A 64-byte name fills the field with no terminating zero; a longer one is cut at 64.
@@ -147,17 +151,20 @@ TEST(SysexBuilders, RefuseBuffersTooSmallWithoutWriting) {
 
 Bytes settingsBytes(uint8_t program, size_t length) {
     // byte 4: channel 9, lock, tails; bytes 5..14 a plausible program; byte 15: mono, slot 5.
-    Bytes m = {0xF0, 0x00, 0x02, program, 0x69, 0x01, 0x21, 0x11, 0x10, 0x02, 0x01, 0x01, 0x11, 0x32, 0x31, 0x0B};
+    Bytes m = {0xF0, 0x00, 0x02, program, 0x69, 0x01, 0x21, 0x11,
+               0x10, 0x02, 0x01, 0x01,    0x11, 0x32, 0x31, 0x0B};
     m.resize(length - 1, 0x00);
     m.push_back(0xF7);
     return m;
 }
 
 TEST(ReplyDecoder, SettingsReplyLengthsDecideWhatIsRead) {
-    EXPECT_TRUE(std::holds_alternative<IgnoredReply>(decodeReply(settingsBytes(0, 13)))) << "13 bytes is too short";
+    EXPECT_TRUE(std::holds_alternative<IgnoredReply>(decodeReply(settingsBytes(0, 13))))
+        << "13 bytes is too short";
 
     // 14 bytes: bytes 13 (the end byte) and 14 (absent) read as 0, so both filters fall back.
-    const Reply r14 = decodeReply(Bytes{0xF0, 0x00, 0x02, 0x00, 0x69, 0x01, 0x21, 0x11, 0x10, 0x02, 0x01, 0x01, 0x11, 0xF7});
+    const Reply r14 = decodeReply(
+        Bytes{0xF0, 0x00, 0x02, 0x00, 0x69, 0x01, 0x21, 0x11, 0x10, 0x02, 0x01, 0x01, 0x11, 0xF7});
     ASSERT_TRUE(std::holds_alternative<SettingsReply>(r14));
     const auto& s14 = std::get<SettingsReply>(r14);
     EXPECT_EQ(s14.settings.filterA[0], 2);
@@ -263,7 +270,8 @@ TEST(ReplyDecoder, SlotNames) {
     EXPECT_EQ(decodedName(4, std::string(64, 'q')), std::string(64, 'Q'));
 
     const Bytes trailing = slotBytes(1, "fat", 80);
-    EXPECT_EQ(std::get<SlotNameReply>(decodeReply(trailing)).name.view(), "FAT") << "bytes beyond 69 are ignored";
+    EXPECT_EQ(std::get<SlotNameReply>(decodeReply(trailing)).name.view(), "FAT")
+        << "bytes beyond 69 are ignored";
 
     const auto empty = std::get<SlotNameReply>(decodeReply(slotBytes(5, "")));
     EXPECT_FALSE(empty.hasName);
@@ -272,7 +280,8 @@ TEST(ReplyDecoder, SlotNames) {
     Bytes short69 = slotBytes(1, "FAT");
     short69.erase(short69.end() - 2);
     EXPECT_TRUE(std::holds_alternative<IgnoredReply>(decodeReply(short69)));
-    EXPECT_TRUE(std::holds_alternative<IgnoredReply>(decodeReply(slotBytes(6, "FAT")))) << "slot 6 does not exist";
+    EXPECT_TRUE(std::holds_alternative<IgnoredReply>(decodeReply(slotBytes(6, "FAT"))))
+        << "slot 6 does not exist";
 }
 
 }  // namespace

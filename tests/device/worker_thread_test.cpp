@@ -16,7 +16,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-
 struct WorkerThread : ::testing::Test {
     test::FakePorts ports{steadyClock()};
     DeviceMirror mirror;
@@ -48,7 +47,8 @@ TEST_F(WorkerThread, ReaderPostsAndReadsWhileTheWorkerRuns) {
     });
     reader.join();
     // Whatever the reader's posts collapsed into, one more write and one more read are carried out.
-    ASSERT_TRUE(test::eventually([&] { return mirror.command == 0 && mirror.linkState == LinkState::Connected; }));
+    ASSERT_TRUE(
+        test::eventually([&] { return mirror.command == 0 && mirror.linkState == LinkState::Connected; }));
     mirror.postCommand(Command::SendSettings);
     ASSERT_TRUE(test::eventually([&] { return mirror.command == 0; }));
     mirror.program = 42;

@@ -43,8 +43,8 @@ protected:
     CliRun cli(const std::string& args) {
         const fs::path out = dir_ / "stdout", err = dir_ / "stderr";
         const char* installed = std::getenv("HALVARD_TEST_CLI");
-        const std::string line = std::string(installed ? installed : HALVARD_CLI_PATH) + " --api jack " + args + " >" + out.string() +
-                                 " 2>" + err.string();
+        const std::string line = std::string(installed ? installed : HALVARD_CLI_PATH) + " --api jack " +
+                                 args + " >" + out.string() + " 2>" + err.string();
         const int status = std::system(line.c_str());
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readText(out), readText(err)};
     }

@@ -30,7 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const int program = mirror.program;
     require(program >= 0 && program < kProgramCount);
-    const SettingsGlobals globals{mirror.midiChannel, mirror.bypassLock, mirror.reverbTails, mirror.mono, mirror.irSlot};
+    const SettingsGlobals globals{mirror.midiChannel, mirror.bypassLock, mirror.reverbTails, mirror.mono,
+                                  mirror.irSlot};
     std::array<uint8_t, kSettingsWriteBytes> out{};
     require(buildSettingsWrite(out, program, globals, mirror.record(program)) == kSettingsWriteBytes);
     for (size_t i = 1; i + 1 < out.size(); ++i) require(out[i] < 0x80);

@@ -69,7 +69,9 @@ long EditorProcess::peakResidentKb() const {
 
 namespace {
 // Reading a window that is not mapped yet raises BadMatch; the tests poll, so errors are expected.
-int ignoreXErrors(Display*, XErrorEvent*) { return 0; }
+int ignoreXErrors(Display*, XErrorEvent*) {
+    return 0;
+}
 
 std::string windowTitle(Display* d, Window w) {
     Atom utf8 = XInternAtom(d, "UTF8_STRING", False);
@@ -79,7 +81,8 @@ std::string windowTitle(Display* d, Window w) {
     unsigned long count, after;
     unsigned char* data = nullptr;
     std::string title;
-    if (XGetWindowProperty(d, w, netName, 0, 256, False, utf8, &type, &format, &count, &after, &data) == Success &&
+    if (XGetWindowProperty(d, w, netName, 0, 256, False, utf8, &type, &format, &count, &after, &data) ==
+            Success &&
         data) {
         title.assign(reinterpret_cast<char*>(data), count);
     }
@@ -106,11 +109,12 @@ unsigned long XSession::findWindow(const std::string& title, Millis timeout) {
             Window root, parent;
             Window* children = nullptr;
             unsigned int n = 0;
-            if (!XQueryTree(display_, DefaultRootWindow(display_), &root, &parent, &children, &n)) return false;
+            if (!XQueryTree(display_, DefaultRootWindow(display_), &root, &parent, &children, &n))
+                return false;
             for (unsigned int i = 0; i < n && !found; ++i) {
                 XWindowAttributes a;
-                if (windowTitle(display_, children[i]) == title && XGetWindowAttributes(display_, children[i], &a) &&
-                    a.map_state == IsViewable) {
+                if (windowTitle(display_, children[i]) == title &&
+                    XGetWindowAttributes(display_, children[i], &a) && a.map_state == IsViewable) {
                     found = children[i];
                 }
             }

@@ -15,11 +15,13 @@ namespace {
 
 using e2e::EmulatorProcess;
 
-constexpr uint32_t kPanel = 0x141416;      // the left column, unveiled
-constexpr uint32_t kAccent = 0xddcfbc;     // a switch track when on
-constexpr uint32_t kBright = 0xf0f0f0;     // a switch knob when on
+constexpr uint32_t kPanel = 0x141416;   // the left column, unveiled
+constexpr uint32_t kAccent = 0xddcfbc;  // a switch track when on
+constexpr uint32_t kBright = 0xf0f0f0;  // a switch knob when on
 
-bool xdotool(const std::string& args) { return std::system(("xdotool " + args + " >/dev/null 2>&1").c_str()) == 0; }
+bool xdotool(const std::string& args) {
+    return std::system(("xdotool " + args + " >/dev/null 2>&1").c_str()) == 0;
+}
 
 TEST(PanelClick, ReverbSwitchClickReachesTheAmplifierAndLightsTheSwitch) {
     if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
@@ -52,7 +54,8 @@ TEST(PanelClick, ReverbSwitchClickReachesTheAmplifierAndLightsTheSwitch) {
 
     const int l = (w - 964) / 2;
     const int reverbX = l + 490;  // the switch's track: (L + 490, 51, 40, 20)
-    ASSERT_TRUE(xdotool("mousemove --window " + std::to_string(window) + " " + std::to_string(reverbX + 20) + " 61"));
+    ASSERT_TRUE(
+        xdotool("mousemove --window " + std::to_string(window) + " " + std::to_string(reverbX + 20) + " 61"));
     ASSERT_TRUE(xdotool("click 1"));
 
     ASSERT_TRUE(EmulatorProcess::waitFor([&] { return amp.received(0x01) >= 1; }))
@@ -68,7 +71,8 @@ TEST(PanelClick, ReverbSwitchClickReachesTheAmplifierAndLightsTheSwitch) {
     EXPECT_EQ(amp.recordHex(0).substr(6, 2), "01") << "the emulator's record took the write";
 
     // The repainted window shows REVERB on: accent track, bright knob at the right end.
-    EXPECT_TRUE(waitUntil([&] { return x.pixel(window, reverbX + 30, 61) == kBright; }, Millis(5000), Millis(10)));
+    EXPECT_TRUE(
+        waitUntil([&] { return x.pixel(window, reverbX + 30, 61) == kBright; }, Millis(5000), Millis(10)));
     EXPECT_EQ(x.pixel(window, reverbX + 4, 61), kAccent);
 
     x.sendCloseRequest(window);

@@ -109,7 +109,8 @@ TEST(Assets, AmplifierPicturesAreInRegisterAroundEveryOverlay) {
         // Inside, the lit sprite shows something other than the photo (a lit LED, a moved lever).
         int changed = 0;
         for (int y = part.y; y < part.y + part.h; ++y) {
-            for (int x = part.x; x < part.x + part.w; ++x) changed += rgba(*pictures[0], x, y) != rgba(*pictures[1], x, y);
+            for (int x = part.x; x < part.x + part.w; ++x)
+                changed += rgba(*pictures[0], x, y) != rgba(*pictures[1], x, y);
         }
         EXPECT_GT(changed, 40);
     }
@@ -117,7 +118,8 @@ TEST(Assets, AmplifierPicturesAreInRegisterAroundEveryOverlay) {
     auto differs = [](const Part& p) {
         int n = 0;
         for (int y = p.y; y < p.y + p.h; ++y) {
-            for (int x = p.x; x < p.x + p.w; ++x) n += rgba(assets::ampSpritesLit, x, y) != rgba(assets::ampSpritesLeft, x, y);
+            for (int x = p.x; x < p.x + p.w; ++x)
+                n += rgba(assets::ampSpritesLit, x, y) != rgba(assets::ampSpritesLeft, x, y);
         }
         return n;
     };

@@ -12,14 +12,17 @@ namespace {
 
 constexpr uint32_t kRed = 0xffff0000;
 
-uint32_t alphaOf(uint32_t p) { return p >> 24; }
+uint32_t alphaOf(uint32_t p) {
+    return p >> 24;
+}
 
 // A tagged block built in the test: RI pixels all `rgba` (premultiplied), or RM coverage per pixel.
 struct TestAsset {
     std::vector<uint8_t> bytes;
     ImageAsset asset;
     TestAsset(char tag, int w, int h, const std::vector<uint8_t>& pixels) {
-        for (int v : {int('R'), int(tag), w & 0xff, w >> 8, h & 0xff, h >> 8}) bytes.push_back(static_cast<uint8_t>(v));
+        for (int v : {int('R'), int(tag), w & 0xff, w >> 8, h & 0xff, h >> 8})
+            bytes.push_back(static_cast<uint8_t>(v));
         for (uint8_t v : pixels) bytes.push_back(v);
         asset = {bytes.data(), bytes.size()};
     }
@@ -121,7 +124,8 @@ TEST(Canvas, ImagesScaleAndRejectTheWrongKindOfAsset) {
         EXPECT_EQ(s.pixel(20 * k, 5 * k), 0u);
         EXPECT_EQ(s.pixel(5 * k, 10 * k), 0u);
         const Ink ink = inkOf(s, 0);
-        EXPECT_EQ(ink.right, 20 * k - 1) << "a mask, a colour image as mask, a bad block or null drew something";
+        EXPECT_EQ(ink.right, 20 * k - 1)
+            << "a mask, a colour image as mask, a bad block or null drew something";
         EXPECT_EQ(ink.bottom, 10 * k - 1);
     }
 }
@@ -145,7 +149,8 @@ TEST(Canvas, MasksPaintTheColourThroughTheirCoverage) {
 int channelDistance(uint32_t a, uint32_t b) {
     int d = 0;
     for (int shift = 0; shift < 32; shift += 8) {
-        d = std::max(d, std::abs(static_cast<int>((a >> shift) & 0xff) - static_cast<int>((b >> shift) & 0xff)));
+        d = std::max(d,
+                     std::abs(static_cast<int>((a >> shift) & 0xff) - static_cast<int>((b >> shift) & 0xff)));
     }
     return d;
 }
@@ -265,7 +270,7 @@ TEST(Canvas, PrimitivesOutsideAFrameDoNothing) {
     c.drawText(0, 0, 20, 20, kRed, 1, 0, 0, "X", true);
     c.beginFrame(s.target(), 20, 20);
     c.fillRect(0, 0, 5, 5, 0, kRed);
-    c.fillRect(0, 10, 0, 5, 0, kRed);  // empty
+    c.fillRect(0, 10, 0, 5, 0, kRed);                    // empty
     c.drawText(0, 0, 20, 20, kRed, 3, 0, 0, "X", true);  // no such format
     c.endFrame();
     c.fillRect(10, 10, 5, 5, 0, kRed);
