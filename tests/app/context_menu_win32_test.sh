@@ -3,6 +3,8 @@
 # pick an item and its index comes back; Escape dismisses it and nothing is chosen.
 #   context_menu_win32_test.sh <win32_probe.exe> <wine-run> <wine prefix>
 set -uo pipefail
+# shellcheck source=find_window.sh
+source "$(dirname "$0")/find_window.sh"
 probe="$1"; shift
 wine_run=("$@")
 out="$(mktemp)"
@@ -13,7 +15,7 @@ failures=0
 pick() {
   "${wine_run[@]}" "$probe" menu >"$out" 2>/dev/null &
   local pid=$! w
-  w="$(timeout 60 xdotool search --sync --onlyvisible --name '^Halvard Editor$' | head -n1)"
+  w="$(find_window "Halvard Editor")"
   if [ -n "$w" ]; then
     sleep 1.5
     for key in "$@"; do xdotool key "$key"; sleep 0.2; done

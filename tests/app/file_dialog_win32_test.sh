@@ -3,6 +3,8 @@
 # X side as a user would: click into the name box, type a Z:\ path, Return; Escape cancels.
 #   file_dialog_win32_test.sh <win32_probe.exe> <wine-run> <wine prefix>
 set -uo pipefail
+# shellcheck source=find_window.sh
+source "$(dirname "$0")/find_window.sh"
 probe="$1"; shift
 wine_run=("$@")
 work="$(mktemp -d)"
@@ -18,7 +20,7 @@ ask() {
   local mode="$1" title="$2"; shift 2
   "${wine_run[@]}" "$probe" "$mode" >"$work/out" 2>/dev/null &
   local pid=$! w
-  w="$(timeout 60 xdotool search --sync --onlyvisible --name "^$title\$" | head -n1)"
+  w="$(find_window "$title")"
   if [ -n "$w" ]; then
     sleep 1
     "$@" "$w"
