@@ -7,7 +7,7 @@ namespace halvard::cli {
 namespace {
 
 // What a command takes: its operands and the options beyond --port, --api and --help.
-struct CommandSpec {
+struct CommandInfo {
     std::string_view name;
     std::string_view usage;  // operands, for the usage line
     size_t operands;
@@ -16,8 +16,8 @@ struct CommandSpec {
     std::string_view help;
 };
 
-const std::vector<CommandSpec>& commands() {
-    static const std::vector<CommandSpec> specs = {
+const std::vector<CommandInfo>& commands() {
+    static const std::vector<CommandInfo> table = {
         {"ports",
          "",
          0,
@@ -87,11 +87,11 @@ const std::vector<CommandSpec>& commands() {
          "Prints every message from the amplifier, and every message Halvard Editor sends it (its\n"
          "port \"midi Output\"), as hex and decoded, until Ctrl-C.\n"},
     };
-    return specs;
+    return table;
 }
 
-const CommandSpec* findCommand(const std::string& name) {
-    for (const CommandSpec& c : commands())
+const CommandInfo* findCommand(const std::string& name) {
+    for (const CommandInfo& c : commands())
         if (c.name == name) return &c;
     return nullptr;
 }
@@ -198,21 +198,21 @@ ParsedCli parseCli(std::span<const std::string_view> args) {
         o.command += " " + words[1];
         first = 2;
     }
-    const CommandSpec* spec = findCommand(o.command);
-    if (spec == nullptr) {
+    const CommandInfo* info = findCommand(o.command);
+    if (info == nullptr) {
         result.error = "unknown command \"" + o.command + "\"";
         return result;
     }
     if (o.help) return result;
     o.operands.assign(words.begin() + static_cast<std::ptrdiff_t>(first), words.end());
-    if (o.operands.size() != spec->operands) {
+    if (o.operands.size() != info->operands) {
         result.error =
-            o.command + (spec->operands == 0 ? " takes no operands" : " wants " + std::string(spec->usage));
+            o.command + (info->operands == 0 ? " takes no operands" : " wants " + std::string(info->usage));
         return result;
     }
     for (const std::string& option : seen) {
         const bool common = option == "--port" || option == "--api" || option == "--help" || option == "-h";
-        const bool own = std::find(spec->options.begin(), spec->options.end(), option) != spec->options.end();
+        const bool own = std::find(info->options.begin(), info->options.end(), option) != info->options.end();
         if (!common && !own) {
             result.error = option + " does not go with " + o.command;
             return result;
@@ -223,11 +223,11 @@ ParsedCli parseCli(std::span<const std::string_view> args) {
 }
 
 std::string helpText(const std::string& command) {
-    if (const CommandSpec* spec = findCommand(command)) {
-        std::string text = "Usage: halvard-cli " + std::string(spec->name);
-        if (!spec->usage.empty()) text += " " + std::string(spec->usage);
-        text += " [options]\n\n" + std::string(spec->help);
-        if (spec->name != "ir extract")
+    if (const CommandInfo* info = findCommand(command)) {
+        std::string text = "Usage: halvard-cli " + std::string(info->name);
+        if (!info->usage.empty()) text += " " + std::string(info->usage);
+        text += " [options]\n\n" + std::string(info->help);
+        if (info->name != "ir extract")
             text +=
                 "  --port TEXT      the amplifier's ports are the first whose names contain TEXT (default "
                 "VDR)\n"
@@ -237,7 +237,7 @@ std::string helpText(const std::string& command) {
     std::string text =
         "halvard-cli: the command-line companion of Halvard Editor\n\n"
         "Usage: halvard-cli COMMAND [operands] [options]\n\nCommands:\n";
-    for (const CommandSpec& c : commands()) {
+    for (const CommandInfo& c : commands()) {
         std::string line = "  " + std::string(c.name) + (c.usage.empty() ? "" : " " + std::string(c.usage));
         line.resize(std::max<size_t>(line.size() + 2, 30), ' ');
         text += line + std::string(c.summary) + "\n";

@@ -7,7 +7,7 @@ namespace halvard {
 std::filesystem::path backupsFolder() {
     std::filesystem::path data;
     const char* xdg = std::getenv("XDG_DATA_HOME");
-    // The base directory specification says to ignore a relative path.
+    // XDG base directories must be absolute: a relative one is ignored.
     if (xdg != nullptr && std::filesystem::path(xdg).is_absolute()) {
         data = xdg;
     } else if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
