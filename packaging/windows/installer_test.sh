@@ -4,6 +4,8 @@
 # silent uninstall removes every file, the shortcut and the entry.
 #   installer_test.sh <halvard-editor-setup-*.exe> <wine-run> <wine prefix>
 set -uo pipefail
+# shellcheck source=../../tests/app/find_window.sh
+source "$(dirname "$0")/../../tests/app/find_window.sh"
 installer="$1"; shift
 wine_run=("$@")
 prefix="${!#}"
@@ -18,7 +20,7 @@ check() {
 }
 registered() { "${wine_run[@]}" reg query "$key" /v DisplayVersion 2>/dev/null | grep -q REG_SZ; }
 installed() { [ -f "$dir/halvard-editor.exe" ] && [ -f "$dir/Uninstall.exe" ]; }
-window_opens() { [ -n "$(timeout 60 xdotool search --sync --onlyvisible --name '^Halvard Editor$' | head -n1)" ]; }
+window_opens() { [ -n "$(find_window "Halvard Editor")" ]; }
 
 "${wine_run[@]}" "$installer" /S
 check "the installer exits with 0" test $? -eq 0
