@@ -12,6 +12,10 @@ void SteadyClock::sleepUntil(TimePoint deadline) {
     std::this_thread::sleep_until(deadline);
 }
 
+void SteadyClock::waitUntil(TimePoint deadline, Wakeup& wakeup) {
+    wakeup.sleepUntil(deadline);
+}
+
 Clock& steadyClock() {
     static SteadyClock clock;
     return clock;
@@ -20,6 +24,10 @@ Clock& steadyClock() {
 void VirtualClock::sleepUntil(TimePoint deadline) {
     if (deadline > now_) now_ = deadline;
     if (onAdvance) onAdvance(now_);
+}
+
+void VirtualClock::waitUntil(TimePoint deadline, Wakeup& wakeup) {
+    if (!wakeup.take()) sleepUntil(deadline);
 }
 
 }  // namespace halvard

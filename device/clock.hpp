@@ -5,6 +5,8 @@
 #include <chrono>
 #include <functional>
 
+#include "model/wakeup.hpp"
+
 namespace halvard {
 
 class Clock {
@@ -14,6 +16,8 @@ public:
     virtual ~Clock() = default;
     virtual TimePoint now() = 0;
     virtual void sleepUntil(TimePoint deadline) = 0;
+    // Sleeps until deadline or, earlier, until wakeup is notified (see Wakeup).
+    virtual void waitUntil(TimePoint deadline, Wakeup& wakeup) = 0;
 };
 
 // std::chrono::steady_clock and std::this_thread::sleep_until.
@@ -21,6 +25,7 @@ class SteadyClock final : public Clock {
 public:
     TimePoint now() override;
     void sleepUntil(TimePoint deadline) override;
+    void waitUntil(TimePoint deadline, Wakeup& wakeup) override;
 };
 
 // The process-wide steady clock (used when a LinkContext names no clock).
@@ -29,11 +34,13 @@ Clock& steadyClock();
 // Virtual time for tests: sleeping jumps to the deadline at once. Starts at TimePoint{}.
 // onAdvance runs after every sleep with the new time, so a fake can deliver scripted input or
 // change the world (unplug a port, post a command, set quit) at a virtual moment.
+// A wait ends at once when a notice is pending (no time passes), else sleeps to its deadline.
 // Single-threaded: use it from the thread that runs the worker.
 class VirtualClock final : public Clock {
 public:
     TimePoint now() override { return now_; }
     void sleepUntil(TimePoint deadline) override;
+    void waitUntil(TimePoint deadline, Wakeup& wakeup) override;
 
     // Milliseconds since the virtual start.
     long long elapsedMs() const {

@@ -3,9 +3,12 @@
 // Owned by the worker and called on the worker thread only. Nothing here throws: library errors
 // end in closed ports, which the worker's next pass notices.
 
+#include <chrono>
 #include <cstdint>
 #include <span>
 #include <string>
+
+#include "model/wakeup.hpp"
 
 namespace halvard {
 
@@ -27,10 +30,20 @@ public:
 
     // Enumeration, asked on every pass: the number of ports the system offers in one direction, and
     // the name of port index (0 <= index < the last count; an index that has gone reads ""). Asked
-    // 200 times a second, so an implementation that can learn of changes keeps its last listing
-    // until the system reports one (or checks the system at a slower pace where it cannot).
+    // 200 times a second while the amplifier is connected, so an implementation that can learn of
+    // changes keeps its last listing until the system reports one (or checks the system at a
+    // slower pace where it cannot).
     virtual int portCount(PortDirection direction) = 0;
     virtual std::string portName(PortDirection direction, int index) = 0;
+
+    // Until when (steady clock) the last listing stays right unless a change is reported: the
+    // moment of the next slower-paced check, time_point::max() when every change is reported, and
+    // the default, the clock's epoch, when the system must be listed on every pass. The worker
+    // waits that long, with no amplifier, rather than pass every 5 ms.
+    virtual std::chrono::steady_clock::time_point listingCurrentUntil() { return {}; }
+    // Where to report port changes (from whatever thread the system reports on); null: nowhere.
+    // Set by the worker while it runs.
+    virtual void reportChangesTo(Wakeup* /*wakeup*/) {}
 
     // Opens port index of the last enumeration under our own port name ("midi Input", "midi Output").
     virtual void openPort(PortDirection direction, int index, const std::string& ownPortName) = 0;

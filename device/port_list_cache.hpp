@@ -26,6 +26,9 @@ public:
     // The next names() reads the whole list, whatever the time.
     void invalidate() { valid_ = false; }
 
+    // When the next names() will check the system again (the clock's epoch: at once).
+    Clock::time_point nextCheck() const { return valid_ ? lastCheck_ + interval_ : Clock::time_point{}; }
+
 private:
     std::chrono::milliseconds interval_;
     std::function<int()> countPorts_;

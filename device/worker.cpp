@@ -1,5 +1,6 @@
 #include "device/worker.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <string_view>
@@ -87,6 +88,7 @@ void DeviceWorker::runPass() {
             setLinkState(LinkState::NoDevice);
             ctx_.repaint();
         }
+        awaitPortChange();
         return;
     }
 
@@ -105,6 +107,19 @@ void DeviceWorker::runPass() {
         }
     }
     dispatchCommand();
+}
+
+// With no amplifier a pass can only find one once the port set has changed. So rather than pass
+// every 5 ms, the worker sleeps until the port back end expects its lists to be out of date: the
+// system reports a change (JACK, the ALSA sequencer), or a slower check of the system is due
+// (WinMM, the next look for a JACK server), or quit. The next pass then starts with its 5 ms pause
+// as always, so an amplifier is found as quickly as before, and a posted command still waits.
+void DeviceWorker::awaitPortChange() {
+    Clock& clock = clockOf(ctx_);
+    const Clock::TimePoint now = clock.now();
+    const Clock::TimePoint until =
+        std::min(ctx_.ports->listingCurrentUntil(), now + std::chrono::milliseconds(kNoDeviceWaitLimitMs));
+    if (until > now && !ctx_.quit) clock.waitUntil(until, ctx_.wakeup);
 }
 
 // ---- sync -------------------------------------------------------------------------------------
@@ -243,10 +258,12 @@ void runDeviceWorker(LinkContext& ctx) {
         owned = makeRtMidiPorts();
         ctx.ports = owned.get();
     }
+    ctx.ports->reportChangesTo(&ctx.wakeup);
     {
         DeviceWorker worker(ctx);
         while (!ctx.quit) worker.runPass();
     }
+    ctx.ports->reportChangesTo(nullptr);
     ctx.ports->closePort(kIn);
     ctx.ports->closePort(kOut);
     if (owned) ctx.ports = nullptr;
@@ -261,6 +278,7 @@ void startDeviceWorker(LinkContext& ctx) {
 
 void stopDeviceWorker(LinkContext& ctx) {
     ctx.quit = true;
+    ctx.wakeup.notify();
     if (ctx.worker.joinable()) ctx.worker.join();
 }
 

@@ -1,8 +1,9 @@
 #pragma once
 // The device worker: the one thread that talks to the amplifier. Every 5 ms it checks that the
-// amplifier's ports are still there (every 25 ms while there is none), reads the amplifier into the mirror
-// when the link is made or the amplifier reports a change, recovers the link after repeated time-outs, and
-// carries out the command the user-interface thread posted.
+// amplifier's ports are still there, reads the amplifier into the mirror when the link is made or
+// the amplifier reports a change, recovers the link after repeated time-outs, and carries out the
+// command the user-interface thread posted. While there is no amplifier it has nothing to do until
+// the port set changes, and sleeps until the MIDI system reports a change (see awaitPortChange).
 //
 // Starting and stopping (entry function, or a test without a window):
 //
@@ -26,6 +27,8 @@ namespace halvard {
 inline constexpr int kFailureLimit = 2;        // failures at or above this start link recovery
 inline constexpr int kRecoveryPauseMs = 1000;  // ports open after the restart request during recovery
 inline constexpr int kStoreDisplayMs = 500;    // how long "STORING..." shows after a preset store
+// The longest sleep with no amplifier, whatever the port back end expects of its system.
+inline constexpr int kNoDeviceWaitLimitMs = 1000;
 
 // Finds the amplifier's ports (the first input and the first output whose names are at least 3
 // characters long and contain "VDR") and opens them if they are not open yet. True when both are
@@ -50,6 +53,7 @@ private:
     enum class SyncEnd { Done, FirmwareUpdated };
 
     SyncEnd sync();
+    void awaitPortChange();
     void recoverLink();
     void dispatchCommand();
     void setLinkState(LinkState state);
@@ -65,7 +69,7 @@ void runDeviceWorker(LinkContext& ctx);
 
 // Clears ctx.quit and starts runDeviceWorker on ctx.worker.
 void startDeviceWorker(LinkContext& ctx);
-// Sets ctx.quit and waits for the worker to end. Safe to call when it was never started.
+// Sets ctx.quit, wakes the worker and waits for it to end. Safe to call when it was never started.
 void stopDeviceWorker(LinkContext& ctx);
 
 }  // namespace halvard

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "model/device_mirror.hpp"
+#include "model/wakeup.hpp"
 
 namespace halvard {
 
@@ -35,7 +36,10 @@ struct LinkContext {
     std::filesystem::path firmwareBackupFolder;
 
     std::atomic<bool> quit{false};  // set by the entry function (or a test) to stop the worker
-    std::thread worker;             // started by startDeviceWorker, joined by stopDeviceWorker
+    // Ends the worker's sleep while it waits, with no amplifier, for the port set to change: the
+    // port back end notifies it of a change, stopDeviceWorker of quit.
+    Wakeup wakeup;
+    std::thread worker;  // started by startDeviceWorker, joined by stopDeviceWorker
 
     void repaint() const {
         if (requestRepaint) requestRepaint();

@@ -1,12 +1,16 @@
 #include <RtMidi.h>
 #include <alsa/asoundlib.h>
+#include <fcntl.h>
 #include <jack/jack.h>
 #include <jack/midiport.h>
+#include <poll.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -41,8 +45,9 @@
 // the lists are kept between passes and taken again only when they may have changed: JACK calls
 // our scan client back when a port is registered, unregistered or renamed, and the ALSA sequencer
 // announces every client and port that comes, goes or changes on its announce port, which a
-// sequencer client of our own follows. Without those notices (the scan client could not be
-// activated, the announce port could not be followed) the lists are taken on every pass.
+// sequencer client of our own follows. The same notices wake the worker while it waits, with no
+// amplifier, for the port set to change. Without them (the scan client could not be activated,
+// the announce port could not be followed) the lists are taken on every pass.
 
 namespace halvard {
 namespace {
@@ -78,10 +83,12 @@ std::vector<std::string> listJackPorts(jack_client_t* client, PortDirection dire
 }
 
 // A sequencer client of our own that follows the announce port, where the ALSA sequencer reports
-// every client and port that starts, ends or changes. Read without blocking, on the worker thread.
+// every client and port that starts, ends or changes. A thread of its own sleeps until
+// announcements arrive, reads them, and calls onChange when one may have changed the port lists;
+// the worker takes the news with portsChanged().
 class AlsaAnnouncements {
 public:
-    AlsaAnnouncements() {
+    explicit AlsaAnnouncements(std::function<void()> onChange) : onChange_(std::move(onChange)) {
         if (snd_seq_open(&seq_, "default", SND_SEQ_OPEN_INPUT, SND_SEQ_NONBLOCK) < 0) {
             seq_ = nullptr;
             return;
@@ -92,21 +99,60 @@ public:
         const int port = snd_seq_create_simple_port(seq_, "announcements", SND_SEQ_PORT_CAP_WRITE,
                                                     SND_SEQ_PORT_TYPE_APPLICATION);
         if (port < 0 ||
-            snd_seq_connect_from(seq_, port, SND_SEQ_CLIENT_SYSTEM, SND_SEQ_PORT_SYSTEM_ANNOUNCE) < 0) {
-            snd_seq_close(seq_);
-            seq_ = nullptr;
+            snd_seq_connect_from(seq_, port, SND_SEQ_CLIENT_SYSTEM, SND_SEQ_PORT_SYSTEM_ANNOUNCE) < 0 ||
+            pipe2(stopPipe_, O_CLOEXEC) != 0) {
+            stopPipe_[0] = stopPipe_[1] = -1;
+            return;
         }
+        following_ = true;
+        watcher_ = std::thread([this] { watch(); });
     }
     ~AlsaAnnouncements() {
+        if (watcher_.joinable()) {
+            const char stop = 0;
+            while (write(stopPipe_[1], &stop, 1) < 0 && errno == EINTR) {
+            }
+            watcher_.join();
+        }
+        for (int fd : stopPipe_)
+            if (fd >= 0) close(fd);
         if (seq_ != nullptr) snd_seq_close(seq_);
     }
     AlsaAnnouncements(const AlsaAnnouncements&) = delete;
     AlsaAnnouncements& operator=(const AlsaAnnouncements&) = delete;
 
-    // Takes every announcement that arrived since the last call. True when one of them may have
-    // changed the port lists, or when announcements were lost or cannot be read.
-    bool portsChanged() {
-        if (seq_ == nullptr) return true;
+    // False when the announcements cannot be followed (then the lists must be taken every pass).
+    bool following() const { return following_; }
+
+    // True when an announcement since the last call may have changed the port lists, when
+    // announcements were lost, or when they are not followed.
+    bool portsChanged() { return changed_.exchange(false) || !following_; }
+
+private:
+    void watch() {
+        const int seqFds = snd_seq_poll_descriptors_count(seq_, POLLIN);
+        std::vector<pollfd> fds(1 + static_cast<size_t>(std::max(seqFds, 0)));
+        fds[0] = {stopPipe_[0], POLLIN, 0};
+        snd_seq_poll_descriptors(seq_, fds.data() + 1, static_cast<unsigned>(fds.size() - 1), POLLIN);
+        for (;;) {
+            if (poll(fds.data(), fds.size(), -1) < 0) {
+                if (errno == EINTR) continue;
+                break;
+            }
+            if (fds[0].revents != 0) return;
+            const bool broken = std::any_of(fds.begin() + 1, fds.end(), [](const pollfd& fd) {
+                return (fd.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0;
+            });
+            if (broken) break;
+            if (readAnnouncements()) report();
+        }
+        // Announcements can no longer be followed: from now on the lists are taken every pass.
+        following_ = false;
+        report();
+    }
+
+    // Takes every queued announcement; true when one may have changed the lists.
+    bool readAnnouncements() {
         bool changed = false;
         for (;;) {
             snd_seq_event_t* event = nullptr;
@@ -120,8 +166,17 @@ public:
         }
     }
 
-private:
+    void report() {
+        changed_ = true;
+        onChange_();
+    }
+
+    std::function<void()> onChange_;
     snd_seq_t* seq_ = nullptr;
+    int stopPipe_[2] = {-1, -1};
+    std::atomic<bool> following_{false};
+    std::atomic<bool> changed_{false};
+    std::thread watcher_;
 };
 
 class RtMidiPorts final : public MidiPorts {
@@ -133,7 +188,7 @@ public:
             try {
                 alsaIn_ = std::make_unique<RtMidiIn>(RtMidi::LINUX_ALSA, kInputClientName, kInputQueueLimit);
                 alsaOut_ = std::make_unique<RtMidiOut>(RtMidi::LINUX_ALSA, kOutputClientName);
-                announcements_ = std::make_unique<AlsaAnnouncements>();
+                announcements_ = std::make_unique<AlsaAnnouncements>([this] { reportChange(); });
             } catch (...) {
                 // No ALSA sequencer on this machine: no ALSA ports.
                 alsaIn_.reset();
@@ -181,6 +236,21 @@ public:
         if (i - s.alsaNames.size() < s.jackNames.size()) return s.jackNames[i - s.alsaNames.size()];
         return {};
     }
+
+    std::chrono::steady_clock::time_point listingCurrentUntil() override {
+        using TimePoint = std::chrono::steady_clock::time_point;
+        TimePoint until = TimePoint::max();
+        if (alsaIn_ && !(announcements_ && announcements_->following())) until = {};
+        if (options_.useJack) {
+            if (scan_ == nullptr)
+                until = std::min(until, nextProbe_);  // the next look for a server
+            else if (!jackWatched_ || jackLost_)
+                until = {};
+        }
+        return until;
+    }
+
+    void reportChangesTo(Wakeup* wakeup) override { changesTo_ = wakeup; }
 
     void openPort(PortDirection direction, int index, const std::string& ownPortName) override {
         Side& s = side(direction);
@@ -387,12 +457,23 @@ private:
     }
 
     // libjack's notification thread: the server has gone, or its ports have changed.
-    static void onJackShutdown(void* self) { static_cast<RtMidiPorts*>(self)->jackLost_ = true; }
+    static void onJackShutdown(void* self) {
+        auto* ports = static_cast<RtMidiPorts*>(self);
+        ports->jackLost_ = true;
+        ports->reportChange();
+    }
     static void onJackPortRegistration(jack_port_id_t, int, void* self) {
-        static_cast<RtMidiPorts*>(self)->jackChanged_ = true;
+        auto* ports = static_cast<RtMidiPorts*>(self);
+        ports->jackChanged_ = true;
+        ports->reportChange();
     }
     static void onJackPortRename(jack_port_id_t, const char*, const char*, void* self) {
-        static_cast<RtMidiPorts*>(self)->jackChanged_ = true;
+        onJackPortRegistration(0, 0, self);
+    }
+
+    // Any thread: the port lists may have changed.
+    void reportChange() {
+        if (Wakeup* wakeup = changesTo_.load()) wakeup->notify();
     }
 
     // Forgets the JACK side: its port objects belong to a server that is gone (or we are ending).
@@ -420,6 +501,7 @@ private:
     }
 
     RtMidiPortsOptions options_;
+    std::atomic<Wakeup*> changesTo_{nullptr};  // before the objects whose threads report to it
     std::unique_ptr<RtMidiIn> alsaIn_;
     std::unique_ptr<RtMidiOut> alsaOut_;
     std::unique_ptr<AlsaAnnouncements> announcements_;  // null: the ALSA lists are taken every pass

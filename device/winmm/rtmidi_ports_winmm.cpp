@@ -3,7 +3,9 @@
 #include <mmsystem.h>
 #include <rtmidi/RtMidi.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,7 +18,8 @@
 //    devices after one that goes shift down by one. RtMidi appends the ID to each name ("VDR 1").
 //  - Listing asks every driver for its capabilities, so the list is kept (PortListCache): the
 //    device count is checked at most every 500 ms and the names are read again when it changed. A
-//    device that comes or goes is noticed within 500 ms.
+//    device that comes or goes is noticed within 500 ms. With no amplifier the worker sleeps
+//    until the next check is due.
 //  - A list up to 500 ms old may have shifted, so the name at an index is read again just before
 //    that index is opened; when it differs nothing is opened and the next pass lists afresh.
 //  - RtMidi's constructors print a warning on stderr when there is no device, before an error
@@ -52,6 +55,11 @@ public:
         const std::vector<std::string>& names = list(direction).names(PortListCache::Clock::now());
         return index >= 0 && static_cast<size_t>(index) < names.size() ? names[static_cast<size_t>(index)]
                                                                        : std::string();
+    }
+
+    // WinMM reports no changes: the lists stand until the next device-count check.
+    std::chrono::steady_clock::time_point listingCurrentUntil() override {
+        return std::min(inList_.nextCheck(), outList_.nextCheck());
     }
 
     void openPort(PortDirection direction, int index, const std::string& ownPortName) override {

@@ -77,7 +77,11 @@ public:
     // Codes (byte 2) of the messages sent from index `from` on.
     std::vector<int> sentCodes(size_t from = 0) const;
 
+    // What listingCurrentUntil reports; by default the lists are taken on every pass.
+    Clock::TimePoint listedUntil{};
+
     int portCount(PortDirection direction) override;
+    std::chrono::steady_clock::time_point listingCurrentUntil() override { return listedUntil; }
     std::string portName(PortDirection direction, int index) override;
     void openPort(PortDirection direction, int index, const std::string& ownPortName) override;
     void closePort(PortDirection direction) override { open_[idx(direction)] = false; }

@@ -18,7 +18,9 @@ TEST(PortListCache, ListsAgainOnlyWhenTheCountChanges) {
         500ms, [&] { return ++counts, static_cast<int>(ports.size()); },
         [&](int i) { return ++names, ports[static_cast<size_t>(i)]; });
     const auto t = PortListCache::Clock::time_point{} + 10s;
+    EXPECT_EQ(cache.nextCheck(), PortListCache::Clock::time_point{}) << "never read: due at once";
     EXPECT_EQ(cache.names(t), ports);
+    EXPECT_EQ(cache.nextCheck(), t + 500ms);
 
     ports = {"VDR 0"};
     EXPECT_EQ(cache.names(t + 499ms).size(), 2u) << "not looked at within the interval";

@@ -153,6 +153,17 @@ TEST_F(Worker, UnplugForgetsTheAmplifierAndReplugReadsItAgain) {
     EXPECT_EQ(mirror.slotName(0).view(), "CLEAN");
 }
 
+TEST_F(Worker, WithNoAmplifierAPassWaitsUntilThePortsMayHaveChanged) {
+    ports.listedUntil = Clock::TimePoint::max();  // a system that reports every change
+    passes(2);
+    EXPECT_EQ(clock.elapsedMs(), 2 * (kPollIntervalMs + kNoDeviceWaitLimitMs));
+    ctx.wakeup.notify();  // a change reported before the wait begins still ends it
+    passes(1);
+    EXPECT_EQ(clock.elapsedMs(), 3 * kPollIntervalMs + 2 * kNoDeviceWaitLimitMs);
+    ports.plugAmp();
+    EXPECT_EQ(codesOfPass(), kSyncCodes);
+}
+
 TEST_F(Worker, LibraryErrorClosesBothPortsAndTheNextPassReopensThem) {
     connect();
     ports.failNextSend = true;
