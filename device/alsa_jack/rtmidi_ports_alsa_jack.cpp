@@ -13,6 +13,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -104,8 +105,12 @@ public:
             stopPipe_[0] = stopPipe_[1] = -1;
             return;
         }
-        following_ = true;
-        watcher_ = std::thread([this] { watch(); });
+        try {
+            following_ = true;
+            watcher_ = std::thread([this] { watch(); });
+        } catch (const std::system_error&) {
+            following_ = false;  // no thread: the lists are taken every pass
+        }
     }
     ~AlsaAnnouncements() {
         if (watcher_.joinable()) {
