@@ -1,4 +1,3 @@
-#include <RtMidi.h>
 #include <alsa/asoundlib.h>
 #include <fcntl.h>
 #include <jack/jack.h>
@@ -17,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "device/rtmidi_errors.hpp"
 #include "device/rtmidi_ports.hpp"
 
 // How RtMidi 5.0.0 (as Debian 12 ships it) is used here, and why:
@@ -38,8 +38,8 @@
 //    count and name made it read past the list.
 //  - Each object is a sequencer or JACK client of its own, created once (JACK: once per server
 //    life), and called only on the owning thread.
-//  - The error callback only records that an error happened; the operation that raised it then
-//    closes both ports on return, so no RtMidi object is closed from inside its own call.
+//  - Library errors close both ports once the operation that raised them has returned
+//    (RtMidiErrors).
 //
 // Listing ports costs far more than the rest of a worker pass (jack_get_ports matches every port
 // of the server against a regular expression; ALSA asks the kernel once per client and port), so
@@ -218,10 +218,10 @@ public:
             s.alsaNames.clear();
             if (RtMidi* alsa = object(direction, Api::Alsa)) {
                 unsigned count = 0;
-                call([&] { count = alsa->getPortCount(); });
+                errors_.call([&] { count = alsa->getPortCount(); });
                 for (unsigned i = 0; i < count; ++i) {
                     std::string name;
-                    call([&] { name = alsa->getPortName(i); });
+                    errors_.call([&] { name = alsa->getPortName(i); });
                     s.alsaNames.push_back(std::move(name));
                 }
             }
@@ -264,7 +264,7 @@ public:
         if (i < s.alsaNames.size()) {
             if (RtMidi* alsa = object(direction, Api::Alsa)) {
                 s.open = Api::Alsa;
-                call([&] { alsa->openPort(static_cast<unsigned>(i), ownPortName); });
+                errors_.call([&] { alsa->openPort(static_cast<unsigned>(i), ownPortName); });
             }
             return;
         }
@@ -282,7 +282,7 @@ public:
         const auto at = std::find(now.begin(), now.end(), wanted);
         if (at == now.end()) return;
         s.open = Api::Jack;
-        call([&] { jack->openPort(static_cast<unsigned>(at - now.begin()), ownPortName); });
+        errors_.call([&] { jack->openPort(static_cast<unsigned>(at - now.begin()), ownPortName); });
         if (isPortOpen(direction)) awaitConnection(wanted, ownPortName);
     }
 
@@ -313,21 +313,19 @@ public:
     }
 
     void installErrorHandler() override {
-        for (RtMidi* o : {static_cast<RtMidi*>(alsaIn_.get()), static_cast<RtMidi*>(alsaOut_.get()),
-                          static_cast<RtMidi*>(jackIn_.get()), static_cast<RtMidi*>(jackOut_.get())})
-            if (o) o->setErrorCallback(&RtMidiPorts::onLibraryError, this);
+        errors_.installOn({alsaIn_.get(), alsaOut_.get(), jackIn_.get(), jackOut_.get()});
     }
 
     void sendMessage(std::span<const uint8_t> message) override {
         auto* out = static_cast<RtMidiOut*>(object(PortDirection::Output, out_.open));
         if (out == nullptr || message.empty()) return;
-        call([&] { out->sendMessage(message.data(), message.size()); });
+        errors_.call([&] { out->sendMessage(message.data(), message.size()); });
     }
 
     std::span<const uint8_t> nextMessage() override {
         message_.clear();
         auto* in = static_cast<RtMidiIn*>(object(PortDirection::Input, in_.open));
-        if (in != nullptr) call([&] { in->getMessage(&message_); });
+        if (in != nullptr) errors_.call([&] { in->getMessage(&message_); });
         return {message_.data(), message_.size()};
     }
 
@@ -370,25 +368,7 @@ private:
     }
 
     void applyIgnoredTypes(RtMidiIn& in) {
-        call([&] { in.ignoreTypes(ignored_.sysex, ignored_.timing, ignored_.activeSensing); });
-    }
-
-    static void onLibraryError(RtMidiError::Type, const std::string&, void* self) {
-        static_cast<RtMidiPorts*>(self)->errorRaised_ = true;
-    }
-
-    // Runs one RtMidi operation; whatever error it raised closes both ports once it has returned.
-    template <class Operation>
-    void call(Operation&& operation) {
-        try {
-            operation();
-        } catch (...) {
-            errorRaised_ = true;
-        }
-        if (errorRaised_.exchange(false)) {
-            onMidiError();
-            errorRaised_ = false;
-        }
+        errors_.call([&] { in.ignoreTypes(ignored_.sysex, ignored_.timing, ignored_.activeSensing); });
     }
 
     // True while a JACK server is known to run; looks for one at most every jackProbeInterval.
@@ -493,7 +473,7 @@ private:
         // callback returns at once; a few cycles' pause lets one under way end first.
         if (jackIn_ || jackOut_) {
             for (RtMidi* o : {static_cast<RtMidi*>(jackIn_.get()), static_cast<RtMidi*>(jackOut_.get())}) {
-                if (o) call([&] { o->closePort(); });
+                if (o) errors_.call([&] { o->closePort(); });
             }
             std::this_thread::sleep_for(kJackCallbackDrainPause);
         }
@@ -506,6 +486,7 @@ private:
     }
 
     RtMidiPortsOptions options_;
+    RtMidiErrors errors_{*this};               // outlives the RtMidi objects that report to it
     std::atomic<Wakeup*> changesTo_{nullptr};  // before the objects whose threads report to it
     std::unique_ptr<RtMidiIn> alsaIn_;
     std::unique_ptr<RtMidiOut> alsaOut_;
@@ -521,7 +502,6 @@ private:
     Side in_;
     Side out_;
     std::vector<unsigned char> message_;
-    std::atomic<bool> errorRaised_{false};
 };
 
 }  // namespace

@@ -1,16 +1,15 @@
 #include <windows.h>
 // mmsystem.h needs the types of windows.h first.
 #include <mmsystem.h>
-#include <rtmidi/RtMidi.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "device/port_list_cache.hpp"
+#include "device/rtmidi_errors.hpp"
 #include "device/rtmidi_ports.hpp"
 
 // How RtMidi 5.0.0 is used on Windows (WinMM), and why:
@@ -26,8 +25,8 @@
 //    callback can be installed. So the port objects are made only once the direction has a device;
 //    until then the count comes from WinMM directly, and a machine without MIDI devices (Wine here)
 //    sees no ports and no messages.
-//  - The error callback only records that an error happened; the operation that raised it then
-//    closes both ports on return, so no RtMidi object is closed from inside its own call.
+//  - Library errors close both ports once the operation that raised them has returned
+//    (RtMidiErrors).
 
 namespace halvard {
 namespace {
@@ -72,7 +71,7 @@ public:
             cache.invalidate();
             return;
         }
-        call([&] { port->openPort(static_cast<unsigned>(index), ownPortName); });
+        errors_.call([&] { port->openPort(static_cast<unsigned>(index), ownPortName); });
     }
 
     void closePort(PortDirection direction) override {
@@ -92,22 +91,19 @@ public:
 
     void ignoreTypes(IgnoredTypes types) override {
         ignored_ = types;
-        if (in_) call([&] { in_->ignoreTypes(types.sysex, types.timing, types.activeSensing); });
+        if (in_) errors_.call([&] { in_->ignoreTypes(types.sysex, types.timing, types.activeSensing); });
     }
 
-    void installErrorHandler() override {
-        for (RtMidi* port : {static_cast<RtMidi*>(in_.get()), static_cast<RtMidi*>(out_.get())})
-            if (port) port->setErrorCallback(&WinMmPorts::onLibraryError, this);
-    }
+    void installErrorHandler() override { errors_.installOn({in_.get(), out_.get()}); }
 
     void sendMessage(std::span<const uint8_t> message) override {
         if (!isPortOpen(PortDirection::Output) || message.empty()) return;
-        call([&] { out_->sendMessage(message.data(), message.size()); });
+        errors_.call([&] { out_->sendMessage(message.data(), message.size()); });
     }
 
     std::span<const uint8_t> nextMessage() override {
         message_.clear();
-        if (isPortOpen(PortDirection::Input)) call([&] { in_->getMessage(&message_); });
+        if (isPortOpen(PortDirection::Input)) errors_.call([&] { in_->getMessage(&message_); });
         return {message_.data(), message_.size()};
     }
 
@@ -123,7 +119,7 @@ private:
         RtMidi* port = object(direction);
         if (port == nullptr) port = make(direction);
         std::string name;
-        if (port != nullptr) call([&] { name = port->getPortName(static_cast<unsigned>(index)); });
+        if (port != nullptr) errors_.call([&] { name = port->getPortName(static_cast<unsigned>(index)); });
         return name;
     }
 
@@ -142,28 +138,13 @@ private:
         return object(direction);
     }
 
-    static void onLibraryError(RtMidiError::Type, const std::string&, void* self) {
-        static_cast<WinMmPorts*>(self)->errorRaised_ = true;
-    }
-
-    // Runs one RtMidi operation; whatever error it raised closes both ports once it has returned.
-    template <class Operation>
-    void call(Operation&& operation) {
-        try {
-            operation();
-        } catch (...) {
-            errorRaised_ = true;
-        }
-        if (errorRaised_.exchange(false)) onMidiError();
-    }
-
+    RtMidiErrors errors_{*this};  // outlives the RtMidi objects that report to it
     std::unique_ptr<RtMidiIn> in_;
     std::unique_ptr<RtMidiOut> out_;
     PortListCache inList_;
     PortListCache outList_;
     std::vector<unsigned char> message_;
     IgnoredTypes ignored_{.sysex = true, .timing = true, .activeSensing = true};  // RtMidi's own default
-    std::atomic<bool> errorRaised_{false};
 };
 
 }  // namespace
