@@ -19,12 +19,6 @@ namespace {
 using e2e::EmulatorProcess;
 namespace fs = std::filesystem;
 
-constexpr uint32_t kPanel = 0x141416;  // the left column, unveiled
-
-bool xdotool(const std::string& args) {
-    return std::system(("xdotool " + args + " >/dev/null 2>&1").c_str()) == 0;
-}
-
 TEST(ContextMenuGui, RightClickBacksUpAllProgramsIntoTheChosenFile) {
     if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
     if (!e2e::jackServerRuns()) GTEST_SKIP() << "needs a JACK server; ./scripts/test starts one";
@@ -40,13 +34,12 @@ TEST(ContextMenuGui, RightClickBacksUpAllProgramsIntoTheChosenFile) {
 
     XSession x;
     ASSERT_TRUE(x.connected());
-    EditorProcess editor(HALVARD_EDITOR, {"GSETTINGS_BACKEND=memory", "XDG_DATA_HOME=" + dir.string()});
+    EditorProcess editor(editorExecutable(), {"GSETTINGS_BACKEND=memory", "XDG_DATA_HOME=" + dir.string()});
     ASSERT_TRUE(editor.started());
     const unsigned long window = x.findWindow("Halvard Editor", Millis(20000));
     ASSERT_NE(window, 0u) << "no editor window";
-    ASSERT_TRUE(waitUntil([&] { return x.pixel(window, 125, 400) == kPanel; }, Millis(30000), Millis(20)))
-        << "the editor did not connect to the emulator\n"
-        << amp.transcript();
+    ASSERT_TRUE(showsConnectedPanel(x, window)) << "the editor did not connect to the emulator\n"
+                                                << amp.transcript();
 
     // A right click on the amplifier picture, then the menu's first item by keyboard.
     ASSERT_TRUE(xdotool("mousemove --window " + std::to_string(window) + " 700 500"));

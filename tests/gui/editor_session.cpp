@@ -192,4 +192,12 @@ void XSession::sendCloseRequest(unsigned long window) {
     XFlush(display_);
 }
 
+bool showsConnectedPanel(XSession& x, unsigned long window) {
+    return waitUntil([&] { return x.pixel(window, 125, 400) == kUnveiledPanel; }, Millis(30000), Millis(20));
+}
+
+bool xdotool(const std::string& args) {
+    return std::system(("xdotool " + args + " >/dev/null 2>&1").c_str()) == 0;
+}
+
 }  // namespace halvard::testing

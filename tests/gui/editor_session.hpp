@@ -79,4 +79,14 @@ bool waitUntil(Pred pred, Millis timeout, Millis step = Millis(2)) {
     }
 }
 
+// The panel's left column once the veil is gone: it lies over the panel while there is no device
+// and while the worker reads the amplifier.
+inline constexpr uint32_t kUnveiledPanel = 0x141416;
+
+// Waits (up to 30 s) until the editor's window shows the connected, idle panel.
+bool showsConnectedPanel(XSession& x, unsigned long window);
+
+// Runs xdotool with these arguments, its output discarded; true when it succeeded.
+bool xdotool(const std::string& args);
+
 }  // namespace halvard::testing

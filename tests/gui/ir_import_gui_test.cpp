@@ -18,12 +18,6 @@ namespace {
 
 using e2e::EmulatorProcess;
 
-constexpr uint32_t kPanel = 0x141416;  // the left column, unveiled
-
-bool xdotool(const std::string& args) {
-    return std::system(("xdotool " + args + " >/dev/null 2>&1").c_str()) == 0;
-}
-
 TEST(IrImportGui, ImportIconOpensTheFileDialogAndTheTypedFileIsStored) {
     if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
     if (!e2e::jackServerRuns()) GTEST_SKIP() << "needs a JACK server; ./scripts/test starts one";
@@ -49,9 +43,8 @@ TEST(IrImportGui, ImportIconOpensTheFileDialogAndTheTypedFileIsStored) {
     ASSERT_TRUE(editor.started());
     const unsigned long window = x.findWindow("Halvard Editor", Millis(20000));
     ASSERT_NE(window, 0u) << "no editor window";
-    ASSERT_TRUE(waitUntil([&] { return x.pixel(window, 125, 400) == kPanel; }, Millis(30000), Millis(20)))
-        << "the editor did not connect to the emulator\n"
-        << amp.transcript();
+    ASSERT_TRUE(showsConnectedPanel(x, window)) << "the editor did not connect to the emulator\n"
+                                                << amp.transcript();
 
     // Slot 1's row lies at y 261 (rhythm section at 131, rows from 99 below it, 31 apart); its
     // folder icon at (204, y + 4), 23 x 23.

@@ -15,13 +15,8 @@ namespace {
 
 using e2e::EmulatorProcess;
 
-constexpr uint32_t kPanel = 0x141416;   // the left column, unveiled
 constexpr uint32_t kAccent = 0xddcfbc;  // a switch track when on
 constexpr uint32_t kBright = 0xf0f0f0;  // a switch knob when on
-
-bool xdotool(const std::string& args) {
-    return std::system(("xdotool " + args + " >/dev/null 2>&1").c_str()) == 0;
-}
 
 TEST(PanelClick, ReverbSwitchClickReachesTheAmplifierAndLightsTheSwitch) {
     if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
@@ -44,11 +39,9 @@ TEST(PanelClick, ReverbSwitchClickReachesTheAmplifierAndLightsTheSwitch) {
     ASSERT_GT(w, 964);
     (void)h;
 
-    // Connected and idle: the veil is gone (it lies over the panel while there is no device and
-    // while the worker reads the amplifier, and the pointer is ignored then).
-    ASSERT_TRUE(waitUntil([&] { return x.pixel(window, 125, 400) == kPanel; }, Millis(30000), Millis(20)))
-        << "the editor did not connect to the emulator\n"
-        << amp.transcript();
+    // Connected and idle: the veil is gone (the pointer is ignored while it lies over the panel).
+    ASSERT_TRUE(showsConnectedPanel(x, window)) << "the editor did not connect to the emulator\n"
+                                                << amp.transcript();
     EXPECT_GE(amp.received(0x02), 1) << "the sync read program 0";
     amp.command("clear");
 
