@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "tests/ui/allocation_counter.hpp"
+#include "allocation_counter.hpp"
 #include "ui/ui.hpp"
 
 namespace halvard {

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "tests/app/editor_process_win32.hpp"
+#include "editor_process_win32.hpp"
 
 int main() {
     using namespace halvard::testing;

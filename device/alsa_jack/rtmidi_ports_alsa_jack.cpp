@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "device/rtmidi_errors.hpp"
+#include "device/rtmidi/rtmidi_errors.hpp"
 #include "device/rtmidi_ports.hpp"
 
 // How RtMidi 5.0.0 (as Debian 12 ships it) is used here, and why:

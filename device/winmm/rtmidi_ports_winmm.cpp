@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "device/port_list_cache.hpp"
-#include "device/rtmidi_errors.hpp"
+#include "device/rtmidi/rtmidi_errors.hpp"
 #include "device/rtmidi_ports.hpp"
 
 // How RtMidi 5.0.0 is used on Windows (WinMM), and why:

@@ -3,7 +3,6 @@
 #                       MinGW libraries into build-windows/deps/prefix (once; later runs cost nothing)
 #   configure_windows   the build-windows/ tree (needs build/ for the build-time generators)
 #   start_wine, stop_wine   the private Wine prefix and one wineserver for a whole test run
-#   windows_gui_tests   the tests that need a display, inside Xvfb (also at 144 DPI)
 # shellcheck shell=bash
 
 HALVARD_WIN_TREE="build-windows"
@@ -112,14 +111,11 @@ windows_deps() {
   done
 }
 
-# The build-windows/ tree: the libraries above, and the generators of the native build/ tree (they
-# run on this machine, not under Wine). Optimised as the Linux build, without debug information,
-# which would double the time the tests take to compile.
+# The build-windows/ tree (the windows preset): the libraries above, and the generators of the
+# native build/ tree (they run on this machine, not under Wine).
 configure_windows() {
   windows_deps
-  configure_build "$HALVARD_WIN_TREE" -DCMAKE_TOOLCHAIN_FILE="$HALVARD_WIN_TOOLCHAIN" \
-    -DHALVARD_WINDOWS_PREFIX="$HALVARD_WIN_PREFIX" -DHALVARD_HOST_TOOLS_DIR="$HALVARD_ROOT/build/tools" \
-    -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_FLAGS_RELEASE="-O2 -DNDEBUG" -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG"
+  cmake --preset windows >/dev/null
 }
 
 # Every Wine call of the project: the private prefix, no debug output (nor the hint about the
@@ -154,9 +150,9 @@ HALVARD_WINE_STARTED=0
 start_wine() {
   wine_environment
   prepare_wine_prefix
-  wineserver -p 2>/dev/null || true
+  wineserver -p </dev/null >/dev/null 2>&1 || true
   HALVARD_WINE_STARTED=1
-  wine wineboot >/dev/null 2>&1
+  wine wineboot </dev/null >/dev/null 2>&1
 }
 
 stop_wine() {
@@ -168,22 +164,4 @@ stop_wine() {
 # The desktop's DPI in the prefix (LogPixels), for the processes started after it.
 set_wine_dpi() {
   wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1
-}
-
-# The Windows tests that need a display (label gui: the canvas and renderer probes, the editor's
-# window, the dialogs, the installer). Run inside xvfb-run: Wine starts on the virtual display, so
-# its desktop and every window land there. Then the editor's window again at 144 DPI, on a screen
-# large enough for its 1920 x 1350 pixels.
-windows_gui_tests() {
-  local failed=0
-  start_wine
-  set_wine_dpi 96
-  ctest --test-dir "$HALVARD_ROOT/$HALVARD_WIN_TREE" -L gui --output-on-failure -j "$HALVARD_JOBS" || failed=1
-  set_wine_dpi 144
-  log "the editor's window at 144 DPI"
-  ctest --test-dir "$HALVARD_ROOT/$HALVARD_WIN_TREE" -R '^editor_window_win32_test$' --output-on-failure ||
-    failed=1
-  set_wine_dpi 96
-  stop_wine
-  return "$failed"
 }

@@ -7,7 +7,7 @@
 #include <cstdlib>
 
 #include "app/platform.hpp"
-#include "tests/app/editor_process_win32.hpp"
+#include "editor_process_win32.hpp"
 #include "ui/canvas.hpp"
 
 namespace halvard::testing {

@@ -17,7 +17,7 @@
 #include "ir/factory_catalogue.hpp"
 #include "ir/ir_image.hpp"
 #include "ir/wav_import.hpp"
-#include "tests/ir/test_files.hpp"
+#include "test_files.hpp"
 
 namespace halvard {
 namespace {

@@ -9,8 +9,8 @@
 #include <memory>
 #include <thread>
 
+#include "editor_messages.hpp"
 #include "emulator_process.hpp"
-#include "tests/emulator/editor_messages.hpp"
 
 namespace halvard::e2e {
 namespace {

@@ -17,7 +17,7 @@
 #include "ir/factory_catalogue.hpp"
 #include "ir/ir_image.hpp"
 #include "ir/wav_import.hpp"
-#include "tests/ir/test_files.hpp"
+#include "test_files.hpp"
 
 namespace halvard::e2e {
 namespace {
@@ -28,7 +28,8 @@ using Bytes = std::vector<uint8_t>;
 class IrE2e : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!jackServerRuns()) GTEST_SKIP() << "no JACK server; ./scripts/test starts one";
+        std::string why;
+        ASSERT_TRUE(ensureJackServer(&why)) << why;
         std::filesystem::remove_all(dump_);
     }
 

@@ -11,7 +11,7 @@
 #include "device/librarian.hpp"
 #include "device/librarian_commands.hpp"
 #include "editor_worker.hpp"
-#include "tests/firmware/loopback_http_server.hpp"
+#include "loopback_http_server.hpp"
 
 namespace halvard::e2e {
 namespace {

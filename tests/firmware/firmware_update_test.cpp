@@ -4,9 +4,9 @@
 
 #include <functional>
 
-#include "../device/fake_device.hpp"
 #include "device/clock.hpp"
 #include "device/worker.hpp"
+#include "fake_device.hpp"
 
 namespace halvard {
 namespace {

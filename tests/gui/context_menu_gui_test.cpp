@@ -20,8 +20,9 @@ using e2e::EmulatorProcess;
 namespace fs = std::filesystem;
 
 TEST(ContextMenuGui, RightClickBacksUpAllProgramsIntoTheChosenFile) {
-    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
-    if (!e2e::jackServerRuns()) GTEST_SKIP() << "needs a JACK server; ./scripts/test starts one";
+    ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "needs an X display (CTest starts one for the gui tests)";
+    std::string why;
+    ASSERT_TRUE(e2e::ensureJackServer(&why)) << why;
 
     const fs::path dir = fs::path(::testing::TempDir()) / "context-menu-gui";
     fs::remove_all(dir);

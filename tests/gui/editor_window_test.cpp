@@ -13,7 +13,7 @@ namespace {
 constexpr uint32_t kAccent = 0xddcfbc;  // the bottom bar
 
 TEST(EditorWindow, OpensPaintsAndClosesCleanly) {
-    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "needs an X display (CTest starts one for the gui tests)";
     XSession x;
     ASSERT_TRUE(x.connected());
     EditorProcess editor(editorExecutable());

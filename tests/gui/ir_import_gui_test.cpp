@@ -11,7 +11,7 @@
 #include "editor_session.hpp"
 #include "emulator_process.hpp"
 #include "ir/wav_import.hpp"
-#include "tests/ir/test_files.hpp"
+#include "test_files.hpp"
 
 namespace halvard::testing {
 namespace {
@@ -19,8 +19,9 @@ namespace {
 using e2e::EmulatorProcess;
 
 TEST(IrImportGui, ImportIconOpensTheFileDialogAndTheTypedFileIsStored) {
-    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
-    if (!e2e::jackServerRuns()) GTEST_SKIP() << "needs a JACK server; ./scripts/test starts one";
+    ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "needs an X display (CTest starts one for the gui tests)";
+    std::string why;
+    ASSERT_TRUE(e2e::ensureJackServer(&why)) << why;
 
     test::TempDir dir;
     std::vector<float> samples(1500);

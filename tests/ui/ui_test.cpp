@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/ui/allocation_counter.hpp"
+#include "allocation_counter.hpp"
 
 namespace halvard {
 namespace {

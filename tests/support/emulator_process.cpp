@@ -44,16 +44,15 @@ bool jackServerRuns() {
 
 namespace {
 
-// A jackd of our own, ended (by its process id) when the process ends.
+// A JACK server of our own, as the test fixtures start it (scripts/test-service), ended (by its
+// process id) when the process ends.
 class PrivateJackServer {
 public:
     bool start(std::string* why) {
         const std::string name = "halvard-e2e-" + std::to_string(getpid());
         setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
         setenv("JACK_NO_START_SERVER", "1", 1);
-        std::vector<std::string> args = {"jackd", "--no-realtime", "-S", "-n", name, "-d", "dummy",
-                                         "-r",    "48000",         "-p", "64", "-C", "0",  "-P",
-                                         "0"};
+        std::vector<std::string> args = {HALVARD_TEST_SERVICE, "run", "jack", name};
         std::vector<char*> argv;
         for (std::string& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
@@ -65,7 +64,7 @@ public:
             const int devnull = open("/dev/null", O_WRONLY);
             dup2(devnull, STDOUT_FILENO);
             dup2(devnull, STDERR_FILENO);
-            execvp("jackd", argv.data());
+            execv(argv[0], argv.data());
             _exit(127);
         }
         if (pid_ < 0) {

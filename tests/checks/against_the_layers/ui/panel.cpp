@@ -1,0 +1,2 @@
+// The layering check's own test: the panel including the window system.
+#include <gtk/gtk.h>
