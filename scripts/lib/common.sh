@@ -67,6 +67,54 @@ restore_jack_env() {
   HALVARD_JACK_SAVED_ENV=()
 }
 
+# apt_deb_sources: this machine's enabled binary package sources (deb), from its sources.list-style
+# lines and its deb822 .sources stanzas alike, one line per URI and suite:
+#   URI <tab> SUITE <tab> COMPONENTS <tab> OPTIONS     (OPTIONS as in a one-line entry's [...])
+# A deb822 option that a one-line entry cannot carry (a key written inline) is left out.
+apt_deb_sources() {
+  local list="" parts="" f
+  eval "$(apt-config shell list Dir::Etc::sourcelist/f parts Dir::Etc::sourceparts/d)"
+  for f in "$list" "${parts%/}"/*.list; do
+    [ -f "$f" ] || continue
+    awk '$1 == "deb" {
+        options = ""; i = 2
+        if ($i ~ /^\[/) {
+          while ($i !~ /\]$/) { options = options " " $i; i++ }
+          options = options " " $i; i++
+          gsub(/^ *\[ *| *\] *$/, "", options)
+        }
+        components = ""
+        for (c = i + 2; c <= NF && $c !~ /^#/; c++) components = components (components == "" ? "" : " ") $c
+        printf "%s\t%s\t%s\t%s\n", $i, $(i + 1), components, options
+      }' "$f"
+  done
+  for f in "${parts%/}"/*.sources; do
+    [ -f "$f" ] || continue
+    awk '
+      BEGIN { RS = ""; FS = "\n" }
+      {
+        types = ""; uris = ""; suites = ""; components = ""; options = ""; enabled = "yes"
+        for (i = 1; i <= NF; i++) {
+          if ($i ~ /^[#[:space:]]/ || index($i, ":") == 0) continue
+          key = tolower(substr($i, 1, index($i, ":") - 1)); value = substr($i, index($i, ":") + 1)
+          gsub(/^[ \t]+|[ \t]+$/, "", value)
+          if (key == "types") types = value; else if (key == "uris") uris = value
+          else if (key == "suites") suites = value; else if (key == "components") components = value
+          else if (key == "enabled") enabled = tolower(value)
+          else if (value != "") {
+            if (key == "architectures") key = "arch"; else if (key == "languages") key = "lang"
+            else if (key == "targets") key = "target"
+            gsub(/[ \t]+/, ",", value)
+            options = options (options == "" ? "" : " ") key "=" value
+          }
+        }
+        if (enabled ~ /no/ || (" " types " ") !~ /[[:space:]]deb[[:space:]]/) next
+        n = split(uris, u, " "); m = split(suites, s, " ")
+        for (a = 1; a <= n; a++) for (b = 1; b <= m; b++) printf "%s\t%s\t%s\t%s\n", u[a], s[b], components, options
+      }' "$f"
+  done
+}
+
 # The version and the application id, as the top CMakeLists.txt sets them.
 project_version() { sed -n 's/^project(halvard_editor VERSION \([0-9.]*\).*/\1/p' "$HALVARD_ROOT/CMakeLists.txt"; }
 project_app_id() { sed -n 's/^set(HALVARD_APP_ID \([^ )]*\)).*/\1/p' "$HALVARD_ROOT/CMakeLists.txt"; }

@@ -31,38 +31,17 @@ windows_library_stamp() {
 }
 
 # deb-src entries for this machine's own Debian archive, written into a private apt configuration:
-# every `deb` entry of the system's sources for this release becomes a `deb-src` entry (deb822
-# stanzas are copied whole, so keys and options stay as they are). Nothing of the system's apt
-# configuration is changed.
+# every deb source of the system for this release becomes a deb-src entry with the same options.
+# Nothing of the system's apt configuration is changed.
 write_source_entries() {
   local out="$1" codename
   # shellcheck source=/dev/null
   codename="$(. /etc/os-release && echo "${VERSION_CODENAME:-}")"
   mkdir -p "$out"
   rm -f "$out"/*
-  local f
-  for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
-    [ -f "$f" ] || continue
-    # deb [options] URI suite components...
-    awk -v codename="$codename" '$1 == "deb" {
-        line = $0; sub(/\[[^]]*\]/, "")
-        if (codename == "" || index($3, codename) == 1) { sub(/^deb/, "deb-src", line); print line }
-      }' "$f" >>"$out/system.list"
-  done
-  for f in /etc/apt/sources.list.d/*.sources; do
-    [ -f "$f" ] || continue
-    awk -v codename="$codename" '
-      function flush() {
-        if (stanza != "" && hasdeb && (codename == "" || suiteok)) printf "%s\n", stanza
-        stanza = ""; hasdeb = 0; suiteok = 0
-      }
-      /^[ \t]*$/ { flush(); next }
-      /^#/ { next }
-      /^Types:/ { for (i = 2; i <= NF; i++) if ($i == "deb") hasdeb = 1; stanza = stanza "Types: deb-src\n"; next }
-      /^Suites:/ { for (i = 2; i <= NF; i++) if (index($i, codename) == 1) suiteok = 1 }
-      { stanza = stanza $0 "\n" }
-      END { flush() }' "$f" >>"$out/system.sources"
-  done
+  apt_deb_sources | awk -F '\t' -v codename="$codename" 'codename == "" || index($2, codename) == 1 {
+      printf "deb-src %s%s %s %s\n", ($4 == "" ? "" : "[" $4 "] "), $1, $2, $3
+    }' >"$out/system.list"
 }
 
 # Fetches and unpacks (Debian patches applied) the source packages into <dir>/<package>.
