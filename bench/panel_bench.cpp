@@ -63,9 +63,9 @@ void setUp(Ui& ui, PanelState state) {
             break;
         case PanelState::IrPanelList:
             ui.irPanelSlot = 2;
-            ui.factoryListOpen = 1;
+            ui.factoryListOpen = true;
             ui.factoryIrIndex = 6;
-            ui.ccListOpen = 1;
+            ui.ccListOpen = true;
             break;
         case PanelState::IrPanelText:
             ui.irPanelSlot = 2;

@@ -1,8 +1,9 @@
 #pragma once
-// The worker's librarian commands (12, 13) and the texts they leave in the status line. The worker
-// has taken and cleared the command before it calls one of these; each owns every step from there:
-// linkState Busy, the file dialog, the transfer with its percentage, the outcome in the status line,
-// linkState Connected again (Error stays after a time-out). Worker thread only.
+// The worker's librarian commands (BackupPrograms, RestorePrograms) and the texts they leave in the
+// status line. The worker has taken and cleared the command before it calls one of these; each owns
+// every step from there: linkState Busy, the file dialog, the transfer with its percentage, the
+// outcome in the status line, linkState Connected again (Error stays after a time-out). Worker
+// thread only.
 
 #include <string>
 
@@ -11,9 +12,9 @@
 
 namespace halvard {
 
-// BackupPrograms (12): ask for a file name, read every program, write the file.
+// BackupPrograms: ask for a file name, read every program, write the file.
 void runBackupCommand(LinkContext& ctx);
-// RestorePrograms (13): ask for a file, check all of it, send it, read it back and compare.
+// RestorePrograms: ask for a file, check all of it, send it, read it back and compare.
 void runRestoreCommand(LinkContext& ctx);
 
 // The status line after each outcome (upper case, as the panel writes its states).

@@ -206,20 +206,20 @@ void DeviceWorker::recoverLink() {
 void DeviceWorker::dispatchCommand() {
     DeviceMirror& ui = *ctx_.ui;
     // One atomic exchange: a command posted while this one is taken waits for the next pass.
-    const int32_t command = ui.takeCommand();
-    switch (command) {
-        case static_cast<int32_t>(Command::None):
+    const Command command = ui.takeCommand();
+    switch (command.kind) {
+        case CommandKind::None:
             return;
-        case static_cast<int32_t>(Command::SendSettings):
+        case CommandKind::SendSettings:
             writeProgramSettings(ctx_, ui.program);
             return;
-        case static_cast<int32_t>(Command::ReadSettings):
+        case CommandKind::ReadSettings:
             // A time-out has already counted a failure; the panel returns to Connected regardless.
             readProgramSettings(ctx_, ui.program);
             setLinkState(LinkState::Connected);
             ctx_.repaint();
             return;
-        case static_cast<int32_t>(Command::StorePreset):
+        case CommandKind::StorePreset:
             storePreset(ctx_);
             setLinkState(LinkState::Busy);
             ui.progress = kProgressStoring;
@@ -229,23 +229,21 @@ void DeviceWorker::dispatchCommand() {
             setLinkState(LinkState::Connected);
             ctx_.repaint();
             return;
-        case static_cast<int32_t>(Command::UploadFactoryIr):
+        case CommandKind::ImportIr:
+            // A slot outside 0..5 is taken and dropped.
+            if (command.slot >= 0 && command.slot < kUserIrSlotCount) runImportIrCommand(ctx_, command.slot);
+            return;
+        case CommandKind::UploadFactoryIr:
             runUploadFactoryIrCommand(ctx_);
             return;
-        case static_cast<int32_t>(Command::ExtractAll):
+        case CommandKind::ExtractAll:
             runExtractAllCommand(ctx_);
             return;
-        case static_cast<int32_t>(Command::BackupPrograms):
+        case CommandKind::BackupPrograms:
             runBackupCommand(ctx_);
             return;
-        case static_cast<int32_t>(Command::RestorePrograms):
+        case CommandKind::RestorePrograms:
             runRestoreCommand(ctx_);
-            return;
-        default:
-            if (command >= static_cast<int32_t>(Command::ImportIrSlot1) &&
-                command <= static_cast<int32_t>(Command::ImportIrSlot6))
-                runImportIrCommand(ctx_, command - static_cast<int32_t>(Command::ImportIrSlot1));
-            // Codes 14 and above (and below 0) are taken and dropped.
             return;
     }
 }

@@ -89,8 +89,8 @@ void DeviceMirror::resetDeviceMirror() {
     program = 0;
     progress = kProgressNone;
     irPanelSlot = 0;
-    ccListOpen = 0;
-    factoryListOpen = 0;
+    ccListOpen = false;
+    factoryListOpen = false;
     factoryIrIndex = 0;
 }
 

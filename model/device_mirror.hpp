@@ -26,22 +26,35 @@ enum class LinkState : int32_t {
     Error = 3,
 };
 
-// Codes posted in DeviceMirror::command. Values 14 and above are taken and discarded.
-enum class Command : int32_t {
+// What the user-interface thread asks the device worker to do.
+enum class CommandKind : int32_t {
     None = 0,
-    SendSettings = 1,
-    ReadSettings = 2,
-    StorePreset = 3,
-    ImportIrSlot1 = 4,  // 4..9: import a WAV file into user slot (code - 4)
-    ImportIrSlot6 = 9,
-    UploadFactoryIr = 10,
-    ExtractAll = 11,
-    BackupPrograms = 12,   // ask for a file and back up all programs into it
-    RestorePrograms = 13,  // ask for a file and restore the programs in it, verified
+    SendSettings,     // write the current program's settings and the globals
+    ReadSettings,     // read the current program's settings
+    StorePreset,      // the STORE PRESET button
+    ImportIr,         // ask for a WAV file and import it into user IR slot Command::slot
+    UploadFactoryIr,  // store factory IR factoryIrIndex in the IR panel's user slot
+    ExtractAll,       // ask for a folder and write the factory IRs there as WAV files
+    BackupPrograms,   // ask for a file and back up all programs into it
+    RestorePrograms,  // ask for a file and restore the programs in it, verified
 };
 
-constexpr int32_t importIrCommand(int slot) {
-    return static_cast<int32_t>(Command::ImportIrSlot1) + slot;
+// One request, posted whole in DeviceMirror::command. Only ImportIr carries a value, its slot. The
+// settings commands act on the program the mirror holds when the worker takes them, and
+// UploadFactoryIr on the IR panel's slot then: a change notice or a lost link between the post and
+// the take moves or clears those, and a program or slot captured at the post could have the worker
+// write a record it has since forgotten.
+struct Command {
+    CommandKind kind = CommandKind::None;
+    int32_t slot = 0;  // ImportIr: the user IR slot, 0..5
+
+    friend bool operator==(const Command&, const Command&) = default;
+};
+// Posting stays one store and taking one exchange, with no lock behind them.
+static_assert(std::atomic<Command>::is_always_lock_free);
+
+constexpr Command importIrCommand(int32_t slot) {
+    return Command{CommandKind::ImportIr, slot};
 }
 
 // progress values other than a percentage
@@ -72,10 +85,10 @@ struct MirrorView {
     int32_t irSlot = 0;
     int32_t reverbTails = 0;
     int32_t irPanelSlot = 0;
-    int32_t ccListOpen = 0;
-    int32_t factoryListOpen = 0;
+    bool ccListOpen = false;
+    bool factoryListOpen = false;
     int32_t factoryIrIndex = 0;
-    int32_t auditionOn = 0;
+    bool auditionOn = false;
     ProgramSettings current;  // programs[program]
     std::array<SlotName, kUserIrSlotCount> userIrSlotNames;
     StatusLine status;
@@ -88,7 +101,7 @@ public:
     DeviceMirror& operator=(const DeviceMirror&) = delete;
 
     std::atomic<LinkState> linkState{LinkState::NoDevice};  // worker
-    std::atomic<int32_t> command{0};                        // UI posts, worker takes
+    std::atomic<Command> command{};                         // UI posts, worker takes
     std::atomic<uint16_t> firmwareVersion{0};               // worker
     std::atomic<uint16_t> availableFirmware{0};             // worker
     std::atomic<int32_t> progress{kProgressNone};           // worker
@@ -101,16 +114,16 @@ public:
     std::atomic<int32_t> reverbTails{0};
     // Panel state: the UI writes it, the worker reads it and resets it with the mirror.
     std::atomic<int32_t> irPanelSlot{0};  // 0 closed, 1..6 open for user slot n - 1
-    std::atomic<int32_t> ccListOpen{0};
-    std::atomic<int32_t> factoryListOpen{0};
+    std::atomic<bool> ccListOpen{false};
+    std::atomic<bool> factoryListOpen{false};
     std::atomic<int32_t> factoryIrIndex{0};
-    std::atomic<int32_t> auditionOn{0};
+    std::atomic<bool> auditionOn{false};
 
     // One slot: a command posted while another is pending replaces it.
-    void postCommand(int32_t code) { command.store(code); }
-    void postCommand(Command code) { postCommand(static_cast<int32_t>(code)); }
+    void postCommand(Command c) { command.store(c); }
+    void postCommand(CommandKind kind) { postCommand(Command{kind}); }
     // One atomic exchange, so that a command posted while the worker takes another is never lost.
-    int32_t takeCommand() { return command.exchange(0); }
+    Command takeCommand() { return command.exchange(Command{}); }
 
     // Program records, 0..127; an index outside that range reads an empty record and writes nothing.
     ProgramSettings record(int p) const;

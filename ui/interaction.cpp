@@ -20,6 +20,9 @@ uint8_t toggled(uint8_t v) {
 void toggle(std::atomic<int32_t>& v) {
     v.store(v.load() == 0 ? 1 : 0);
 }
+void toggle(std::atomic<bool>& v) {
+    v.store(!v.load());
+}
 
 // Three-position filter switches: 1 -> 2 -> 3 -> 1; anything else starts over at 1.
 uint8_t cycled(uint8_t v) {
@@ -77,7 +80,7 @@ bool PointerHandler::inert(ControlId c) const {
         return !panelOpen;
     }
     if (inRange(c, ControlId::FactoryRow0, ControlId::FactoryRow14)) {
-        return !panelOpen || mirror_.factoryListOpen.load() == 0;
+        return !panelOpen || !mirror_.factoryListOpen.load();
     }
     return false;
 }
@@ -114,9 +117,9 @@ void PointerHandler::leftButtonDown(const PointerInput& in) {
     }
 
     if (mirror_.irPanelSlot.load() > 0) {
-        if (mirror_.factoryListOpen.load() != 0 && press.keepList) {
+        if (mirror_.factoryListOpen.load() && press.keepList) {
             // Any press while the list is open closes it, a row press after selecting its row.
-            mirror_.factoryListOpen.store(0);
+            mirror_.factoryListOpen.store(false);
             press.redraw = true;
         } else if (!press.redraw && (p.x - kLeftColumnWidth < 0 || p.x - kLeftColumnWidth > kIrPanelWidth)) {
             // A press left or right of the panel's column that changed nothing closes the panel.
@@ -161,22 +164,22 @@ void PointerHandler::contextMenuChosen(int item) {
     }
     // The link may have gone busy or away while the menu was open.
     if (mirror_.linkState.load() != LinkState::Connected) return;
-    if (item == 0) postCommand(Command::BackupPrograms);
-    if (item == 1) postCommand(Command::RestorePrograms);
+    if (item == 0) postCommand({CommandKind::BackupPrograms});
+    if (item == 1) postCommand({CommandKind::RestorePrograms});
     host_.requestRepaint();
 }
 
-void PointerHandler::postCommand(Command code) {
-    mirror_.postCommand(code);
+void PointerHandler::postCommand(Command command) {
+    mirror_.postCommand(command);
     host_.pauseAfterPost();
     regions_.clearHovered();
 }
 
 // While audition is on, every change of the factory selection stores the new entry at once.
 void PointerHandler::auditionStep() {
-    if (mirror_.auditionOn.load() != 1) return;
+    if (!mirror_.auditionOn.load()) return;
     host_.pauseAfterPost();
-    mirror_.postCommand(Command::UploadFactoryIr);
+    mirror_.postCommand(CommandKind::UploadFactoryIr);
     host_.pauseAfterPost();
     regions_.clearHovered();
 }
@@ -184,7 +187,7 @@ void PointerHandler::auditionStep() {
 // A program never read from the amplifier is read before it is written.
 void PointerHandler::postSettingsCommand() {
     const bool loaded = mirror_.record(mirror_.program.load()).loaded != 0;
-    mirror_.postCommand(loaded ? Command::SendSettings : Command::ReadSettings);
+    mirror_.postCommand(loaded ? CommandKind::SendSettings : CommandKind::ReadSettings);
 }
 
 void PointerHandler::act(ControlId c, Press& press) {
@@ -216,7 +219,7 @@ void PointerHandler::act(ControlId c, Press& press) {
         return;
     }
     if (inRange(c, ControlId::SlotImport1, ControlId::SlotImport6)) {
-        postCommand(static_cast<Command>(importIrCommand(toInt(c) - toInt(ControlId::SlotImport1))));
+        postCommand(importIrCommand(toInt(c) - toInt(ControlId::SlotImport1)));
         return;
     }
     if (inRange(c, ControlId::FactoryRow0, ControlId::FactoryRow14)) {
@@ -234,7 +237,7 @@ void PointerHandler::act(ControlId c, Press& press) {
 
     switch (c) {
         case ControlId::StorePresetButton:
-            postCommand(Command::StorePreset);
+            postCommand({CommandKind::StorePreset});
             return;
         case ControlId::MidiChannelDown:
             mirror_.midiChannel.store(stepDown(mirror_.midiChannel.load(), kMidiChannelMax));
@@ -320,14 +323,14 @@ void PointerHandler::act(ControlId c, Press& press) {
             auditionStep();
             return;
         case ControlId::ExtractAllButton:
-            postCommand(Command::ExtractAll);
+            postCommand({CommandKind::ExtractAll});
             return;
         case ControlId::SelectButton:
-            postCommand(Command::UploadFactoryIr);
+            postCommand({CommandKind::UploadFactoryIr});
             return;
         case ControlId::FactoryTitle: {
-            const bool opens = mirror_.factoryListOpen.load() == 0;
-            mirror_.factoryListOpen.store(opens ? 1 : 0);
+            const bool opens = !mirror_.factoryListOpen.load();
+            mirror_.factoryListOpen.store(opens);
             press.redraw = true;
             if (opens) press.keepList = false;  // the press that opens the list leaves it open
             return;

@@ -3,7 +3,7 @@
 // the program wheel. Runs on the user-interface thread only, against the regions of the last frame.
 //
 // It edits the device mirror (globals, the current program's record, the panel state) and posts
-// command codes for the device worker; it asks for repaints, the arrow cursor and the short pause
+// commands for the device worker; it asks for repaints, the arrow cursor and the short pause
 // after a post through PointerHost, so that tests drive it without a window or a clock.
 
 #include <array>
@@ -81,7 +81,7 @@ private:
     bool excludedByPanel(const HitRegion& r) const;
     bool inert(ControlId control) const;
     void act(ControlId control, Press& press);
-    void postCommand(Command code);
+    void postCommand(Command command);
     void contextMenuChosen(int item);
     void auditionStep();
     void postSettingsCommand();

@@ -118,8 +118,8 @@ public:
           switchRowOffset_((width_ - kSwitchRowSpan) / 2),
           programBoxLeft_((width_ + 30) / 2),
           // The lead section moves up with the CC list, keeping to the middle of the room left.
-          leadSectionTop_(view.ccListOpen == 0 ? height_ / 2 + 44 : (height_ - kCcListOpenRise) / 2 + 66),
-          ccListTop_(height_ - (view.ccListOpen == 0 ? kCcListClosedRise : kCcListOpenRise)),
+          leadSectionTop_(view.ccListOpen ? (height_ - kCcListOpenRise) / 2 + 66 : height_ / 2 + 44),
+          ccListTop_(height_ - (view.ccListOpen ? kCcListOpenRise : kCcListClosedRise)),
           // REVERB and TREMOLO follow the selected channel; any channel but rhythm reads the lead entry.
           effectChannel_(view.current.channel == 0 ? 0 : 1) {}
 
@@ -353,7 +353,7 @@ void Frame::ccList() {
     canvas_.fillMask(226, top + 4, 23, 23, &assets::iconPlus,
                      hovered(ControlId::CcListToggle) ? kColorTextLight : kColorIconIdle);
     pressAndMove(ControlId::CcListToggle, 226, top + 4, 23, 23);
-    if (view_.ccListOpen == 0) return;
+    if (!view_.ccListOpen) return;
     int32_t y = top + kBandHeight + 2;
     for (const CcRow& row : kCcRows) {
         text(12, y, 226, kCcRowHeight, kColorTextDim, kFont11, kLeading, row.controller);
@@ -451,7 +451,7 @@ void Frame::irPanel() {
          "EXTRACT ALL");
     moveAndPress(ControlId::ExtractAllButton, 260, buttonTop, 110, 27);
 
-    const bool audition = view_.auditionOn == 1;
+    const bool audition = view_.auditionOn;
     canvas_.fillRect(380, switchTop, 110, 21, 10, kColorPanel);
     canvas_.fillRect(380, switchTop, 40, 20, 10, audition ? kColorAccent : kColorTrackOff);
     moveAndPress(ControlId::AuditionSwitch, 380, switchTop, 40, 20);
@@ -476,7 +476,7 @@ void Frame::irPanel() {
                      hovered(ControlId::FactoryNext) ? kColorBright : kColorTextDim);
     moveAndPress(ControlId::FactoryNext, 481, 15, 11, 11);
 
-    if (view_.factoryListOpen != 0) {
+    if (view_.factoryListOpen) {
         for (int i = 0; i < kFactoryIrCount; ++i) {
             const int32_t rowTop = kHeadingRuleY + 1 + kSlotRowHeight * i;
             const ControlId row = ControlId::FactoryRow0 + i;

@@ -274,7 +274,7 @@ TEST_F(IrTransfer, UploadFactoryIrStoresTheBrowsedEntryIntoTheOpenSlot) {
     connect();
     mirror.irPanelSlot = 3;  // user slot 2
     mirror.factoryIrIndex = 6;
-    mirror.postCommand(Command::UploadFactoryIr);
+    mirror.postCommand(CommandKind::UploadFactoryIr);
     worker->runPass();
 
     const FactoryIrEntry& entry = factoryIrCatalogue()[6];
@@ -291,14 +291,14 @@ TEST_F(IrTransfer, UploadFactoryIrStoresTheBrowsedEntryIntoTheOpenSlot) {
     EXPECT_EQ(mirror.progress, 100);
     ASSERT_FALSE(stateAtRepaint.empty());
     EXPECT_EQ(stateAtRepaint.front(), LinkState::Busy) << "Busy is shown before the transfer's first step";
-    EXPECT_EQ(mirror.command, 0);
+    EXPECT_EQ(mirror.command.load(), Command{});
 }
 
 TEST_F(IrTransfer, UploadFactoryIrWithNoPanelOpenSendsNothing) {
     connect();
     for (int panel : {0, 7, -1}) {
         mirror.irPanelSlot = panel;
-        mirror.postCommand(Command::UploadFactoryIr);
+        mirror.postCommand(CommandKind::UploadFactoryIr);
         worker->runPass();
         EXPECT_TRUE(ports.sent.empty()) << "panel " << panel;
         EXPECT_EQ(mirror.linkState, LinkState::Connected) << "panel " << panel;
@@ -366,7 +366,7 @@ TEST_F(IrTransfer, ExtractAllWritesTheFactoryIrsIntoTheChosenFolder) {
     test::TempDir dir;
     connect();
     dialogs.answers = {dir.path().string()};
-    mirror.postCommand(Command::ExtractAll);
+    mirror.postCommand(CommandKind::ExtractAll);
     worker->runPass();
 
     EXPECT_EQ(dialogs.modes, std::vector<DialogMode>{DialogMode::Folder});
@@ -381,7 +381,7 @@ TEST_F(IrTransfer, ExtractAllWritesTheFactoryIrsIntoTheChosenFolder) {
 
     // Cancelled: nothing written.
     for (const auto& file : std::filesystem::directory_iterator(dir.path())) std::filesystem::remove(file);
-    mirror.postCommand(Command::ExtractAll);
+    mirror.postCommand(CommandKind::ExtractAll);
     worker->runPass();
     EXPECT_EQ(dialogs.modes.size(), 2u);
     EXPECT_TRUE(std::filesystem::is_empty(dir.path()));

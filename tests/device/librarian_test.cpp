@@ -211,14 +211,14 @@ TEST_F(Librarian, RestoreSendsTheFileThenReadsItBackAndReportsWhatDiffers) {
 
 TEST_F(Librarian, CommandsWriteOnlyWholeFilesAndRefuseBadOnesBeforeSending) {
     DeviceWorker worker(ctx);
-    const auto run = [&](Command c) {
+    const auto run = [&](CommandKind c) {
         mirror.linkState = LinkState::Connected;
         mirror.postCommand(c);
         worker.runPass();
     };
 
     dialogs.answer = (folder / "all.syx").string();
-    run(Command::BackupPrograms);
+    run(CommandKind::BackupPrograms);
     EXPECT_EQ(dialogs.modes.back(), DialogMode::SaveProgramFile);
     std::ifstream in(folder / "all.syx", std::ios::binary);
     EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(in), {}), expectedBackup(0));
@@ -227,7 +227,7 @@ TEST_F(Librarian, CommandsWriteOnlyWholeFilesAndRefuseBadOnesBeforeSending) {
 
     ports.amp.silentForProgram = 100;
     dialogs.answer = (folder / "half.syx").string();
-    run(Command::BackupPrograms);
+    run(CommandKind::BackupPrograms);
     EXPECT_EQ(mirror.statusLine().view(), "BACKUP FAILED: PROGRAM 100 DID NOT ANSWER");
     EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1)
         << "neither the file nor a partial one";
@@ -238,7 +238,7 @@ TEST_F(Librarian, CommandsWriteOnlyWholeFilesAndRefuseBadOnesBeforeSending) {
         .write(reinterpret_cast<const char*>(bad.data()), static_cast<std::streamsize>(bad.size()));
     ports.sent.clear();
     dialogs.answer = (folder / "bad.syx").string();
-    run(Command::RestorePrograms);
+    run(CommandKind::RestorePrograms);
     EXPECT_EQ(dialogs.modes.back(), DialogMode::ProgramFile);
     EXPECT_TRUE(ports.sent.empty());
     EXPECT_EQ(mirror.statusLine().view(), "FILE REFUSED AT BYTE 113: 0x80 IS NOT A 7-BIT DATA BYTE");

@@ -167,7 +167,7 @@ TEST_F(Worker, WithNoAmplifierAPassWaitsUntilThePortsMayHaveChanged) {
 TEST_F(Worker, LibraryErrorClosesBothPortsAndTheNextPassReopensThem) {
     connect();
     ports.failNextSend = true;
-    mirror.postCommand(Command::SendSettings);
+    mirror.postCommand(CommandKind::SendSettings);
     passes(1);
     EXPECT_FALSE(ports.isPortOpen(kIn));
     EXPECT_FALSE(ports.isPortOpen(kOut));
@@ -214,15 +214,15 @@ TEST_F(Worker, CommandsCoalesceAndCarryOutTheirSteps) {
 
     // Only the later of two posts is carried out.
     mirror.program = 7;
-    mirror.postCommand(Command::SendSettings);
-    mirror.postCommand(Command::ReadSettings);
+    mirror.postCommand(CommandKind::SendSettings);
+    mirror.postCommand(CommandKind::ReadSettings);
     EXPECT_EQ(codesOfPass(), (std::vector<int>{0x02}));
     EXPECT_EQ(mirror.record(7).loaded, 1);
-    EXPECT_EQ(mirror.command, 0);
+    EXPECT_EQ(mirror.command.load(), Command{});
 
     // A settings write is built from the mirror as it is.
     mirror.editRecord(7, [](ProgramSettings& s) { s.reverb[0] = 1; });
-    mirror.postCommand(Command::SendSettings);
+    mirror.postCommand(CommandKind::SendSettings);
     size_t mark = ports.sent.size();
     passes(1);
     ASSERT_EQ(ports.sent.size(), mark + 1);
@@ -236,7 +236,7 @@ TEST_F(Worker, CommandsCoalesceAndCarryOutTheirSteps) {
     // Preset store: the message, then "STORING..." for 500 ms.
     std::vector<std::pair<LinkState, int32_t>> shown;
     clock.onAdvance = [&](Clock::TimePoint) { shown.emplace_back(mirror.linkState, mirror.progress); };
-    mirror.postCommand(Command::StorePreset);
+    mirror.postCommand(CommandKind::StorePreset);
     const auto start = clock.elapsedMs();
     EXPECT_EQ(codesOfPass(), (std::vector<int>{0x0A}));
     clock.onAdvance = nullptr;
@@ -247,28 +247,37 @@ TEST_F(Worker, CommandsCoalesceAndCarryOutTheirSteps) {
 
     // A settings read that times out still returns the panel to Connected, one failure later.
     ports.amp.silentFor = {kCodeSettings};
-    mirror.postCommand(Command::ReadSettings);
+    mirror.postCommand(CommandKind::ReadSettings);
     passes(1);
     EXPECT_EQ(mirror.linkState, LinkState::Connected);
     EXPECT_EQ(ctx.failures, 1);
 
-    // Codes without a worker action yet, and unknown codes, are taken and send nothing.
-    for (int code : {4, 9, 10, 11, 12, 13, 14, 99, -3}) {
-        mirror.postCommand(code);
-        EXPECT_TRUE(codesOfPass().empty()) << "command " << code;
-        EXPECT_EQ(mirror.command, 0) << "command " << code;
+    // Commands without a worker action here (no dialogs, no IR panel open), and imports into a
+    // slot outside 0..5, are taken and send nothing.
+    const std::vector<Command> idle = {importIrCommand(0),
+                                       importIrCommand(5),
+                                       {CommandKind::UploadFactoryIr},
+                                       {CommandKind::ExtractAll},
+                                       {CommandKind::BackupPrograms},
+                                       {CommandKind::RestorePrograms},
+                                       importIrCommand(6),
+                                       importIrCommand(-1)};
+    for (size_t i = 0; i < idle.size(); ++i) {
+        mirror.postCommand(idle[i]);
+        EXPECT_TRUE(codesOfPass().empty()) << "command " << i;
+        EXPECT_EQ(mirror.command.load(), Command{}) << "command " << i;
     }
 }
 
 TEST_F(Worker, CommandPostedWithoutDeviceIsCarriedOutAfterTheFirstSync) {
-    mirror.postCommand(Command::SendSettings);
+    mirror.postCommand(CommandKind::SendSettings);
     passes(3);
-    EXPECT_EQ(mirror.command, static_cast<int32_t>(Command::SendSettings)) << "it waits for the amplifier";
+    EXPECT_EQ(mirror.command.load(), Command{CommandKind::SendSettings}) << "it waits for the amplifier";
     ports.plugAmp();
     std::vector<int> expected = kSyncCodes;
     expected.push_back(0x01);
     EXPECT_EQ(codesOfPass(), expected);
-    EXPECT_EQ(mirror.command, 0);
+    EXPECT_EQ(mirror.command.load(), Command{});
 }
 
 TEST_F(Worker, FirmwareImageIsFetchedUntilOnceSuccessfulAndANewerOneEndsThePass) {
@@ -279,7 +288,7 @@ TEST_F(Worker, FirmwareImageIsFetchedUntilOnceSuccessfulAndANewerOneEndsThePass)
     EXPECT_TRUE(worker->fetchFirmware()) << "a failed download is tried again at the next sync";
 
     firmware.succeed = true;
-    mirror.postCommand(Command::StorePreset);
+    mirror.postCommand(CommandKind::StorePreset);
     ports.deliver({0xF0, 0x00, 0x03, 0xF7});
     std::vector<int> update = {0x0B};  // the version read, the transfer, the store, the restart request
     update.insert(update.end(), 512, 0x07);
@@ -287,7 +296,7 @@ TEST_F(Worker, FirmwareImageIsFetchedUntilOnceSuccessfulAndANewerOneEndsThePass)
     EXPECT_EQ(codesOfPass(), update) << "the update step ends the sync and the pass";
     EXPECT_EQ(firmware.calls, 2);
     EXPECT_FALSE(worker->fetchFirmware());
-    EXPECT_EQ(mirror.command, static_cast<int32_t>(Command::StorePreset)) << "no dispatch in that pass";
+    EXPECT_EQ(mirror.command.load(), Command{CommandKind::StorePreset}) << "no dispatch in that pass";
     std::vector<int> afterRestart = kSyncCodes;
     afterRestart.push_back(0x0A);
     EXPECT_EQ(codesOfPass(), afterRestart) << "the restarted amplifier is read, then the command runs";

@@ -40,19 +40,19 @@ TEST_F(WorkerThread, ReaderPostsAndReadsWhileTheWorkerRuns) {
             const MirrorView v = mirror.view();
             EXPECT_TRUE(v.current.loaded == 0 || v.current.loaded == 1);
             mirror.editRecord(v.program, [](ProgramSettings& s) { s.reverb[0] ^= 1; });
-            mirror.postCommand(i % 3 == 0 ? Command::ReadSettings : Command::SendSettings);
-            if (i % 50 == 0) mirror.postCommand(Command::StorePreset);
+            mirror.postCommand(i % 3 == 0 ? CommandKind::ReadSettings : CommandKind::SendSettings);
+            if (i % 50 == 0) mirror.postCommand(CommandKind::StorePreset);
             std::this_thread::sleep_for(1ms);
         }
     });
     reader.join();
     // Whatever the reader's posts collapsed into, one more write and one more read are carried out.
-    ASSERT_TRUE(
-        test::eventually([&] { return mirror.command == 0 && mirror.linkState == LinkState::Connected; }));
-    mirror.postCommand(Command::SendSettings);
-    ASSERT_TRUE(test::eventually([&] { return mirror.command == 0; }));
+    ASSERT_TRUE(test::eventually(
+        [&] { return mirror.command.load() == Command{} && mirror.linkState == LinkState::Connected; }));
+    mirror.postCommand(CommandKind::SendSettings);
+    ASSERT_TRUE(test::eventually([&] { return mirror.command.load() == Command{}; }));
     mirror.program = 42;
-    mirror.postCommand(Command::ReadSettings);
+    mirror.postCommand(CommandKind::ReadSettings);
     ASSERT_TRUE(test::eventually([&] { return mirror.record(42).loaded == 1; }));
     stopDeviceWorker(ctx);
 

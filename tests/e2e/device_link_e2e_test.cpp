@@ -130,7 +130,7 @@ TEST_F(DeviceLinkE2e, SettingsWriteArrivesByteForByteAndPresetStoreIsAnswered) {
     ASSERT_EQ(emulator().command("clear"), "ok cleared");
 
     worker().mirror.editRecord(0, [](ProgramSettings& r) { r.reverb[1] = 1; });
-    worker().mirror.postCommand(Command::SendSettings);
+    worker().mirror.postCommand(CommandKind::SendSettings);
     ASSERT_TRUE(EmulatorProcess::waitFor([&] { return emulator().received(0x01) == 1; })) << transcript();
     EXPECT_EQ(emulator().message(0), (Bytes{0xF0, 0x00, 0x01, 0x00, 0x45, 0x01, 0x21, 0x01, 0x11, 0x02, 0x01,
                                             0x01, 0x10, 0x23, 0x31, 0x09, 0xF7}));
@@ -138,7 +138,7 @@ TEST_F(DeviceLinkE2e, SettingsWriteArrivesByteForByteAndPresetStoreIsAnswered) {
 
     // The store is answered with a change notice for the current program, which the editor
     // follows with one full re-read.
-    worker().mirror.postCommand(Command::StorePreset);
+    worker().mirror.postCommand(CommandKind::StorePreset);
     ASSERT_TRUE(settleAt(1 + 1 + 8)) << transcript();
     EXPECT_EQ(emulator().message(1), sysex({0x0A}));
     std::vector<Bytes> expected{emulator().message(0), sysex({0x0A})};

@@ -117,7 +117,7 @@ TEST_F(IrE2e, SelectStoresTheBrowsedFactoryIrAndAuditionStoresEachEntryBrowsedTo
 
     ui.irPanelSlot = 2;  // user slot 1
     ui.factoryIrIndex = 12;
-    ui.postCommand(Command::UploadFactoryIr);  // SELECT
+    ui.postCommand(CommandKind::UploadFactoryIr);  // SELECT
     ASSERT_TRUE(storedAndReadBack(1, 1)) << amp_->transcript();
     EXPECT_EQ(amp_->received(0x08), 157);
     EXPECT_EQ(dumped(1), *buildIrWavImage(*catalogue[12].image));
@@ -127,13 +127,13 @@ TEST_F(IrE2e, SelectStoresTheBrowsedFactoryIrAndAuditionStoresEachEntryBrowsedTo
     // runs collapse into the last, which is stored after it.
     amp_->command("clear");
     ui.irPanelSlot = 6;
-    ui.auditionOn = 1;
+    ui.auditionOn = true;
     ui.factoryIrIndex = 3;
-    ui.postCommand(Command::UploadFactoryIr);
+    ui.postCommand(CommandKind::UploadFactoryIr);
     ASSERT_TRUE(EmulatorProcess::waitFor([&] { return amp_->received(0x08) > 0; }));
     for (int index : {4, 5}) {
         ui.factoryIrIndex = index;
-        ui.postCommand(Command::UploadFactoryIr);
+        ui.postCommand(CommandKind::UploadFactoryIr);
     }
     ASSERT_TRUE(storedAndReadBack(5, 2)) << amp_->transcript();
     std::vector<Bytes> storesSeen;
@@ -183,7 +183,7 @@ TEST_F(IrE2e, ExtractAllWritesFifteenFilesAndStopsAtOneThatCannotBeCreated) {
         const size_t repaints = editor_->repaints();
         const int asked = dialogs_.asked();
         dialogs_.answer(folder.string());
-        editor_->mirror.postCommand(Command::ExtractAll);
+        editor_->mirror.postCommand(CommandKind::ExtractAll);
         // The closing repaint follows the extraction.
         return EmulatorProcess::waitFor(
             [&] { return dialogs_.asked() > asked && editor_->repaints() > repaints; });

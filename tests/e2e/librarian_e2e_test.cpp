@@ -58,7 +58,7 @@ protected:
     }
 
     // Runs a librarian command on a file of dir_ and returns what the status line says after it.
-    std::string run(Command command, const std::string& name) {
+    std::string run(CommandKind command, const std::string& name) {
         DeviceMirror& mirror = worker_->mirror;
         mirror.setStatusLine("");
         dialogs_.answer((dir_ / name).string());
@@ -99,7 +99,7 @@ TEST_F(LibrarianE2e, BackupHoldsTheRecordsAndRestoreMakesThemEqualVerified) {
     ASSERT_TRUE(EmulatorProcess::waitFor([&] { return worker_->mirror.record(5).loaded == 1; }));
     settle();
 
-    ASSERT_EQ(run(Command::BackupPrograms, "a.syx"), "128 PROGRAMS BACKED UP TO a.syx") << transcript();
+    ASSERT_EQ(run(CommandKind::BackupPrograms, "a.syx"), "128 PROGRAMS BACKED UP TO a.syx") << transcript();
     const Bytes a = readFile(dir_ / "a.syx");
     const ParsedProgramFile backup = parseProgramFile(a);
     ASSERT_FALSE(backup.error) << backup.error->reason;
@@ -115,13 +115,15 @@ TEST_F(LibrarianE2e, BackupHoldsTheRecordsAndRestoreMakesThemEqualVerified) {
     ProgramFile other = backup.file;
     for (StoredProgram& s : other.stored) s.write[5] ^= 1;
     writeFile(dir_ / "b.syx", programFileBytes(other));
-    ASSERT_EQ(run(Command::RestorePrograms, "b.syx"), "128 PROGRAMS RESTORED AND VERIFIED") << transcript();
+    ASSERT_EQ(run(CommandKind::RestorePrograms, "b.syx"), "128 PROGRAMS RESTORED AND VERIFIED")
+        << transcript();
     EXPECT_EQ(emulator_->recordsHex(), recordsOf(other));
     EXPECT_EQ(emulator_->fields(emulator_->command("status")).at("program"), "5");
 
     // A store the amplifier gets wrong shows in the read-back.
     ASSERT_EQ(emulator_->command("fault alter-store 9"), "ok fault alter-store 9");
-    ASSERT_EQ(run(Command::RestorePrograms, "a.syx"), "128 PROGRAMS RESTORED, 1 DIFFER: 9") << transcript();
+    ASSERT_EQ(run(CommandKind::RestorePrograms, "a.syx"), "128 PROGRAMS RESTORED, 1 DIFFER: 9")
+        << transcript();
 
     // A malformed file is refused before anything is sent.
     settle();
@@ -129,7 +131,7 @@ TEST_F(LibrarianE2e, BackupHoldsTheRecordsAndRestoreMakesThemEqualVerified) {
     Bytes bad = a;
     bad[21 * 100 + 7] = 0x80;
     writeFile(dir_ / "c.syx", bad);
-    EXPECT_EQ(run(Command::RestorePrograms, "c.syx"),
+    EXPECT_EQ(run(CommandKind::RestorePrograms, "c.syx"),
               "FILE REFUSED AT BYTE 2107: 0x80 IS NOT A 7-BIT DATA BYTE");
     std::this_thread::sleep_for(100ms);
     EXPECT_EQ(emulator_->receivedTotal(), 0);
@@ -139,7 +141,7 @@ TEST_F(LibrarianE2e, AnUnansweredReadFailsTheBackupAndLeavesNoFile) {
     start();
     connect();
     ASSERT_EQ(emulator_->command("fault ignore 0x02"), "ok fault ignore 0x02");
-    EXPECT_EQ(run(Command::BackupPrograms, "d.syx"), "BACKUP FAILED: PROGRAM 0 DID NOT ANSWER");
+    EXPECT_EQ(run(CommandKind::BackupPrograms, "d.syx"), "BACKUP FAILED: PROGRAM 0 DID NOT ANSWER");
     EXPECT_TRUE(fs::is_empty(dir_)) << "neither the file nor a partial one";
 }
 

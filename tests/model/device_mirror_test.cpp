@@ -23,9 +23,9 @@ TEST(DeviceMirror, ResetForgetsTheAmplifierButKeepsLocalChoices) {
     m.factoryIrIndex = 7;
     m.irSlot = 5;
     m.reverbTails = 1;
-    m.auditionOn = 1;
+    m.auditionOn = true;
     m.linkState = LinkState::Connected;
-    m.postCommand(Command::StorePreset);
+    m.postCommand(CommandKind::StorePreset);
 
     m.resetDeviceMirror();
 
@@ -41,17 +41,17 @@ TEST(DeviceMirror, ResetForgetsTheAmplifierButKeepsLocalChoices) {
     // kept
     EXPECT_EQ(m.irSlot, 5);
     EXPECT_EQ(m.reverbTails, 1);
-    EXPECT_EQ(m.auditionOn, 1);
+    EXPECT_TRUE(m.auditionOn);
     EXPECT_EQ(m.linkState, LinkState::Connected);
-    EXPECT_EQ(m.command, static_cast<int32_t>(Command::StorePreset));
+    EXPECT_EQ(m.command.load(), Command{CommandKind::StorePreset});
 }
 
 TEST(DeviceMirror, CommandSlotKeepsOnlyTheLatestAndTakingClearsIt) {
     DeviceMirror m;
-    m.postCommand(Command::SendSettings);
-    m.postCommand(Command::StorePreset);
-    EXPECT_EQ(m.takeCommand(), static_cast<int32_t>(Command::StorePreset));
-    EXPECT_EQ(m.takeCommand(), 0);
+    m.postCommand(CommandKind::SendSettings);
+    m.postCommand(CommandKind::StorePreset);
+    EXPECT_EQ(m.takeCommand(), Command{CommandKind::StorePreset});
+    EXPECT_EQ(m.takeCommand(), Command{});
 }
 
 TEST(DeviceMirror, OutOfRangeIndicesNeitherReadNorWriteOutsideTheArrays) {

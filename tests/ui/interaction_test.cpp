@@ -9,8 +9,10 @@
 namespace halvard {
 namespace {
 
-constexpr int32_t kSend = static_cast<int32_t>(Command::SendSettings);
-constexpr int32_t kRead = static_cast<int32_t>(Command::ReadSettings);
+constexpr Command kNone{};
+constexpr Command kSend{CommandKind::SendSettings};
+constexpr Command kRead{CommandKind::ReadSettings};
+constexpr Command kStore{CommandKind::StorePreset};
 
 class FakeHost : public PointerHost {
 public:
@@ -30,7 +32,7 @@ public:
     int folderOpened = 0;
     int repaints = 0;
     int cursors = 0;
-    std::vector<int32_t> commandAtPause;  // the pending command at each pause, in order
+    std::vector<Command> commandAtPause;  // the pending command at each pause, in order
 };
 
 class Interaction : public ::testing::Test {
@@ -57,13 +59,13 @@ protected:
     }
     ProgramSettings current() const { return ui.record(ui.program); }
     void resetCounters() {
-        ui.command = 0;
+        ui.command = kNone;
         host.repaints = 0;
         host.commandAtPause.clear();
     }
     void openPanel(int32_t slot, bool list) {
         ui.irPanelSlot = slot;
-        ui.factoryListOpen = list ? 1 : 0;
+        ui.factoryListOpen = list;
     }
 
     DeviceMirror ui;
@@ -78,7 +80,7 @@ struct ActionCase {
     ControlId control;
     std::function<void(DeviceMirror&)> before;
     std::function<std::string(const DeviceMirror&)> check;  // empty string: as expected
-    int32_t command;
+    Command command;
     bool repaint;
 };
 
@@ -99,14 +101,14 @@ TEST_F(Interaction, EveryControlActsOnItsOwnField) {
         };
     };
     const std::vector<ActionCase> cases = {
-        {ControlId::StorePresetButton, none, [](auto&) { return std::string(); }, 3, false},
+        {ControlId::StorePresetButton, none, [](auto&) { return std::string(); }, kStore, false},
         {ControlId::MidiChannelDown, [](DeviceMirror& m) { m.midiChannel = 0; },
          [](const DeviceMirror& m) { return expectEq("midiChannel", m.midiChannel, 16); }, kSend, true},
         {ControlId::MidiChannelUp, [](DeviceMirror& m) { m.midiChannel = 16; },
          [](const DeviceMirror& m) { return expectEq("midiChannel", m.midiChannel, 0); }, kSend, true},
         {ControlId::MidiChannelUp, [](DeviceMirror& m) { m.midiChannel = 3; },
          [](const DeviceMirror& m) { return expectEq("midiChannel", m.midiChannel, 4); }, kSend, true},
-        {ControlId::ProgramBox, none, [](auto&) { return std::string(); }, 0, false},
+        {ControlId::ProgramBox, none, [](auto&) { return std::string(); }, kNone, false},
         {ControlId::ProgramDown, [](DeviceMirror& m) { m.program = 0; },
          [](const DeviceMirror& m) { return expectEq("program", m.program, 127); }, kSend, true},
         {ControlId::ProgramUp, [](DeviceMirror& m) { m.program = 127; },
@@ -152,12 +154,12 @@ TEST_F(Interaction, EveryControlActsOnItsOwnField) {
          [](const DeviceMirror& m) { return expectEq("irSlot", m.irSlot, 0); }, kSend, true},
         {ControlId::SlotSelect6, none, [](const DeviceMirror& m) { return expectEq("irSlot", m.irSlot, 5); },
          kSend, true},
-        {ControlId::SlotImport1, none, [](auto&) { return std::string(); }, 4, false},
-        {ControlId::SlotImport6, none, [](auto&) { return std::string(); }, 9, false},
+        {ControlId::SlotImport1, none, [](auto&) { return std::string(); }, importIrCommand(0), false},
+        {ControlId::SlotImport6, none, [](auto&) { return std::string(); }, importIrCommand(5), false},
         {ControlId::SlotBrowse3, none,
-         [](const DeviceMirror& m) { return expectEq("irPanelSlot", m.irPanelSlot, 3); }, 0, true},
+         [](const DeviceMirror& m) { return expectEq("irPanelSlot", m.irPanelSlot, 3); }, kNone, true},
         {ControlId::SlotBrowse4, [](DeviceMirror& m) { m.irPanelSlot = 4; },
-         [](const DeviceMirror& m) { return expectEq("irPanelSlot", m.irPanelSlot, 0); }, 0, true},
+         [](const DeviceMirror& m) { return expectEq("irPanelSlot", m.irPanelSlot, 0); }, kNone, true},
         {ControlId::BypassLockButton, none,
          [](const DeviceMirror& m) { return expectEq("bypassLock", m.bypassLock, 1); }, kSend, true},
         {ControlId::ReverbTailsButton, none,
@@ -182,7 +184,7 @@ TEST_F(Interaction, EveryControlActsOnItsOwnField) {
          [](const DeviceMirror& m) { return expectEq("filterB[1] from 0", rec(m).filterB[1], 1); }, kSend,
          true},
         {ControlId::CcListToggle, none,
-         [](const DeviceMirror& m) { return expectEq("ccListOpen", m.ccListOpen, 1); }, 0, true},
+         [](const DeviceMirror& m) { return expectEq("ccListOpen", m.ccListOpen, 1); }, kNone, true},
     };
 
     for (const ActionCase& c : cases) {
@@ -203,7 +205,7 @@ TEST_F(Interaction, EveryControlActsOnItsOwnField) {
         PointerHandler p{m, r, h};
         p.leftButtonDown({15, 15, 96.0f});
         EXPECT_EQ(c.check(m), "");
-        EXPECT_EQ(m.command, c.command);
+        EXPECT_EQ(m.command.load(), c.command);
         EXPECT_EQ(h.repaints, c.repaint ? 1 : 0);
         EXPECT_EQ(m.record(5), untouched) << "another program's record changed";
     }
@@ -216,12 +218,12 @@ TEST_F(Interaction, SettingsCommandReadsAProgramNeverLoaded) {
 
     press(105, 20);  // program 0 -> 1, which was never read
     EXPECT_EQ(ui.program, 1);
-    EXPECT_EQ(ui.command, kRead);
+    EXPECT_EQ(ui.command.load(), kRead);
 
     resetCounters();
     press(210, 60);
     EXPECT_EQ(current().reverb[0], 1) << "the edit is kept in the mirror";
-    EXPECT_EQ(ui.command, kRead);
+    EXPECT_EQ(ui.command.load(), kRead);
     EXPECT_TRUE(host.commandAtPause.empty()) << "no pause after a settings command";
 }
 
@@ -233,8 +235,8 @@ TEST_F(Interaction, PostingPausesThenClearsEveryHoverFlag) {
     ui.command = kSend;  // a pending command is replaced, never looked at
 
     press(100, 110);
-    EXPECT_EQ(ui.command, static_cast<int32_t>(Command::StorePreset));
-    EXPECT_EQ(host.commandAtPause, std::vector<int32_t>{3}) << "the pause comes after the post";
+    EXPECT_EQ(ui.command.load(), kStore);
+    EXPECT_EQ(host.commandAtPause, std::vector<Command>{kStore}) << "the pause comes after the post";
     for (const HitRegion& r : regions.regions()) EXPECT_FALSE(r.hovered);
     EXPECT_EQ(host.repaints, 0) << "posting alone asks for no repaint";
 }
@@ -251,7 +253,7 @@ TEST_F(Interaction, PointerIsIgnoredUnlessConnected) {
         EXPECT_TRUE(regions.isHovered(ControlId::ReverbSwitch)) << "hover kept in state " << int(s);
         EXPECT_EQ(current().reverb[0], 0);
         EXPECT_EQ(ui.program, 0);
-        EXPECT_EQ(ui.command, 0);
+        EXPECT_EQ(ui.command.load(), kNone);
         EXPECT_EQ(host.repaints, 0);
     }
 }
@@ -304,7 +306,7 @@ TEST_F(Interaction, WheelStepsOneProgramAndKeepsNotchesOutsideTheBox) {
     turn(700, 20, -7);  // sum -2: one step down, wrapping
     EXPECT_EQ(wheelNotches, 0);
     EXPECT_EQ(ui.program, 127);
-    EXPECT_EQ(ui.command, kSend);
+    EXPECT_EQ(ui.command.load(), kSend);
     EXPECT_EQ(host.repaints, 1);
     turn(700, 20, 0);  // a fine-grained turn still steps forward
     EXPECT_EQ(ui.program, 0);
@@ -334,7 +336,7 @@ TEST_F(Interaction, OpenPanelSilencesTheMainAreaButNotTheLeftColumn) {
     EXPECT_EQ(ui.irPanelSlot, 1) << "a left-column action that redraws keeps the panel";
 
     press(400, 850);
-    EXPECT_EQ(ui.command, static_cast<int32_t>(Command::UploadFactoryIr));
+    EXPECT_EQ(ui.command.load(), Command{CommandKind::UploadFactoryIr});
 
     press(230, 270);
     EXPECT_EQ(ui.irPanelSlot, 2) << "another slot's browse switches the panel";
@@ -347,11 +349,11 @@ TEST_F(Interaction, PanelAndListCloseRules) {
     openPanel(3, false);
 
     press(300, 20);  // the title opens the list, and the same press leaves it open
-    EXPECT_EQ(ui.factoryListOpen, 1);
+    EXPECT_TRUE(ui.factoryListOpen);
     EXPECT_EQ(host.repaints, 1);
 
     press(900, 500);  // with the list open any press closes the list only
-    EXPECT_EQ(ui.factoryListOpen, 0);
+    EXPECT_FALSE(ui.factoryListOpen);
     EXPECT_EQ(ui.irPanelSlot, 3);
     press(900, 500);  // then a press right of the column that changed nothing closes the panel
     EXPECT_EQ(ui.irPanelSlot, 0);
@@ -359,12 +361,12 @@ TEST_F(Interaction, PanelAndListCloseRules) {
     openPanel(3, true);
     press(300, 42 + 31 * 4 + 5);  // a row selects, then the list closes
     EXPECT_EQ(ui.factoryIrIndex, 4);
-    EXPECT_EQ(ui.factoryListOpen, 0);
+    EXPECT_FALSE(ui.factoryListOpen);
     EXPECT_EQ(ui.irPanelSlot, 3);
 
     press(300, 20);
     press(300, 20);  // the title closes an open list; the panel stays
-    EXPECT_EQ(ui.factoryListOpen, 0);
+    EXPECT_FALSE(ui.factoryListOpen);
     EXPECT_EQ(ui.irPanelSlot, 3);
 
     press(300, 42 + 31 * 6 + 5);  // rows are dead while the list is closed
@@ -373,7 +375,7 @@ TEST_F(Interaction, PanelAndListCloseRules) {
 
     resetCounters();
     press(100, 110);  // STORE PRESET posts, sets no redraw, and so the press left of the column closes
-    EXPECT_EQ(ui.command, static_cast<int32_t>(Command::StorePreset));
+    EXPECT_EQ(ui.command.load(), kStore);
     EXPECT_EQ(ui.irPanelSlot, 0);
     EXPECT_EQ(host.repaints, 1);
 
@@ -391,26 +393,26 @@ TEST_F(Interaction, FactoryBrowsingWrapsAndAuditionPostsEachChange) {
 
     press(260, 20);
     EXPECT_EQ(ui.factoryIrIndex, 14);
-    EXPECT_EQ(ui.command, 0) << "audition off: browsing posts nothing";
+    EXPECT_EQ(ui.command.load(), kNone) << "audition off: browsing posts nothing";
     press(485, 20);
     EXPECT_EQ(ui.factoryIrIndex, 0);
 
     press(390, 820);
-    EXPECT_EQ(ui.auditionOn, 1);
+    EXPECT_TRUE(ui.auditionOn);
     regions.regions()[0].hovered = true;
     press(485, 20);
     EXPECT_EQ(ui.factoryIrIndex, 1);
-    EXPECT_EQ(ui.command, static_cast<int32_t>(Command::UploadFactoryIr));
+    EXPECT_EQ(ui.command.load(), Command{CommandKind::UploadFactoryIr});
     // A pause before the post (the index is written first) and one after it, then the hover flags go.
-    EXPECT_EQ(host.commandAtPause, (std::vector<int32_t>{0, 10}));
+    EXPECT_EQ(host.commandAtPause, (std::vector<Command>{kNone, Command{CommandKind::UploadFactoryIr}}));
     EXPECT_FALSE(regions.isHovered(ControlId::FactoryPrev));
 
     resetCounters();
-    ui.factoryListOpen = 1;
+    ui.factoryListOpen = true;
     press(300, 42 + 31 * 14 + 30);
     EXPECT_EQ(ui.factoryIrIndex, 14);
-    EXPECT_EQ(ui.command, static_cast<int32_t>(Command::UploadFactoryIr));
-    EXPECT_EQ(ui.factoryListOpen, 0);
+    EXPECT_EQ(ui.command.load(), Command{CommandKind::UploadFactoryIr});
+    EXPECT_FALSE(ui.factoryListOpen);
 }
 
 TEST_F(Interaction, IrPanelControlsAreInertWhileThePanelIsClosed) {
@@ -421,21 +423,21 @@ TEST_F(Interaction, IrPanelControlsAreInertWhileThePanelIsClosed) {
     both(ControlId::FactoryRow0, 250, 42, 250, 31);
     both(ControlId::ReverbTailsButton, 400, 7, 100, 27);
     regions.regions()[0].hovered = true;
-    ui.factoryListOpen = 1;  // left open when the panel was closed by its browse icon
+    ui.factoryListOpen = true;  // left open when the panel was closed by its browse icon
     ui.factoryIrIndex = 6;
-    ui.auditionOn = 1;
+    ui.auditionOn = true;
 
     move(410, 20);
     EXPECT_FALSE(regions.isHovered(ControlId::FactoryTitle)) << "a dead control loses its highlight";
     press(410, 20);
     EXPECT_EQ(ui.reverbTails, 1) << "the live control under the pointer acts";
-    EXPECT_EQ(ui.factoryListOpen, 1);
+    EXPECT_TRUE(ui.factoryListOpen);
     press(300, 50);
     EXPECT_EQ(ui.factoryIrIndex, 6) << "a row does not act with the panel closed";
     press(390, 820);
     press(400, 850);
-    EXPECT_EQ(ui.auditionOn, 1);
-    EXPECT_EQ(ui.command, kSend) << "only REVERB TAILS posted";
+    EXPECT_TRUE(ui.auditionOn);
+    EXPECT_EQ(ui.command.load(), kSend) << "only REVERB TAILS posted";
 }
 
 }  // namespace
@@ -449,9 +451,9 @@ TEST_F(Interaction, RightClickMenuPostsTheLibrarianCommandsOnlyWhileIdle) {
     ASSERT_EQ(host.menuItems.size(), 3u);
     EXPECT_EQ(host.menuItems[0], "Back Up All Programs\u2026");
     host.menuChosen(0);
-    EXPECT_EQ(ui.command, static_cast<int32_t>(Command::BackupPrograms));
+    EXPECT_EQ(ui.command.load(), Command{CommandKind::BackupPrograms});
     host.menuChosen(1);
-    EXPECT_EQ(ui.command, static_cast<int32_t>(Command::RestorePrograms));
+    EXPECT_EQ(ui.command.load(), Command{CommandKind::RestorePrograms});
     host.menuChosen(2);
     EXPECT_EQ(host.folderOpened, 1);
 
@@ -459,7 +461,7 @@ TEST_F(Interaction, RightClickMenuPostsTheLibrarianCommandsOnlyWhileIdle) {
     resetCounters();
     ui.linkState = LinkState::Busy;
     host.menuChosen(0);
-    EXPECT_EQ(ui.command, 0);
+    EXPECT_EQ(ui.command.load(), kNone);
     // And no menu opens while it is not Connected.
     host.menuItems.clear();
     handler.rightButtonDown();

@@ -17,7 +17,7 @@
 namespace halvard {
 namespace {
 
-constexpr int32_t kSend = static_cast<int32_t>(Command::SendSettings);
+constexpr Command kSend{CommandKind::SendSettings};
 
 std::string hex(uint32_t v) {
     char b[12];
@@ -157,7 +157,7 @@ TEST_F(Panel, RegionListHoldsEveryControlInDrawingOrder) {
         withPanel.push_back(k);
     }
     expectOrder(ui.regions(), withPanel);
-    ui.factoryListOpen = 1;
+    ui.factoryListOpen = true;
     frame();
     for (int32_t row = 36; row <= 50; ++row) {
         withPanel.push_back({row, RegionKind::PointerMove});
@@ -168,7 +168,7 @@ TEST_F(Panel, RegionListHoldsEveryControlInDrawingOrder) {
 
     // Closing everything again keeps every entry: the list only grows.
     ui.irPanelSlot = 0;
-    ui.factoryListOpen = 0;
+    ui.factoryListOpen = false;
     frame();
     EXPECT_EQ(ui.regions().size(), 130u);
 }
@@ -180,9 +180,9 @@ TEST_F(Panel, RegionsSitWhereTheControlTableSays) {
     for (const bool ccOpen : {false, true}) {
         for (const auto& [W, H] : {std::pair{1280, 900}, std::pair{1264, 861}}) {
             SCOPED_TRACE(std::to_string(W) + "x" + std::to_string(H) + (ccOpen ? " CC list open" : ""));
-            ui.ccListOpen = ccOpen ? 1 : 0;
+            ui.ccListOpen = ccOpen;
             ui.irPanelSlot = 1;
-            ui.factoryListOpen = 1;
+            ui.factoryListOpen = true;
             frame(W, H);
             const int L = (W - 964) / 2, P = (W + 30) / 2;
             const int D = ccOpen ? (H - 266) / 2 + 66 : H / 2 + 44;
@@ -370,7 +370,7 @@ TEST_F(Panel, PictureScalesToTheWindowAndLedsFollowTheProgram) {
 }
 
 TEST_F(Panel, CcListOpensUpwardWithTenRows) {
-    ui.ccListOpen = 1;
+    ui.ccListOpen = true;
     frame(1264, 861);
     EXPECT_EQ(at(200, 597), kColorBand) << "heading band at y = 595";
     EXPECT_EQ(at(200, 365), kColorBand) << "lead section heading at D = 363";
@@ -385,14 +385,14 @@ TEST_F(Panel, CcListOpensUpwardWithTenRows) {
         EXPECT_GT(left, 10) << "row " << i << " controller text";
         EXPECT_GT(right, 10) << "row " << i << " values text";
     }
-    ui.ccListOpen = 0;
+    ui.ccListOpen = false;
     frame(1264, 861);
     EXPECT_EQ(at(200, 861 - 52), kColorBand) << "closed: heading at H - 54";
 }
 
 TEST_F(Panel, FactoryListRowsAlternateAndMarkTheChoice) {
     ui.irPanelSlot = 2;
-    ui.factoryListOpen = 1;
+    ui.factoryListOpen = true;
     ui.factoryIrIndex = 14;
     frame();
     for (int i = 0; i < 15; ++i) {
@@ -406,7 +406,7 @@ TEST_F(Panel, FactoryListRowsAlternateAndMarkTheChoice) {
     EXPECT_EQ(at(264, 42 + 31 * 3 + 16), kColorTextLight);
 
     // Audition on: accent track, knob at x = 400.
-    ui.auditionOn = 1;
+    ui.auditionOn = true;
     frame();
     EXPECT_EQ(at(384, 900 - 75), kColorAccent);
     EXPECT_EQ(at(410, 900 - 75), kColorBright);
@@ -437,13 +437,13 @@ TEST_F(Panel, ResponsePlotShowsTheBrowsedCurveWhileTheListIsClosed) {
     frame();
     EXPECT_NE(curveRow(), closedCab);
 
-    ui.factoryListOpen = 1;
+    ui.factoryListOpen = true;
     frame();
     EXPECT_EQ(at(488, 304), kColorRowEven) << "the list covers the column, without the plot";
     EXPECT_EQ(at(tenK, graphTop + 2), kColorRowEven);
 
     // A window too short for the plot above the AUDITION switch leaves it out.
-    ui.factoryListOpen = 0;
+    ui.factoryListOpen = false;
     frame(1280, 530);
     EXPECT_EQ(at(488, 304), kColorWindow);
     EXPECT_EQ(at(tenK, graphTop + 2), kColorWindow);
@@ -468,25 +468,25 @@ TEST_F(Panel, PressesOnTheDrawnControlsReachTheMirror) {
 
     click(2 * (L + 490 + 20), 2 * 60);  // REVERB
     EXPECT_EQ(ui.record(0).reverb[0], 1);
-    EXPECT_EQ(ui.command, kSend);
+    EXPECT_EQ(ui.command.load(), kSend);
     EXPECT_EQ(repaints, 1);
     frame(1280, 900, 2.0);
     EXPECT_EQ(surface->pixel(2 * (L + 490 + 30), 2 * 61), kColorBright) << "the switch shows lit";
     EXPECT_EQ(surface->pixel(2 * (L + 490 + 4), 2 * 61), kColorAccent);
 
-    ui.command = 0;
+    ui.command = Command{};
     click(2 * 240, 2 * 280);  // browse icon of slot 2 opens its IR panel
     EXPECT_EQ(ui.irPanelSlot, 2);
     frame(1280, 900, 2.0);
     click(2 * 300, 2 * 20);  // the title opens the factory list
-    EXPECT_EQ(ui.factoryListOpen, 1);
+    EXPECT_TRUE(ui.factoryListOpen);
     frame(1280, 900, 2.0);
     click(2 * 300, 2 * (42 + 31 * 7 + 10));  // row 7, and the list closes
     EXPECT_EQ(ui.factoryIrIndex, 7);
-    EXPECT_EQ(ui.factoryListOpen, 0);
+    EXPECT_FALSE(ui.factoryListOpen);
     frame(1280, 900, 2.0);
     click(2 * 430, 2 * (900 - 40));  // SELECT
-    EXPECT_EQ(ui.command, static_cast<int32_t>(Command::UploadFactoryIr));
+    EXPECT_EQ(ui.command.load(), Command{CommandKind::UploadFactoryIr});
     click(2 * 1000, 2 * 500);  // right of the column: closes the panel
     EXPECT_EQ(ui.irPanelSlot, 0);
 
