@@ -1,6 +1,7 @@
 #pragma once
 // The drawing layer: the six primitives with which the panel is drawn. One back end implements it
-// per platform (ui/cairo/: Cairo and Pango); nothing above it knows which.
+// per platform (ui/cairo/: Cairo and Pango on Linux; ui/d2d/: Direct2D and DirectWrite on Windows);
+// nothing above it knows which.
 //
 // A Canvas draws into a CanvasTarget, the back end's drawing context, whose user space is in
 // device-independent pixels (DIPs, 1/96 inch): the window's or an OffscreenSurface's. All
@@ -16,7 +17,8 @@
 //   - images and masks pre-scaled to the device size they were last drawn at, blitted on whole
 //     device pixels; the parts of a sprite picture are cut from its pre-scaled copy, so they stay
 //     in register with a picture drawn at the same place and scale;
-//   - one Pango layout per distinct text call (text, font, box size, alignment, wrapping).
+//   - one text layout (Pango, DirectWrite) per distinct text call (text, font, box size,
+//     alignment, wrapping).
 
 #include <array>
 #include <cstdint>
@@ -30,8 +32,9 @@ namespace halvard {
 struct PlatformState;
 struct LayoutKeyView;  // ui/text_layout_cache.hpp
 
-// The back end's drawing context for one frame (Cairo: the cairo_t of the window or of an offscreen
-// surface). Defined by the back end, in its own header (ui/cairo/canvas_target.hpp).
+// The back end's drawing context for one frame, of the window or of an OffscreenSurface (Cairo: a
+// cairo_t; Direct2D: a render target). Defined by the back end, in its own header
+// (ui/cairo/canvas_target.hpp, ui/d2d/canvas_target.hpp).
 struct CanvasTarget;
 
 // The panel's palette.
@@ -74,10 +77,11 @@ public:
     Canvas& operator=(const Canvas&) = delete;
 
     // Opens a frame on target (user space in DIPs) whose drawing surface is dipWidth x dipHeight
-    // DIPs. The transform starts as the target's own; nothing is cleared (the panel's first fill
-    // covers it).
+    // DIPs. The transform starts as the target's user space; nothing is cleared (the panel's first
+    // fill covers it).
     void beginFrame(CanvasTarget& target, int dipWidth, int dipHeight);
-    // Closes the frame and restores cr's state; drops cached resources that have gone unused.
+    // Closes the frame (Cairo: restores the context's saved state; Direct2D: ends drawing, and marks
+    // the target when its device was lost); drops cached resources that have gone unused.
     void endFrame();
     bool inFrame() const;
     int surfaceWidth() const;   // DIPs, of the open or last frame
