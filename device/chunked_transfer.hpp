@@ -8,7 +8,7 @@
 #include <span>
 
 #include "device/exchanges.hpp"
-#include "model/link_context.hpp"
+#include "device/link_context.hpp"
 
 namespace halvard {
 

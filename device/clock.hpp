@@ -5,7 +5,7 @@
 #include <chrono>
 #include <functional>
 
-#include "model/wakeup.hpp"
+#include "device/wakeup.hpp"
 
 namespace halvard {
 

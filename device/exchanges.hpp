@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <span>
 
+#include "device/link_context.hpp"
 #include "device/sysex.hpp"
-#include "model/link_context.hpp"
 
 namespace halvard {
 

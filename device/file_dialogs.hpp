@@ -7,8 +7,6 @@
 #include <cstdint>
 #include <string>
 
-#include "model/link_context.hpp"
-
 namespace halvard {
 
 enum class DialogMode : int32_t {
@@ -32,11 +30,5 @@ public:
     // worker gets an empty path) and every later request is answered empty at once.
     virtual void shutdown() {}
 };
-
-// The context's dialog, or an empty path when the context has none or a stop was requested.
-inline std::string showFileDialog(LinkContext& ctx, DialogMode mode) {
-    if (ctx.dialogs == nullptr || ctx.quit) return {};
-    return ctx.dialogs->showFileDialog(mode);
-}
 
 }  // namespace halvard

@@ -9,7 +9,7 @@
 #include "device/chunked_transfer.hpp"
 #include "device/exchanges.hpp"
 #include "device/firmware_download.hpp"
-#include "model/link_context.hpp"
+#include "device/link_context.hpp"
 
 namespace halvard {
 

@@ -4,7 +4,7 @@
 // (linkState Busy and a repaint where the command shows one, the file or folder dialog, the
 // transfer or the extraction, the closing repaint). Worker thread only.
 
-#include "model/link_context.hpp"
+#include "device/link_context.hpp"
 
 namespace halvard {
 

@@ -13,7 +13,7 @@
 #include <string_view>
 
 #include "device/chunked_transfer.hpp"
-#include "model/link_context.hpp"
+#include "device/link_context.hpp"
 
 namespace halvard {
 

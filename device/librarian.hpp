@@ -26,8 +26,8 @@
 #include <vector>
 
 #include "device/exchanges.hpp"
+#include "device/link_context.hpp"
 #include "device/sysex.hpp"
-#include "model/link_context.hpp"
 
 namespace halvard {
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "device/librarian.hpp"
-#include "model/link_context.hpp"
+#include "device/link_context.hpp"
 
 namespace halvard {
 

@@ -8,7 +8,7 @@
 #include <span>
 #include <string>
 
-#include "model/wakeup.hpp"
+#include "device/wakeup.hpp"
 
 namespace halvard {
 

@@ -20,7 +20,7 @@
 #include <memory>
 
 #include "device/firmware_download.hpp"
-#include "model/link_context.hpp"
+#include "device/link_context.hpp"
 
 namespace halvard {
 

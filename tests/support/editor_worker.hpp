@@ -14,11 +14,11 @@
 #include <vector>
 
 #include "device/file_dialogs.hpp"
+#include "device/link_context.hpp"
 #include "device/rtmidi_ports.hpp"
 #include "device/worker.hpp"
 #include "emulator_process.hpp"
 #include "model/device_mirror.hpp"
-#include "model/link_context.hpp"
 
 namespace halvard::e2e {
 

@@ -6,17 +6,17 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <string>
 #include <thread>
 
+#include "device/clock.hpp"
+#include "device/file_dialogs.hpp"
+#include "device/firmware_download.hpp"
+#include "device/midi_ports.hpp"
+#include "device/wakeup.hpp"
 #include "model/device_mirror.hpp"
-#include "model/wakeup.hpp"
 
 namespace halvard {
-
-class MidiPorts;       // device/midi_ports.hpp
-class Clock;           // device/clock.hpp
-class FileDialogs;     // device/file_dialogs.hpp
-class FirmwareSource;  // device/firmware_download.hpp
 
 struct LinkContext {
     // Worker thread only.
@@ -45,5 +45,11 @@ struct LinkContext {
         if (requestRepaint) requestRepaint();
     }
 };
+
+// The context's dialog, or an empty path when the context has none or a stop was requested.
+inline std::string showFileDialog(LinkContext& ctx, DialogMode mode) {
+    if (ctx.dialogs == nullptr || ctx.quit) return {};
+    return ctx.dialogs->showFileDialog(mode);
+}
 
 }  // namespace halvard
