@@ -19,15 +19,7 @@ struct ApplyReply {
     void operator()(const IgnoredReply&) const {}
 
     void operator()(const SettingsReply& r) const {
-        if (r.hasGlobals) {
-            ui.midiChannel = r.midiChannel;
-            ui.bypassLock = r.bypassLock;
-            ui.reverbTails = r.reverbTails;
-        }
-        if (r.hasMonoAndSlot) {
-            ui.mono = r.mono;
-            ui.irSlot = r.irSlot;
-        }
+        copyReplyGlobals(r, ui);
         ProgramSettings s = r.settings;
         if (ui.bypassLock != 0) s.bypass = 0;  // the lock holds every program's bypass off
         ui.setRecord(r.program, s);

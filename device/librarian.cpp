@@ -193,15 +193,7 @@ BackupResult backupPrograms(LinkContext& ctx, const LibrarianProgress& progress)
         const SettingsReply& r = read.reply;
         if (step < kProgramCount) records[static_cast<size_t>(p)] = r.settings;
         returnedTo = r.settings;
-        if (r.hasGlobals) {
-            globals.midiChannel = r.midiChannel;
-            globals.bypassLock = r.bypassLock;
-            globals.reverbTails = r.reverbTails;
-        }
-        if (r.hasMonoAndSlot) {
-            globals.mono = r.mono;
-            globals.irSlot = r.irSlot;
-        }
+        copyReplyGlobals(r, globals);
         report(progress, step + 1, total);
     }
 

@@ -98,6 +98,22 @@ struct SettingsReply {
     int32_t irSlot = 0;
 };
 
+// Copies the globals a settings reply carries into globals: a SettingsGlobals, or the mirror,
+// whose fields have the same names. What the reply does not carry keeps its value: only program
+// 0's reply carries the globals, and one shorter than 18 bytes has no mono/slot byte.
+template <class Globals>
+void copyReplyGlobals(const SettingsReply& reply, Globals& globals) {
+    if (reply.hasGlobals) {
+        globals.midiChannel = reply.midiChannel;
+        globals.bypassLock = reply.bypassLock;
+        globals.reverbTails = reply.reverbTails;
+    }
+    if (reply.hasMonoAndSlot) {
+        globals.mono = reply.mono;
+        globals.irSlot = reply.irSlot;
+    }
+}
+
 struct ChangeNotice {
     int32_t program = -1;  // the amplifier's current program, or -1 when the notice names none
 };
