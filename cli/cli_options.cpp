@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <charconv>
 
+#include "util/option_scanner.hpp"
+
 namespace halvard::cli {
 namespace {
 
@@ -127,32 +129,15 @@ ParsedCli parseCli(std::span<const std::string_view> args) {
     CliOptions& o = result.options;
     std::vector<std::string> words;
     std::vector<std::string> seen;  // options given, to check against the command
-    for (size_t i = 0; i < args.size() && result.error.empty(); ++i) {
-        std::string_view arg = args[i];
-        if (!arg.starts_with("-") || arg == "-") {
-            words.emplace_back(arg);
+    OptionScanner scan(args, result.error);
+    while (scan.next()) {
+        if (!scan.isOption()) {
+            words.emplace_back(scan.argument());
             continue;
         }
-        std::string_view value;
-        bool hasValue = false;
-        if (const size_t eq = arg.find('='); arg.starts_with("--") && eq != std::string_view::npos) {
-            value = arg.substr(eq + 1);
-            arg = arg.substr(0, eq);
-            hasValue = true;
-        }
-        const auto takeValue = [&]() -> bool {
-            if (hasValue) return true;
-            if (i + 1 >= args.size()) {
-                result.error = std::string(arg) + " needs a value";
-                return false;
-            }
-            value = args[++i];
-            return true;
-        };
-        if (arg != "--port" && arg != "--api" && arg != "--program" && hasValue) {
-            result.error = std::string(arg) + " takes no value";
-            break;
-        }
+        const std::string_view arg = scan.name();
+        std::string_view value;  // an option's value, once taken from "--name=value" or the next argument
+        if (arg != "--port" && arg != "--api" && arg != "--program" && !scan.noValue()) break;
         seen.emplace_back(arg);
         if (arg == "--help" || arg == "-h") {
             o.help = true;
@@ -167,11 +152,11 @@ ParsedCli parseCli(std::span<const std::string_view> args) {
         } else if (arg == "--force") {
             o.force = true;
         } else if (arg == "--port") {
-            if (!takeValue()) break;
+            if (!scan.takeValue(value)) break;
             if (value.empty()) result.error = "--port wants a text the port names contain";
             o.port = value;
         } else if (arg == "--api") {
-            if (!takeValue()) break;
+            if (!scan.takeValue(value)) break;
             if (value == "jack")
                 o.api = MidiApi::Jack;
             else if (value == "alsa")
@@ -179,7 +164,7 @@ ParsedCli parseCli(std::span<const std::string_view> args) {
             else
                 result.error = "--api wants jack or alsa";
         } else if (arg == "--program") {
-            if (!takeValue()) break;
+            if (!scan.takeValue(value)) break;
             o.program = parseInt(value);
             if (!o.program || *o.program < 0 || *o.program > 127) result.error = "--program wants 0..127";
         } else {

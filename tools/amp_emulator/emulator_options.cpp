@@ -4,6 +4,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "util/option_scanner.hpp"
+
 namespace halvard::emulator {
 
 namespace {
@@ -119,44 +121,25 @@ std::string setFault(FaultSettings& f, std::string_view name, std::string_view v
 ParsedCommandLine parseCommandLine(std::span<const std::string_view> args) {
     ParsedCommandLine result;
     EmulatorOptions& o = result.options;
-    for (size_t i = 0; i < args.size() && result.error.empty(); ++i) {
-        std::string_view arg = args[i];
-        std::string_view value;
-        bool hasValue = false;
-        if (const size_t eq = arg.find('='); arg.starts_with("--") && eq != std::string_view::npos) {
-            value = arg.substr(eq + 1);
-            arg = arg.substr(0, eq);
-            hasValue = true;
-        }
-        // Options that take a value take it from "--name=value" or from the next argument.
-        const auto takeValue = [&]() -> bool {
-            if (hasValue) return true;
-            if (i + 1 >= args.size()) {
-                result.error = std::string(arg) + " needs a value";
-                return false;
-            }
-            value = args[++i];
-            return true;
-        };
-        const auto noValue = [&]() -> bool {
-            if (hasValue) result.error = std::string(arg) + " takes no value";
-            return !hasValue;
-        };
+    OptionScanner scan(args, result.error);
+    while (scan.next()) {
+        const std::string_view arg = scan.name();
+        std::string_view value;  // an option's value, once taken from "--name=value" or the next argument
 
         if (arg == "--help" || arg == "-h") {
-            if (noValue()) result.help = true;
+            if (scan.noValue()) result.help = true;
         } else if (arg == "--version") {
-            if (noValue()) result.version = true;
+            if (scan.noValue()) result.version = true;
         } else if (arg == "--log") {
-            if (noValue()) o.log = LogMode::Brief;
+            if (scan.noValue()) o.log = LogMode::Brief;
         } else if (arg == "--log-full") {
-            if (noValue()) o.log = LogMode::Full;
+            if (scan.noValue()) o.log = LogMode::Full;
         } else if (arg == "--no-control") {
-            if (noValue()) o.controlOnStdin = false;
+            if (scan.noValue()) o.controlOnStdin = false;
         } else if (arg == "--hang") {
-            if (noValue()) o.faults.amp.hung = true;
+            if (scan.noValue()) o.faults.amp.hung = true;
         } else if (arg == "--api") {
-            if (!takeValue()) break;
+            if (!scan.takeValue(value)) break;
             if (value == "auto")
                 o.midiSystem = MidiSystem::Auto;
             else if (value == "jack")
@@ -166,20 +149,20 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> args) {
             else
                 result.error = "--api wants auto, jack or alsa";
         } else if (arg == "--name") {
-            if (!takeValue()) break;
+            if (!scan.takeValue(value)) break;
             if (value.empty()) result.error = "--name wants a port name";
             o.portName = value;
         } else if (arg == "--firmware") {
-            if (!takeValue()) break;
+            if (!scan.takeValue(value)) break;
             o.firmwareVersion = parseVersion(value);
             if (!o.firmwareVersion) result.error = "--firmware wants MAJOR.MINOR, each 0..127, such as 1.7";
         } else if (arg == "--program") {
-            if (!takeValue()) break;
+            if (!scan.takeValue(value)) break;
             o.program = parseInt(value);
             if (!o.program || *o.program < 0 || *o.program >= kPrograms)
                 result.error = "--program wants 0..127";
         } else if (arg == "--slot-name") {
-            if (!takeValue()) break;
+            if (!scan.takeValue(value)) break;
             const std::optional<int> slot = parseInt(value.substr(0, value.find('=')));
             if (value.find('=') == std::string_view::npos || !slot || *slot < 0 || *slot >= kUserSlots) {
                 result.error = "--slot-name wants SLOT=TEXT with SLOT 0..5";
@@ -187,17 +170,17 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> args) {
                 o.slotNames[static_cast<size_t>(*slot)] = std::string(value.substr(value.find('=') + 1));
             }
         } else if (arg == "--programs") {
-            if (!takeValue()) break;
+            if (!scan.takeValue(value)) break;
             std::ifstream file{std::string(value), std::ios::binary};
             o.programFile.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
             AmpState trial = factoryState();
             const std::string why = file ? playProgramFile(trial, o.programFile) : "cannot read it";
             if (!why.empty()) result.error = "--programs " + std::string(value) + ": " + why;
         } else if (arg == "--dump-dir") {
-            if (!takeValue()) break;
+            if (!scan.takeValue(value)) break;
             o.dumpDir = value;
         } else if (arg == "--restart-away") {
-            if (!takeValue()) break;
+            if (!scan.takeValue(value)) break;
             const std::optional<int> ms = parseInt(value);
             if (!ms || *ms < 0)
                 result.error = "--restart-away wants a number of milliseconds";
@@ -206,11 +189,11 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> args) {
         } else if (arg == "--delay" || arg == "--ignore" || arg == "--stop-ack-after" ||
                    arg == "--notice-every" || arg == "--malformed" || arg == "--unplug-after" ||
                    arg == "--replug-after" || arg == "--alter-store") {
-            if (!takeValue()) break;
+            if (!scan.takeValue(value)) break;
             const std::string error = setFault(o.faults, arg.substr(2), value);
             if (!error.empty()) result.error = "--" + error;
         } else {
-            result.error = "unknown option " + std::string(args[i]) + " (see --help)";
+            result.error = "unknown option " + std::string(scan.argument()) + " (see --help)";
         }
     }
     return result;
