@@ -13,10 +13,11 @@ declare -A may_use=(
   [util]="util"
   [model]="model util"
   [ir]="ir util"
-  [device]="device model ir util"
+  [library]="library model util"
+  [device]="device library model ir util"
   [ui]="ui model ir util"
   [app]="app device ui model ir util"
-  [cli]="cli device ir model util"
+  [cli]="cli device library ir model util"
 )
 
 # The platform back ends: folders whose headers only they (and the back ends named here after them)
@@ -41,6 +42,7 @@ platform_headers=(
   "^rtmidi/|^RtMidi\.h                   device/rtmidi device/alsa_jack device/winmm"
   "^curl/                                device/curl"
   "^sndfile\.h                           ir"
+  "^sqlite3\.h                           library"
 )
 
 # The back-end folder a file lives in ("" if none).
@@ -60,7 +62,7 @@ violation() {
   violations=$((violations + 1))
 }
 
-folders=(util model ir device ui app cli tests bench tools)
+folders=(util model ir library device ui app cli tests bench tools)
 mapfile -t files < <(for f in "${folders[@]}"; do [ -d "$f" ] && find "$f" -type f \( -name '*.cpp' -o -name '*.hpp' -o -name '*.h' \); done | sort)
 [ ${#files[@]} -gt 0 ] || { echo "layering.sh: no sources under $root" >&2; exit 2; }
 
