@@ -2,10 +2,12 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <string>
 
 #include "device/backups_folder.hpp"
@@ -14,6 +16,7 @@
 #include "device/firmware_download.hpp"
 #include "device/firmware_update.hpp"
 #include "device/ir_transfer.hpp"
+#include "device/kept_backups.hpp"
 #include "device/librarian.hpp"
 #include "device/midi_ports.hpp"
 #include "device/rtmidi_ports.hpp"
@@ -186,25 +189,28 @@ int commandPorts(const CliOptions& o) {
     return kExitDone;
 }
 
-std::string jsonString(std::string_view latin1) {
-    std::string out = "\"";
+// Written with insertion order kept, so that the output reads in the order the manual gives.
+using Json = nlohmann::ordered_json;
+
+void printJson(const Json& json) {
+    // Names come from the library's file, which another program may have written: any bytes that
+    // are not UTF-8 are replaced rather than refused.
+    std::printf("%s\n", json.dump(-1, ' ', false, Json::error_handler_t::replace).c_str());
+}
+
+// Slot names are bytes of Latin-1.
+std::string latin1ToUtf8(std::string_view latin1) {
+    std::string out;
     for (const char c : latin1) {
         const auto u = static_cast<uint8_t>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
+        if (u < 0x80) {
             out += c;
-        } else if (u < 0x20) {
-            char esc[8];
-            std::snprintf(esc, sizeof esc, "\\u%04X", u);
-            out += esc;
-        } else if (u < 0x80) {
-            out += c;
-        } else {  // Latin-1 to UTF-8
+        } else {
             out += static_cast<char>(0xC0 | (u >> 6));
             out += static_cast<char>(0x80 | (u & 0x3F));
         }
     }
-    return out + "\"";
+    return out;
 }
 
 int commandInfo(Session& s, const CliOptions& o) {
@@ -239,24 +245,18 @@ int commandInfo(Session& s, const CliOptions& o) {
         {"lowpassRhythm", p.filterA[0]}, {"lowpassLead", p.filterA[1]}, {"highpassRhythm", p.filterB[0]},
         {"highpassLead", p.filterB[1]}};
     if (o.json) {
-        std::string out =
-            "{\"firmware\":\"" + versionText(m.firmwareVersion) + "\",\"program\":" + std::to_string(program);
-        const auto object = [&](const char* key, const auto& list) {
-            out += std::string(",\"") + key + "\":{";
-            bool first = true;
-            for (const auto& f : list) {
-                out += (first ? "\"" : ",\"") + std::string(f.name) + "\":" + std::to_string(f.value);
-                first = false;
-            }
-            out += "}";
+        Json out = {{"firmware", versionText(m.firmwareVersion)}, {"program", program}};
+        const auto object = [](const auto& list) {
+            Json o = Json::object();
+            for (const auto& f : list) o[f.name] = f.value;
+            return o;
         };
-        object("globals", globals);
-        object("settings", fields);
-        out += ",\"slots\":[";
+        out["globals"] = object(globals);
+        out["settings"] = object(fields);
+        out["slots"] = Json::array();
         for (int slot = 0; slot < kUserIrSlotCount; ++slot)
-            out += (slot ? "," : "") + jsonString(m.slotName(slot).view());
-        out += "]}";
-        std::printf("%s\n", out.c_str());
+            out["slots"].push_back(latin1ToUtf8(m.slotName(slot).view()));
+        printJson(out);
         return kExitDone;
     }
     std::printf("firmware  %s\nprogram   %d\n", versionText(m.firmwareVersion).c_str(), program);
@@ -269,7 +269,79 @@ int commandInfo(Session& s, const CliOptions& o) {
     return kExitDone;
 }
 
+// ---- the program library ----------------------------------------------------------------------
+
+void warn(const std::string& text) {
+    std::fprintf(stderr, "halvard-cli: warning: %s\n", text.c_str());
+}
+
+std::unique_ptr<ProgramLibrary> openLibrary(const CliOptions& o, std::string& error) {
+    return ProgramLibrary::open(o.library.empty() ? defaultLibraryPath() : fs::u8path(o.library), error);
+}
+
+// The library for a command that works without one: a warning when it cannot be opened.
+std::unique_ptr<ProgramLibrary> libraryOrWarn(const CliOptions& o, const std::string& without) {
+    std::string error;
+    std::unique_ptr<ProgramLibrary> library = openLibrary(o, error);
+    if (!library) warn(error + "; " + without);
+    return library;
+}
+
+std::array<ProgramName, kProgramCount> namesOf(ProgramLibrary* library) {
+    std::array<ProgramName, kProgramCount> names;
+    std::string error;
+    if (library != nullptr && !library->names(names, error)) warn(error + "; no names");
+    return names;
+}
+
+// "3 \"Clean Crunch\"", or "3" for a program without a name.
+std::string programLabel(int program, const ProgramName& name) {
+    return std::to_string(program) + (name.name.empty() ? "" : " \"" + name.name + "\"");
+}
+
+std::string recordHex(const ProgramRecord& r) {
+    std::string text;
+    char b[3];
+    for (const uint8_t v : r) {
+        std::snprintf(b, sizeof b, "%02X", v);
+        text += b;
+    }
+    return text;
+}
+
+// The channel and the six switches: "LEAD  BYPASS - REVERB - LOOP -"
+std::string programSummary(const ProgramSettings& p) {
+    const int ch = p.channel ? 1 : 0;
+    const auto on = [](int value, const char* name) { return std::string(value ? name : "-"); };
+    return std::string(ch ? "LEAD  " : "RHYTHM") + "  " + on(p.bypass, "BYPASS") + " " +
+           on(p.reverb[ch], "REVERB") + " " + on(p.tremolo[ch], "TREMOLO") + " " + on(p.loopBypass, "LOOP") +
+           " " + on(p.irBypass, "IR-BYPASS");
+}
+
+// Reads all 128 programs as a backup does (the amplifier is left on --program, default 0).
+std::optional<ProgramFile> readAllPrograms(Session& s, const CliOptions& o, const char* label) {
+    s.mirror.program = o.program.value_or(0);
+    ProgressDisplay progress(label);
+    // JSON output stays one object: no progress lines among it.
+    const BackupResult backup = backupPrograms(s.link, o.json ? LibrarianProgress{} : progress.steps());
+    if (backup.result != ReplyResult::Ok) {
+        fail(stopReason(backup.result, backup.failedProgram));
+        return std::nullopt;
+    }
+    return backup.file;
+}
+
+// Keeps a backup in the library; a warning when it cannot.
+void keep(Session& s, const ProgramFile& file, BackupReason reason, const std::string& fileName) {
+    std::string error;
+    const auto id = keepBackup(s.link, file, reason, fs::u8path(fileName).u8string(), error);
+    if (!id && !error.empty()) warn(error + "; the backup is not kept in the library");
+    if (id) std::printf("kept in the library as backup %lld\n", static_cast<long long>(*id));
+}
+
 int commandBackup(Session& s, const CliOptions& o) {
+    const std::unique_ptr<ProgramLibrary> library = libraryOrWarn(o, "the backup is not kept in the library");
+    s.link.library = library.get();
     s.mirror.program = o.program.value_or(0);
     ProgressDisplay progress("backup");
     const BackupResult backup = backupPrograms(s.link, progress.steps());
@@ -278,10 +350,145 @@ int commandBackup(Session& s, const CliOptions& o) {
     std::string error;
     if (!writeFileReplacing(o.operands[0], programFileBytes(backup.file), error)) return fail(error);
     std::printf("128 programs backed up to %s\n", o.operands[0].c_str());
+    keep(s, backup.file, BackupReason::Cli, fs::path(o.operands[0]).filename().string());
     return kExitDone;
 }
 
-int commandRestore(Session& s, const CliOptions& o, const ProgramFile& file) {
+int commandPrograms(Session& s, const CliOptions& o) {
+    const std::unique_ptr<ProgramLibrary> library = libraryOrWarn(o, "no names");
+    const std::optional<ProgramFile> file = readAllPrograms(s, o, "read");
+    if (!file) return kExitFailed;
+    const ProgramRecords records = recordsOfFile(*file);
+    std::string error;
+    if (library && !library->bindNames(records, true, error)) warn(error);
+    const auto names = namesOf(library.get());
+    Json list = Json::array();
+    for (int p = 0; p < kProgramCount; ++p) {
+        const ProgramRecord& record = *records[static_cast<size_t>(p)];
+        const ProgramName& name = names[static_cast<size_t>(p)];
+        const ProgramSettings settings = settingsOfRecord(record);
+        const bool stale = name.staleAgainst(record);
+        if (o.json) {
+            Json settingsJson = Json::object();
+            for (const NamedSetting& f : namedSettings(settings)) settingsJson[f.name] = f.value;
+            list.push_back({{"program", p},
+                            {"name", name.name.empty() ? Json(nullptr) : Json(name.name)},
+                            {"stale", stale},
+                            {"record", recordHex(record)},
+                            {"settings", settingsJson}});
+            continue;
+        }
+        // Padded by characters, not bytes.
+        std::string shown = name.name;
+        const auto chars = std::count_if(shown.begin(), shown.end(),
+                                         [](char c) { return (static_cast<uint8_t>(c) & 0xC0) != 0x80; });
+        shown.append(static_cast<size_t>(std::max<std::ptrdiff_t>(kProgramNameMaxChars - chars, 0)), ' ');
+        std::printf("%3d  %s %c  %s\n", p, shown.c_str(), stale ? '?' : ' ',
+                    programSummary(settings).c_str());
+    }
+    if (o.json) printJson({{"programs", list}});
+    return kExitDone;
+}
+
+int commandProgramsName(const CliOptions& o) {
+    std::string error;
+    const std::unique_ptr<ProgramLibrary> library = openLibrary(o, error);
+    if (!library) return fail(error);
+    const int program = std::stoi(o.operands[0]);
+    const std::string text = o.operands.size() > 1 ? o.operands[1] : std::string();
+    // Bound to the program's settings at the next read.
+    if (!library->setName(program, text, std::nullopt, error)) return fail(error);
+    std::printf(text.empty() ? "program %d has no name\n" : "program %d is named \"%s\"\n", program,
+                text.c_str());
+    return kExitDone;
+}
+
+int commandProgramsMove(Session& s, const CliOptions& o) {
+    const std::unique_ptr<ProgramLibrary> library = libraryOrWarn(o, "the names do not follow");
+    const int a = std::stoi(o.operands[0]), b = std::stoi(o.operands[1]);
+    const bool swap = o.command == "programs swap";
+    const ProgramMoveResult moved =
+        swap ? swapPrograms(s.link, a, b, library.get()) : copyProgram(s.link, a, b, library.get());
+    if (moved.restore.result != ReplyResult::Ok)
+        return fail(stopReason(moved.restore.result, moved.restore.failedProgram));
+    if (!moved.restore.mismatches.empty())
+        return fail("program " + std::to_string(moved.restore.mismatches.front().program) +
+                    " read back differs from what was written");
+    if (!moved.libraryError.empty()) warn(moved.libraryError + "; the names did not follow");
+    std::printf(swap ? "programs %d and %d swapped and verified\n" : "program %d copied to %d and verified\n",
+                a, b);
+    return kExitDone;
+}
+
+// The programs a restore of file would change, printed (or as JSON); their number.
+size_t showChanges(const ProgramRecords& now, const ProgramFile& file,
+                   const std::array<ProgramName, kProgramCount>& names, bool json) {
+    const std::vector<ProgramChange> changes = compareWithFile(now, file);
+    if (json) {
+        Json list = Json::array();
+        for (const ProgramChange& c : changes) {
+            const std::string& name = names[static_cast<size_t>(c.program)].name;
+            list.push_back({{"program", c.program},
+                            {"name", name.empty() ? Json(nullptr) : Json(name)},
+                            {"now", c.now ? Json(recordHex(*c.now)) : Json(nullptr)},
+                            {"restored", recordHex(c.wanted)},
+                            {"differences", c.differences}});
+        }
+        printJson({{"differing", list}});
+        return changes.size();
+    }
+    for (const ProgramChange& c : changes) {
+        std::string how;
+        for (const std::string& d : c.differences) how += (how.empty() ? "" : ", ") + d;
+        std::printf("program %s would change: %s\n",
+                    programLabel(c.program, names[static_cast<size_t>(c.program)]).c_str(), how.c_str());
+    }
+    if (changes.empty()) std::printf("no program would change\n");
+    return changes.size();
+}
+
+// The file to restore or compare: the checked FILE, or a kept backup (kept is set).
+bool programsToRestore(const CliOptions& o, ProgramLibrary* library, ProgramFile& file,
+                       std::optional<KeptBackup>& kept, std::string& error) {
+    if (o.backup) {
+        if (library == nullptr) return false;
+        kept = library->backup(*o.backup, error);
+        if (!kept) return false;
+        file = programFileOf(*kept);
+        return true;
+    }
+    std::vector<uint8_t> bytes;
+    if (!readWholeFile(o.operands[0], kProgramFileMaxBytes, bytes, error)) return false;
+    const ParsedProgramFile parsed = parseProgramFile(bytes);
+    if (parsed.error) {
+        error = o.operands[0] + ": byte " + std::to_string(parsed.error->offset) + ": " +
+                parsed.error->reason + "; nothing sent";
+        return false;
+    }
+    file = parsed.file;
+    return true;
+}
+
+int commandCompare(Session& s, const CliOptions& o, ProgramLibrary* library, const ProgramFile& file) {
+    const std::optional<ProgramFile> now = readAllPrograms(s, o, "read");
+    if (!now) return kExitFailed;
+    showChanges(recordsOfFile(*now), file, namesOf(library), o.json);
+    return kExitDone;
+}
+
+int commandRestore(Session& s, const CliOptions& o, ProgramLibrary* library, const ProgramFile& file,
+                   const std::optional<KeptBackup>& kept) {
+    s.link.library = library;
+    // What the amplifier holds now is read first: compared with what would be sent, and kept as the
+    // automatic backup before the restore.
+    const std::optional<ProgramFile> now = readAllPrograms(s, o, "read");
+    if (!now) return fail("nothing sent");
+    const size_t changes = showChanges(recordsOfFile(*now), file, namesOf(library), false);
+    if (changes > 0 && !o.yes)
+        return fail(std::to_string(changes) + " program" + (changes == 1 ? "" : "s") +
+                    " would change; nothing sent (--yes restores)");
+    keep(s, *now, BackupReason::BeforeRestore, "");
+
     ProgressDisplay progress(o.noVerify ? "restore" : "restore and verify");
     const RestoreResult restore = restorePrograms(s.link, file, !o.noVerify, progress.steps());
     if (restore.result != ReplyResult::Ok)
@@ -295,7 +502,65 @@ int commandRestore(Session& s, const CliOptions& o, const ProgramFile& file) {
     if (!restore.mismatches.empty())
         return fail(std::to_string(restore.mismatches.size()) +
                     " of the restored settings differ from the file");
+    // The programs changed through this program: a kept backup brings its names back; the names of
+    // programs restored from a file stay, bound to what they hold now.
+    std::string error;
+    if (library != nullptr &&
+        !(kept ? library->restoreNames(*kept, error) : library->bindNames(recordsOfFile(file), false, error)))
+        warn(error + "; the names were not updated");
     std::printf("%d programs restored%s\n", restore.sent, restore.verified ? " and verified" : "");
+    return kExitDone;
+}
+
+// The kept backups; with the amplifier there, how many of its programs differ from each.
+int commandBackups(const CliOptions& o) {
+    std::string error;
+    const std::unique_ptr<ProgramLibrary> library = openLibrary(o, error);
+    if (!library) return fail(error);
+    std::vector<KeptBackupSummary> list;
+    if (!library->backups(list, error)) return fail(error);
+
+    std::optional<ProgramRecords> now;
+    {
+        Session session(o);
+        if (session.open().empty()) {
+            if (const std::optional<ProgramFile> file = readAllPrograms(session, o, "read"))
+                now = recordsOfFile(*file);
+        }
+    }
+    Json out = Json::array();
+    for (const KeptBackupSummary& b : list) {
+        std::optional<std::vector<int>> differing;
+        if (now) {
+            const std::optional<KeptBackup> kept = library->backup(b.id, error);
+            if (!kept) return fail(error);
+            differing.emplace();
+            for (const ProgramChange& c : compareWithFile(*now, programFileOf(*kept)))
+                differing->push_back(c.program);
+        }
+        if (o.json) {
+            out.push_back({{"id", b.id},
+                           {"time", b.takenAt},
+                           {"reason", backupReasonText(b.reason)},
+                           {"firmware", b.firmware},
+                           {"file", b.fileName},
+                           {"differing", differing ? Json(*differing) : Json(nullptr)}});
+            continue;
+        }
+        std::string differ;
+        if (differing) {
+            differ = std::to_string(differing->size()) + " differ";
+            for (size_t i = 0; i < differing->size() && i < 8; ++i)
+                differ += (i ? "," : ": ") + std::to_string((*differing)[i]);
+            if (differing->size() > 8) differ += ",...";
+        }
+        std::printf("%4lld  %s  %-22s  %-5s  %s\n", static_cast<long long>(b.id), b.takenAt.c_str(),
+                    std::string(backupReasonText(b.reason)).c_str(), b.firmware.c_str(), differ.c_str());
+    }
+    if (o.json)
+        printJson({{"backups", out}});
+    else if (list.empty())
+        std::printf("no backups kept in %s\n", library->path().string().c_str());
     return kExitDone;
 }
 
@@ -350,6 +615,8 @@ int commandFirmwareFlash(Session& s, const CliOptions& o, const FirmwareImage& i
         return fail("the image's firmware " + versionText(version) + " is not newer than the amplifier's " +
                     versionText(amplifier) + " (--force flashes it anyway)");
 
+    const std::unique_ptr<ProgramLibrary> library = libraryOrWarn(o, "the backup is not kept in the library");
+    s.link.library = library.get();
     s.link.firmwareBackupFolder = backupsFolder();
     if (s.link.firmwareBackupFolder.empty())
         return fail("no backups folder (no home folder known); nothing sent");
@@ -468,19 +735,19 @@ int runCommand(const CliOptions& o) {
     if (o.command == "ports") return commandPorts(o);
     if (o.command == "ir extract") return commandIrExtract(o);
     if (o.command == "monitor") return commandMonitor(o);
+    if (o.command == "programs name") return commandProgramsName(o);
+    if (o.command == "backups") return commandBackups(o);
 
     // Files are checked before the amplifier is looked for: a bad file never opens a port.
     ProgramFile programs;
     FirmwareImage image{};
-    if (o.command == "restore") {
-        std::vector<uint8_t> bytes;
+    std::unique_ptr<ProgramLibrary> library;
+    std::optional<KeptBackup> kept;
+    if (o.command == "restore" || o.command == "compare") {
         std::string error;
-        if (!readWholeFile(o.operands[0], kProgramFileMaxBytes, bytes, error)) return fail(error);
-        const ParsedProgramFile parsed = parseProgramFile(bytes);
-        if (parsed.error)
-            return fail(o.operands[0] + ": byte " + std::to_string(parsed.error->offset) + ": " +
-                        parsed.error->reason + "; nothing sent");
-        programs = parsed.file;
+        if (o.backup && !(library = openLibrary(o, error))) return fail(error);
+        if (!o.backup) library = libraryOrWarn(o, "no names");
+        if (!programsToRestore(o, library.get(), programs, kept, error)) return fail(error);
     }
     if (o.command == "firmware flash") {
         std::vector<uint8_t> bytes;
@@ -497,7 +764,10 @@ int runCommand(const CliOptions& o) {
     int code = kExitFailed;
     if (o.command == "info") code = commandInfo(session, o);
     if (o.command == "backup") code = commandBackup(session, o);
-    if (o.command == "restore") code = commandRestore(session, o, programs);
+    if (o.command == "restore") code = commandRestore(session, o, library.get(), programs, kept);
+    if (o.command == "compare") code = commandCompare(session, o, library.get(), programs);
+    if (o.command == "programs") code = commandPrograms(session, o);
+    if (o.command == "programs copy" || o.command == "programs swap") code = commandProgramsMove(session, o);
     if (o.command == "ir import") code = commandIrImport(session, o);
     if (o.command == "ir factory") code = commandIrFactory(session, o);
     if (o.command == "firmware flash") code = commandFirmwareFlash(session, o, image);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 
+#include "library/program_library.hpp"
 #include "util/option_scanner.hpp"
 
 namespace halvard::cli {
@@ -16,6 +17,7 @@ struct CommandInfo {
     std::vector<std::string_view> options;
     std::string_view summary;  // for the overview
     std::string_view help;
+    size_t optionalOperands = 0;  // operands beyond `operands` that may be left out
 };
 
 const std::vector<CommandInfo>& commands() {
@@ -39,21 +41,84 @@ const std::vector<CommandInfo>& commands() {
         {"backup",
          "FILE",
          1,
-         {"--program"},
-         "all 128 programs into a SysEx file",
+         {"--program", "--library"},
+         "all 128 programs into a SysEx file, kept in the library",
          "Reads all 128 programs and writes them to FILE as SysEx (settings write and preset store for\n"
          "each, then a settings write that selects program N), so that any SysEx tool can play it\n"
-         "back. The file is written only after every read was answered.\n"
-         "  --program N      the program the file ends on and the amplifier is left on (default 0)\n"},
+         "back. The file is written only after every read was answered. The backup is also kept in the\n"
+         "program library with the programs' names (see backups).\n"
+         "  --program N      the program the file ends on and the amplifier is left on (default 0)\n"
+         "  --library PATH   the program library's file\n"},
         {"restore",
-         "FILE",
-         1,
-         {"--no-verify"},
-         "programs from a SysEx file, read back and compared",
+         "[FILE]",
+         0,
+         {"--no-verify", "--backup", "--yes", "--library"},
+         "programs from a SysEx file or a kept backup, read back and compared",
          "Checks all of FILE (only settings writes and preset stores, each program stored at most\n"
-         "once, 7-bit data), sends it, then reads every stored program back and compares it with the\n"
-         "file. A refused file sends nothing; a difference ends with exit code 1.\n"
-         "  --no-verify      do not read the programs back\n"},
+         "once, 7-bit data), or takes kept backup ID (--backup ID). Then reads the amplifier's programs\n"
+         "(kept in the library as an automatic backup) and lists the programs that would change; when\n"
+         "any would, nothing is sent without --yes. Then sends the programs, reads every stored one\n"
+         "back and compares it with what was sent. A refused file sends nothing; a difference ends\n"
+         "with exit code 1. A kept backup brings back its names as well.\n"
+         "  --backup ID      a kept backup instead of a file (see backups)\n"
+         "  --yes            restore even though programs would change\n"
+         "  --no-verify      do not read the programs back\n"
+         "  --library PATH   the program library's file\n",
+         1},
+        {"compare",
+         "[FILE.syx]",
+         0,
+         {"--backup", "--json", "--library"},
+         "the programs a restore of a file or kept backup would change",
+         "Reads the amplifier's programs and lists those FILE.syx (or kept backup ID) would change,\n"
+         "by number and name, with the settings that differ. Nothing is sent.\n"
+         "  --backup ID      a kept backup instead of a file\n"
+         "  --json           one JSON object on standard output\n"
+         "  --library PATH   the program library's file\n",
+         1},
+        {"programs",
+         "",
+         0,
+         {"--json", "--library"},
+         "the 128 programs with their names",
+         "Reads all 128 programs and prints each with its number, name and settings. A name marked\n"
+         "'?' (\"stale\" in JSON) was given to a program that has since been changed on the amplifier\n"
+         "itself; naming it again confirms it.\n"
+         "  --json           one JSON object on standard output\n"
+         "  --library PATH   the program library's file\n"},
+        {"programs name",
+         "N [TEXT]",
+         1,
+         {"--library"},
+         "name program N (no TEXT: clear its name)",
+         "Sets the name of program N (0..127) in the program library: up to 24 characters. Without\n"
+         "TEXT the name is cleared. Needs no amplifier; the name is bound to the program's settings at\n"
+         "the next read.\n"
+         "  --library PATH   the program library's file\n",
+         1},
+        {"programs copy",
+         "FROM TO",
+         2,
+         {"--library"},
+         "copy a program over another, with its name",
+         "Writes program FROM's settings to program TO, stores and reads it back. The name follows.\n"
+         "  --library PATH   the program library's file\n"},
+        {"programs swap",
+         "A B",
+         2,
+         {"--library"},
+         "exchange two programs, with their names",
+         "Exchanges programs A and B on the amplifier, each stored and read back. The names follow.\n"
+         "  --library PATH   the program library's file\n"},
+        {"backups",
+         "",
+         0,
+         {"--json", "--library"},
+         "the backups kept in the library",
+         "Lists the kept backups: id, time (UTC), reason, firmware version, and, when the amplifier is\n"
+         "there, how many of its programs differ from each.\n"
+         "  --json           one JSON object on standard output\n"
+         "  --library PATH   the program library's file\n"},
         {"ir import",
          "SLOT FILE.wav",
          2,
@@ -75,10 +140,11 @@ const std::vector<CommandInfo>& commands() {
         {"firmware flash",
          "FILE.bin",
          1,
-         {"--yes", "--force"},
+         {"--yes", "--force", "--library"},
          "a local firmware image, after a backup",
          "Sends a local firmware image (exactly 131072 bytes) to the amplifier and restarts it. All\n"
-         "programs are backed up first into the backups folder; without a backup nothing is sent.\n"
+         "programs are backed up first into the backups folder (and kept in the program library);\n"
+         "without a backup nothing is sent.\n"
          "  --yes            required: flashing cannot be undone from here\n"
          "  --force          also when the image is not newer than the amplifier's firmware\n"},
         {"monitor",
@@ -119,6 +185,19 @@ std::string checkOperands(const CliOptions& o) {
         return error.empty() ? inRange(1, 14, "INDEX") : error;
     }
     if (o.command == "firmware flash" && !o.yes) return "firmware flash needs --yes";
+    if (o.command == "programs name") {
+        std::string error = inRange(0, 127, "N");
+        if (error.empty() && o.operands.size() > 1) error = checkProgramName(o.operands[1]);
+        return error;
+    }
+    if (o.command == "programs copy" || o.command == "programs swap") {
+        std::string error = inRange(0, 127, "a program");
+        if (error.empty()) error = inRange(1, 127, "a program");
+        if (error.empty() && o.operands[0] == o.operands[1]) error = "the two programs must differ";
+        return error;
+    }
+    if ((o.command == "restore" || o.command == "compare") && o.operands.empty() == !o.backup)
+        return o.command + " wants a FILE or --backup ID (one of them)";
     return {};
 }
 
@@ -137,7 +216,9 @@ ParsedCli parseCli(std::span<const std::string_view> args) {
         }
         const std::string_view arg = scan.name();
         std::string_view value;  // an option's value, once taken from "--name=value" or the next argument
-        if (arg != "--port" && arg != "--api" && arg != "--program" && !scan.noValue()) break;
+        if (arg != "--port" && arg != "--api" && arg != "--program" && arg != "--library" &&
+            arg != "--backup" && !scan.noValue())
+            break;
         seen.emplace_back(arg);
         if (arg == "--help" || arg == "-h") {
             o.help = true;
@@ -167,6 +248,15 @@ ParsedCli parseCli(std::span<const std::string_view> args) {
             if (!scan.takeValue(value)) break;
             o.program = parseInt(value);
             if (!o.program || *o.program < 0 || *o.program > 127) result.error = "--program wants 0..127";
+        } else if (arg == "--library") {
+            if (!scan.takeValue(value)) break;
+            if (value.empty()) result.error = "--library wants a file";
+            o.library = value;
+        } else if (arg == "--backup") {
+            if (!scan.takeValue(value)) break;
+            const std::optional<int> id = parseInt(value);
+            if (!id || *id < 1) result.error = "--backup wants the id of a kept backup (see backups)";
+            o.backup = id;
         } else {
             result.error = "unknown option " + std::string(arg);
         }
@@ -179,7 +269,9 @@ ParsedCli parseCli(std::span<const std::string_view> args) {
 
     size_t first = 1;
     o.command = words[0];
-    if ((words[0] == "ir" || words[0] == "firmware") && words.size() > 1) {
+    const bool programsCommand = words[0] == "programs" && words.size() > 1 &&
+                                 (words[1] == "name" || words[1] == "copy" || words[1] == "swap");
+    if ((words[0] == "ir" || words[0] == "firmware" || programsCommand) && words.size() > 1) {
         o.command += " " + words[1];
         first = 2;
     }
@@ -190,13 +282,14 @@ ParsedCli parseCli(std::span<const std::string_view> args) {
     }
     if (o.help) return result;
     o.operands.assign(words.begin() + static_cast<std::ptrdiff_t>(first), words.end());
-    if (o.operands.size() != info->operands) {
+    if (o.operands.size() < info->operands || o.operands.size() > info->operands + info->optionalOperands) {
         result.error =
             o.command + (info->operands == 0 ? " takes no operands" : " wants " + std::string(info->usage));
         return result;
     }
     for (const std::string& option : seen) {
-        const bool common = option == "--port" || option == "--api" || option == "--help" || option == "-h";
+        const bool common = option == "--port" || option == "--api" || option == "--library" ||
+                            option == "--help" || option == "-h";
         const bool own = std::find(info->options.begin(), info->options.end(), option) != info->options.end();
         if (!common && !own) {
             result.error = option + " does not go with " + o.command;
@@ -212,7 +305,7 @@ std::string helpText(const std::string& command) {
         std::string text = "Usage: halvard-cli " + std::string(info->name);
         if (!info->usage.empty()) text += " " + std::string(info->usage);
         text += " [options]\n\n" + std::string(info->help);
-        if (info->name != "ir extract")
+        if (info->name != "ir extract" && info->name != "programs name" && info->name != "backups")
             text +=
                 "  --port TEXT      the amplifier's ports are the first whose names contain TEXT (default "
                 "VDR)\n"
@@ -231,6 +324,8 @@ std::string helpText(const std::string& command) {
         "\nCommon options:\n"
         "  --port TEXT      the amplifier's ports are the first whose names contain TEXT (default VDR)\n"
         "  --api jack|alsa  only this MIDI system (default: ALSA, and JACK while a server runs)\n"
+        "  --library PATH   the program library (names, kept backups; default: $HALVARD_LIBRARY, else\n"
+        "                   library.sqlite3 in the data folder; see the manual page)\n"
         "  --help           this text, or a command's own (halvard-cli backup --help)\n"
         "  --version        the program's version\n\n"
         "Exit codes: 0 done, 1 device or file error (the reason on standard error), 2 usage error.\n";

@@ -2,6 +2,7 @@
 // halvard-cli's command line: the command, its operands and the options, checked before any port
 // is opened. Pure: no I/O.
 
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
@@ -17,12 +18,15 @@ struct CliOptions {
     std::vector<std::string> operands;  // checked in number and form for the command
     std::string port = "VDR";           // the amplifier's ports are the first whose names contain this
     MidiApi api = MidiApi::Both;
-    bool json = false;           // info
-    bool noVerify = false;       // restore
-    bool yes = false;            // firmware flash
-    bool force = false;          // firmware flash
-    std::optional<int> program;  // info, backup: the program to end on (default 0)
-    bool help = false;           // --help: for the command, or the overview without one
+    bool json = false;              // info, programs, backups, compare
+    std::string library;            // --library: the program library's file (default: HALVARD_LIBRARY, then
+                                    // the user's library.sqlite3)
+    std::optional<int64_t> backup;  // restore, compare: a kept backup instead of a file
+    bool noVerify = false;          // restore
+    bool yes = false;               // firmware flash; restore: when programs would change
+    bool force = false;             // firmware flash
+    std::optional<int> program;     // info, backup: the program to end on (default 0)
+    bool help = false;              // --help: for the command, or the overview without one
     bool version = false;
 };
 

@@ -9,6 +9,7 @@
 
 #include "device/backups_folder.hpp"
 #include "device/clock.hpp"
+#include "device/kept_backups.hpp"
 #include "device/midi_ports.hpp"
 
 // Sections: the file format, reading programs, backup, restore, files.
@@ -352,7 +353,11 @@ bool backupBeforeFirmwareUpdate(LinkContext& ctx, std::string& reason) {
         return false;
     }
     const std::filesystem::path path = folder / automaticBackupName(localTimeNow(), ctx.ui->firmwareVersion);
-    return writeFileReplacing(path, programFileBytes(backup.file), reason);
+    if (!writeFileReplacing(path, programFileBytes(backup.file), reason)) return false;
+    // Kept in the library as well, when there is one; the file alone suffices for the update.
+    std::string ignored;
+    keepBackup(ctx, backup.file, BackupReason::BeforeFirmwareUpdate, path.filename().u8string(), ignored);
+    return true;
 }
 
 }  // namespace halvard

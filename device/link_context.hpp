@@ -14,6 +14,7 @@
 #include "device/firmware_download.hpp"
 #include "device/midi_ports.hpp"
 #include "device/wakeup.hpp"
+#include "library/program_library.hpp"
 #include "model/device_mirror.hpp"
 
 namespace halvard {
@@ -34,6 +35,9 @@ struct LinkContext {
     FirmwareSource* firmware = nullptr;    // null: no download is attempted
     // Where all programs are backed up before a firmware update starts; empty: no backup.
     std::filesystem::path firmwareBackupFolder;
+    // The program library (names, kept backups), used on the worker thread only; null: none (the
+    // editor works without names).
+    ProgramLibrary* library = nullptr;
 
     std::atomic<bool> quit{false};  // set by the entry function (or a test) to stop the worker
     // Ends the worker's sleep while it waits, with no amplifier, for the port set to change: the

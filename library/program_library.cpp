@@ -20,19 +20,19 @@ constexpr int kApplicationId = 0x48564C42;
 // ever append: a library written by an older program is migrated step by step.
 constexpr const char* kMigrations[] = {
     R"sql(
--- The name the user gave each program. The amplifier keeps no names; a name belongs to a program
--- number and to the program's record (its 10 setting bytes) at the time it was named, so that a
--- program changed on the amplifier itself can be shown as possibly no longer the named one.
 CREATE TABLE program_names (
+    -- The name the user gave each program (the amplifier keeps none), with the program's record (its
+    -- 10 setting bytes) when it was named: a program changed on the amplifier itself since then is
+    -- shown as possibly no longer the named one.
     program      INTEGER PRIMARY KEY CHECK (program BETWEEN 0 AND 127),
     name         TEXT NOT NULL CHECK (length(name) BETWEEN 1 AND 24),
     bound_record BLOB CHECK (bound_record IS NULL OR length(bound_record) = 10),  -- NULL: bound at the next read
     named_at     TEXT NOT NULL DEFAULT (strftime('%Y-%m-%dT%H:%M:%SZ', 'now'))
 );
 
--- Every backup of all 128 programs, from the menu, from halvard-cli, or made automatically before a
--- firmware update or a restore. Automatic ones older than 90 days are pruned, but the last 20 stay.
 CREATE TABLE backups (
+    -- Every backup of all 128 programs: from the menu, from halvard-cli, or made automatically before
+    -- a firmware update or a restore. Automatic ones older than 90 days are pruned; the last 20 stay.
     id              INTEGER PRIMARY KEY,
     taken_at        TEXT NOT NULL DEFAULT (strftime('%Y-%m-%dT%H:%M:%SZ', 'now')),  -- UTC
     reason          TEXT NOT NULL CHECK (reason IN ('menu', 'cli', 'before-firmware-update', 'before-restore')),
@@ -43,8 +43,8 @@ CREATE TABLE backups (
 );
 CREATE INDEX backups_by_time ON backups (taken_at);
 
--- The 128 programs of each backup, and the names they had then.
 CREATE TABLE backup_programs (
+    -- The 128 programs of each backup, and the names they had then.
     backup_id INTEGER NOT NULL REFERENCES backups (id) ON DELETE CASCADE,
     program   INTEGER NOT NULL CHECK (program BETWEEN 0 AND 127),
     record    BLOB NOT NULL CHECK (length(record) = 10),
@@ -322,21 +322,17 @@ bool ProgramLibrary::setName(int program, std::string_view name, const std::opti
     return s.run() || failed(db_, error);
 }
 
-bool ProgramLibrary::bindName(int program, const ProgramRecord& record, std::string& error) {
-    Statement s(db_,
-                "UPDATE program_names SET bound_record = ?, named_at = strftime('%Y-%m-%dT%H:%M:%SZ', 'now') "
-                "WHERE program = ?");
-    return s.bindBlob(1, record.data(), record.size()).bind(2, program).run() || failed(db_, error);
-}
-
-bool ProgramLibrary::bindUnbound(const std::array<ProgramRecord, kProgramCount>& records,
-                                 std::string& error) {
+bool ProgramLibrary::bindNames(const ProgramRecords& records, bool unboundOnly, std::string& error) {
     Transaction t(db_);
     if (!t.begun()) return failed(db_, error);
-    Statement s(db_, "UPDATE program_names SET bound_record = ? WHERE program = ? AND bound_record IS NULL");
+    Statement s(db_,
+                unboundOnly
+                    ? "UPDATE program_names SET bound_record = ? WHERE program = ? AND bound_record IS NULL"
+                    : "UPDATE program_names SET bound_record = ? WHERE program = ?");
     for (int p = 0; p < kProgramCount; ++p) {
-        const ProgramRecord& r = records[static_cast<size_t>(p)];
-        if (!s.bindBlob(1, r.data(), r.size()).bind(2, p).run() || !s.reset()) return failed(db_, error);
+        const std::optional<ProgramRecord>& r = records[static_cast<size_t>(p)];
+        if (r && (!s.bindBlob(1, r->data(), r->size()).bind(2, p).run() || !s.reset()))
+            return failed(db_, error);
     }
     return t.commit() || failed(db_, error);
 }

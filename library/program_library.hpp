@@ -37,6 +37,8 @@ inline constexpr int kKeptAutomaticBackupDays = 90;
 // A program's own bytes as a settings reply or write carries them (bytes 5..14).
 inline constexpr size_t kProgramRecordBytes = 10;
 using ProgramRecord = std::array<uint8_t, kProgramRecordBytes>;
+// One record per program; absent where it is not known.
+using ProgramRecords = std::array<std::optional<ProgramRecord>, kProgramCount>;
 
 // Why a backup was made. The first two are the user's; the others are automatic and pruned.
 enum class BackupReason { Menu, Cli, BeforeFirmwareUpdate, BeforeRestore };
@@ -90,10 +92,10 @@ public:
     // Sets (an empty name clears) the name of a program, bound to record.
     bool setName(int program, std::string_view name, const std::optional<ProgramRecord>& record,
                  std::string& error);
-    // Binds a program's name to its current record: the user confirmed it, or this program changed
-    // the record itself. Names without a record are bound by the first read (bindUnbound).
-    bool bindName(int program, const ProgramRecord& record, std::string& error);
-    bool bindUnbound(const std::array<ProgramRecord, kProgramCount>& records, std::string& error);
+    // Binds names to the programs' current records (where known): the user confirmed them, or this
+    // program changed the records itself. With unboundOnly, only names given while no record was
+    // known (the first read after naming).
+    bool bindNames(const ProgramRecords& records, bool unboundOnly, std::string& error);
     // After the amplifier's programs were copied (from -> to) or swapped, the names follow them.
     bool copyName(int from, int to, std::string& error);
     bool swapNames(int a, int b, std::string& error);

@@ -11,6 +11,11 @@ std::filesystem::path backupsFolder() {
     return std::filesystem::path(local) / L"Halvard Editor" / L"backups";
 }
 
+std::filesystem::path libraryFile() {
+    const std::filesystem::path backups = backupsFolder();
+    return backups.empty() ? backups : backups.parent_path() / "library.sqlite3";
+}
+
 std::tm localTimeNow() {
     const std::time_t now = std::time(nullptr);
     std::tm local{};

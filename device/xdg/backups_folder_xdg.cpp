@@ -18,6 +18,11 @@ std::filesystem::path backupsFolder() {
     return data / "halvard-editor" / "backups";
 }
 
+std::filesystem::path libraryFile() {
+    const std::filesystem::path backups = backupsFolder();
+    return backups.empty() ? backups : backups.parent_path() / "library.sqlite3";
+}
+
 std::tm localTimeNow() {
     const std::time_t now = std::time(nullptr);
     std::tm local{};

@@ -1,6 +1,7 @@
 // halvard-cli end to end against the amplifier emulator on JACK: exit codes, one-line reasons,
 // --json, a backup of records loaded with the emulator's --programs, a verified restore, and a
-// difference found by the read-back.
+// difference found by the read-back; the program library's names and kept backups (a library of
+// the test's own, through HALVARD_LIBRARY).
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -8,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 
 #include "device/librarian.hpp"
 #include "emulator_process.hpp"
@@ -43,7 +45,8 @@ protected:
     CliRun cli(const std::string& args) {
         const fs::path out = dir_ / "stdout", err = dir_ / "stderr";
         const char* installed = std::getenv("HALVARD_TEST_CLI");
-        const std::string line = std::string(installed ? installed : HALVARD_CLI_PATH) + " --api jack " +
+        const std::string line = "HALVARD_LIBRARY=" + (dir_ / "library.sqlite3").string() + " " +
+                                 std::string(installed ? installed : HALVARD_CLI_PATH) + " --api jack " +
                                  args + " >" + out.string() + " 2>" + err.string();
         const int status = std::system(line.c_str());
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readText(out), readText(err)};
@@ -55,7 +58,8 @@ protected:
 TEST_F(CliE2e, UsageAndDeviceErrorsHaveTheirExitCodesAndOneLineReasons) {
     EXPECT_EQ(cli("").code, 2);
     EXPECT_EQ(cli("backup").code, 2) << "a missing operand";
-    EXPECT_EQ(cli("restore a.syx --yes").code, 2) << "an option of another command";
+    EXPECT_EQ(cli("restore a.syx --force").code, 2) << "an option of another command";
+    EXPECT_EQ(cli("restore a.syx --backup 1").code, 2) << "a file and a kept backup";
     EXPECT_EQ(cli("ir factory 6 0").code, 2) << "a slot out of range";
     EXPECT_EQ(cli("firmware flash image.bin").code, 2) << "without --yes";
     EXPECT_EQ(cli("restore --help").code, 0);
@@ -123,6 +127,72 @@ TEST_F(CliE2e, InfoBackupAndRestoreAgainstTheEmulator) {
     EXPECT_EQ(refused.code, 1);
     EXPECT_NE(refused.err.find(": byte 86: code 0x02 is neither"), std::string::npos) << refused.err;
     EXPECT_EQ(emulator.receivedTotal(), 0) << "nothing sent";
+}
+
+TEST_F(CliE2e, NamesAndKeptBackupsThroughBackupCompareRestoreCopyAndSwap) {
+    EmulatorProcess emulator;
+    ASSERT_TRUE(emulator.started());
+    ASSERT_TRUE(EmulatorProcess::waitFor([&] { return emulator.portsOpen(); })) << emulator.transcript();
+    const auto json = [](const CliRun& run) { return nlohmann::json::parse(run.out, nullptr, false); };
+
+    ASSERT_EQ(cli("programs name 3 \"Clean \xC3\xA9t\xC3\xA9\"").code, 0) << "no amplifier needed";
+    ASSERT_EQ(cli("programs name 9 Lead").code, 0);
+    const CliRun backup = cli("backup " + (dir_ / "b.syx").string());
+    ASSERT_EQ(backup.code, 0) << backup.err;
+    EXPECT_NE(backup.out.find("kept in the library as backup 1\n"), std::string::npos) << backup.out;
+
+    // Program 3 changed on the amplifier itself: its name may no longer fit.
+    const std::string record3 = emulator.command("record 3").substr(std::string("ok record 3 ").size());
+    const bool loop = record3.substr(0, 2) == "01";  // byte 5: loop bypass
+    ASSERT_EQ(
+        emulator.command("set-record 3 " + std::string(loop ? "00" : "01") + record3.substr(2)).substr(0, 2),
+        "ok");
+    const std::string change = loop ? "loopBypass 0 -> 1" : "loopBypass 1 -> 0";
+    const CliRun programs = cli("programs --json");
+    ASSERT_EQ(programs.code, 0) << programs.err;
+    const auto listed = json(programs)["programs"];
+    ASSERT_EQ(listed.size(), 128u) << programs.out;
+    EXPECT_EQ(listed[3]["name"], "Clean \xC3\xA9t\xC3\xA9");
+    EXPECT_TRUE(listed[3]["stale"]);
+    EXPECT_FALSE(listed[9]["stale"]);
+    EXPECT_TRUE(listed[4]["name"].is_null());
+
+    const CliRun compare = cli("compare --backup 1 --json");
+    ASSERT_EQ(compare.code, 0) << compare.err;
+    const auto differing = json(compare)["differing"];
+    ASSERT_EQ(differing.size(), 1u) << compare.out;
+    EXPECT_EQ(differing[0]["program"], 3);
+    EXPECT_EQ(differing[0]["differences"][0], change);
+
+    ASSERT_EQ(cli("programs name 3 Other").code, 0);
+    const CliRun refused = cli("restore --backup 1");
+    EXPECT_EQ(refused.code, 1);
+    EXPECT_NE(refused.out.find("program 3 \"Other\" would change: " + change), std::string::npos)
+        << refused.out;
+    EXPECT_EQ(refused.err, "halvard-cli: 1 program would change; nothing sent (--yes restores)\n");
+    const CliRun restored = cli("restore --backup 1 --yes");
+    ASSERT_EQ(restored.code, 0) << restored.err;
+    EXPECT_EQ(emulator.command("record 3"), "ok record 3 " + record3);
+    EXPECT_EQ(json(cli("programs --json"))["programs"][3]["name"], "Clean \xC3\xA9t\xC3\xA9")
+        << "the kept backup's names come back";
+
+    const auto backups = json(cli("backups --json"))["backups"];
+    ASSERT_EQ(backups.size(), 2u) << "the one made and the one before the restore";
+    EXPECT_EQ(backups[0]["reason"], "before-restore");
+    EXPECT_EQ(backups[1]["reason"], "cli");
+    EXPECT_EQ(backups[1]["file"], "b.syx");
+    EXPECT_EQ(backups[1]["differing"].size(), 0u);
+
+    ASSERT_EQ(cli("programs swap 3 9").code, 0);
+    ASSERT_EQ(cli("programs copy 9 20").code, 0);
+    EXPECT_EQ(emulator.command("record 9"), "ok record 9 " + record3);
+    EXPECT_EQ(emulator.command("record 20"), "ok record 20 " + record3);
+    const auto after = json(cli("programs --json"))["programs"];
+    EXPECT_EQ(after[9]["name"], "Clean \xC3\xA9t\xC3\xA9");
+    EXPECT_EQ(after[20]["name"], "Clean \xC3\xA9t\xC3\xA9");
+    EXPECT_EQ(after[3]["name"], "Lead");
+    EXPECT_FALSE(after[3]["stale"] || after[9]["stale"] || after[20]["stale"])
+        << "changed through halvard-cli";
 }
 
 }  // namespace

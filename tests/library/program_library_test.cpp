@@ -106,9 +106,9 @@ TEST_F(ProgramLibraryTest, NamesAndBackupsSurviveReopeningAndFollowCopySwapAndRe
     EXPECT_TRUE(n[3].staleAgainst(recordOf(3, 1))) << "the amplifier's record changed since it was named";
     EXPECT_FALSE(n[7].boundRecord) << "named with no record known";
 
-    std::array<ProgramRecord, kProgramCount> now;
+    ProgramRecords now;
     for (int p = 0; p < kProgramCount; ++p) now[static_cast<size_t>(p)] = recordOf(p, 2);
-    ASSERT_TRUE(library->bindUnbound(now, error)) << error;
+    ASSERT_TRUE(library->bindNames(now, true, error)) << error;
     n = names(*library);
     EXPECT_EQ(n[7].boundRecord, now[7]) << "bound at the first read";
     EXPECT_EQ(n[3].boundRecord, recordOf(3)) << "a bound name keeps its record";

@@ -1,0 +1,183 @@
+#include "device/kept_backups.hpp"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "device/backups_folder.hpp"
+#include "device/exchanges.hpp"
+
+namespace halvard {
+namespace {
+
+std::string versionText(uint16_t v) {
+    return v == 0 ? std::string() : std::to_string(v >> 8) + "." + std::to_string(v & 0xFF);
+}
+
+SettingsWriteMessage writeOf(int program, const std::array<uint8_t, 2>& globals,
+                             const ProgramRecord& record) {
+    SettingsWriteMessage w{};
+    w[0] = kSysexStart;
+    w[1] = 0x00;
+    w[2] = kCodeSettingsWrite;
+    w[3] = static_cast<uint8_t>(program);
+    w[4] = globals[0];
+    std::copy(record.begin(), record.end(), w.begin() + kRecordFirstByte);
+    w[kRecordFirstByte + kRecordBytes] = globals[1];
+    w[kSettingsWriteBytes - 1] = kSysexEnd;
+    return w;
+}
+
+SettingsGlobals mirrorGlobals(const DeviceMirror& m) {
+    return {m.midiChannel, m.bypassLock, m.reverbTails, m.mono, m.irSlot};
+}
+
+// Reads the programs named (program 0 first when the globals are needed), then writes each wanted
+// record to its program and reads it back.
+ProgramMoveResult movePrograms(LinkContext& ctx, std::initializer_list<std::pair<int, int>> moves,
+                               ProgramLibrary* library, bool swap) {
+    ProgramMoveResult out;
+    std::vector<int> reads = {0};
+    for (const auto& [from, to] : moves) reads.push_back(from);
+    for (const int p : reads) {
+        if (const ReplyResult r = readProgramSettings(ctx, p); r != ReplyResult::Ok) {
+            out.restore.result = r;
+            out.restore.failedProgram = p;
+            return out;
+        }
+    }
+    const SettingsGlobals globals = mirrorGlobals(*ctx.ui);
+    ProgramFile file;
+    for (const auto& [from, to] : moves) {
+        StoredProgram s{static_cast<uint8_t>(to), {}};
+        buildSettingsWrite(s.write, to, globals, ctx.ui->record(from));
+        file.stored.push_back(s);
+    }
+    out.restore = restorePrograms(ctx, file, true);
+    if (out.restore.result != ReplyResult::Ok || !out.restore.mismatches.empty() || library == nullptr)
+        return out;
+    const auto [first, second] = *moves.begin();
+    const bool moved = swap ? library->swapNames(first, second, out.libraryError)
+                            : library->copyName(first, second, out.libraryError);
+    if (!moved) return out;
+    library->bindNames(recordsOfFile(file), false, out.libraryError);
+    return out;
+}
+
+}  // namespace
+
+std::filesystem::path defaultLibraryPath() {
+    if (const char* chosen = std::getenv("HALVARD_LIBRARY"); chosen != nullptr && *chosen != '\0')
+        return std::filesystem::u8path(chosen);
+    return libraryFile();
+}
+
+ProgramRecord recordOfWrite(const SettingsWriteMessage& write) {
+    ProgramRecord r;
+    std::copy_n(write.begin() + kRecordFirstByte, kRecordBytes, r.begin());
+    return r;
+}
+
+ProgramSettings settingsOfRecord(const ProgramRecord& record) {
+    // As the settings reply of a program other than 0, which the decoder reads without globals.
+    std::array<uint8_t, kSettingsWriteBytes> reply = writeOf(1, {0, 0}, record);
+    reply[2] = kCodeSettings;
+    const Reply decoded = decodeReply(reply);
+    const auto* settings = std::get_if<SettingsReply>(&decoded);
+    return settings ? settings->settings : ProgramSettings{};
+}
+
+ProgramRecords recordsOfFile(const ProgramFile& file) {
+    ProgramRecords out;
+    for (const StoredProgram& s : file.stored)
+        if (s.program < kProgramCount) out[s.program] = recordOfWrite(s.write);
+    return out;
+}
+
+KeptBackup keptBackupOf(const ProgramFile& file, BackupReason reason, uint16_t firmwareVersion,
+                        const std::array<ProgramName, kProgramCount>& names) {
+    KeptBackup b;
+    b.summary.reason = reason;
+    b.summary.firmware = versionText(firmwareVersion);
+    for (const StoredProgram& s : file.stored) {
+        if (s.program >= kProgramCount) continue;
+        b.records[s.program] = recordOfWrite(s.write);
+        if (s.program == 0) b.globals = {s.write[4], s.write[kRecordFirstByte + kRecordBytes]};
+    }
+    if (file.selection) b.currentProgram = std::min<int>((*file.selection)[3], kProgramCount - 1);
+    for (int p = 0; p < kProgramCount; ++p)
+        b.names[static_cast<size_t>(p)] = names[static_cast<size_t>(p)].name;
+    return b;
+}
+
+std::optional<int64_t> keepBackup(LinkContext& ctx, const ProgramFile& file, BackupReason reason,
+                                  const std::u8string& fileName, std::string& error) {
+    if (ctx.library == nullptr) return std::nullopt;
+    // Names given while no record was known are bound to what this read found.
+    std::array<ProgramName, kProgramCount> names;
+    if (!ctx.library->bindNames(recordsOfFile(file), true, error) || !ctx.library->names(names, error))
+        return std::nullopt;
+    KeptBackup kept = keptBackupOf(file, reason, ctx.ui->firmwareVersion, names);
+    kept.summary.fileName.assign(fileName.begin(), fileName.end());
+    return ctx.library->recordBackup(kept, error);
+}
+
+ProgramFile programFileOf(const KeptBackup& backup) {
+    ProgramFile file;
+    for (int p = 0; p < kProgramCount; ++p)
+        file.stored.push_back(
+            {static_cast<uint8_t>(p), writeOf(p, backup.globals, backup.records[static_cast<size_t>(p)])});
+    file.selection = writeOf(backup.currentProgram, backup.globals,
+                             backup.records[static_cast<size_t>(backup.currentProgram)]);
+    return file;
+}
+
+std::array<NamedSetting, 16> namedSettings(const ProgramSettings& p) {
+    return {{{"channel", p.channel},
+             {"bypass", p.bypass},
+             {"loopBypass", p.loopBypass},
+             {"reverbRhythm", p.reverb[0]},
+             {"reverbLead", p.reverb[1]},
+             {"tremoloRhythm", p.tremolo[0]},
+             {"tremoloLead", p.tremolo[1]},
+             {"irRhythm", p.ir[0]},
+             {"irLead", p.ir[1]},
+             {"irBypass", p.irBypass},
+             {"hfCompRhythm", p.hfComp[0]},
+             {"hfCompLead", p.hfComp[1]},
+             {"lowpassRhythm", p.filterA[0]},
+             {"lowpassLead", p.filterA[1]},
+             {"highpassRhythm", p.filterB[0]},
+             {"highpassLead", p.filterB[1]}}};
+}
+
+std::vector<ProgramChange> compareWithFile(const ProgramRecords& now, const ProgramFile& file) {
+    std::vector<ProgramChange> changes;
+    for (const StoredProgram& s : file.stored) {
+        if (s.program >= kProgramCount) continue;
+        const std::optional<ProgramRecord>& current = now[s.program];
+        const ProgramRecord wanted = recordOfWrite(s.write);
+        if (current == wanted) continue;
+        ProgramChange c{s.program, current, wanted, {}};
+        const auto after = namedSettings(settingsOfRecord(wanted));
+        if (current) {
+            const auto before = namedSettings(settingsOfRecord(*current));
+            for (size_t i = 0; i < after.size(); ++i)
+                if (before[i].value != after[i].value)
+                    c.differences.push_back(std::string(after[i].name) + " " +
+                                            std::to_string(before[i].value) + " -> " +
+                                            std::to_string(after[i].value));
+        }
+        changes.push_back(std::move(c));
+    }
+    return changes;
+}
+
+ProgramMoveResult copyProgram(LinkContext& ctx, int from, int to, ProgramLibrary* library) {
+    return movePrograms(ctx, {{from, to}}, library, false);
+}
+
+ProgramMoveResult swapPrograms(LinkContext& ctx, int a, int b, ProgramLibrary* library) {
+    return movePrograms(ctx, {{a, b}, {b, a}}, library, true);
+}
+
+}  // namespace halvard
