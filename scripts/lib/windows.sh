@@ -1,6 +1,7 @@
 # The Windows build, cross-compiled on Debian and tested under Wine (sourced after common.sh).
-#   windows_deps        RtMidi, libsndfile and GoogleTest from Debian's source packages, built as static
-#                       MinGW libraries into build-windows/deps/prefix (once; later runs cost nothing)
+#   windows_deps        RtMidi, libsndfile, GoogleTest, nlohmann-json and SQLite from Debian's source
+#                       packages, built as static MinGW libraries into build-windows/deps/prefix (once;
+#                       later runs cost nothing)
 #   configure_windows   the build-windows/ tree (needs build/ for the build-time generators)
 #   start_wine, stop_wine   the private Wine prefix and one wineserver for a whole test run
 # shellcheck shell=bash
@@ -13,9 +14,12 @@ HALVARD_WINEPREFIX="${HALVARD_WINEPREFIX:-$HALVARD_ROOT/$HALVARD_WIN_TREE/wine}"
 
 # Debian source package and the CMake options of its Windows build. Only RtMidi's WinMM API; no
 # external codecs, programs or tests in libsndfile.
-HALVARD_WIN_LIBRARIES=(rtmidi libsndfile googletest)
+HALVARD_WIN_LIBRARIES=(rtmidi libsndfile googletest nlohmann-json3 sqlite3)
 windows_library_options() {
   case "$1" in
+    nlohmann-json3) echo "-DJSON_BuildTests=OFF -DJSON_Install=ON" ;;
+    # Not CMake: its amalgamation, made with the build machine's tools and compiled once (below).
+    sqlite3) echo "-DSQLITE_OMIT_LOAD_EXTENSION -DSQLITE_THREADSAFE=1" ;;
     rtmidi) echo "-DRTMIDI_API_WINMM=ON -DRTMIDI_API_ALSA=OFF -DRTMIDI_API_JACK=OFF -DRTMIDI_API_CORE=OFF -DRTMIDI_BUILD_TESTING=OFF" ;;
     libsndfile) echo "-DENABLE_EXTERNAL_LIBS=OFF -DENABLE_MPEG=OFF -DBUILD_PROGRAMS=OFF -DBUILD_EXAMPLES=OFF -DBUILD_TESTING=OFF -DENABLE_CPACK=OFF -DINSTALL_MANPAGES=OFF" ;;
     googletest) echo "-DBUILD_GMOCK=ON -DINSTALL_GTEST=ON" ;;
@@ -77,17 +81,36 @@ windows_deps() {
   for p in "${missing[@]}"; do
     read -r -a options <<<"$(windows_library_options "$p")"
     rm -rf "$HALVARD_WIN_DEPS/build/$p"
-    cmake -S "$src/$p" -B "$HALVARD_WIN_DEPS/build/$p" -G Ninja -Wno-dev \
-      -DCMAKE_TOOLCHAIN_FILE="$HALVARD_WIN_TOOLCHAIN" -DCMAKE_BUILD_TYPE=Release \
-      -DCMAKE_INSTALL_PREFIX="$HALVARD_WIN_PREFIX" -DBUILD_SHARED_LIBS=OFF "${options[@]}" >/dev/null
-    cmake --build "$HALVARD_WIN_DEPS/build/$p" -j "$HALVARD_JOBS" >/dev/null
-    cmake --install "$HALVARD_WIN_DEPS/build/$p" >/dev/null
+    if [ "$p" = sqlite3 ]; then
+      build_windows_sqlite "$src/$p" "$HALVARD_WIN_DEPS/build/$p" "${options[@]}"
+    else
+      cmake -S "$src/$p" -B "$HALVARD_WIN_DEPS/build/$p" -G Ninja -Wno-dev \
+        -DCMAKE_TOOLCHAIN_FILE="$HALVARD_WIN_TOOLCHAIN" -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_INSTALL_PREFIX="$HALVARD_WIN_PREFIX" -DBUILD_SHARED_LIBS=OFF "${options[@]}" >/dev/null
+      cmake --build "$HALVARD_WIN_DEPS/build/$p" -j "$HALVARD_JOBS" >/dev/null
+      cmake --install "$HALVARD_WIN_DEPS/build/$p" >/dev/null
+    fi
     mkdir -p "$HALVARD_WIN_PREFIX/.built"
     rm -f "$HALVARD_WIN_PREFIX/.built/$p"-*
     touch "$(windows_library_stamp "$p")"
     rm -rf "${HALVARD_WIN_DEPS:?}/build/$p" "${src:?}/$p" "$src/$p"_*
     log "built $p for Windows"
   done
+}
+
+# build_windows_sqlite <source> <build dir> <defines...>: SQLite's source tree makes its one-file
+# amalgamation (sqlite3.c) with tools it compiles and runs on this machine (and tclsh); that file is
+# compiled with MinGW into a static libsqlite3.a, installed with sqlite3.h into the prefix.
+build_windows_sqlite() {
+  local source="$1" dir="$2"
+  shift 2
+  mkdir -p "$dir"
+  (cd "$dir" && "$source/configure" --disable-tcl >/dev/null && make sqlite3.c >/dev/null)
+  x86_64-w64-mingw32-gcc-posix -O2 -DNDEBUG "$@" -c "$dir/sqlite3.c" -o "$dir/sqlite3.o"
+  x86_64-w64-mingw32-gcc-ar-posix rcs "$dir/libsqlite3.a" "$dir/sqlite3.o"
+  mkdir -p "$HALVARD_WIN_PREFIX/include" "$HALVARD_WIN_PREFIX/lib"
+  cp "$dir/sqlite3.h" "$dir/sqlite3ext.h" "$HALVARD_WIN_PREFIX/include/"
+  cp "$dir/libsqlite3.a" "$HALVARD_WIN_PREFIX/lib/"
 }
 
 # The build-windows/ tree (the windows preset): the libraries above, and the generators of the
