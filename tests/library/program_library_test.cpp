@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "test_files.hpp"
+
 #ifdef HALVARD_HAS_FORK
 #include <signal.h>
 #include <sys/wait.h>
@@ -47,10 +49,7 @@ void sql(const fs::path& file, const char* text) {
 
 class ProgramLibraryTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
+    void SetUp() override { ASSERT_FALSE(temp_.path().empty()); }
     std::unique_ptr<ProgramLibrary> open(const fs::path& file) {
         std::string error;
         auto library = ProgramLibrary::open(file, error);
@@ -69,7 +68,8 @@ protected:
         return out;
     }
 
-    fs::path dir_ = fs::path(::testing::TempDir()) / "program_library_test";
+    test::TempDir temp_;  // each case its own folder: the cases run side by side
+    fs::path dir_ = temp_.path();
     fs::path file_ = dir_ / "sub" / "library.sqlite3";
 };
 
