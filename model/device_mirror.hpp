@@ -76,6 +76,8 @@ struct MirrorView {
     int32_t factoryListOpen = 0;
     int32_t factoryIrIndex = 0;
     int32_t auditionOn = 0;
+    int32_t portsSeen = -1;
+    bool portInUse = false;
     ProgramSettings current;  // programs[program]
     std::array<SlotName, kUserIrSlotCount> userIrSlotNames;
     StatusLine status;
@@ -105,6 +107,11 @@ public:
     std::atomic<int32_t> factoryListOpen{0};
     std::atomic<int32_t> factoryIrIndex{0};
     std::atomic<int32_t> auditionOn{0};
+    // Why there is no amplifier, while linkState is NoDevice (worker): how many MIDI ports, inputs
+    // and outputs together, the last scan saw (-1 before the first), and whether the amplifier's
+    // port is there but another program has it open. A mirror reset leaves both.
+    std::atomic<int32_t> portsSeen{-1};
+    std::atomic<bool> portInUse{false};
 
     // One slot: a command posted while another is pending replaces it.
     void postCommand(int32_t code) { command.store(code); }
