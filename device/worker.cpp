@@ -110,15 +110,14 @@ void DeviceWorker::runPass() {
 bool DeviceWorker::findAndOpenPorts() {
     MidiPorts& ports = *ctx_.ports;
     const Clock::TimePoint now = clockOf(ctx_).now();
-    if (portInUse_ && now < retryAt_ && findAmplifierPort(ports, kIn) >= 0 &&
-        findAmplifierPort(ports, kOut) >= 0) {
-        return false;
-    }
+    const bool listed = findAmplifierPort(ports, kIn) >= 0 && findAmplifierPort(ports, kOut) >= 0;
+    if (portInUse_ && now < retryAt_ && listed) return false;
     if (openDevicePorts(ctx_)) {
         portInUse_ = false;
         return true;
     }
-    portInUse_ = ports.portInUse(kIn) || ports.portInUse(kOut);
+    // An amplifier no longer listed was not tried: what the ports say is of an earlier try.
+    portInUse_ = listed && (ports.portInUse(kIn) || ports.portInUse(kOut));
     retryAt_ = now + std::chrono::milliseconds(kPortInUseRetryMs);
     return false;
 }

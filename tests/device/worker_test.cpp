@@ -194,6 +194,13 @@ TEST_F(Worker, AmplifierPortHeldElsewhereIsTriedEveryTwoSecondsUntilItIsFree) {
         EXPECT_GE(ports.refusedAtMs[i] - ports.refusedAtMs[i - 1], kPortInUseRetryMs) << "try " << i;
     EXPECT_EQ(repaints, before) << "PORT IN USE is shown once";
 
+    ports.unplugAmp();
+    passes(1);
+    EXPECT_FALSE(mirror.portInUse) << "gone while held: no amplifier now, not a port in use";
+    ports.plugAmp();
+    passes(1);
+    EXPECT_TRUE(mirror.portInUse);
+
     ports.ampInUse = false;
     const long long freed = clock.elapsedMs();
     passes(2);
