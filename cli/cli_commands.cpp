@@ -143,6 +143,12 @@ public:
         ports_->openPort(PortDirection::Input, in, "halvard-cli in");
         ports_->ignoreTypes(kAmplifierInputFilter);
         ports_->openPort(PortDirection::Output, out, "halvard-cli out");
+        for (const PortDirection d : {PortDirection::Input, PortDirection::Output}) {
+            // Windows lets one program at a time open a MIDI port.
+            if (ports_->portInUse(d))
+                return "the amplifier's port \"" + ports_->portName(d, d == PortDirection::Input ? in : out) +
+                       "\" is in use by another program";
+        }
         if (!ports_->isPortOpen(PortDirection::Input) || !ports_->isPortOpen(PortDirection::Output))
             return "cannot open the amplifier's ports";
         return {};

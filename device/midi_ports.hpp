@@ -49,6 +49,10 @@ public:
     virtual void openPort(PortDirection direction, int index, const std::string& ownPortName) = 0;
     virtual void closePort(PortDirection direction) = 0;
     virtual bool isPortOpen(PortDirection direction) const = 0;
+    // Whether the last openPort in this direction left the port closed because another program has
+    // it open (Windows lets one program at a time open a MIDI device). Systems whose ports any
+    // number of programs may open never say so.
+    virtual bool portInUse(PortDirection /*direction*/) const { return false; }
 
     // Input filter: which kinds of message the input drops.
     virtual void ignoreTypes(IgnoredTypes types) = 0;

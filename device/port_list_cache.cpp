@@ -13,7 +13,6 @@ const std::vector<std::string>& PortListCache::names(Clock::time_point now) {
     if (valid_ && now - lastCheck_ < interval_) return names_;
     lastCheck_ = now;
     const int count = std::max(countPorts_(), 0);
-    if (valid_ && static_cast<size_t>(count) == names_.size()) return names_;
     names_.clear();
     for (int i = 0; i < count; ++i) names_.push_back(nameOf_(i));
     valid_ = true;

@@ -1,8 +1,10 @@
 #pragma once
 // The port names of one direction, kept between passes for MIDI systems whose listing is slow next
-// to the worker's 5 ms pass (WinMM asks every driver for its capabilities). The system's port count
-// is checked at most once per interval; the names are read again only when the count differs from
-// the list's length, or after invalidate(). Owned by a port back end; worker thread only.
+// to the worker's 5 ms pass (WinMM asks every driver for its capabilities). The system is listed
+// (count and names) at most once per interval, or at once after invalidate(). The names are read
+// every time, not only when the count changed: a device unplugged and another plugged in within one
+// interval keep the count, and under Wine a device never leaves the count at all (a driver's devices
+// are counted once) but loses its name. Owned by a port back end; worker thread only.
 
 #include <chrono>
 #include <functional>
@@ -19,8 +21,8 @@ public:
     PortListCache(std::chrono::milliseconds interval, std::function<int()> countPorts,
                   std::function<std::string(int)> nameOf);
 
-    // The list, brought up to date first when the interval has passed since the last check (or it
-    // has never been read, or was invalidated).
+    // The list, read again first when the interval has passed since the last check (or it has
+    // never been read, or was invalidated).
     const std::vector<std::string>& names(Clock::time_point now);
 
     // The next names() reads the whole list, whatever the time.

@@ -80,14 +80,9 @@ void DeviceWorker::runPass() {
     DeviceMirror& ui = *ctx_.ui;
     if (!pauseFor(ctx_, kPollIntervalMs)) return;
 
-    if (!openDevicePorts(ctx_)) {
+    if (!findAndOpenPorts()) {
         // No amplifier. A pending command stays posted until one is found.
-        if (ui.linkState != LinkState::NoDevice) {
-            ui.resetDeviceMirror();
-            ui.setStatusLine("");  // it spoke of the amplifier that went
-            setLinkState(LinkState::NoDevice);
-            ctx_.repaint();
-        }
+        showNoDevice();
         awaitPortChange();
         return;
     }
@@ -109,6 +104,40 @@ void DeviceWorker::runPass() {
     dispatchCommand();
 }
 
+// openDevicePorts, except while the amplifier's port is listed but held by another program: then
+// it is tried again only every kPortInUseRetryMs, so that the editor neither hammers the other
+// program's driver nor spins.
+bool DeviceWorker::findAndOpenPorts() {
+    MidiPorts& ports = *ctx_.ports;
+    const Clock::TimePoint now = clockOf(ctx_).now();
+    const bool listed = findAmplifierPort(ports, kIn) >= 0 && findAmplifierPort(ports, kOut) >= 0;
+    if (portInUse_ && now < retryAt_ && listed) return false;
+    if (openDevicePorts(ctx_)) {
+        portInUse_ = false;
+        return true;
+    }
+    // An amplifier no longer listed was not tried: what the ports say is of an earlier try.
+    portInUse_ = listed && (ports.portInUse(kIn) || ports.portInUse(kOut));
+    retryAt_ = now + std::chrono::milliseconds(kPortInUseRetryMs);
+    return false;
+}
+
+// The panel says why there is no amplifier: none among the ports seen, or its port in use.
+void DeviceWorker::showNoDevice() {
+    DeviceMirror& ui = *ctx_.ui;
+    const int32_t seen = ctx_.ports->portCount(kIn) + ctx_.ports->portCount(kOut);
+    const bool changed =
+        ui.linkState != LinkState::NoDevice || ui.portsSeen != seen || ui.portInUse != portInUse_;
+    ui.portsSeen = seen;
+    ui.portInUse = portInUse_;
+    if (ui.linkState != LinkState::NoDevice) {
+        ui.resetDeviceMirror();
+        ui.setStatusLine("");  // it spoke of the amplifier that went
+        setLinkState(LinkState::NoDevice);
+    }
+    if (changed) ctx_.repaint();
+}
+
 // With no amplifier a pass can only find one once the port set has changed. So rather than pass
 // every 5 ms, the worker sleeps until the port back end expects its lists to be out of date: the
 // system reports a change (JACK, the ALSA sequencer), or a slower check of the system is due
@@ -117,8 +146,9 @@ void DeviceWorker::runPass() {
 void DeviceWorker::awaitPortChange() {
     Clock& clock = clockOf(ctx_);
     const Clock::TimePoint now = clock.now();
-    const Clock::TimePoint until =
+    Clock::TimePoint until =
         std::min(ctx_.ports->listingCurrentUntil(), now + std::chrono::milliseconds(kNoDeviceWaitLimitMs));
+    if (portInUse_) until = std::min(until, retryAt_);
     if (until > now && !ctx_.quit) clock.waitUntil(until, ctx_.wakeup);
 }
 

@@ -17,6 +17,7 @@
 // To run on other ports (a fake, or a port pair of one's own), set link.ports before starting;
 // the worker then uses it and never destroys it.
 
+#include <chrono>
 #include <memory>
 
 #include "device/firmware_download.hpp"
@@ -29,6 +30,8 @@ inline constexpr int kRecoveryPauseMs = 1000;  // ports open after the restart r
 inline constexpr int kStoreDisplayMs = 500;    // how long "STORING..." shows after a preset store
 // The longest sleep with no amplifier, whatever the port back end expects of its system.
 inline constexpr int kNoDeviceWaitLimitMs = 1000;
+// An amplifier port that another program has open is tried again this long after the last try.
+inline constexpr int kPortInUseRetryMs = 2000;
 
 // Finds the amplifier's ports (the first input and the first output whose names are at least 3
 // characters long and contain "VDR") and opens them if they are not open yet. True when both are
@@ -53,6 +56,8 @@ private:
     enum class SyncEnd { Done, FirmwareUpdated };
 
     SyncEnd sync();
+    bool findAndOpenPorts();
+    void showNoDevice();
     void awaitPortChange();
     void recoverLink();
     void dispatchCommand();
@@ -61,6 +66,9 @@ private:
     LinkContext& ctx_;
     bool fetchFirmware_ = true;
     std::unique_ptr<FirmwareImage> image_;  // allocated on the first fetch
+    // Whether the last try found the amplifier's port held by another program, and when to try again.
+    bool portInUse_ = false;
+    std::chrono::steady_clock::time_point retryAt_{};
 };
 
 // The worker thread's body: passes until ctx.quit is set, then both ports are closed. Creates the

@@ -68,6 +68,8 @@ MirrorView DeviceMirror::view() const {
     v.factoryListOpen = factoryListOpen.load();
     v.factoryIrIndex = factoryIrIndex.load();
     v.auditionOn = auditionOn.load();
+    v.portsSeen = portsSeen.load();
+    v.portInUse = portInUse.load();
     std::lock_guard lock(recordsMutex_);
     if (v.program >= 0 && v.program < kProgramCount) v.current = programs_[static_cast<size_t>(v.program)];
     v.userIrSlotNames = userIrSlotNames_;

@@ -89,6 +89,8 @@ struct MirrorView {
     bool factoryListOpen = false;
     int32_t factoryIrIndex = 0;
     bool auditionOn = false;
+    int32_t portsSeen = -1;
+    bool portInUse = false;
     ProgramSettings current;  // programs[program]
     std::array<SlotName, kUserIrSlotCount> userIrSlotNames;
     StatusLine status;
@@ -118,6 +120,11 @@ public:
     std::atomic<bool> factoryListOpen{false};
     std::atomic<int32_t> factoryIrIndex{0};
     std::atomic<bool> auditionOn{false};
+    // Why there is no amplifier, while linkState is NoDevice (worker): how many MIDI ports, inputs
+    // and outputs together, the last scan saw (-1 before the first), and whether the amplifier's
+    // port is there but another program has it open. A mirror reset leaves both.
+    std::atomic<int32_t> portsSeen{-1};
+    std::atomic<bool> portInUse{false};
 
     // One slot: a command posted while another is pending replaces it.
     void postCommand(Command c) { command.store(c); }

@@ -9,6 +9,15 @@ FixedText<40> firmwareVersionText(uint16_t version) {
     return t;
 }
 
+FixedText<40> noAmplifierText(int32_t portsSeen) {
+    FixedText<40> t;
+    if (portsSeen <= 0)
+        t << "NO MIDI PORTS";
+    else
+        t << "NO AMPLIFIER AMONG " << portsSeen << (portsSeen == 1 ? " MIDI PORT" : " MIDI PORTS");
+    return t;
+}
+
 FixedText<2 * 64> latin1ToUtf8(std::string_view latin1) {
     FixedText<2 * 64> t;
     for (char ch : latin1.substr(0, 64)) {

@@ -36,6 +36,10 @@ private:
 // "FIRMWARE VERSION 1.3.0" for 0x0103: major in the high byte, minor in the low byte.
 FixedText<40> firmwareVersionText(uint16_t version);
 
+// Why there is no amplifier, for the status line: "NO AMPLIFIER AMONG 3 MIDI PORTS" (one port: "1
+// MIDI PORT"), "NO MIDI PORTS" when there are none (a missing driver, say).
+FixedText<40> noAmplifierText(int32_t portsSeen);
+
 // Slot names hold one byte per character, read as Latin-1; the drawing layer takes UTF-8.
 // 64 Latin-1 characters take at most 128 bytes of UTF-8.
 FixedText<2 * 64> latin1ToUtf8(std::string_view latin1);

@@ -412,7 +412,14 @@ void Frame::statusAndVeil() {
         canvas_.fillRect(kLeftColumnWidth, 0, width_ - kLeftColumnWidth, barTop, 0, kColorDim);
     }
     if (view_.progress < 0) {
-        if (view_.linkState != LinkState::NoDevice) status(280, kLeading, version.view());
+        if (view_.linkState != LinkState::NoDevice) {
+            status(280, kLeading, version.view());
+        } else if (view_.portInUse) {
+            status(280, kLeading, "ANOTHER PROGRAM HAS THE PORT OPEN");
+        } else if (view_.portsSeen >= 0) {
+            // How many ports were seen tells a missing driver from an unplugged cable.
+            status(280, kLeading, noAmplifierText(view_.portsSeen).view());
+        }
     } else if (view_.progress == kProgressStoring) {
         status(80, kLeading, "STORING...");
     } else if (view_.progress == kProgressReading) {
@@ -429,7 +436,8 @@ void Frame::statusAndVeil() {
 
 void Frame::connectionBox() {
     const bool present = view_.linkState != LinkState::NoDevice;
-    const std::string_view label = !present                              ? "NO DEVICE"
+    const std::string_view label = !present && view_.portInUse           ? "PORT IN USE"
+                                   : !present                            ? "NO DEVICE"
                                    : view_.linkState == LinkState::Error ? "ERROR"
                                                                          : "CONNECTED";
     topRowBox(260, 120, 100, present, label);

@@ -118,6 +118,10 @@ void Win32WindowSystem::show() {
 }
 
 void Win32WindowSystem::iterate() {
+    // Under Wine the X server's events (pointer input, a close request) become messages only when
+    // the thread waits; a repaint always pending, as while a transfer repaints every chunk, would
+    // keep them out for seconds. A wait of no time lets them in first; on Windows it costs nothing.
+    MsgWaitForMultipleObjectsEx(0, nullptr, 0, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
     MSG message;
     const BOOL result = GetMessageW(&message, nullptr, 0, 0);
     if (result == 0 || result == -1) {  // WM_QUIT, or no more messages to get

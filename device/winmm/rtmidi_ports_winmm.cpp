@@ -16,9 +16,8 @@
 //  - A port is a WinMM device ID, 0 to the device count - 1 in each direction; the IDs of the
 //    devices after one that goes shift down by one. RtMidi appends the ID to each name ("VDR 1").
 //  - Listing asks every driver for its capabilities, so the list is kept (PortListCache): the
-//    device count is checked at most every 500 ms and the names are read again when it changed. A
-//    device that comes or goes is noticed within 500 ms. With no amplifier the worker sleeps
-//    until the next check is due.
+//    devices are listed at most every 500 ms. A device that comes or goes is noticed within 500 ms.
+//    With no amplifier the worker sleeps until the next check is due.
 //  - A list up to 500 ms old may have shifted, so the name at an index is read again just before
 //    that index is opened; when it differs nothing is opened and the next pass lists afresh.
 //  - RtMidi's constructors print a warning on stderr when there is no device, before an error
@@ -27,6 +26,9 @@
 //    sees no ports and no messages.
 //  - Library errors close both ports once the operation that raised them has returned
 //    (RtMidiErrors).
+//  - Windows lets one program at a time open a MIDI device. RtMidi reports a failed open without
+//    WinMM's code, so after one the device is opened once more directly: MMSYSERR_ALLOCATED says
+//    another program has it (portInUse).
 
 namespace halvard {
 namespace {
@@ -56,12 +58,13 @@ public:
                                                                        : std::string();
     }
 
-    // WinMM reports no changes: the lists stand until the next device-count check.
+    // WinMM reports no changes: the lists stand until the next check.
     std::chrono::steady_clock::time_point listingCurrentUntil() override {
         return std::min(inList_.nextCheck(), outList_.nextCheck());
     }
 
     void openPort(PortDirection direction, int index, const std::string& ownPortName) override {
+        inUse_[slot(direction)] = false;
         PortListCache& cache = list(direction);
         const std::vector<std::string>& names = cache.names(PortListCache::Clock::now());
         RtMidi* port = object(direction);
@@ -72,7 +75,10 @@ public:
             return;
         }
         errors_.call([&] { port->openPort(static_cast<unsigned>(index), ownPortName); });
+        inUse_[slot(direction)] = !port->isPortOpen() && heldByAnotherProgram(direction, index);
     }
+
+    bool portInUse(PortDirection direction) const override { return inUse_[slot(direction)]; }
 
     void closePort(PortDirection direction) override {
         if (RtMidi* port = object(direction)) {
@@ -109,6 +115,22 @@ public:
 
 private:
     PortListCache& list(PortDirection d) { return d == PortDirection::Input ? inList_ : outList_; }
+    static int slot(PortDirection d) { return d == PortDirection::Input ? 0 : 1; }
+
+    static bool heldByAnotherProgram(PortDirection direction, int index) {
+        const auto id = static_cast<UINT>(index);
+        MMRESULT result;
+        if (direction == PortDirection::Input) {
+            HMIDIIN handle = nullptr;
+            result = midiInOpen(&handle, id, 0, 0, CALLBACK_NULL);
+            if (result == MMSYSERR_NOERROR) midiInClose(handle);
+        } else {
+            HMIDIOUT handle = nullptr;
+            result = midiOutOpen(&handle, id, 0, 0, CALLBACK_NULL);
+            if (result == MMSYSERR_NOERROR) midiOutClose(handle);
+        }
+        return result == MMSYSERR_ALLOCATED;
+    }
 
     RtMidi* object(PortDirection d) const {
         return d == PortDirection::Input ? static_cast<RtMidi*>(in_.get()) : static_cast<RtMidi*>(out_.get());
@@ -144,6 +166,7 @@ private:
     PortListCache inList_;
     PortListCache outList_;
     std::vector<unsigned char> message_;
+    bool inUse_[2] = {false, false};
     IgnoredTypes ignored_{.sysex = true, .timing = true, .activeSensing = true};  // RtMidi's own default
 };
 

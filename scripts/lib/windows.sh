@@ -4,6 +4,7 @@
 #                       later runs cost nothing)
 #   configure_windows   the build-windows/ tree (needs build/ for the build-time generators)
 #   start_wine, stop_wine   the private Wine prefix and one wineserver for a whole test run
+#   install_wine_midi_driver   the test prefix's MIDI driver (scripts/wine-run --jack-midi)
 # shellcheck shell=bash
 
 HALVARD_WIN_TREE="build-windows"
@@ -166,4 +167,22 @@ stop_wine() {
 # The desktop's DPI in the prefix (LogPixels), for the processes started after it.
 set_wine_dpi() {
   wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1
+}
+
+# The MIDI driver of wine-run --jack-midi, in the prefix: the DLL in system32 (replaced by a rename,
+# never rewritten in place, as running programs may have it loaded) and listed first among the
+# drivers mmdevapi considers. It offers itself only to a program that is given a bridge, so every
+# other program of the prefix gets Wine's own drivers as before.
+install_wine_midi_driver() {
+  local driver="$1" target="$WINEPREFIX/drive_c/windows/system32/winehalvardmidi.drv"
+  if [ ! -f "$driver" ]; then
+    echo "wine-run: no MIDI driver at $driver (build $HALVARD_WIN_TREE/ first)" >&2
+    return 1
+  fi
+  if ! cmp -s "$driver" "$target"; then
+    cp "$driver" "$target.$$"
+    mv -f "$target.$$" "$target"
+  fi
+  wine reg add 'HKCU\Software\Wine\Drivers' /v Audio /t REG_SZ /d 'halvardmidi,pulse,alsa,oss,coreaudio' /f \
+    </dev/null >/dev/null 2>&1
 }

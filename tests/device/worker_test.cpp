@@ -68,7 +68,7 @@ TEST_F(Worker, FindsTheAmplifierAndReadsItInOrder) {
     passes(3);
     EXPECT_EQ(mirror.linkState, LinkState::NoDevice);
     EXPECT_TRUE(ports.sent.empty());
-    EXPECT_EQ(repaints, 0) << "already NoDevice: nothing to repaint";
+    EXPECT_EQ(repaints, 1) << "already NoDevice: only the first count of ports is news";
 
     // An input without an output is no amplifier; both ports stay closed.
     ports.inputs = {"VD", test::kAmpInputName};
@@ -162,6 +162,67 @@ TEST_F(Worker, WithNoAmplifierAPassWaitsUntilThePortsMayHaveChanged) {
     EXPECT_EQ(clock.elapsedMs(), 3 * kPollIntervalMs + 2 * kNoDeviceWaitLimitMs);
     ports.plugAmp();
     EXPECT_EQ(codesOfPass(), kSyncCodes);
+}
+
+// Without the amplifier the panel says how many ports there are: a missing driver shows none.
+TEST_F(Worker, WithoutTheAmplifierThePanelCountsThePortsSeen) {
+    ports.inputs = {"Midi Through:0", "USB Keys"};
+    ports.outputs = {"Midi Through:0"};
+    passes(1);
+    EXPECT_EQ(mirror.portsSeen, 3);
+    const int before = repaints;
+    ports.outputs.push_back("USB Synth");
+    passes(2);
+    EXPECT_EQ(mirror.portsSeen, 4);
+    EXPECT_EQ(repaints, before + 1) << "a new count is shown once";
+}
+
+// Windows lets one program open a MIDI port. While another has the amplifier's, the panel says so
+// and the worker tries again only every 2 s, sleeping between; once free, the link comes up.
+TEST_F(Worker, AmplifierPortHeldElsewhereIsTriedEveryTwoSecondsUntilItIsFree) {
+    ports.listedUntil = Clock::TimePoint::max();
+    ports.plugAmp();
+    ports.ampInUse = true;
+    passes(1);
+    EXPECT_EQ(mirror.linkState, LinkState::NoDevice);
+    EXPECT_TRUE(mirror.portInUse);
+    const int before = repaints;
+    passes(10);
+    EXPECT_GE(clock.elapsedMs(), 9000) << "it sleeps between tries rather than pass every 5 ms";
+    ASSERT_GE(ports.refusedAtMs.size(), 4u);
+    for (size_t i = 1; i < ports.refusedAtMs.size(); ++i)
+        EXPECT_GE(ports.refusedAtMs[i] - ports.refusedAtMs[i - 1], kPortInUseRetryMs) << "try " << i;
+    EXPECT_EQ(repaints, before) << "PORT IN USE is shown once";
+
+    ports.unplugAmp();
+    passes(1);
+    EXPECT_FALSE(mirror.portInUse) << "gone while held: no amplifier now, not a port in use";
+    ports.plugAmp();
+    passes(1);
+    EXPECT_TRUE(mirror.portInUse);
+
+    ports.ampInUse = false;
+    const long long freed = clock.elapsedMs();
+    passes(2);
+    EXPECT_EQ(mirror.linkState, LinkState::Connected);
+    EXPECT_LE(clock.elapsedMs() - freed, kPortInUseRetryMs + 2 * kPollIntervalMs);
+}
+
+// A MIDI interface plugged in ahead of the amplifier shifts its index: the open ports stay open,
+// and a reopen takes the amplifier at its new index, never the newcomer.
+TEST_F(Worker, AnInterfacePluggedInAheadOfTheAmplifierIsNeverOpened) {
+    connect();
+    ports.inputs.insert(ports.inputs.begin(), "USB MIDI Interface");
+    ports.outputs.insert(ports.outputs.begin(), "USB MIDI Interface");
+    passes(3);
+    EXPECT_EQ(ports.openCount[0], 1);
+    ports.failNextSend = true;  // a library error closes both ports; the next pass reopens them
+    mirror.postCommand(CommandKind::SendSettings);
+    passes(2);
+    EXPECT_EQ(ports.openCount[0], 2);
+    EXPECT_EQ(ports.openedTarget[0], test::kAmpInputName);
+    EXPECT_EQ(ports.openedTarget[1], test::kAmpOutputName);
+    EXPECT_EQ(mirror.linkState, LinkState::Connected);
 }
 
 TEST_F(Worker, LibraryErrorClosesBothPortsAndTheNextPassReopensThem) {

@@ -127,7 +127,14 @@ std::string FakePorts::portName(PortDirection direction, int index) {
 void FakePorts::openPort(PortDirection direction, int index, const std::string& ownPortName) {
     const int d = idx(direction);
     const auto& names = list(direction);
+    inUse_[d] = false;
     if (index < 0 || static_cast<size_t>(index) >= names.size()) return;
+    const std::string& target = names[static_cast<size_t>(index)];
+    if (ampInUse && (target == kAmpInputName || target == kAmpOutputName)) {
+        inUse_[d] = true;
+        if (direction == PortDirection::Input) refusedAtMs.push_back(nowMs());
+        return;
+    }
     open_[d] = true;
     ++openCount[d];
     openedName[d] = ownPortName;

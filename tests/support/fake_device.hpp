@@ -69,6 +69,9 @@ public:
     int errorHandlerInstalls = 0;
     bool sysexIgnored = true, timingIgnored = false, sensingIgnored = false;
     bool failNextSend = false;  // the next send raises a library error (closes both ports)
+    // Another program has the amplifier's ports open: opens fail (when, for the input: refusedAtMs).
+    bool ampInUse = false;
+    std::vector<long long> refusedAtMs;
 
     // Queues a message for the editor to read from now + delayMs on.
     void deliver(Bytes message, int delayMs = 0);
@@ -86,6 +89,7 @@ public:
     void openPort(PortDirection direction, int index, const std::string& ownPortName) override;
     void closePort(PortDirection direction) override { open_[idx(direction)] = false; }
     bool isPortOpen(PortDirection direction) const override { return open_[idx(direction)]; }
+    bool portInUse(PortDirection direction) const override { return inUse_[idx(direction)]; }
     void ignoreTypes(IgnoredTypes types) override;
     void installErrorHandler() override { ++errorHandlerInstalls; }
     void sendMessage(std::span<const uint8_t> message) override;
@@ -102,6 +106,7 @@ private:
     };
     Clock& clock_;
     bool open_[2] = {false, false};
+    bool inUse_[2] = {false, false};
     std::deque<Pending> input_;
     Bytes current_;
 };

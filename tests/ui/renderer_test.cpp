@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "ui/panel_text.hpp"
 #include "ui/response_plot.hpp"
 #include "ui/ui.hpp"
 
@@ -239,6 +240,22 @@ TEST_F(Panel, TopRowBoxesLightByTheirSettings) {
     frame();
     EXPECT_TRUE(near(at(403, 20), veiled(kColorPanel, 0xa0))) << "REVERB TAILS dark, under the veil";
     EXPECT_EQ(at(263, 20), kColorPanel) << "the connection box is drawn over the veil, dark";
+
+    // The columns of the box's text: PORT IN USE is wider than NO DEVICE and ends before the icon.
+    const auto textColumns = [&] {
+        std::pair<int, int> span{1280, 0};
+        for (int x = 260; x < 352; ++x)
+            for (int y = 12; y < 30; ++y)
+                if (channelOf(at(x, y), 8) > 0x80) span = {std::min(span.first, x), std::max(span.second, x)};
+        return span;
+    };
+    const auto noDevice = textColumns();
+    ui.portInUse = true;
+    frame();
+    const auto inUse = textColumns();
+    EXPECT_LT(inUse.first, noDevice.first) << "another program has the port: PORT IN USE";
+    EXPECT_GT(inUse.second, noDevice.second);
+    EXPECT_LT(inUse.second, 348) << "the text stays clear of the icon";
 }
 
 TEST_F(Panel, SwitchKnobsFollowValuesAndTheActiveChannel) {
@@ -323,6 +340,14 @@ TEST_F(Panel, StatusLineShowsTextOnlyWhenThereIsSomethingToSay) {
     ui.linkState = LinkState::NoDevice;
     frame();
     EXPECT_FALSE(hasText(0, 600)) << "no device, no progress: empty";
+    ui.portsSeen = 3;
+    frame();
+    EXPECT_TRUE(hasText(10, 290)) << "no amplifier among the ports the worker saw";
+    EXPECT_FALSE(hasText(290, 600));
+    EXPECT_EQ(noAmplifierText(3).view(), "NO AMPLIFIER AMONG 3 MIDI PORTS");
+    EXPECT_EQ(noAmplifierText(1).view(), "NO AMPLIFIER AMONG 1 MIDI PORT");
+    EXPECT_EQ(noAmplifierText(0).view(), "NO MIDI PORTS") << "a missing driver, say";
+    ui.portsSeen = -1;
     ui.linkState = LinkState::Error;
     frame();
     EXPECT_TRUE(hasText(10, 290)) << "error: the version text";

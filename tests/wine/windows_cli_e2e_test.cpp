@@ -1,0 +1,113 @@
+// halvard-cli.exe under Wine against the amplifier emulator, through the Wine MIDI driver and bridge:
+// info, a backup that holds the emulator's records byte for byte, a verified restore and a
+// difference its read-back finds; and the one-line error when another program has the port.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "device/librarian.hpp"
+#include "emulator_process.hpp"
+#include "wine_session.hpp"
+
+namespace halvard::e2e {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+
+struct CliRun {
+    int code = -1;
+    std::vector<std::string> out;
+    std::vector<std::string> err;
+    std::string transcript;
+};
+
+class WindowsCli : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(bridge_.connected()) << "no Wine MIDI bridge to talk to (the wine-midi fixture)";
+        ASSERT_EQ(bridge_.command("reset"), "ok reset");
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+
+    CliRun cli(const std::vector<std::string>& args) {
+        WineProgram program(environment("HALVARD_WINDOWS_CLI"), args);
+        CliRun run;
+        run.code = program.waitForExit(60s).value_or(-1);
+        run.out = program.takeLines("");
+        run.err = program.errorLines();
+        run.transcript = program.transcript();
+        return run;
+    }
+
+    WineMidiBridge bridge_;
+    fs::path dir_ = fs::path(::testing::TempDir()) / "windows-cli-e2e";
+};
+
+TEST_F(WindowsCli, BackupAndAVerifiedRestoreAgainstTheEmulator) {
+    // The emulator starts with every program's loop bypass on, from a program file.
+    ProgramFile loaded;
+    for (int p = 0; p < kProgramCount; ++p) {
+        StoredProgram s{static_cast<uint8_t>(p), {}};
+        ProgramSettings settings;
+        settings.loopBypass = 1;
+        settings.ir[1] = static_cast<uint8_t>(p % 3);
+        settings.filterA[0] = settings.filterA[1] = settings.filterB[0] = settings.filterB[1] = 1;
+        buildSettingsWrite(s.write, p, SettingsGlobals{.midiChannel = 4}, settings);
+        loaded.stored.push_back(s);
+    }
+    const Bytes loadedBytes = programFileBytes(loaded);
+    std::ofstream(dir_ / "loaded.syx", std::ios::binary)
+        .write(reinterpret_cast<const char*>(loadedBytes.data()),
+               static_cast<std::streamsize>(loadedBytes.size()));
+    EmulatorProcess emulator({"--programs", (dir_ / "loaded.syx").string()});
+    ASSERT_TRUE(emulator.started());
+    ASSERT_TRUE(EmulatorProcess::waitFor([&] { return emulator.portsOpen(); })) << emulator.transcript();
+
+    const CliRun info = cli({"info", "--program", "2"});
+    EXPECT_EQ(info.code, 0) << info.transcript;
+    EXPECT_NE(std::find(info.out.begin(), info.out.end(), "firmware  1.7"), info.out.end())
+        << info.transcript;
+    EXPECT_NE(std::find(info.out.begin(), info.out.end(), "  midiChannel     4"), info.out.end())
+        << info.transcript;
+
+    const CliRun backup = cli({"backup", windowsPath((dir_ / "b.syx").string())});
+    ASSERT_EQ(backup.code, 0) << backup.transcript;
+    Bytes saved;
+    std::string error;
+    ASSERT_TRUE(readWholeFile(dir_ / "b.syx", kProgramFileMaxBytes, saved, error)) << error;
+    loaded.selection = loaded.stored[0].write;
+    EXPECT_EQ(saved, programFileBytes(loaded)) << "the loaded records, byte for byte";
+
+    const CliRun restore = cli({"restore", windowsPath((dir_ / "b.syx").string())});
+    EXPECT_EQ(restore.code, 0) << restore.transcript;
+    EXPECT_EQ(restore.out.empty() ? "" : restore.out.back(), "128 programs restored and verified")
+        << restore.transcript;
+
+    ASSERT_EQ(emulator.command("fault alter-store 3"), "ok fault alter-store 3");
+    const CliRun differs = cli({"restore", windowsPath((dir_ / "b.syx").string())});
+    EXPECT_EQ(differs.code, 1);
+    EXPECT_EQ(differs.err,
+              std::vector<std::string>{"halvard-cli: 1 of the restored settings differ from the file"})
+        << differs.transcript;
+}
+
+TEST_F(WindowsCli, APortHeldByAnotherProgramIsNamedInTheError) {
+    EmulatorProcess emulator;
+    ASSERT_TRUE(emulator.started());
+    ASSERT_TRUE(EmulatorProcess::waitFor([&] { return emulator.portsOpen(); })) << emulator.transcript();
+    ASSERT_EQ(bridge_.command("hold Halvard VDR"), "ok hold Halvard VDR");
+    const CliRun held = cli({"info"});
+    EXPECT_EQ(held.code, 1);
+    EXPECT_EQ(held.err,
+              std::vector<std::string>{"halvard-cli: the amplifier's port \"Halvard VDR Out:Halvard VDR "
+                                       "Out 0\" is in use by another program"})
+        << held.transcript;
+    EXPECT_EQ(emulator.receivedTotal(), 0);
+}
+
+}  // namespace
+}  // namespace halvard::e2e

@@ -1,0 +1,379 @@
+// halvard-editor.exe under Wine on the virtual display, against the amplifier emulator through the
+// Wine MIDI driver and bridge, driven through its window as a user would (xdotool clicks, probes of
+// its pixels): the sync and an edit byte for byte, a preset store and change notices, IR stores
+// from a WAV file and from the factory set, a firmware update from a loopback server, unplugging,
+// a silent amplifier, closing during a transfer; and what Windows users meet: the port held by
+// another program, the USB cable pulled during a transfer.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <thread>
+
+#include "device/firmware_download.hpp"
+#include "editor_session.hpp"
+#include "emulator_process.hpp"
+#include "ir/factory_catalogue.hpp"
+#include "ir/ir_image.hpp"
+#include "ir/wav_import.hpp"
+#include "loopback_http_server.hpp"
+#include "test_files.hpp"
+#include "wine_session.hpp"
+
+namespace halvard::e2e {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+using testing::Millis;
+using testing::XSession;
+
+// The emulator's program 0 and globals (as in the Linux end-to-end tests): program 0 uses the lead
+// channel; MIDI channel 5, reverb tails on, mono on, IR slot 4.
+constexpr const char* kRecord0 = "01210110020101102331";
+constexpr const char* kGlobals = "4509";
+
+// Colours the probes look for (Direct2D under Wine draws them within a step or two).
+constexpr uint32_t kPanelUnveiled = 0x141416;  // the left column with no veil over it
+constexpr uint32_t kPanelVeiled = 0x070708;
+constexpr uint32_t kBoxLit = 0xbebebe;  // a lit top-row box (the connection box while connected)
+constexpr uint32_t kBoxDark = 0x141416;
+constexpr uint32_t kKnobOn = 0xf0f0f0;  // a switch's knob when on
+constexpr uint32_t kBottomBar = 0xddcfbc;
+
+bool near(std::optional<uint32_t> a, uint32_t b, int tolerance = 3) {
+    if (!a) return false;
+    for (const int shift : {16, 8, 0}) {
+        if (std::abs(static_cast<int>((*a >> shift) & 0xff) - static_cast<int>((b >> shift) & 0xff)) >
+            tolerance)
+            return false;
+    }
+    return true;
+}
+
+Bytes sysex(std::initializer_list<uint8_t> payload) {
+    Bytes m{0xF0, 0x00};
+    for (const uint8_t b : payload) m.push_back(b);
+    m.push_back(0xF7);
+    return m;
+}
+
+// The requests of one full sync for program p, in order.
+std::vector<Bytes> syncConversation(uint8_t p) {
+    std::vector<Bytes> m{sysex({0x0B}), sysex({0x02, p})};
+    for (uint8_t s = 0; s < 6; ++s) m.push_back(sysex({0x04, s}));
+    return m;
+}
+
+class WindowsEditor : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "needs an X display (the display fixture)";
+        ASSERT_TRUE(x_.connected());
+        ASSERT_TRUE(bridge_.connected()) << "no Wine MIDI bridge to talk to (the wine-midi fixture)";
+        ASSERT_EQ(bridge_.command("reset"), "ok reset");
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+
+    void TearDown() override {
+        if (editor_ && window_) closeEditor();
+        editor_.reset();
+    }
+
+    // The emulator with the test's program 0, globals and slot names, its ports open.
+    void startEmulator(std::vector<std::string> extra = {}) {
+        std::vector<std::string> args = {"--firmware", "1.9",           "--restart-away", "300",
+                                         "--dump-dir", dump().string(), "--slot-name",    "2=2_CLEAN"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        amp_ = std::make_unique<EmulatorProcess>(args);
+        ASSERT_TRUE(amp_->started());
+        ASSERT_TRUE(EmulatorProcess::waitFor([&] { return amp_->portsOpen(); })) << amp_->transcript();
+        ASSERT_EQ(amp_->command(std::string("set-record 0 ") + kRecord0).substr(0, 2), "ok");
+        ASSERT_EQ(amp_->command(std::string("set-globals ") + kGlobals).substr(0, 2), "ok");
+    }
+
+    // The editor (or another build of it) under Wine, its window found. Its WinMM devices are the
+    // JACK ports there are now: Wine counts them once, as the program starts.
+    void startEditor(const std::string& program = environment("HALVARD_WINDOWS_EDITOR"),
+                     const std::vector<std::string>& env = {}) {
+        editor_ = std::make_unique<WineProgram>(program, std::vector<std::string>{}, env);
+        ASSERT_TRUE(editor_->started());
+        window_ = x_.findWindow("Halvard Editor", Millis(60000));
+        ASSERT_NE(window_, 0u) << "no editor window\n" << editor_->transcript();
+        std::tie(width_, height_) = x_.windowSize(window_);
+    }
+
+    void startConnected() {
+        startEmulator();
+        startEditor();
+        ASSERT_TRUE(showsConnected()) << transcript();
+    }
+
+    // The window's pixel at (x, y) of its client area (the X window Wine makes for it).
+    std::optional<uint32_t> at(int x, int y) { return x_.pixel(window_, x, y); }
+    bool waitFor(std::function<bool()> shown, std::chrono::milliseconds limit = 30s) {
+        return EmulatorProcess::waitFor(shown, limit);
+    }
+    // Connected and idle: the veil is gone and the connection box lit.
+    bool showsConnected(std::chrono::milliseconds limit = 30s) {
+        return waitFor([&] { return near(at(125, 400), kPanelUnveiled) && near(at(263, 20), kBoxLit); },
+                       limit);
+    }
+    // No amplifier: the veil over the panel and the connection box dark.
+    bool showsNoDevice(std::chrono::milliseconds limit = 30s) {
+        return waitFor([&] { return near(at(125, 400), kPanelVeiled) && near(at(263, 20), kBoxDark); },
+                       limit);
+    }
+    // Whether the status line (bottom bar, left) holds any text.
+    bool statusLineHasText() {
+        for (int y = height_ - 19; y < height_ - 2; ++y)
+            for (int x = 10; x < 290; x += 2)
+                if (!near(at(x, y), kBottomBar, 24)) return true;
+        return false;
+    }
+    // The columns the connection box's light text spans.
+    std::pair<int, int> connectionBoxText() {
+        std::pair<int, int> span{width_, 0};
+        for (int x = 262; x < 350; ++x)
+            for (int y = 12; y < 30; ++y)
+                if (((at(x, y).value_or(0) >> 8) & 0xff) > 0x80)
+                    span = {std::min(span.first, x), std::max(span.second, x)};
+        return span;
+    }
+
+    void click(int x, int y) {
+        ASSERT_TRUE(testing::xdotool("mousemove --window " + std::to_string(window_) + " " +
+                                     std::to_string(x) + " " + std::to_string(y) + " click 1"));
+        testing::xdotool("mousemove 2000 1800");  // away again, so that no hover stays lit
+    }
+    int switchRowLeft() const { return (width_ - 964) / 2; }
+    void clickReverb() { click(switchRowLeft() + 510, 61); }
+    void clickStorePreset() { click(125, 114); }
+    void openIrPanelOfSlot0() { click(237, 245); }
+    void clickSelect() { click(434, height_ - 42); }
+
+    // A close request as the window manager would send it; the exit code.
+    std::optional<int> closeEditor() {
+        x_.sendCloseRequest(window_);
+        window_ = 0;
+        return editor_->waitForExit(30s);
+    }
+
+    // Waits until the emulator has received n messages and nothing more for a moment.
+    bool settleAt(int n) {
+        if (!EmulatorProcess::waitFor([&] { return amp_->receivedTotal() >= n; })) return false;
+        std::this_thread::sleep_for(300ms);
+        return amp_->receivedTotal() == n;
+    }
+    int stores(int slot) {
+        const auto ir = EmulatorProcess::fields(amp_->command("ir " + std::to_string(slot)));
+        return ir.count("stores") ? std::stoi(ir.at("stores")) : 0;
+    }
+    Bytes dumped(int slot) {
+        const auto ir = EmulatorProcess::fields(amp_->command("ir " + std::to_string(slot)));
+        return ir.count("file") ? test::readBytes(ir.at("file")) : Bytes{};
+    }
+
+    std::string transcript() const {
+        return "\n" + (amp_ ? amp_->transcript() : "") + (editor_ ? editor_->transcript() : "");
+    }
+    fs::path dump() const { return dir_ / "dump"; }
+
+    XSession x_;
+    WineMidiBridge bridge_;
+    fs::path dir_ = fs::path(::testing::TempDir()) / "windows-editor-e2e";
+    std::unique_ptr<EmulatorProcess> amp_;
+    std::unique_ptr<WineProgram> editor_;
+    unsigned long window_ = 0;
+    int width_ = 0, height_ = 0;
+};
+
+TEST_F(WindowsEditor, ConnectsReadsTheAmplifierAndWritesAClickedEditByteForByte) {
+    startConnected();
+    EXPECT_EQ(amp_->messages(), syncConversation(0)) << transcript();
+    EXPECT_TRUE(near(at(width_ - 362, 20), kBoxLit)) << "MONO lit, as the amplifier has it";
+    EXPECT_TRUE(near(at(403, 20), kBoxDark)) << "REVERB TAILS dark: reverb tails are on";
+    ASSERT_EQ(amp_->command("clear"), "ok cleared");
+
+    clickReverb();  // the lead channel's reverb, the channel program 0 uses
+    ASSERT_TRUE(EmulatorProcess::waitFor([&] { return amp_->received(0x01) == 1; })) << transcript();
+    EXPECT_EQ(amp_->message(0), (Bytes{0xF0, 0x00, 0x01, 0x00, 0x45, 0x01, 0x21, 0x01, 0x11, 0x02, 0x01, 0x01,
+                                       0x10, 0x23, 0x31, 0x09, 0xF7}));
+    EXPECT_EQ(amp_->recordHex(0), "01210111020101102331");
+    EXPECT_TRUE(waitFor([&] { return near(at(switchRowLeft() + 520, 61), kKnobOn); }, 5s)) << "REVERB lit";
+    EXPECT_EQ(closeEditor(), 0);
+}
+
+TEST_F(WindowsEditor, APresetStoreAndChangeNoticesAreReadAgain) {
+    startConnected();
+    ASSERT_EQ(amp_->command("clear"), "ok cleared");
+    clickStorePreset();
+    // The store is answered with a change notice, which the editor follows with one full re-read.
+    ASSERT_TRUE(settleAt(1 + 8)) << transcript();
+    std::vector<Bytes> expected{sysex({0x0A})};
+    for (const Bytes& m : syncConversation(0)) expected.push_back(m);
+    EXPECT_EQ(amp_->messages(), expected);
+
+    ASSERT_EQ(amp_->command("clear"), "ok cleared");
+    ASSERT_EQ(amp_->command("set-record 7 00000000000000001111"), "ok record 7 00000000000000001111");
+    ASSERT_EQ(amp_->command("notice 7"), "ok notice sent");
+    ASSERT_TRUE(settleAt(8)) << transcript();
+    EXPECT_EQ(amp_->messages(), syncConversation(7));
+    EXPECT_TRUE(showsConnected());
+}
+
+TEST_F(WindowsEditor, UnplugShowsNoDeviceWithTheCountAndTheReturnReadsEverythingAgain) {
+    startConnected();
+    ASSERT_EQ(amp_->command("unplug"), "ok unplugged");
+    ASSERT_TRUE(showsNoDevice()) << transcript();
+    EXPECT_TRUE(waitFor([&] { return statusLineHasText(); }, 5s)) << "NO AMPLIFIER AMONG 2 MIDI PORTS";
+
+    ASSERT_EQ(amp_->command("clear"), "ok cleared");
+    ASSERT_EQ(amp_->command("plug"), "ok plugged");
+    ASSERT_TRUE(showsConnected()) << transcript();
+    EXPECT_TRUE(settleAt(8));
+    EXPECT_EQ(amp_->messages(), syncConversation(0));
+}
+
+TEST_F(WindowsEditor, TwoUnansweredRequestsBringTheRestartRequestAndAFullReRead) {
+    startConnected();
+    ASSERT_EQ(amp_->command("fault hang on"), "ok fault hang on");
+    ASSERT_EQ(amp_->command("clear"), "ok cleared");
+    ASSERT_EQ(amp_->command("notice"), "ok notice sent");
+    ASSERT_TRUE(EmulatorProcess::waitFor([&] { return amp_->received(0x0C) >= 1; }, 20s)) << transcript();
+    ASSERT_TRUE(showsConnected()) << transcript();
+    EXPECT_EQ(EmulatorProcess::fields(amp_->command("status"))["hung"], "0");
+    const std::vector<Bytes> all = amp_->messages();
+    ASSERT_GE(all.size(), 8u);
+    EXPECT_EQ(std::vector<Bytes>(all.end() - 8, all.end()), syncConversation(0)) << "a full sync ends it";
+}
+
+TEST_F(WindowsEditor, AWavFileAndAFactoryIrAreStoredByteForByte) {
+    std::vector<float> samples(1500);
+    for (size_t i = 0; i < samples.size(); ++i)
+        samples[i] = (i % 2 ? 0.6f : -0.6f) / static_cast<float>(1 + i / 50);
+    const std::string wav = (dir_ / "Edge Mic.wav").string();
+    ASSERT_TRUE(test::writeSoundFile(wav, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 1, samples));
+    const IrImport expected = prepareIrFromWav(wav);
+    ASSERT_TRUE(expected.ok());
+    startConnected();
+
+    // Slot 1's folder icon opens Windows' file dialog; a path typed into it is imported.
+    click(215, 276);
+    const unsigned long dialog = x_.findWindow("Import IR", Millis(30000));
+    ASSERT_NE(dialog, 0u) << "no file dialog" << transcript();
+    std::this_thread::sleep_for(1s);
+    const auto [w, h] = x_.windowSize(dialog);
+    ASSERT_TRUE(testing::xdotool("mousemove --window " + std::to_string(dialog) + " " +
+                                 std::to_string(w / 2 + 50) + " " + std::to_string(h - 44) + " click 1"));
+    std::this_thread::sleep_for(300ms);
+    ASSERT_TRUE(testing::xdotool("type --delay 20 '" + windowsPath(wav) + "'"));
+    ASSERT_TRUE(testing::xdotool("key Return"));
+    ASSERT_TRUE(EmulatorProcess::waitFor([&] { return stores(1) == 1; }, 30s)) << transcript();
+    EXPECT_EQ(dumped(1), expected.image) << "the stored image is the converter's, byte for byte";
+
+    // The IR panel of slot 0, SELECT: the first factory IR, in 157 chunks.
+    ASSERT_TRUE(showsConnected());
+    ASSERT_EQ(amp_->command("clear"), "ok cleared");
+    openIrPanelOfSlot0();
+    clickSelect();
+    ASSERT_TRUE(EmulatorProcess::waitFor([&] { return stores(0) == 1; }, 30s)) << transcript();
+    EXPECT_EQ(amp_->received(0x08), 157);
+    EXPECT_EQ(amp_->received(0x09), 1);
+    EXPECT_EQ(dumped(0), *buildIrWavImage(*factoryIrCatalogue()[0].image));
+}
+
+TEST_F(WindowsEditor, AnOlderAmplifierIsUpdatedWithTheServedFirmware) {
+    std::string served(kFirmwareImageBytes, '\0');
+    for (size_t i = 0; i < served.size(); ++i) served[i] = static_cast<char>((i * 13 + i / 256 + 1) & 0xFF);
+    served[kFirmwareImageBytes - 3] = 0x02;  // version 2.0
+    served[kFirmwareImageBytes - 4] = 0x00;
+    test::LoopbackHttpServer server([&](const std::string&) {
+        test::HttpResponse response;
+        response.body = served;
+        return response;
+    });
+    startEmulator();
+    startEditor(environment("HALVARD_WINDOWS_EDITOR_FIRMWARE"),
+                {"HALVARD_TEST_FIRMWARE_URL=" + server.baseUrl()});
+    // The backup of every program, the transfer, the store, the restart and the sync afterwards.
+    ASSERT_TRUE(EmulatorProcess::waitFor(
+        [&] { return EmulatorProcess::fields(amp_->command("firmware"))["version"] == "2.0"; }, 120s))
+        << transcript();
+    ASSERT_TRUE(showsConnected(60s)) << transcript();
+    EXPECT_EQ(amp_->received(0x07), 512);
+    const auto firmware = EmulatorProcess::fields(amp_->command("firmware"));
+    EXPECT_EQ(firmware.at("stores"), "1");
+    std::ifstream file(firmware.at("file"), std::ios::binary);
+    EXPECT_TRUE(std::string(std::istreambuf_iterator<char>(file), {}) == served)
+        << "the stored image differs";
+}
+
+TEST_F(WindowsEditor, ClosingDuringATransferSendsNothingMore) {
+    startEmulator({"--delay", "20"});  // a slow amplifier: the transfer takes seconds
+    startEditor();
+    ASSERT_TRUE(showsConnected()) << transcript();
+    ASSERT_EQ(amp_->command("clear"), "ok cleared");
+    openIrPanelOfSlot0();
+    clickSelect();
+    ASSERT_TRUE(EmulatorProcess::waitFor([&] { return amp_->received(0x08) >= 10; })) << transcript();
+    EXPECT_EQ(closeEditor(), 0) << transcript();
+    const int atExit = amp_->receivedTotal();
+    std::this_thread::sleep_for(500ms);
+    EXPECT_EQ(amp_->receivedTotal(), atExit) << "nothing after the editor ended";
+    EXPECT_LT(amp_->received(0x08), 157);
+    EXPECT_EQ(amp_->received(0x09), 0) << "no store of a part";
+}
+
+// Windows lets one program at a time open a MIDI port: while a DAW has the amplifier's, the editor
+// says PORT IN USE rather than NO DEVICE, and connects by itself once the port is free.
+TEST_F(WindowsEditor, APortHeldByAnotherProgramShowsPortInUseUntilItIsFree) {
+    startEmulator();
+    ASSERT_EQ(bridge_.command("hold Halvard VDR"), "ok hold Halvard VDR");
+    startEditor();
+    ASSERT_TRUE(EmulatorProcess::waitFor([&] { return std::stoi(bridge_.status()["refused"]) >= 1; }))
+        << transcript();
+    ASSERT_TRUE(showsNoDevice());
+    std::this_thread::sleep_for(500ms);  // the repaint after the refusal
+    const auto inUse = connectionBoxText();
+
+    ASSERT_EQ(bridge_.command("release"), "ok release");
+    ASSERT_TRUE(showsConnected()) << "connected by itself once the port was free" << transcript();
+    EXPECT_EQ(amp_->messages(), syncConversation(0));
+
+    // The same box with NO DEVICE, for comparison: PORT IN USE is the longer text.
+    ASSERT_EQ(bridge_.command("unplug Halvard VDR"), "ok unplug Halvard VDR");
+    ASSERT_TRUE(showsNoDevice()) << transcript();
+    std::this_thread::sleep_for(500ms);
+    const auto noDevice = connectionBoxText();
+    EXPECT_LT(inUse.first, noDevice.first) << "PORT IN USE, not NO DEVICE";
+    EXPECT_GT(inUse.second, noDevice.second);
+}
+
+// USB unplugged during a transfer: the transfer stops, the window shows NO DEVICE and still closes
+// at once, and the editor connects again when the device is back.
+TEST_F(WindowsEditor, UnpluggedDuringATransferItStopsAndReconnectsWhenBack) {
+    startEmulator({"--delay", "20"});
+    startEditor();
+    ASSERT_TRUE(showsConnected()) << transcript();
+    openIrPanelOfSlot0();
+    clickSelect();
+    ASSERT_TRUE(EmulatorProcess::waitFor([&] { return amp_->received(0x08) >= 10; })) << transcript();
+    ASSERT_EQ(bridge_.command("unplug Halvard VDR"), "ok unplug Halvard VDR");
+    ASSERT_TRUE(showsNoDevice()) << "the transfer ended and the panel shows it" << transcript();
+    EXPECT_EQ(amp_->received(0x09), 0) << "no store of a part";
+
+    ASSERT_EQ(amp_->command("clear"), "ok cleared");
+    ASSERT_EQ(bridge_.command("plug"), "ok plug");
+    ASSERT_TRUE(showsConnected()) << transcript();
+    EXPECT_TRUE(settleAt(8));
+    EXPECT_EQ(amp_->messages(), syncConversation(0));
+    EXPECT_EQ(closeEditor(), 0);
+}
+
+}  // namespace
+}  // namespace halvard::e2e

@@ -1,0 +1,139 @@
+#pragma once
+// What the Wine MIDI driver (winehalvardmidi.drv, inside a Windows program under Wine) and the bridge
+// (halvard-wine-midi-bridge, a JACK client on the Linux side) say to each other over one loopback
+// TCP connection per Windows process. Built into both, so nothing here touches a platform.
+//
+// The driver opens with the four bytes of kMagic; after that both sides send frames:
+//   u32 length (of what follows, little-endian), u8 type, payload
+// Directions are as WinMM sees them: an input device delivers what a JACK output port sends, an
+// output device sends to a JACK input port. Devices are indices into the list the bridge sent.
+//
+//   driver -> bridge                               bridge -> driver
+//   List                                           List: u16 inputs, names; u16 outputs, names
+//                                                        (each a u8 length and the bytes)
+//   Open: u8 direction, u16 index                  Opened: u8 direction, u16 index, u8 OpenResult
+//   Close: u8 direction, u16 index
+//   Message: u16 output index, one MIDI message    Message: u16 input index, one MIDI message
+//                                                  Presence: u8 direction, u16 index, u8 present
+// A connection that opens with anything else is a control connection: text lines, as on the
+// bridge's standard input.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace halvard::winemidi {
+
+inline constexpr std::string_view kMagic{"HWM1", 4};
+// The environment variable that gives the driver the bridge's TCP port on 127.0.0.1.
+inline constexpr const char* kPortVariable = "HALVARD_WINE_MIDI_PORT";
+// Longer frames end the connection: nothing JACK carries in one cycle comes near.
+inline constexpr uint32_t kMaxFrameBytes = 1u << 20;
+// WinMM's device names (szPname) hold 31 characters and the terminator.
+inline constexpr size_t kMaxDeviceName = 31;
+// The amplifier is the port whose name contains this.
+inline constexpr std::string_view kAmplifierTag = "VDR";
+
+enum class FrameType : uint8_t {
+    List = 'L',
+    Open = 'O',
+    Opened = 'R',
+    Close = 'C',
+    Message = 'M',
+    Presence = 'P',
+};
+
+enum class Direction : uint8_t { In = 0, Out = 1 };
+
+enum class OpenResult : uint8_t {
+    Ok = 0,
+    Allocated = 1,  // another program (or another open of this one) has the device
+    Gone = 2,       // its port has gone away
+    BadIndex = 3,
+};
+
+using Bytes = std::vector<uint8_t>;
+
+inline void putU16(Bytes& b, uint16_t v) {
+    b.push_back(static_cast<uint8_t>(v));
+    b.push_back(static_cast<uint8_t>(v >> 8));
+}
+
+inline uint16_t getU16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
+
+// One frame, ready to send.
+inline Bytes frame(FrameType type, const Bytes& payload = {}) {
+    const auto length = static_cast<uint32_t>(payload.size() + 1);
+    Bytes b{static_cast<uint8_t>(length), static_cast<uint8_t>(length >> 8),
+            static_cast<uint8_t>(length >> 16), static_cast<uint8_t>(length >> 24),
+            static_cast<uint8_t>(type)};
+    b.insert(b.end(), payload.begin(), payload.end());
+    return b;
+}
+
+inline Bytes devicePayload(Direction direction, uint16_t index) {
+    Bytes b{static_cast<uint8_t>(direction)};
+    putU16(b, index);
+    return b;
+}
+
+// Collects bytes as they arrive and hands out whole frames.
+class FrameReader {
+public:
+    void add(const uint8_t* data, size_t n) { buffer_.insert(buffer_.end(), data, data + n); }
+
+    enum class Next { Frame, More, Broken };
+    // The next whole frame into type and payload; Broken for a length that cannot be.
+    Next next(FrameType& type, Bytes& payload) {
+        if (buffer_.size() - start_ < 4) return compact(), Next::More;
+        const uint8_t* p = buffer_.data() + start_;
+        const uint32_t length = static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+                                static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+        if (length == 0 || length > kMaxFrameBytes) return Next::Broken;
+        if (buffer_.size() - start_ < 4 + static_cast<size_t>(length)) return compact(), Next::More;
+        type = static_cast<FrameType>(p[4]);
+        payload.assign(p + 5, p + 4 + length);
+        start_ += 4 + length;
+        return Next::Frame;
+    }
+
+private:
+    void compact() {
+        buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(start_));
+        start_ = 0;
+    }
+    Bytes buffer_;
+    size_t start_ = 0;
+};
+
+// The WinMM name of a JACK port ("client:port"): the whole name when it fits in 31 characters;
+// else the port's own name (or the whole one, when only its client part holds the amplifier's
+// tag), cut to 31 characters so that the tag stays in. A cut never splits a UTF-8 character.
+inline std::string deviceName(std::string_view jackName) {
+    if (jackName.size() <= kMaxDeviceName) return std::string(jackName);
+    std::string_view name = jackName;
+    const size_t colon = jackName.find(':');
+    if (colon != std::string_view::npos) {
+        const std::string_view own = jackName.substr(colon + 1);
+        if (own.find(kAmplifierTag) != std::string_view::npos ||
+            jackName.find(kAmplifierTag) == std::string_view::npos) {
+            name = own;
+        }
+    }
+    if (name.size() <= kMaxDeviceName) return std::string(name);
+    const size_t tag = name.find(kAmplifierTag);
+    size_t start = tag == std::string_view::npos || tag + kAmplifierTag.size() <= kMaxDeviceName
+                       ? 0
+                       : tag + kAmplifierTag.size() - kMaxDeviceName;
+    size_t end = start + kMaxDeviceName;
+    const auto continuation = [&](size_t i) { return (static_cast<uint8_t>(name[i]) & 0xC0) == 0x80; };
+    while (start < name.size() && continuation(start)) ++start;
+    while (end > start && end < name.size() && continuation(end)) --end;
+    return std::string(name.substr(start, end - start));
+}
+
+}  // namespace halvard::winemidi
