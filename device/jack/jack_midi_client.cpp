@@ -176,10 +176,10 @@ std::vector<std::string> JackMidiClient::ports(PortDirection direction) {
 bool JackMidiClient::link() {
     if (linked_) return true;
     if (lost_ || toServer_ == nullptr || fromServer_ == nullptr) return false;
-    // Port changes during the switch go unheard: the lists are taken again afterwards. Our ports are
-    // registered before the activation, so that opening them only has to connect them.
+    // Our ports are registered before the activation, so that opening them only has to connect
+    // them. Port changes while the client is inactive go unheard: once it is active again the lists
+    // are marked for taking again (not before: a listing taken meanwhile may miss a late change).
     jack_deactivate(client_);
-    changed_ = true;
     for (PortDirection d : {PortDirection::Input, PortDirection::Output}) {
         Side& s = side(d);
         if (s.port.load() == nullptr)
@@ -190,11 +190,13 @@ bool JackMidiClient::link() {
     if (jack_set_process_callback(client_, &JackMidiClient::process, this) == 0 &&
         jack_activate(client_) == 0) {
         linked_ = true;
+        noteUnheardChanges();
         return true;
     }
     unregisterPorts();
     jack_set_process_callback(client_, nullptr, nullptr);
     jack_activate(client_);
+    noteUnheardChanges();
     return false;
 }
 
@@ -203,7 +205,6 @@ void JackMidiClient::unlink() {
     // Deactivating ends the process thread and every connection; the ports and the rings are ours
     // alone until the next activation.
     jack_deactivate(client_);
-    changed_ = true;
     unregisterPorts();
     jack_ringbuffer_reset(toServer_);
     jack_ringbuffer_reset(fromServer_);
@@ -213,6 +214,14 @@ void JackMidiClient::unlink() {
     jack_set_process_callback(client_, nullptr, nullptr);
     jack_activate(client_);
     linked_ = false;
+    noteUnheardChanges();
+}
+
+// After a spell of inactivity: the lists are to be taken again, and the worker, should it be
+// waiting for a change, makes a pass to do so.
+void JackMidiClient::noteUnheardChanges() {
+    changed_ = true;
+    reportChange();
 }
 
 // Only while the client is not active: the process callback may be reading a port.
@@ -226,8 +235,8 @@ void JackMidiClient::unregisterPorts() {
 }
 
 // The link-ahead thread: links whenever a port with the amplifier's tag has appeared. The notice
-// after the switch gives the worker a pass, which opens the ports or, when the amplifier is not
-// there after all (its port went again), closes them and so unlinks.
+// after the switch (noteUnheardChanges) gives the worker a pass, which opens the ports or, when the
+// amplifier is not there after all (its port went again), closes them and so unlinks.
 void JackMidiClient::linkAhead() {
     std::unique_lock ask(askMutex_);
     for (;;) {
@@ -235,12 +244,10 @@ void JackMidiClient::linkAhead() {
         if (stopAsked_) return;
         linkAsked_ = false;
         ask.unlock();
-        bool linkedNow = false;
         {
             const std::lock_guard lock(mutex_);
-            linkedNow = !linked_ && link();
+            link();
         }
-        if (linkedNow) reportChange();
         ask.lock();
     }
 }

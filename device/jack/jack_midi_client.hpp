@@ -94,6 +94,7 @@ private:
     bool link();  // these three with mutex_ held
     void unlink();
     void unregisterPorts();
+    void noteUnheardChanges();
     void linkAhead();
     bool awaitConnections();
     void dropInput();
