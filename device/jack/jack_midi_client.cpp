@@ -176,13 +176,14 @@ std::vector<std::string> JackMidiClient::ports(PortDirection direction) {
 bool JackMidiClient::link() {
     if (linked_) return true;
     if (lost_ || toServer_ == nullptr || fromServer_ == nullptr) return false;
-    // Our ports are registered before the activation, so that opening them only has to connect
-    // them. Port changes while the client is inactive go unheard: once it is active again the lists
-    // are marked for taking again (not before: a listing taken meanwhile may miss a late change).
+    // The ports opened before are registered again before the activation, so that opening them
+    // only has to connect them. Port changes while the client is inactive go unheard: once it is
+    // active again the lists are marked for taking again (not before: a listing taken meanwhile
+    // may miss a late change).
     jack_deactivate(client_);
     for (PortDirection d : {PortDirection::Input, PortDirection::Output}) {
         Side& s = side(d);
-        if (s.port.load() == nullptr)
+        if (s.port.load() == nullptr && !s.ownName.empty())
             s.port.store(jack_port_register(client_, s.ownName.c_str(), JACK_DEFAULT_MIDI_TYPE,
                                             d == PortDirection::Input ? JackPortIsInput : JackPortIsOutput,
                                             0));

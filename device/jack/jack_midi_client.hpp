@@ -78,9 +78,8 @@ public:
 
 private:
     struct Side {
-        explicit Side(const char* name) : ownName(name) {}
         std::atomic<jack_port_t*> port{nullptr};  // read by the process callback
-        std::string ownName;                      // the name our port is registered under
+        std::string ownName;                      // the name our port was last opened under
         std::string peer;
         bool open = false;
         bool awaiting = false;   // connected, not yet known to carry data
@@ -114,8 +113,8 @@ private:
     std::string amplifierTag_;
     jack_ringbuffer_t* toServer_ = nullptr;    // worker -> process callback: [length][bytes] records
     jack_ringbuffer_t* fromServer_ = nullptr;  // process callback -> worker: one record per event
-    Side in_{"midi Input"};
-    Side out_{"midi Output"};
+    Side in_;
+    Side out_;
     // Linking and unlinking, by the worker or the link-ahead thread. Never taken on libjack's
     // notification thread: a (de)activation waits for that thread.
     std::mutex mutex_;
