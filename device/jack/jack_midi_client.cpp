@@ -203,10 +203,9 @@ bool JackMidiClient::link() {
 
 void JackMidiClient::unlink() {
     if (!linked_) return;
-    // Deactivating ends the process thread and every connection; the ports and the rings are ours
-    // alone until the next activation.
-    jack_deactivate(client_);
     unregisterPorts();
+    // Deactivating ends the process thread; the rings are ours alone until the next activation.
+    jack_deactivate(client_);
     jack_ringbuffer_reset(toServer_);
     jack_ringbuffer_reset(fromServer_);
     outRemaining_ = 0;
@@ -225,10 +224,19 @@ void JackMidiClient::noteUnheardChanges() {
     reportChange();
 }
 
-// Only while the client is not active: the process callback may be reading a port.
+// Unregisters our ports while the client is still active, so that the server tells the others:
+// it reports ports that come and go only for active clients (all of a client's ports at its
+// activation and deactivation), yet lists the ports of inactive ones, so a port unregistered after
+// the deactivation would stay in the lists of whoever took them on the deactivation's notice. So
+// the ports are first taken out of the process callback's hands: the callback marks each cycle
+// under way (inCycle_) before it looks at the ports, and once a cycle seen under way has ended,
+// every later one finds them gone.
 void JackMidiClient::unregisterPorts() {
+    jack_port_t* ports[] = {in_.port.exchange(nullptr), out_.port.exchange(nullptr)};
+    while (inCycle_.load()) std::this_thread::yield();
+    for (jack_port_t* port : ports)
+        if (port != nullptr) jack_port_unregister(client_, port);
     for (Side* s : {&in_, &out_}) {
-        if (jack_port_t* port = s->port.exchange(nullptr)) jack_port_unregister(client_, port);
         s->open = false;
         s->awaiting = false;
         s->peer.clear();
@@ -407,10 +415,10 @@ std::span<const uint8_t> JackMidiClient::nextMessage(IgnoredTypes ignored) {
 int JackMidiClient::process(jack_nframes_t frames, void* self) {
     auto* client = static_cast<JackMidiClient*>(self);
     client->cycles_.fetch_add(1, std::memory_order_relaxed);
-    if (jack_port_t* in = client->in_.port.load(std::memory_order_acquire))
-        client->receive(jack_port_get_buffer(in, frames));
-    if (jack_port_t* out = client->out_.port.load(std::memory_order_acquire))
-        client->transmit(jack_port_get_buffer(out, frames));
+    client->inCycle_.store(true);  // before the ports are looked at (see unregisterPorts)
+    if (jack_port_t* in = client->in_.port.load()) client->receive(jack_port_get_buffer(in, frames));
+    if (jack_port_t* out = client->out_.port.load()) client->transmit(jack_port_get_buffer(out, frames));
+    client->inCycle_.store(false);
     return 0;
 }
 

@@ -129,6 +129,7 @@ private:
     std::atomic<bool> changed_{true};
     std::atomic<bool> lost_{false};
     std::atomic<uint64_t> cycles_{0};
+    std::atomic<bool> inCycle_{false};  // the process callback is in a cycle (see unregisterPorts)
     // Process callback only: bytes of the message under way that later cycles still have to send,
     // and whether input events were lost since the last loss mark went in.
     uint32_t outRemaining_ = 0;
