@@ -47,8 +47,9 @@ constexpr size_t kHeaderBytes = sizeof(uint32_t);
 constexpr uint32_t kLossMark = 0;
 // A SysEx longer than this (from a broken sender that never ends it) is dropped.
 constexpr size_t kMaxSysexBytes = 1024 * 1024;
-// How long a message waits for room in the ring while the server takes nothing.
-constexpr std::chrono::milliseconds kSendWait{100};
+// How long a message waits for room in the ring while the server takes nothing (a server that has
+// run no cycle for this long is stalled).
+constexpr std::chrono::milliseconds kSendWait{1000};
 // A new connection is awaited for at most this long, checked at this step, until it shows in the
 // server's graph and the server has started this many cycles since.
 constexpr std::chrono::milliseconds kConnectionWait{50};
@@ -312,19 +313,19 @@ void JackMidiClient::closePort(PortDirection direction) {
 // kCyclesAfterConnection more cycles, so that at least one whole cycle ran with them; all of it
 // bounded by kConnectionWait. Connections show in the order they were made, so the input's, made
 // first, carries the reply by then too.
-bool JackMidiClient::awaitConnections() {
-    if (!in_.awaiting && !out_.awaiting) return true;
+void JackMidiClient::awaitConnections() {
+    if (!in_.awaiting && !out_.awaiting) return;
     const auto end = std::chrono::steady_clock::now() + kConnectionWait;
     const auto shows = [&](const Side& s) {
         return !s.awaiting || jack_port_connected_to(s.port.load(), s.peer.c_str()) != 0;
     };
-    if (!waitUntil(end, [&] { return shows(in_) && shows(out_); })) return false;
+    const bool shown = waitUntil(end, [&] { return shows(in_) && shows(out_); });
     in_.awaiting = out_.awaiting = false;
+    if (!shown) return;  // a server this slow: the message goes all the same, as it would have
     // Frame times count on and wrap around; the difference of two is the frames between them.
     const jack_nframes_t seenAt = jack_last_frame_time(client_);
     const jack_nframes_t cycle = jack_get_buffer_size(client_);
     waitUntil(end, [&] { return jack_last_frame_time(client_) - seenAt >= kCyclesAfterConnection * cycle; });
-    return true;
 }
 
 // Forgets what the input holds: nothing received before a port is opened, or after it is closed,
@@ -337,7 +338,8 @@ void JackMidiClient::dropInput() {
 // ---- messages, worker side --------------------------------------------------------------------
 
 bool JackMidiClient::send(std::span<const uint8_t> message) {
-    if (!out_.open || lost_ || !awaitConnections()) return false;
+    if (!out_.open || lost_) return false;
+    awaitConnections();
     if (message.empty()) return true;
     const auto end = std::chrono::steady_clock::now() + kSendWait;
     if (kHeaderBytes + message.size() < kOutputRingBytes) {

@@ -95,7 +95,7 @@ private:
     void unregisterPorts();
     void noteUnheardChanges();
     void linkAhead();
-    bool awaitConnections();
+    void awaitConnections();
     void dropInput();
 
     // libjack's threads.
