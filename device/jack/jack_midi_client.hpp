@@ -4,8 +4,8 @@
 // amplifier's. Its process callback only moves bytes between the ports and two lock-free ring
 // buffers (jack_ringbuffer_t); the worker thread fills and empties those.
 //
-// Two modes, because a JACK client either takes part in every cycle of the server or hears of
-// nothing (see jack_midi_client.cpp):
+// Two modes, because a JACK client hears of ports only while it is active, and an active client with
+// a process callback takes part in every cycle of the server (see jack_midi_client.cpp):
 //  - watching: active without a process callback and without ports. It is told of every port that
 //    comes, goes or is renamed, and adds no work to the server's cycles.
 //  - linked: active with the process callback, its ports registered. Entered when the first port
@@ -13,7 +13,8 @@
 //    own makes the switch, so that the open finds it done); left, back to watching, when both ports
 //    are closed.
 //
-// Made and used on the worker thread only; onChange is called on libjack's notification thread.
+// Made and used on the worker thread only; onChange is called on libjack's notification thread and
+// on the link-ahead thread.
 
 #include <jack/jack.h>
 #include <jack/ringbuffer.h>
@@ -125,6 +126,7 @@ private:
     bool linkAsked_ = false;
     bool stopAsked_ = false;
     std::thread linker_;
+    bool linksAhead_ = false;  // the link-ahead thread runs; set once, before any callback can come
     bool watched_ = false;
     std::atomic<bool> changed_{true};
     std::atomic<bool> lost_{false};
@@ -134,7 +136,9 @@ private:
     // and whether input events were lost since the last loss mark went in.
     uint32_t outRemaining_ = 0;
     bool inputLost_ = false;
-    // Worker only: the event just read, a SysEx still being put together, and the message handed out.
+    // Worker only: a message longer than the ring went out only in part (see send); the event just
+    // read, a SysEx still being put together, and the message handed out.
+    bool outputBroken_ = false;
     std::vector<uint8_t> event_;
     std::vector<uint8_t> sysex_;
     std::vector<uint8_t> message_;
