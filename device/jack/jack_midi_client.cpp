@@ -13,9 +13,9 @@
 // what this client does about it:
 //  - A client takes part in every cycle of the server while it is active with a process callback,
 //    whether it has ports or not: its process thread is woken and waited for 750 times a second at
-//    48 kHz and 64 frames, 0.5-0.8 % of a core on the 2-core test machine, however little the
-//    callback does. An active client without a process callback is not in the server's graph and
-//    costs nothing.
+//    48 kHz and 64 frames, 0.3-1.1 % of a core on the 2-core test machine however little the
+//    callback does, depending on where it sits in the graph. An active client without a process
+//    callback is not in the server's graph and costs nothing.
 //  - A deactivated client hears of no port that comes, goes or is renamed; an active one does,
 //    with or without a process callback. So while no port of ours is open the client stays active
 //    without a process callback (watching); callbacks can only be set on an inactive client, so
