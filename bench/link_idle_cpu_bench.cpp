@@ -1,21 +1,38 @@
-// The device worker's CPU use while idle, first connected to the amplifier emulator, then with
-// the emulator's ports gone (no amplifier): CPU time of the worker thread (and of the whole editor
-// side: worker plus the MIDI library's threads) over 10 s each, as a fraction of one core.
-// Targets: the worker at most 0.5 % connected, at most 0.2 % with no amplifier.
+// CPU use of an editor left open, first connected to the amplifier emulator and idle, then with the
+// emulator's ports gone (no amplifier), over 10 s each, as a fraction of one core:
+//  - the editor's device worker and port back end in this process, without the window (what the
+//    editor runs below its window): the worker thread alone, and the whole process;
+//  - the real editor (halvard-editor, window and all) when there is an X display to show it on:
+//    the whole process, from /proc/PID/stat, as a user's tools would show it;
+//  - the JACK server, for reference: every client in its graph adds work to each of its cycles.
+// Targets: at most 0.5 % connected, at most 0.2 % with no amplifier (the worker, and the whole
+// editor process).
 //
 //   build/bench/link_idle_cpu_bench [seconds]
+//   xvfb-run -a build/bench/link_idle_cpu_bench [seconds]     # with the real editor as well
 //
-// Uses the JACK server that runs, or starts a private one.
+// Uses the JACK server that runs, or starts a private one (dummy backend, 48 kHz, 64 frames,
+// synchronous mode).
 
+#include <jack/jack.h>
 #include <pthread.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
 #include <string>
 
 #include "editor_worker.hpp"
 #include "emulator_process.hpp"
+#ifdef HALVARD_BENCH_EDITOR_PROCESS
+#include "editor_session.hpp"
+#endif
 
 using namespace halvard;
 using namespace halvard::e2e;
@@ -30,31 +47,156 @@ double threadCpuSeconds(std::thread& t) {
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
 
-double processCpuSeconds() {
+double ownCpuSeconds() {
     rusage u{};
     getrusage(RUSAGE_SELF, &u);
     return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
            static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) * 1e-6;
 }
 
-// CPU shares over `seconds` in `state`; false if the link left that state meanwhile.
-bool measure(EditorWorker& worker, double seconds, LinkState state, const char* what, double targetPercent) {
+// utime + stime of another process, as top and ps count them; -1 when it cannot be read.
+double processCpuSeconds(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (pid <= 0 || !std::getline(stat, line)) return -1;
+    // The fields after the command name (which may hold spaces) start with the state, field 3.
+    std::istringstream fields(line.substr(line.rfind(')') + 2));
+    std::string field;
+    unsigned long long utime = 0, stime = 0;
+    for (int n = 3; n <= 15 && fields >> field; ++n) {
+        if (n == 14) utime = std::stoull(field);
+        if (n == 15) stime = std::stoull(field);
+    }
+    return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// The JACK server this process talks to: the jackd whose -n names $JACK_DEFAULT_SERVER (or
+// "default"). -1 when it is not found.
+pid_t jackServerPid() {
+    const char* env = std::getenv("JACK_DEFAULT_SERVER");
+    const std::string name = env && *env ? env : "default";
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        std::ifstream cmdline(entry.path() / "cmdline");
+        std::vector<std::string> args;
+        for (std::string arg; std::getline(cmdline, arg, '\0');) args.push_back(arg);
+        if (args.empty() || std::filesystem::path(args[0]).filename().string().rfind("jackd", 0) != 0)
+            continue;
+        std::string serverName = "default";
+        for (size_t i = 0; i + 1 < args.size(); ++i)
+            if (args[i] == "-n" || args[i] == "--name") serverName = args[i + 1];
+        if (serverName == name) return static_cast<pid_t>(std::stol(entry.path().filename().string()));
+    }
+    return -1;
+}
+
+std::string loadAverage() {
+    std::ifstream in("/proc/loadavg");
+    std::string one, five, fifteen;
+    in >> one >> five >> fifteen;
+    return one + " " + five + " " + fifteen;
+}
+
+void printServer() {
+    jack_client_t* probe = jack_client_open("halvard idle bench probe", JackNoStartServer, nullptr);
+    if (probe == nullptr) return;
+    const jack_nframes_t rate = jack_get_sample_rate(probe);
+    const jack_nframes_t frames = jack_get_buffer_size(probe);
+    std::printf("JACK server: %u Hz, %u frames a cycle (%.0f cycles a second); load average %s\n", rate,
+                frames, static_cast<double>(rate) / frames, loadAverage().c_str());
+    jack_client_close(probe);
+}
+
+double percent(double cpuSeconds, double wallSeconds) {
+    return cpuSeconds < 0 ? -1 : 100 * cpuSeconds / wallSeconds;
+}
+
+// CPU shares over `seconds` of the given clocks, by name. A clock that reads -1 is left out.
+struct Meter {
+    const char* label;
+    std::function<double()> cpuSeconds;
+    const char* note;
+};
+
+void measure(double seconds, const char* what, std::vector<Meter> meters,
+             const std::function<bool()>& stayed) {
+    std::vector<double> start;
+    for (const Meter& m : meters) start.push_back(m.cpuSeconds());
     const auto wall0 = std::chrono::steady_clock::now();
-    const double worker0 = threadCpuSeconds(worker.link.worker);
-    const double process0 = processCpuSeconds();
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
-    const double workerShare = (threadCpuSeconds(worker.link.worker) - worker0) / wall;
-    const double processShare = (processCpuSeconds() - process0) / wall;
-    const bool stayed = worker.state() == state;
-
-    std::printf("%s for %.1f s (%s)\n", what, wall, stayed ? "state kept" : "link changed meanwhile!");
-    std::printf("  worker thread:            %6.2f %% of one core   (target <= %.1f %%)\n", 100 * workerShare,
-                targetPercent);
-    std::printf("  editor side, all threads: %6.2f %% of one core   (worker + the MIDI library's threads)\n",
-                100 * processShare);
-    return stayed;
+    std::printf("  %s for %.1f s (%s)\n", what, wall,
+                stayed() ? "state kept" : "the link changed meanwhile!");
+    for (size_t i = 0; i < meters.size(); ++i) {
+        const double end = meters[i].cpuSeconds();
+        if (start[i] < 0 || end < 0) continue;
+        std::printf("    %-28s %6.2f %% of one core   %s\n", meters[i].label, percent(end - start[i], wall),
+                    meters[i].note);
+    }
 }
+
+// The worker and the port back end in this process.
+bool measureInProcess(EmulatorProcess& emulator, double seconds, pid_t server) {
+    std::printf("In this process: the editor's device worker and MIDI port back end, without the window\n");
+    EditorWorker worker;
+    if (!worker.waitForState(LinkState::Connected)) {
+        std::fprintf(stderr, "link_idle_cpu_bench: no connection (%s)\n", stateName(worker.state()));
+        return false;
+    }
+    const auto meters = [&](const char* target) {
+        return std::vector<Meter>{
+            {"worker thread", [&] { return threadCpuSeconds(worker.link.worker); }, target},
+            {"whole process", [] { return ownCpuSeconds(); }, target},
+            {"JACK server", [&] { return processCpuSeconds(server); }, "(for reference)"}};
+    };
+    measure(seconds, "connected and idle", meters("(target <= 0.5 %)"),
+            [&] { return worker.state() == LinkState::Connected; });
+    if (emulator.command("unplug") != "ok unplugged" || !worker.waitForState(LinkState::NoDevice)) {
+        std::fprintf(stderr, "link_idle_cpu_bench: the emulator's ports did not go\n");
+        return false;
+    }
+    measure(seconds, "no amplifier", meters("(target <= 0.2 %)"),
+            [&] { return worker.state() == LinkState::NoDevice; });
+    return true;
+}
+
+#ifdef HALVARD_BENCH_EDITOR_PROCESS
+// The real editor on the X display. Its state is read from the window: the veil over the panel
+// goes once it is connected and idle, and comes back when the amplifier goes.
+bool measureEditor(EmulatorProcess& emulator, double seconds, pid_t server) {
+    using namespace halvard::testing;
+    XSession x;
+    if (!x.connected()) {
+        std::printf("The real editor: not measured (no X display; run under xvfb-run)\n");
+        return true;
+    }
+    EditorProcess editor(editorExecutable());
+    const unsigned long window = x.findWindow("Halvard Editor", Millis(20000));
+    if (window == 0 || !showsConnectedPanel(x, window)) {
+        std::fprintf(stderr, "link_idle_cpu_bench: the editor did not show the connected panel\n");
+        return false;
+    }
+    std::printf("The real editor: %s (pid %d), window and all\n", editorExecutable().c_str(),
+                static_cast<int>(editor.pid()));
+    const auto unveiled = [&] { return x.pixel(window, 125, 400) == kUnveiledPanel; };
+    const auto meters = [&](const char* target) {
+        return std::vector<Meter>{
+            {"whole process", [&] { return processCpuSeconds(editor.pid()); }, target},
+            {"JACK server", [&] { return processCpuSeconds(server); }, "(for reference)"}};
+    };
+    std::this_thread::sleep_for(std::chrono::seconds(1));  // the last repaints after the sync
+    measure(seconds, "connected and idle", meters("(target <= 0.5 %)"), unveiled);
+    if (emulator.command("unplug") != "ok unplugged" ||
+        !waitUntil([&] { return !unveiled(); }, Millis(10000), Millis(20))) {
+        std::fprintf(stderr, "link_idle_cpu_bench: the editor did not notice the amplifier going\n");
+        return false;
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    measure(seconds, "no amplifier", meters("(target <= 0.2 %)"), [&] { return !unveiled(); });
+    x.sendCloseRequest(window);
+    editor.waitForExit(Millis(10000));
+    return true;
+}
+#endif
 
 }  // namespace
 
@@ -65,23 +207,18 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "link_idle_cpu_bench: %s\n", why.c_str());
         return 1;
     }
+    printServer();
+    const pid_t server = jackServerPid();
     EmulatorProcess emulator;
     if (!EmulatorProcess::waitFor([&] { return emulator.portsOpen(); })) {
         std::fprintf(stderr, "link_idle_cpu_bench: the emulator did not open its ports\n%s",
                      emulator.transcript().c_str());
         return 1;
     }
-    EditorWorker worker;
-    if (!worker.waitForState(LinkState::Connected)) {
-        std::fprintf(stderr, "link_idle_cpu_bench: no connection (%s)\n", stateName(worker.state()));
-        return 1;
-    }
-
-    if (!measure(worker, seconds, LinkState::Connected, "connected and idle", 0.5)) return 1;
-    if (emulator.command("unplug") != "ok unplugged" || !worker.waitForState(LinkState::NoDevice)) {
-        std::fprintf(stderr, "link_idle_cpu_bench: the emulator's ports did not go\n");
-        return 1;
-    }
-    if (!measure(worker, seconds, LinkState::NoDevice, "no amplifier", 0.2)) return 1;
+    if (!measureInProcess(emulator, seconds, server)) return 1;
+#ifdef HALVARD_BENCH_EDITOR_PROCESS
+    if (emulator.command("plug") != "ok plugged" || !measureEditor(emulator, seconds, server)) return 1;
+#endif
+    std::printf("load average at the end %s\n", loadAverage().c_str());
     return 0;
 }

@@ -100,8 +100,13 @@ private:
 
 // ---- the session ------------------------------------------------------------------------------
 
-std::unique_ptr<MidiPorts> makePorts(MidiApi api) {
-    return makeRtMidiPorts({.useAlsa = api != MidiApi::Jack, .useJack = api != MidiApi::Alsa});
+// One JACK client for the program ("halvard-cli"), which joins the server's cycle only while a port
+// of the amplifier's (a name that contains portText) is there.
+std::unique_ptr<MidiPorts> makePorts(MidiApi api, const std::string& portText) {
+    return makeRtMidiPorts({.useAlsa = api != MidiApi::Jack,
+                            .useJack = api != MidiApi::Alsa,
+                            .jackClientName = "halvard-cli",
+                            .amplifierPortTag = portText});
 }
 
 int findPort(MidiPorts& ports, PortDirection direction, const std::string& text) {
@@ -133,7 +138,7 @@ public:
 
     // Opens the first input and output whose names contain the --port text; the reason if not.
     std::string open() {
-        ports_ = makePorts(options_.api);
+        ports_ = makePorts(options_.api, options_.port);
         link.ports = ports_.get();
         const int in = findPort(*ports_, PortDirection::Input, options_.port);
         const int out = findPort(*ports_, PortDirection::Output, options_.port);
@@ -182,7 +187,7 @@ std::string stopReason(ReplyResult result, int program = -1) {
 // ---- the commands -----------------------------------------------------------------------------
 
 int commandPorts(const CliOptions& o) {
-    const std::unique_ptr<MidiPorts> ports = makePorts(o.api);
+    const std::unique_ptr<MidiPorts> ports = makePorts(o.api, o.port);
     for (const PortDirection d : {PortDirection::Input, PortDirection::Output}) {
         const int match = findPort(*ports, d, o.port);
         std::printf("%s\n", d == PortDirection::Input ? "inputs (messages come from these):"
@@ -687,15 +692,16 @@ std::string describe(std::span<const uint8_t> m, bool fromAmplifier) {
 
 int commandMonitor(const CliOptions& o) {
     // The amplifier's output, and the output of Halvard Editor (its port "midi Output") whenever it
-    // runs: looked for every half second while it is not open, so the editor may start later.
+    // runs: looked for every half second while it is not open, so the editor may start later. The
+    // second port pair (a second JACK client) is made only once the editor's port is there.
     struct Source {
         std::unique_ptr<MidiPorts> ports;
         std::string text;  // what the port name contains
         const char* direction;
         bool fromAmplifier;
     };
-    Source sources[] = {{makePorts(o.api), o.port, "amp -> editor", true},
-                        {makePorts(o.api), "midi Output", "editor -> amp", false}};
+    Source sources[] = {{makePorts(o.api, o.port), o.port, "amp -> editor", true},
+                        {nullptr, "midi Output", "editor -> amp", false}};
     const auto listen = [](Source& s) {
         const int index = findPort(*s.ports, PortDirection::Input, s.text);
         if (index < 0) return false;
@@ -714,9 +720,13 @@ int commandMonitor(const CliOptions& o) {
     for (int pass = 0; !interrupted; ++pass) {
         clock.sleepUntil(clock.now() + std::chrono::milliseconds(kPollIntervalMs));
         Source& editor = sources[1];
-        if (pass % 100 == 0 && !editor.ports->isPortOpen(PortDirection::Input)) listen(editor);
+        if (pass % 100 == 0 && !(editor.ports && editor.ports->isPortOpen(PortDirection::Input)) &&
+            findPort(*sources[0].ports, PortDirection::Input, editor.text) >= 0) {
+            if (!editor.ports) editor.ports = makePorts(o.api, editor.text);
+            listen(editor);
+        }
         for (Source& s : sources) {
-            if (!s.ports->isPortOpen(PortDirection::Input)) continue;
+            if (!s.ports || !s.ports->isPortOpen(PortDirection::Input)) continue;
             for (std::span<const uint8_t> m; !(m = s.ports->nextMessage()).empty();) {
                 const double at = std::chrono::duration<double>(clock.now() - start).count();
                 std::printf("%9.3f %s %s  %s\n", at, s.direction, shortHex(m).c_str(),

@@ -1,10 +1,12 @@
 #pragma once
 // The real port pair. On Linux (device/alsa_jack/): RtMidi on the ALSA sequencer and, while a JACK
-// server runs, on JACK too; ports of both systems form one list per direction, ALSA's first. On
-// Windows (device/winmm/): RtMidi on WinMM, which takes no options.
+// server runs, one JACK client of our own on libjack (device/jack/); ports of both systems form one
+// list per direction, ALSA's first. On Windows (device/winmm/): RtMidi on WinMM, which takes no
+// options.
 
 #include <chrono>
 #include <memory>
+#include <string>
 
 #include "device/midi_ports.hpp"
 
@@ -16,6 +18,11 @@ struct RtMidiPortsOptions {
     // How often to look for a JACK server while none is known to run. Looking costs a few
     // milliseconds of connection attempt, so it is never done on every pass.
     std::chrono::milliseconds jackProbeInterval{3000};
+    // Our JACK client's name, as other programs show it ("Halvard Editor:midi Input").
+    std::string jackClientName = "Halvard Editor";
+    // The ports about to be opened are those whose names contain this: JACK makes ready for them
+    // as soon as one appears (empty: when a port is opened).
+    std::string amplifierPortTag = "VDR";
 };
 
 // Create on the thread that will use the ports (the worker) and use them from that thread only.

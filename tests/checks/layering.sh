@@ -25,7 +25,8 @@ declare -A may_use=(
 declare -A backend_users=(
   [app/gtk]="" [app/win32]=""
   [ui/cairo]="app/gtk" [ui/d2d]="app/win32"
-  [device/alsa_jack]="" [device/winmm]="" [device/rtmidi]="device/alsa_jack device/winmm"
+  [device/alsa_jack]="" [device/jack]="device/alsa_jack" [device/winmm]=""
+  [device/rtmidi]="device/alsa_jack device/winmm"
   [device/curl]="" [device/winhttp]="" [device/xdg]="" [device/windows]=""
 )
 
@@ -38,7 +39,8 @@ platform_headers=(
   "^(windows|windowsx|shellapi|shobjidl|winuser)\.h|^wrl/   app/win32 ui/d2d device/winmm device/winhttp device/windows"
   "^mmsystem\.h                          device/winmm"
   "^(winhttp|winsock2|ws2tcpip)\.h       device/winhttp"
-  "^(alsa|jack)/                         device/alsa_jack"
+  "^alsa/                                device/alsa_jack"
+  "^jack/                                device/jack device/alsa_jack"
   "^rtmidi/|^RtMidi\.h                   device/rtmidi device/alsa_jack device/winmm"
   "^curl/                                device/curl"
   "^sndfile\.h                           ir"

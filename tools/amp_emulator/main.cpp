@@ -6,12 +6,14 @@
 
 #include <csignal>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "emulator.hpp"
 #include "halvard_version.hpp"
+#include "jack_amp_ports.hpp"
 #include "rtmidi_amp_ports.hpp"
 
 namespace {
@@ -75,8 +77,13 @@ int main(int argc, char** argv) {
     std::signal(SIGTTIN, SIG_IGN);
     std::signal(SIGPIPE, SIG_IGN);
 
-    RtMidiAmpPorts ports(system, options.portName);
-    Emulator emulator(options, ports, std::cout, std::cerr);
+    // JACK through libjack (one client), the ALSA sequencer through RtMidi.
+    std::unique_ptr<AmpPorts> ports;
+    if (system == MidiSystem::Jack)
+        ports = std::make_unique<JackAmpPorts>(options.portName);
+    else
+        ports = std::make_unique<RtMidiAmpPorts>(system, options.portName);
+    Emulator emulator(options, *ports, std::cout, std::cerr);
 
     std::thread signalWaiter([&] {
         int signal = 0;
@@ -86,7 +93,7 @@ int main(int argc, char** argv) {
     std::thread controlReader;
     if (options.controlOnStdin) controlReader = std::thread(readControlLines, std::ref(emulator));
 
-    std::cerr << "halvard-amp-emulator: " << ports.describe() << ", firmware "
+    std::cerr << "halvard-amp-emulator: " << ports->describe() << ", firmware "
               << versionText(initialState(options).version)
               << (options.controlOnStdin ? "; type \"help\" for the control commands" : "") << '\n';
     const bool ran = emulator.run();
