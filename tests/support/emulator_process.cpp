@@ -100,17 +100,10 @@ bool ensureJackServer(std::string* why) {
     return own->start(why);
 }
 
-EmulatorProcess::EmulatorProcess(std::vector<std::string> args) {
-    // $HALVARD_TEST_AMP_EMULATOR names an installed copy to test instead of the build tree's.
-    const char* installed = std::getenv("HALVARD_TEST_AMP_EMULATOR");
-    args.insert(args.begin(),
-                {installed && *installed ? installed : HALVARD_AMP_EMULATOR_PATH, "--api", "jack"});
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-
+PipedChild startPipedChild(char* const* argv, char* const* envp) {
+    PipedChild child;
     int in[2], out[2], err[2];
-    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return;
+    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return child;
     const pid_t parent = getpid();
     const pid_t pid = fork();
     if (pid == 0) {
@@ -120,7 +113,10 @@ EmulatorProcess::EmulatorProcess(std::vector<std::string> args) {
         dup2(in[0], STDIN_FILENO);
         dup2(out[1], STDOUT_FILENO);
         dup2(err[1], STDERR_FILENO);
-        execv(argv[0], argv.data());
+        if (envp)
+            execve(argv[0], argv, envp);
+        else
+            execv(argv[0], argv);
         _exit(127);
     }
     close(in[0]);
@@ -130,12 +126,26 @@ EmulatorProcess::EmulatorProcess(std::vector<std::string> args) {
         close(in[1]);
         close(out[0]);
         close(err[0]);
-        return;
+        return child;
     }
-    pid_ = pid;
-    toChild_ = in[1];
-    stdoutReader_ = std::thread([this, fd = out[0]] { readLines(fd, true); });
-    stderrReader_ = std::thread([this, fd = err[0]] { readLines(fd, false); });
+    return {pid, in[1], out[0], err[0]};
+}
+
+EmulatorProcess::EmulatorProcess(std::vector<std::string> args) {
+    // $HALVARD_TEST_AMP_EMULATOR names an installed copy to test instead of the build tree's.
+    const char* installed = std::getenv("HALVARD_TEST_AMP_EMULATOR");
+    args.insert(args.begin(),
+                {installed && *installed ? installed : HALVARD_AMP_EMULATOR_PATH, "--api", "jack"});
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    const PipedChild child = startPipedChild(argv.data());
+    if (child.pid <= 0) return;
+    pid_ = child.pid;
+    toChild_ = child.toChild;
+    stdoutReader_ = std::thread([this, fd = child.fromStdout] { readLines(fd, true); });
+    stderrReader_ = std::thread([this, fd = child.fromStderr] { readLines(fd, false); });
 }
 
 EmulatorProcess::~EmulatorProcess() {

@@ -29,6 +29,17 @@ bool jackServerRuns();
 // first JACK client of the process is made. False, with the reason, if none can be had.
 bool ensureJackServer(std::string* why = nullptr);
 
+// A child process whose standard input, output and error are pipes to this one; it gets SIGTERM if
+// this process dies first. envp null: this process's environment. pid is -1 when it could not be
+// started (and no pipe is left open).
+struct PipedChild {
+    pid_t pid = -1;
+    int toChild = -1;
+    int fromStdout = -1;
+    int fromStderr = -1;
+};
+PipedChild startPipedChild(char* const* argv, char* const* envp = nullptr);
+
 class EmulatorProcess {
 public:
     // Starts halvard-amp-emulator on JACK with these further arguments. Check started().

@@ -1,11 +1,9 @@
 #include "wine_session.hpp"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -50,33 +48,13 @@ WineProgram::WineProgram(const std::string& program, const std::vector<std::stri
     envp.push_back(nullptr);
     if (argv[0].empty() || argv[1].empty()) return;
 
-    int in[2], out[2], err[2];
-    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return;
-    const pid_t parent = getpid();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        // Only async-signal-safe calls until exec. wine-run passes a SIGTERM on to the program.
-        prctl(PR_SET_PDEATHSIG, SIGTERM);
-        if (getppid() != parent) _exit(127);
-        dup2(in[0], STDIN_FILENO);
-        dup2(out[1], STDOUT_FILENO);
-        dup2(err[1], STDERR_FILENO);
-        execve(argp[0], argp.data(), envp.data());
-        _exit(127);
-    }
-    close(in[0]);
-    close(out[1]);
-    close(err[1]);
-    if (pid < 0) {
-        close(in[1]);
-        close(out[0]);
-        close(err[0]);
-        return;
-    }
-    pid_ = pid;
-    toChild_ = in[1];
-    stdoutReader_ = std::thread([this, fd = out[0]] { readLines(fd, true); });
-    stderrReader_ = std::thread([this, fd = err[0]] { readLines(fd, false); });
+    // wine-run passes a SIGTERM on to the program.
+    const PipedChild child = startPipedChild(argp.data(), envp.data());
+    if (child.pid <= 0) return;
+    pid_ = child.pid;
+    toChild_ = child.toChild;
+    stdoutReader_ = std::thread([this, fd = child.fromStdout] { readLines(fd, true); });
+    stderrReader_ = std::thread([this, fd = child.fromStderr] { readLines(fd, false); });
 }
 
 WineProgram::~WineProgram() {

@@ -102,9 +102,8 @@ TEST_F(WindowsCli, APortHeldByAnotherProgramIsNamedInTheError) {
     ASSERT_EQ(bridge_.command("hold Halvard VDR"), "ok hold Halvard VDR");
     const CliRun held = cli({"info"});
     EXPECT_EQ(held.code, 1);
-    EXPECT_EQ(held.err,
-              std::vector<std::string>{"halvard-cli: the amplifier's port \"Halvard VDR Out:Halvard VDR "
-                                       "Out 0\" is in use by another program"})
+    EXPECT_EQ(held.err, std::vector<std::string>{"halvard-cli: the amplifier's port \"Halvard VDR:Halvard "
+                                                 "VDR Out 0\" is in use by another program"})
         << held.transcript;
     EXPECT_EQ(emulator.receivedTotal(), 0);
 }

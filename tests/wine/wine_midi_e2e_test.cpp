@@ -56,8 +56,8 @@ protected:
         auto p = std::make_unique<WineProgram>(environment("HALVARD_WINDOWS_WINMM_PROBE"));
         EXPECT_TRUE(p->started());
         const Names names = parseNames(ask(*p, "names"));
-        ampIn_ = indexOf(names.in, "Halvard VDR Out:Halvard VDR Out");
-        ampOut_ = indexOf(names.out, "Halvard VDR In:Halvard VDR In");
+        ampIn_ = indexOf(names.in, "Halvard VDR:Halvard VDR Out");
+        ampOut_ = indexOf(names.out, "Halvard VDR:Halvard VDR In");
         EXPECT_GE(ampIn_, 0) << p->transcript();
         EXPECT_GE(ampOut_, 0) << p->transcript();
         return p;
@@ -174,7 +174,7 @@ TEST_F(WineMidi, ADeviceInUseRefusesToOpenAndAGoneOneFailsItsSends) {
     ASSERT_EQ(bridge_.command("plug"), "ok plug");
     EXPECT_TRUE(EmulatorProcess::waitFor([&] {
         return parseNames(ask(*first, "names")).out.at(static_cast<size_t>(ampOut_)) ==
-               "Halvard VDR In:Halvard VDR In";
+               "Halvard VDR:Halvard VDR In";
     })) << "back, with its name";
     EXPECT_EQ(tryTo(*first, "short 903C64"), kNoDriver) << "a handle from before stays dead";
     EXPECT_EQ(ask(*first, "close-out"), "ok");
