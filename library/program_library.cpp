@@ -60,9 +60,7 @@ static_assert(kMigrationCount == kLibrarySchemaVersion);
 
 class Statement {
 public:
-    Statement(sqlite3* db, const char* sql) : db_(db) {
-        rc_ = sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr);
-    }
+    Statement(sqlite3* db, const char* sql) { rc_ = sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr); }
     ~Statement() { sqlite3_finalize(stmt_); }
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
@@ -122,7 +120,6 @@ public:
     int code() const { return rc_; }
 
 private:
-    sqlite3* db_;
     sqlite3_stmt* stmt_ = nullptr;
     int rc_;
 };
