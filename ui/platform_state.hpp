@@ -57,6 +57,11 @@ struct PlatformState {
     // by the entry function, which knows where it is; empty: nothing happens.
     std::function<void()> openBackupsFolder;
 
+    // Called after a Paint whose controls (their set, rectangles, names or states) differ from the
+    // previous frame's, so that the accessibility back end can tell screen readers. Set by the window
+    // back end; empty: nobody listens.
+    std::function<void()> controlsChanged;
+
     void raise(PlatformEvent event) {
         if (handler) handler(event);
     }

@@ -41,4 +41,13 @@ void Ui::renderPanel() {
     drawPanel(*canvas, v, regions_);
 }
 
+// Not built yet: the control list stays empty and nothing acts.
+bool Ui::activateControl(ControlId) {
+    return false;
+}
+bool Ui::stepControl(ControlId, int) {
+    return false;
+}
+void Ui::focusControl(ControlId) {}
+
 }  // namespace halvard

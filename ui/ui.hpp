@@ -7,11 +7,14 @@
 // device worker touches only the DeviceMirror part (see model/device_mirror.hpp).
 
 #include <functional>
+#include <span>
+#include <vector>
 
 #include "model/device_mirror.hpp"
 #include "ui/canvas.hpp"
 #include "ui/hit_regions.hpp"
 #include "ui/interaction.hpp"
+#include "ui/panel_controls.hpp"
 #include "ui/platform_state.hpp"
 #include "ui/renderer.hpp"
 
@@ -34,6 +37,17 @@ public:
     void renderPanel();
 
     PlatformState& platform() { return platform_; }
+
+    // The controls of the last frame drawn, in reading order (the keyboard's focus order); only
+    // those the frame shows. The accessibility back ends read them after each Paint.
+    std::span<const PanelControl> controls() const { return controls_; }
+    // What a click on the control does, with the same rules (connected and idle, not covered);
+    // false when the control does not act now.
+    bool activateControl(ControlId control);
+    // A spin button's value one step up (delta > 0) or down, as its arrows do; false when it cannot.
+    bool stepControl(ControlId control, int delta);
+    // Moves the keyboard focus to the control (drawn with the focus ring from the next frame).
+    void focusControl(ControlId control);
     HitRegions& regions() { return regions_; }
 
     // The pause after a command is posted (20 ms on the steady clock). Tests may replace it.
@@ -56,6 +70,7 @@ private:
 
     PlatformState& platform_;
     HitRegions regions_;
+    std::vector<PanelControl> controls_;
     PointerHandler pointerHandler_{*this, regions_, *this};
 };
 
