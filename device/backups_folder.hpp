@@ -18,5 +18,7 @@ std::filesystem::path libraryFile();
 
 // The current local date and time.
 std::tm localTimeNow();
+// The local date and time at a moment.
+std::tm localTimeAt(std::time_t at);
 
 }  // namespace halvard

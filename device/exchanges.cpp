@@ -5,6 +5,7 @@
 #include <chrono>
 
 #include "device/clock.hpp"
+#include "device/kept_backups.hpp"
 #include "device/midi_ports.hpp"
 
 namespace halvard {
@@ -20,6 +21,8 @@ struct ApplyReply {
 
     void operator()(const SettingsReply& r) const {
         copyReplyGlobals(r, ui);
+        if (r.program < kProgramCount)
+            ctx.amplifierRecords[static_cast<size_t>(r.program)] = recordOfSettings(r.settings);
         ProgramSettings s = r.settings;
         if (ui.bypassLock != 0) s.bypass = 0;  // the lock holds every program's bypass off
         ui.setRecord(r.program, s);

@@ -5,6 +5,7 @@
 
 #include "device/backups_folder.hpp"
 #include "device/exchanges.hpp"
+#include "device/worker_library.hpp"
 
 namespace halvard {
 namespace {
@@ -77,6 +78,12 @@ ProgramRecord recordOfWrite(const SettingsWriteMessage& write) {
     return r;
 }
 
+ProgramRecord recordOfSettings(const ProgramSettings& settings) {
+    SettingsWriteMessage write{};
+    buildSettingsWrite(write, 0, SettingsGlobals{}, settings);
+    return recordOfWrite(write);
+}
+
 ProgramSettings settingsOfRecord(const ProgramRecord& record) {
     // As the settings reply of a program other than 0, which the decoder reads without globals.
     std::array<uint8_t, kSettingsWriteBytes> reply = writeOf(1, {0, 0}, record);
@@ -118,7 +125,9 @@ std::optional<int64_t> keepBackup(LinkContext& ctx, const ProgramFile& file, Bac
         return std::nullopt;
     KeptBackup kept = keptBackupOf(file, reason, ctx.ui->firmwareVersion, names);
     kept.summary.fileName.assign(fileName.begin(), fileName.end());
-    return ctx.library->recordBackup(kept, error);
+    const std::optional<int64_t> id = ctx.library->recordBackup(kept, error);
+    if (id) publishKeptBackups(ctx);
+    return id;
 }
 
 ProgramFile programFileOf(const KeptBackup& backup) {

@@ -21,6 +21,8 @@ std::filesystem::path defaultLibraryPath();
 
 // Bytes 5..14 of a settings write or reply.
 ProgramRecord recordOfWrite(const SettingsWriteMessage& write);
+// The record a settings write of these settings carries.
+ProgramRecord recordOfSettings(const ProgramSettings& settings);
 // The settings a record holds (out-of-range filter positions as the decoder sets them).
 ProgramSettings settingsOfRecord(const ProgramRecord& record);
 // The stored programs' records; absent for a program the file does not store.
@@ -30,7 +32,7 @@ ProgramRecords recordsOfFile(const ProgramFile& file);
 KeptBackup keptBackupOf(const ProgramFile& file, BackupReason reason, uint16_t firmwareVersion,
                         const std::array<ProgramName, kProgramCount>& names);
 // Keeps a complete backup in ctx.library with the current names (binding those that wait for a
-// record): its id, or none when there is no
+// record), and the mirror's list of kept backups up to date: its id, or none when there is no
 // library (error empty) or it failed (error says why).
 std::optional<int64_t> keepBackup(LinkContext& ctx, const ProgramFile& file, BackupReason reason,
                                   const std::u8string& fileName, std::string& error);

@@ -4,6 +4,8 @@
 #include <filesystem>
 
 #include "device/file_dialogs.hpp"
+#include "device/kept_backups.hpp"
+#include "ir/utf8_path.hpp"
 
 namespace halvard {
 namespace {
@@ -83,9 +85,15 @@ void runBackupCommand(LinkContext& ctx) {
     ctx.repaint();
     const BackupResult backup = backupPrograms(ctx, panelProgress(ctx));
     if (backup.result == ReplyResult::Abandoned) return;
-    std::string writeError;
-    if (backup.result == ReplyResult::Ok) writeFileReplacing(path, programFileBytes(backup.file), writeError);
-    finish(ctx, backupStatusText(backup, std::filesystem::path(path).filename().string(), writeError));
+    const std::filesystem::path file = pathFromUtf8(path);
+    const std::u8string fileName = file.filename().u8string();
+    std::string writeError, keepError;
+    if (backup.result == ReplyResult::Ok &&
+        writeFileReplacing(file, programFileBytes(backup.file), writeError))
+        keepBackup(ctx, backup.file, BackupReason::Menu, fileName, keepError);
+    std::string status = backupStatusText(backup, std::string(fileName.begin(), fileName.end()), writeError);
+    if (!keepError.empty()) status += " (NOT KEPT IN THE LIBRARY)";
+    finish(ctx, status);
 }
 
 void runRestoreCommand(LinkContext& ctx) {
@@ -97,7 +105,7 @@ void runRestoreCommand(LinkContext& ctx) {
     }
     std::vector<uint8_t> bytes;
     std::string readError;
-    if (!readWholeFile(path, kProgramFileMaxBytes, bytes, readError)) {
+    if (!readWholeFile(pathFromUtf8(path), kProgramFileMaxBytes, bytes, readError)) {
         finish(ctx, "RESTORE FAILED: " + upper(readError));
         return;
     }

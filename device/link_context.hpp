@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -26,6 +27,14 @@ struct LinkContext {
     int32_t failures = 0;  // consecutive failed exchanges; 2 or more starts link recovery
     MidiPorts* ports = nullptr;  // the input and output port objects; null: runDeviceWorker creates
                                  // the RtMidi pair for as long as it runs
+    // Each program's record as last read from the amplifier (as it stores it: the panel's bypass
+    // lock not applied); absent until read. Cleared when a new link is made.
+    ProgramRecords amplifierRecords{};
+    // What the panel's program name was last worked out from; program -1: work it out again.
+    struct {
+        int32_t program = -1;
+        std::optional<ProgramRecord> record;
+    } shownName;
 
     // Set before the worker starts and never changed while it runs.
     DeviceMirror* ui = nullptr;
@@ -36,8 +45,9 @@ struct LinkContext {
     // Where all programs are backed up before a firmware update starts; empty: no backup.
     std::filesystem::path firmwareBackupFolder;
     // The program library (names, kept backups), used on the worker thread only; null: none (the
-    // editor works without names).
+    // editor works without names). runDeviceWorker opens libraryPath when it is null.
     ProgramLibrary* library = nullptr;
+    std::filesystem::path libraryPath;  // empty: no library
 
     std::atomic<bool> quit{false};  // set by the entry function (or a test) to stop the worker
     // Ends the worker's sleep while it waits, with no amplifier, for the port set to change: the

@@ -12,6 +12,7 @@
 #include "device/librarian_commands.hpp"
 #include "device/midi_ports.hpp"
 #include "device/rtmidi_ports.hpp"
+#include "device/worker_library.hpp"
 
 // Sections: port scan, the pass, sync, link recovery, command dispatch, thread entry.
 
@@ -88,7 +89,7 @@ void DeviceWorker::runPass() {
     }
 
     if (ui.linkState == LinkState::NoDevice || ui.linkState == LinkState::Error) {
-        ui.resetDeviceMirror();
+        forgetAmplifier();
         ctx_.resync = true;
     }
 
@@ -102,6 +103,13 @@ void DeviceWorker::runPass() {
         }
     }
     dispatchCommand();
+    if (ui.linkState == LinkState::Connected) showProgramName(ctx_);
+}
+
+void DeviceWorker::forgetAmplifier() {
+    ctx_.ui->resetDeviceMirror();
+    ctx_.amplifierRecords = {};
+    ctx_.shownName.program = -1;
 }
 
 // openDevicePorts, except while the amplifier's port is listed but held by another program: then
@@ -131,7 +139,7 @@ void DeviceWorker::showNoDevice() {
     ui.portsSeen = seen;
     ui.portInUse = portInUse_;
     if (ui.linkState != LinkState::NoDevice) {
-        ui.resetDeviceMirror();
+        forgetAmplifier();
         ui.setStatusLine("");  // it spoke of the amplifier that went
         setLinkState(LinkState::NoDevice);
     }
@@ -251,6 +259,7 @@ void DeviceWorker::dispatchCommand() {
             return;
         case CommandKind::StorePreset:
             storePreset(ctx_);
+            programStoredByEditor(ctx_);
             setLinkState(LinkState::Busy);
             ui.progress = kProgressStoring;
             ctx_.repaint();
@@ -287,10 +296,14 @@ void runDeviceWorker(LinkContext& ctx) {
         ctx.ports = owned.get();
     }
     ctx.ports->reportChangesTo(&ctx.wakeup);
+    // Opened here, so that only this thread ever touches it; one that cannot be used leaves the
+    // editor without names.
+    const std::unique_ptr<ProgramLibrary> library = openWorkerLibrary(ctx);
     {
         DeviceWorker worker(ctx);
         while (!ctx.quit) worker.runPass();
     }
+    if (library) ctx.library = nullptr;
     ctx.ports->reportChangesTo(nullptr);
     ctx.ports->closePort(kIn);
     ctx.ports->closePort(kOut);

@@ -62,6 +62,7 @@ private:
     void recoverLink();
     void dispatchCommand();
     void setLinkState(LinkState state);
+    void forgetAmplifier();  // the mirror reset, and what the worker knew of the amplifier's programs
 
     LinkContext& ctx_;
     bool fetchFirmware_ = true;

@@ -204,7 +204,11 @@ std::string checkProgramName(std::string_view name) {
 
 // ---- opening ----------------------------------------------------------------------------------
 
-std::unique_ptr<ProgramLibrary> ProgramLibrary::open(const std::filesystem::path& path, std::string& error) {
+std::unique_ptr<ProgramLibrary> ProgramLibrary::open(const std::filesystem::path& path, std::string& error,
+                                                     LibraryRefusal* refusal) {
+    LibraryRefusal ignored = LibraryRefusal::None;
+    LibraryRefusal& kind = refusal ? *refusal : ignored;
+    kind = LibraryRefusal::Unavailable;
     const std::string where = "the program library " + path.string();
     if (path.empty()) {
         error = "no program library: no folder for it is known";
@@ -232,6 +236,9 @@ std::unique_ptr<ProgramLibrary> ProgramLibrary::open(const std::filesystem::path
     const int tables = rc == SQLITE_OK ? pragmaInt(raw, "SELECT count(*) FROM sqlite_schema", rc) : 0;
     if (rc != SQLITE_OK) {
         const int primary = rc & 0xFF;
+        kind = primary == SQLITE_NOTADB || primary == SQLITE_CORRUPT ? LibraryRefusal::Damaged
+               : primary == SQLITE_BUSY                              ? LibraryRefusal::Locked
+                                                                     : LibraryRefusal::Unavailable;
         error =
             where + (primary == SQLITE_NOTADB || primary == SQLITE_CORRUPT ? " is damaged or not a database"
                      : primary == SQLITE_BUSY                              ? " is locked by another program"
@@ -239,14 +246,17 @@ std::unique_ptr<ProgramLibrary> ProgramLibrary::open(const std::filesystem::path
         return nullptr;
     }
     if (version > kLibrarySchemaVersion) {
+        kind = LibraryRefusal::Newer;
         error = where + " was written by a newer Halvard Editor (schema " + std::to_string(version) +
                 "; this one knows up to " + std::to_string(kLibrarySchemaVersion) + ") and is left unchanged";
         return nullptr;
     }
     if (application != kApplicationId && (version != 0 || tables != 0)) {
+        kind = LibraryRefusal::Foreign;
         error = where + " is another program's database and is left unchanged";
         return nullptr;
     }
+    kind = LibraryRefusal::ReadOnly;
     if (sqlite3_db_readonly(raw, "main") == 1) {
         error = where + " is read-only";
         return nullptr;
@@ -257,6 +267,7 @@ std::unique_ptr<ProgramLibrary> ProgramLibrary::open(const std::filesystem::path
     {
         Statement wal(raw, "PRAGMA journal_mode = WAL");
         if (!wal.step() || wal.text(0) != "wal") {
+            if ((sqlite3_errcode(raw) & 0xFF) == SQLITE_BUSY) kind = LibraryRefusal::Locked;
             error = where + " cannot be written: " + sqlite3_errmsg(raw);
             return nullptr;
         }
@@ -275,10 +286,12 @@ std::unique_ptr<ProgramLibrary> ProgramLibrary::open(const std::filesystem::path
                                   "; PRAGMA application_id = " + std::to_string(kApplicationId);
         if (ok) ok = exec(raw, stamp.c_str(), why) && t.commit();
         if (!ok) {
+            if ((sqlite3_errcode(raw) & 0xFF) == SQLITE_BUSY) kind = LibraryRefusal::Locked;
             error = where + " cannot be set up: " + (why.empty() ? sqlite3_errmsg(raw) : why);
             return nullptr;
         }
     }
+    kind = LibraryRefusal::None;
     return std::unique_ptr<ProgramLibrary>(new ProgramLibrary(db.release(), path));
 }
 

@@ -28,7 +28,6 @@ struct sqlite3;
 namespace halvard {
 
 inline constexpr int kLibrarySchemaVersion = 1;
-inline constexpr int kProgramNameMaxChars = 24;  // characters (code points) of UTF-8
 // Automatic backups are pruned, but the last kKeptAutomaticBackups and all of the last
 // kKeptAutomaticBackupDays days stay.
 inline constexpr int kKeptAutomaticBackups = 20;
@@ -76,11 +75,23 @@ struct KeptBackup {
 // on success, else the reason.
 std::string checkProgramName(std::string_view name);
 
+// Why a file could not be used as the library.
+enum class LibraryRefusal {
+    None,
+    Locked,       // another program holds it
+    ReadOnly,     // the file or its folder cannot be written
+    Damaged,      // damaged, or not a database at all
+    Newer,        // written by a newer version (a schema this one does not know)
+    Foreign,      // another program's database
+    Unavailable,  // no file named, or it cannot be created
+};
+
 class ProgramLibrary {
 public:
     // Opens (creating when missing, with its folder) and brings the schema up to date. Null with
-    // the reason in error when the file cannot be used.
-    static std::unique_ptr<ProgramLibrary> open(const std::filesystem::path& path, std::string& error);
+    // the reason in error (and, when asked for, its kind in refusal) when the file cannot be used.
+    static std::unique_ptr<ProgramLibrary> open(const std::filesystem::path& path, std::string& error,
+                                                LibraryRefusal* refusal = nullptr);
     ~ProgramLibrary();
     ProgramLibrary(const ProgramLibrary&) = delete;
     ProgramLibrary& operator=(const ProgramLibrary&) = delete;

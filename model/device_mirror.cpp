@@ -10,15 +10,6 @@ void SlotName::assign(std::string_view text) {
     bytes[n] = '\0';
 }
 
-void StatusLine::assign(std::string_view text) {
-    size_t n = std::min(text.size(), kMaxBytes);
-    // A cut text ends before a whole UTF-8 character, never inside one.
-    if (n < text.size())
-        while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
-    std::copy_n(text.begin(), n, bytes.begin());
-    bytes[n] = '\0';
-}
-
 ProgramSettings DeviceMirror::record(int p) const {
     if (p < 0 || p >= kProgramCount) return {};
     std::lock_guard lock(recordsMutex_);
@@ -51,6 +42,26 @@ void DeviceMirror::setStatusLine(std::string_view text) {
     status_.assign(text);
 }
 
+ProgramNameLine DeviceMirror::programName() const {
+    std::lock_guard lock(recordsMutex_);
+    return programName_;
+}
+
+void DeviceMirror::setProgramName(const ProgramNameLine& line) {
+    std::lock_guard lock(recordsMutex_);
+    programName_ = line;
+}
+
+KeptBackupList DeviceMirror::keptBackups() const {
+    std::lock_guard lock(recordsMutex_);
+    return keptBackups_;
+}
+
+void DeviceMirror::setKeptBackups(const KeptBackupList& list) {
+    std::lock_guard lock(recordsMutex_);
+    keptBackups_ = list;
+}
+
 MirrorView DeviceMirror::view() const {
     MirrorView v;
     v.linkState = linkState.load();
@@ -70,10 +81,12 @@ MirrorView DeviceMirror::view() const {
     v.auditionOn = auditionOn.load();
     v.portsSeen = portsSeen.load();
     v.portInUse = portInUse.load();
+    v.libraryState = libraryState.load();
     std::lock_guard lock(recordsMutex_);
     if (v.program >= 0 && v.program < kProgramCount) v.current = programs_[static_cast<size_t>(v.program)];
     v.userIrSlotNames = userIrSlotNames_;
     v.status = status_;
+    v.programName = programName_;
     return v;
 }
 
@@ -82,6 +95,7 @@ void DeviceMirror::resetDeviceMirror() {
         std::lock_guard lock(recordsMutex_);
         programs_.fill(ProgramSettings{});
         userIrSlotNames_.fill(SlotName{});
+        programName_ = {};
     }
     firmwareVersion = 0;
     availableFirmware = 0;

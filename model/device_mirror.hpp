@@ -3,12 +3,13 @@
 //
 // Sharing rules:
 //   - single-word fields are std::atomic and always read and written whole;
-//   - the 128 program records and the six slot names sit behind one short lock, taken only for a
+//   - the 128 program records, the six slot names and the texts sit behind one short lock, taken only for a
 //     copy or a field edit, never across an exchange, a dialog or a download;
 //   - the renderer reads a MirrorView, copied in one go, so one frame never mixes two states of a
 //     record or a name.
 // Each field names the thread that writes it.
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -62,15 +63,53 @@ inline constexpr int32_t kProgressNone = -1;
 inline constexpr int32_t kProgressStoring = 200;
 inline constexpr int32_t kProgressReading = 300;
 
-// The outcome of the last backup or restore, shown in the status line ("" none). Fixed storage, so
-// that copying it never allocates.
-struct StatusLine {
-    static constexpr size_t kMaxBytes = 95;
-    std::array<char, kMaxBytes + 1> bytes{};
+// UTF-8 text in fixed storage, so that copying it never allocates. A longer text is cut before a
+// whole character, never inside one.
+template <size_t MaxBytes>
+struct FixedUtf8 {
+    static constexpr size_t kMaxBytes = MaxBytes;
+    std::array<char, MaxBytes + 1> bytes{};
 
     std::string_view view() const { return std::string_view(bytes.data()); }
-    void assign(std::string_view text);
+    void assign(std::string_view text) {
+        size_t n = std::min(text.size(), kMaxBytes);
+        if (n < text.size())
+            while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
+        std::copy_n(text.begin(), n, bytes.begin());
+        bytes[n] = '\0';
+    }
 };
+
+// The outcome of the last backup or restore, shown in the status line ("" none).
+using StatusLine = FixedUtf8<95>;
+
+// The program library (names, kept backups) as the worker found it when it opened it. Anything but
+// None and Open: the editor works without names, and the status line says why.
+enum class LibraryState : int32_t {
+    None = 0,  // none asked for (no file named), or not opened yet
+    Open,
+    Locked,       // another program holds it
+    ReadOnly,     // the file or its folder cannot be written
+    Damaged,      // damaged, or not a database at all
+    Newer,        // written by a newer version of the editor
+    Foreign,      // another program's database
+    Unavailable,  // no folder for it is known, or it cannot be created
+};
+
+// The current program's name, from the program library (worker).
+struct ProgramNameLine {
+    int32_t program = -1;  // the program it belongs to; -1 none
+    bool stale = false;    // the program has changed on the amplifier since it was named
+    FixedUtf8<4 * kProgramNameMaxChars> name;
+};
+
+// The newest kept backups, for the right-click menu to offer (worker).
+inline constexpr size_t kMenuKeptBackups = 8;
+struct KeptBackupEntry {
+    int32_t id = 0;       // the library's id; 0 none
+    FixedUtf8<63> label;  // "2026-12-07 11:55 \u00B7 Before a restore", local time
+};
+using KeptBackupList = std::array<KeptBackupEntry, kMenuKeptBackups>;
 
 // A consistent copy of what the panel draws from.
 struct MirrorView {
@@ -94,6 +133,8 @@ struct MirrorView {
     ProgramSettings current;  // programs[program]
     std::array<SlotName, kUserIrSlotCount> userIrSlotNames;
     StatusLine status;
+    LibraryState libraryState = LibraryState::None;
+    ProgramNameLine programName;
 };
 
 class DeviceMirror {
@@ -125,6 +166,8 @@ public:
     // port is there but another program has it open. A mirror reset leaves both.
     std::atomic<int32_t> portsSeen{-1};
     std::atomic<bool> portInUse{false};
+    // The program library as the worker opened it (worker); a mirror reset leaves it.
+    std::atomic<LibraryState> libraryState{LibraryState::None};
 
     // One slot: a command posted while another is pending replaces it.
     void postCommand(Command c) { command.store(c); }
@@ -152,6 +195,13 @@ public:
     StatusLine statusLine() const;
     void setStatusLine(std::string_view text);
 
+    // The current program's name (worker); a mirror reset clears it.
+    ProgramNameLine programName() const;
+    void setProgramName(const ProgramNameLine& line);
+    // The newest kept backups, newest first (worker); a mirror reset leaves them.
+    KeptBackupList keptBackups() const;
+    void setKeptBackups(const KeptBackupList& list);
+
     MirrorView view() const;
 
     // Forgets everything learned from the amplifier. Leaves linkState, command, irSlot, reverbTails
@@ -163,6 +213,8 @@ private:
     std::array<ProgramSettings, kProgramCount> programs_{};
     std::array<SlotName, kUserIrSlotCount> userIrSlotNames_{};
     StatusLine status_;
+    ProgramNameLine programName_;
+    KeptBackupList keptBackups_;
 };
 
 }  // namespace halvard

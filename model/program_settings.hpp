@@ -10,6 +10,8 @@ namespace halvard {
 inline constexpr int kProgramCount = 128;
 inline constexpr int kUserIrSlotCount = 6;
 inline constexpr int kSlotNameMaxBytes = 64;
+// A program's name (kept on the computer, the amplifier stores none): characters of UTF-8.
+inline constexpr int kProgramNameMaxChars = 24;
 
 // Index 0 of each paired field is the rhythm channel, index 1 the lead channel.
 struct ProgramSettings {

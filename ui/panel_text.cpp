@@ -18,6 +18,43 @@ FixedText<40> noAmplifierText(int32_t portsSeen) {
     return t;
 }
 
+namespace {
+
+std::string_view libraryNote(LibraryState state) {
+    switch (state) {
+        case LibraryState::None:
+        case LibraryState::Open:
+            return {};
+        case LibraryState::Locked:
+            return "PROGRAM NAMES UNAVAILABLE: LIBRARY LOCKED";
+        case LibraryState::ReadOnly:
+            return "PROGRAM NAMES UNAVAILABLE: LIBRARY READ-ONLY";
+        case LibraryState::Damaged:
+            return "PROGRAM NAMES UNAVAILABLE: LIBRARY DAMAGED";
+        case LibraryState::Newer:
+            return "PROGRAM NAMES UNAVAILABLE: LIBRARY OF A NEWER VERSION";
+        case LibraryState::Foreign:
+            return "PROGRAM NAMES UNAVAILABLE: NOT A PROGRAM LIBRARY";
+        case LibraryState::Unavailable:
+            break;
+    }
+    return "PROGRAM NAMES UNAVAILABLE: NO LIBRARY";
+}
+
+}  // namespace
+
+FixedText<160> statusLineText(const MirrorView& view) {
+    const ProgramNameLine& name = view.programName;
+    const bool stale = name.stale && name.program == view.program && !name.name.view().empty();
+    const std::string_view note =
+        stale ? "CHANGED ON THE AMPLIFIER SINCE NAMED" : libraryNote(view.libraryState);
+    FixedText<160> t;
+    t << note;
+    if (!note.empty() && !view.status.view().empty()) t << "  \u00B7  ";
+    t << view.status.view();
+    return t;
+}
+
 FixedText<2 * 64> latin1ToUtf8(std::string_view latin1) {
     FixedText<2 * 64> t;
     for (char ch : latin1.substr(0, 64)) {

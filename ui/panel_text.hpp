@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "model/device_mirror.hpp"
+
 namespace halvard {
 
 // A short text assembled in place; appending past the capacity cuts the text, never the buffer.
@@ -39,6 +41,11 @@ FixedText<40> firmwareVersionText(uint16_t version);
 // Why there is no amplifier, for the status line: "NO AMPLIFIER AMONG 3 MIDI PORTS" (one port: "1
 // MIDI PORT"), "NO MIDI PORTS" when there are none (a missing driver, say).
 FixedText<40> noAmplifierText(int32_t portsSeen);
+
+// The status line beside the firmware version: a note on the shown program's name ("CHANGED ON THE
+// AMPLIFIER SINCE NAMED") or on the program library when it cannot be used ("PROGRAM NAMES
+// UNAVAILABLE: LIBRARY LOCKED"), then the outcome of the last backup or restore. Empty: nothing to say.
+FixedText<160> statusLineText(const MirrorView& view);
 
 // Slot names hold one byte per character, read as Latin-1; the drawing layer takes UTF-8.
 // 64 Latin-1 characters take at most 128 bytes of UTF-8.

@@ -149,6 +149,7 @@ private:
     void channelSection(int section, int32_t top);
 
     void topRow();
+    void programName();
     void switchRow();
     void leftColumn();
     void ccList();
@@ -318,6 +319,26 @@ void Frame::topRow() {
     text(box + 25, 4, 135, 33, kColorTextLight, kFont13, kCentred, "PROGRAM CHANGE");
     arrow(box + 11, &assets::iconArrowLeft, ControlId::ProgramDown);
     arrow(box + 198, &assets::iconArrowRight, ControlId::ProgramUp);
+    programName();
+}
+
+// The current program's name from the program library, beside the program box on its left, in the
+// room the REVERB TAILS box leaves; a dot after it while the program has changed on the amplifier
+// since it was named (the status line says so). Nothing at all for a program without a name.
+void Frame::programName() {
+    constexpr int32_t kNameLeft = 508;  // 8 right of the REVERB TAILS box
+    constexpr int32_t kGapToBox = 10;   // between the name (or its mark) and the program box
+    constexpr int32_t kMarkSize = 6;    // the stale mark, a dot in the accent colour
+    constexpr int32_t kMarkGap = 6;     // between the name and the mark
+    const ProgramNameLine& name = view_.programName;
+    if (name.program != view_.program || name.name.view().empty()) return;
+    int32_t right = programBoxLeft_ - kGapToBox;
+    if (name.stale) {
+        canvas_.fillRect(right - kMarkSize, kTopRowBoxTop + (27 - kMarkSize) / 2, kMarkSize, kMarkSize,
+                         kMarkSize / 2, kColorAccent);
+        right -= kMarkSize + kMarkGap;
+    }
+    text(kNameLeft, 4, right - kNameLeft, 33, kColorTextLight, kFont11, kTrailing, name.name.view());
 }
 
 void Frame::switchRow() {
@@ -397,10 +418,10 @@ void Frame::statusAndVeil() {
         text(10, barTop, w, kBottomBarHeight, kColorStatusText, kFont11, align, s);
     };
     const FixedText<40> version = firmwareVersionText(view_.firmwareVersion);
-    // The outcome of the last backup or restore, beside the version.
-    if (view_.linkState != LinkState::NoDevice && !view_.status.view().empty())
-        text(300, barTop, width_ - 500, kBottomBarHeight, kColorStatusText, kFont11, kLeading,
-             view_.status.view());
+    // The outcome of the last backup or restore, and notes on the program's name, beside the version.
+    const FixedText<160> line = statusLineText(view_);
+    if (view_.linkState != LinkState::NoDevice && !line.view().empty())
+        text(300, barTop, width_ - 500, kBottomBarHeight, kColorStatusText, kFont11, kLeading, line.view());
     const bool panelOpen = view_.irPanelSlot > 0;
     if (view_.linkState == LinkState::Connected && !panelOpen) {
         status(280, kLeading, version.view());

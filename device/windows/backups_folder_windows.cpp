@@ -16,11 +16,14 @@ std::filesystem::path libraryFile() {
     return backups.empty() ? backups : backups.parent_path() / "library.sqlite3";
 }
 
-std::tm localTimeNow() {
-    const std::time_t now = std::time(nullptr);
+std::tm localTimeAt(std::time_t at) {
     std::tm local{};
-    localtime_s(&local, &now);
+    localtime_s(&local, &at);
     return local;
+}
+
+std::tm localTimeNow() {
+    return localTimeAt(std::time(nullptr));
 }
 
 }  // namespace halvard

@@ -9,6 +9,7 @@
 #include "device/file_dialogs.hpp"
 #include "device/librarian_commands.hpp"
 #include "device/worker.hpp"
+#include "device/worker_library.hpp"
 #include "fake_device.hpp"
 
 namespace halvard {
@@ -118,6 +119,15 @@ struct Librarian : ::testing::Test {
         }
         write(current);
         return file;
+    }
+
+    // A library file for the worker to open (at libraryFile), and the test's own look into it.
+    fs::path libraryFile = folder / "library.sqlite3";
+    std::unique_ptr<ProgramLibrary> library() const {
+        std::string error;
+        auto opened = ProgramLibrary::open(libraryFile, error);
+        EXPECT_TRUE(opened) << error;
+        return opened;
     }
 
     std::vector<Bytes> sentOfCode(uint8_t code) const {
@@ -243,6 +253,74 @@ TEST_F(Librarian, CommandsWriteOnlyWholeFilesAndRefuseBadOnesBeforeSending) {
     EXPECT_TRUE(ports.sent.empty());
     EXPECT_EQ(mirror.statusLine().view(), "FILE REFUSED AT BYTE 113: 0x80 IS NOT A 7-BIT DATA BYTE");
     EXPECT_EQ(mirror.linkState, LinkState::Connected);
+}
+
+TEST_F(Librarian, TheWorkerShowsTheProgramsNameKeepsItCurrentAndKeepsTheMenusBackups) {
+    {
+        auto names = library();
+        std::string error;
+        ProgramRecord old{};
+        ASSERT_TRUE(names->setName(0, "Clean Crunch", old, error)) << error;   // not what program 0 holds
+        ASSERT_TRUE(names->setName(5, "Lead", std::nullopt, error)) << error;  // named without the amplifier
+    }
+    ctx.libraryPath = libraryFile;
+    const auto opened = openWorkerLibrary(ctx);
+    ASSERT_TRUE(opened);
+    EXPECT_EQ(mirror.libraryState, LibraryState::Open);
+    mirror.linkState = LinkState::NoDevice;  // the sync of a new link
+    DeviceWorker worker(ctx);
+    worker.runPass();
+    ProgramNameLine shown = mirror.programName();
+    EXPECT_EQ(shown.program, 0);
+    EXPECT_EQ(shown.name.view(), "Clean Crunch");
+    EXPECT_TRUE(shown.stale) << "program 0 changed since it was named";
+
+    mirror.postCommand(CommandKind::StorePreset);
+    worker.runPass();
+    EXPECT_FALSE(mirror.programName().stale) << "stored through the editor: the user's own change";
+
+    mirror.program = 5;
+    mirror.postCommand(CommandKind::ReadSettings);
+    worker.runPass();
+    shown = mirror.programName();
+    EXPECT_EQ(shown.program, 5);
+    EXPECT_EQ(shown.name.view(), "Lead");
+    EXPECT_FALSE(shown.stale);
+    ports.amp.programs[5].loopBypass ^= 1;  // changed on the amplifier itself
+    ports.deliver({0xF0, 0x00, 0x03, 0x05, 0xF7});
+    worker.runPass();
+    EXPECT_TRUE(mirror.programName().stale) << "bound at the first read, so a later change shows";
+
+    dialogs.answer = (folder / "all.syx").string();
+    mirror.postCommand(CommandKind::BackupPrograms);
+    worker.runPass();
+    EXPECT_EQ(mirror.statusLine().view(), "128 PROGRAMS BACKED UP TO all.syx");
+    std::vector<KeptBackupSummary> kept;
+    std::string error;
+    ASSERT_TRUE(library()->backups(kept, error)) << error;
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(kept[0].reason, BackupReason::Menu);
+    EXPECT_EQ(kept[0].firmware, "1.7");
+    EXPECT_EQ(kept[0].fileName, "all.syx");
+    EXPECT_EQ(mirror.keptBackups()[0].id, kept[0].id) << "offered by the menu";
+    EXPECT_NE(mirror.keptBackups()[0].label.view().find(" \u2014 Backup"), std::string_view::npos);
+}
+
+TEST_F(Librarian, ALibraryThatCannotBeUsedLeavesTheEditorWorkingWithoutNames) {
+    std::ofstream(libraryFile) << std::string(4096, 'x');
+    ctx.libraryPath = libraryFile;
+    EXPECT_FALSE(openWorkerLibrary(ctx));
+    EXPECT_EQ(mirror.libraryState, LibraryState::Damaged);
+    mirror.linkState = LinkState::NoDevice;
+    DeviceWorker worker(ctx);
+    worker.runPass();
+    EXPECT_EQ(mirror.linkState, LinkState::Connected);
+    EXPECT_EQ(mirror.programName().program, -1);
+    dialogs.answer = (folder / "all.syx").string();
+    mirror.postCommand(CommandKind::BackupPrograms);
+    worker.runPass();
+    EXPECT_EQ(mirror.statusLine().view(), "128 PROGRAMS BACKED UP TO all.syx");
+    EXPECT_EQ(fs::file_size(libraryFile), 4096u) << "left as it was";
 }
 
 }  // namespace

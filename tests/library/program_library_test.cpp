@@ -56,9 +56,10 @@ protected:
         EXPECT_TRUE(library) << error;
         return library;
     }
+    // The reason given, and the kind in kind_.
     std::string refusal(const fs::path& file) {
         std::string error;
-        EXPECT_FALSE(ProgramLibrary::open(file, error)) << file;
+        EXPECT_FALSE(ProgramLibrary::open(file, error, &kind_)) << file;
         return error;
     }
     std::array<ProgramName, kProgramCount> names(ProgramLibrary& library) {
@@ -71,6 +72,7 @@ protected:
     test::TempDir temp_;  // each case its own folder: the cases run side by side
     fs::path dir_ = temp_.path();
     fs::path file_ = dir_ / "sub" / "library.sqlite3";
+    LibraryRefusal kind_ = LibraryRefusal::None;
 };
 
 TEST_F(ProgramLibraryTest, NamesAndBackupsSurviveReopeningAndFollowCopySwapAndRestore) {
@@ -169,14 +171,17 @@ TEST_F(ProgramLibraryTest, FilesItCannotUseAreRefusedWithAReasonAndLeftUnchanged
     { auto library = open(newer); }
     sql(newer, "PRAGMA user_version = 7; CREATE TABLE later (x)");
     EXPECT_NE(refusal(newer).find("newer Halvard Editor (schema 7"), std::string::npos);
+    EXPECT_EQ(kind_, LibraryRefusal::Newer);
 
     const fs::path foreign = dir_ / "foreign.sqlite3";
     sql(foreign, "CREATE TABLE program_names (x)");
     EXPECT_NE(refusal(foreign).find("another program's database"), std::string::npos);
+    EXPECT_EQ(kind_, LibraryRefusal::Foreign);
 
     const fs::path garbage = dir_ / "garbage.sqlite3";
     std::ofstream(garbage) << std::string(4096, 'x');
     EXPECT_NE(refusal(garbage).find("damaged or not a database"), std::string::npos);
+    EXPECT_EQ(kind_, LibraryRefusal::Damaged);
     EXPECT_EQ(fs::file_size(garbage), 4096u);
 
     // Held by another program in exclusive mode.
@@ -187,6 +192,7 @@ TEST_F(ProgramLibraryTest, FilesItCannotUseAreRefusedWithAReasonAndLeftUnchanged
         sqlite3_exec(holder, "PRAGMA locking_mode = EXCLUSIVE; BEGIN EXCLUSIVE", nullptr, nullptr, nullptr),
         SQLITE_OK);
     EXPECT_NE(refusal(file_).find("locked by another program"), std::string::npos);
+    EXPECT_EQ(kind_, LibraryRefusal::Locked);
     sqlite3_close(holder);
     EXPECT_TRUE(open(file_)) << "usable again once released";
 }

@@ -22,8 +22,15 @@ std::string editorExecutable() {
 }
 
 EditorProcess::EditorProcess(const std::string& executable, const std::vector<std::string>& extraEnv) {
+    // An extra entry replaces the inherited one of its name (the first of a name is the one read).
+    const auto extra = [&](std::string_view entry) {
+        const std::string_view name = entry.substr(0, entry.find('=') + 1);
+        return std::any_of(extraEnv.begin(), extraEnv.end(),
+                           [&](const std::string& e) { return e.starts_with(name); });
+    };
     std::vector<std::string> env;
-    for (char** e = environ; *e; ++e) env.emplace_back(*e);
+    for (char** e = environ; *e; ++e)
+        if (!extra(*e)) env.emplace_back(*e);
     env.insert(env.end(), extraEnv.begin(), extraEnv.end());
     std::vector<char*> envp;
     for (auto& e : env) envp.push_back(e.data());

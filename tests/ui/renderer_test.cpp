@@ -19,6 +19,9 @@ namespace halvard {
 namespace {
 
 constexpr Command kSend{CommandKind::SendSettings};
+// The rows of the top row's texts.
+constexpr int kTopRowTextTop = 8;
+constexpr int kTopRowTextBottom = 33;
 
 std::string hex(uint32_t v) {
     char b[12];
@@ -88,6 +91,15 @@ protected:
         return dpi && std::atof(dpi) > 0 ? std::atof(dpi) / 96.0 : 1.0;
     }
     void edit(void (*change)(ProgramSettings&)) { ui.editRecord(ui.program, change); }
+    // Whether anything but the ground colour was drawn in [x0, x1) x [y0, y1).
+    bool drawnOver(int x0, int x1, int y0, int y1, uint32_t ground) const {
+        for (int y = y0; y < y1; ++y) {
+            for (int x = x0; x < x1; ++x) {
+                if (at(x, y) != ground) return true;
+            }
+        }
+        return false;
+    }
 
     void pointAt(int32_t x, int32_t y) {
         platform.pointerX = x;
@@ -329,14 +341,7 @@ TEST_F(Panel, VeilDarkensByStateAndSparesTheIrPanel) {
 
 TEST_F(Panel, StatusLineShowsTextOnlyWhenThereIsSomethingToSay) {
     // Any pixel in the status box darker than the bar means text was drawn there.
-    const auto hasText = [&](int x0, int x1) {
-        for (int y = 900 - 21; y < 900; ++y) {
-            for (int x = x0; x < x1; ++x) {
-                if (at(x, y) != kColorAccent) return true;
-            }
-        }
-        return false;
-    };
+    const auto hasText = [&](int x0, int x1) { return drawnOver(x0, x1, 900 - 21, 900, kColorAccent); };
     ui.linkState = LinkState::NoDevice;
     frame();
     EXPECT_FALSE(hasText(0, 600)) << "no device, no progress: empty";
@@ -370,6 +375,37 @@ TEST_F(Panel, StatusLineShowsTextOnlyWhenThereIsSomethingToSay) {
     ui.linkState = LinkState::NoDevice;
     frame();
     EXPECT_FALSE(hasText(0, 600)) << "not once the amplifier is gone";
+}
+
+TEST_F(Panel, ProgramNameStandsLeftOfTheProgramBoxWithItsStaleMarkAndNote) {
+    // The room between the REVERB TAILS box (to 500) and the program box (from 655).
+    const auto nameDrawn = [&] {
+        return drawnOver(502, 653, kTopRowTextTop, kTopRowTextBottom, kColorWindow);
+    };
+    ProgramNameLine line;
+    line.program = 3;
+    line.name.assign("Clean Crunch");
+    ui.setProgramName(line);
+    frame();
+    EXPECT_FALSE(nameDrawn()) << "the name of program 3 while program 0 is shown";
+    ui.program = 3;
+    frame();
+    EXPECT_TRUE(nameDrawn());
+    EXPECT_NE(at(642, 20), kColorAccent) << "no mark";
+    EXPECT_EQ(statusLineText(ui.view()).view(), "");
+
+    line.stale = true;
+    ui.setProgramName(line);
+    ui.setStatusLine("128 PROGRAMS BACKED UP TO A.SYX");
+    frame();
+    EXPECT_EQ(at(642, 20), kColorAccent) << "the stale mark right of the name";
+    EXPECT_EQ(statusLineText(ui.view()).view(),
+              "CHANGED ON THE AMPLIFIER SINCE NAMED  \u00B7  128 PROGRAMS BACKED UP TO A.SYX");
+    ui.program = 4;
+    ui.libraryState = LibraryState::Locked;
+    EXPECT_EQ(statusLineText(ui.view()).view(),
+              "PROGRAM NAMES UNAVAILABLE: LIBRARY LOCKED  \u00B7  128 PROGRAMS BACKED UP TO A.SYX")
+        << "the note belongs to the program it names";
 }
 
 TEST_F(Panel, PictureScalesToTheWindowAndLedsFollowTheProgram) {
