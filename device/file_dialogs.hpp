@@ -1,7 +1,8 @@
 #pragma once
-// The file and folder dialogs the IR commands ask for. The worker calls showFileDialog on its own
-// thread and is blocked until the dialog closes; the implementation runs the desktop's dialog on
-// the user-interface thread (app/gtk/file_dialog_gtk.hpp) or returns scripted answers (tests).
+// The dialogs the worker's commands ask for: a file or folder to read or write, and a question
+// before a step that changes the amplifier (a restore). The worker calls them on its own thread and
+// is blocked until the dialog closes; the implementation runs the desktop's dialog
+// (app/gtk/file_dialog_gtk.hpp, app/win32/file_dialog_win32.hpp) or returns scripted answers (tests).
 
 #include <atomic>
 #include <cstdint>
@@ -16,12 +17,26 @@ enum class DialogMode : int32_t {
     SaveProgramFile = 3,  // name a file to write, *.syx, a confirmation before one is replaced
 };
 
+// A question with two answers: go on (accept) or Cancel. Texts in UTF-8.
+struct Confirmation {
+    std::string title;    // the dialog's title, "Restore Programs"
+    std::string heading;  // the question, one line: "Restore 3 programs from all.syx?"
+    std::string details;  // the lines under it
+    std::string accept;   // the button that goes on, "Restore"; the default button is Cancel
+};
+
 class FileDialogs {
 public:
     virtual ~FileDialogs() = default;
     // The absolute path of the chosen file or folder (UTF-8), or an empty string when nothing was
     // chosen (cancelled, failed, or the program is quitting). Called on the worker thread only.
     virtual std::string showFileDialog(DialogMode mode) = 0;
+    // True only when the user chose the accept button: false when cancelled, closed, failed, or the
+    // program is quitting. Called on the worker thread only.
+    virtual bool confirm(const Confirmation& question) {
+        (void)question;
+        return false;
+    }
 
     // The worker's stop flag (LinkContext::quit), given before the worker starts: a dialog request
     // may end (empty) once it is set.

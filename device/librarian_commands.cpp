@@ -5,6 +5,7 @@
 
 #include "device/file_dialogs.hpp"
 #include "device/kept_backups.hpp"
+#include "device/worker_library.hpp"
 #include "ir/utf8_path.hpp"
 
 namespace halvard {
@@ -96,6 +97,76 @@ void runBackupCommand(LinkContext& ctx) {
     finish(ctx, status);
 }
 
+Confirmation restoreConfirmation(std::string heading, const std::vector<ProgramChange>& changes,
+                                 const std::array<ProgramName, kProgramCount>& names, bool keptFirst) {
+    constexpr size_t kListed = 12;  // programs named one by one; the rest are counted
+    Confirmation c{"Restore Programs", std::move(heading), {}, "Restore"};
+    const size_t n = changes.size();
+    c.details = std::to_string(n) + (n == 1 ? " program" : " programs") + " on the amplifier would change:";
+    for (size_t i = 0; i < n && i < kListed; ++i) {
+        const int p = changes[i].program;
+        const std::string& name = names[static_cast<size_t>(p)].name;
+        c.details += "\nProgram " + std::to_string(p) + (name.empty() ? "" : ": " + name);
+    }
+    if (n > kListed) c.details += "\nand " + std::to_string(n - kListed) + " more";
+    if (keptFirst) c.details += "\n\nThe programs now on the amplifier are kept as a backup first.";
+    return c;
+}
+
+namespace {
+
+// Reads what the amplifier holds, and when the file would change any of it asks first; then keeps
+// what was read as an automatic backup, restores the file and reads it back. Once it is verified the
+// names follow: a kept backup's names come back, those of programs restored from a file are bound
+// to what they now hold.
+void restoreAfterAsking(LinkContext& ctx, const ProgramFile& file, const std::optional<KeptBackup>& kept,
+                        std::string question) {
+    ctx.ui->progress = 0;
+    ctx.repaint();
+    const BackupResult now = backupPrograms(ctx, panelProgress(ctx));
+    if (now.result == ReplyResult::Abandoned) return;
+    if (now.result != ReplyResult::Ok) {
+        finish(ctx, failureText("RESTORE", now.result, now.failedProgram) + ", NOTHING SENT");
+        return;
+    }
+    const std::vector<ProgramChange> changes = compareWithFile(recordsOfFile(now.file), file);
+    if (changes.empty()) {
+        finish(ctx, "NO PROGRAM WOULD CHANGE: NOTHING SENT");
+        return;
+    }
+    std::array<ProgramName, kProgramCount> names;
+    std::string error;
+    if (ctx.library != nullptr) ctx.library->names(names, error);
+    ctx.ui->progress = kProgressNone;
+    ctx.repaint();
+    const bool yes =
+        askToConfirm(ctx, restoreConfirmation(std::move(question), changes, names, ctx.library != nullptr));
+    if (ctx.quit) return;
+    if (!yes) {
+        finish(ctx, "");
+        return;
+    }
+    keepBackup(ctx, now.file, BackupReason::BeforeRestore, {}, error);
+
+    ctx.ui->progress = 0;
+    ctx.repaint();
+    const RestoreResult restore = restorePrograms(ctx, file, true, panelProgress(ctx));
+    if (restore.result == ReplyResult::Abandoned) return;
+    // The amplifier now holds other programs than the mirror: read the one it is left on again.
+    if (restore.endProgram >= 0) ctx.ui->program = restore.endProgram;
+    ctx.resync = true;
+    if (ctx.library != nullptr && restore.result == ReplyResult::Ok && restore.mismatches.empty()) {
+        if (kept)
+            ctx.library->restoreNames(*kept, error);
+        else
+            ctx.library->bindNames(recordsOfFile(file), false, error);
+        ctx.shownName.program = -1;
+    }
+    finish(ctx, restoreStatusText(restore));
+}
+
+}  // namespace
+
 void runRestoreCommand(LinkContext& ctx) {
     begin(ctx);
     const std::string path = showFileDialog(ctx, DialogMode::ProgramFile);
@@ -105,7 +176,8 @@ void runRestoreCommand(LinkContext& ctx) {
     }
     std::vector<uint8_t> bytes;
     std::string readError;
-    if (!readWholeFile(pathFromUtf8(path), kProgramFileMaxBytes, bytes, readError)) {
+    const std::filesystem::path file = pathFromUtf8(path);
+    if (!readWholeFile(file, kProgramFileMaxBytes, bytes, readError)) {
         finish(ctx, "RESTORE FAILED: " + upper(readError));
         return;
     }
@@ -114,14 +186,22 @@ void runRestoreCommand(LinkContext& ctx) {
         finish(ctx, refusedFileStatusText(*parsed.error));
         return;
     }
-    ctx.ui->progress = 0;
-    ctx.repaint();
-    const RestoreResult restore = restorePrograms(ctx, parsed.file, true, panelProgress(ctx));
-    if (restore.result == ReplyResult::Abandoned) return;
-    // The amplifier now holds other programs than the mirror: read the one it is left on again.
-    if (restore.endProgram >= 0) ctx.ui->program = restore.endProgram;
-    ctx.resync = true;
-    finish(ctx, restoreStatusText(restore));
+    const std::u8string name = file.filename().u8string();
+    restoreAfterAsking(ctx, parsed.file, std::nullopt,
+                       "Restore the programs in " + std::string(name.begin(), name.end()) + "?");
+}
+
+void runRestoreKeptBackupCommand(LinkContext& ctx, int64_t id) {
+    begin(ctx);
+    std::string error = "no program library";
+    std::optional<KeptBackup> kept;
+    if (ctx.library != nullptr) kept = ctx.library->backup(id, error);
+    if (!kept) {
+        finish(ctx, "RESTORE FAILED: " + upper(error));
+        return;
+    }
+    restoreAfterAsking(ctx, programFileOf(*kept), kept,
+                       "Restore the backup of " + keptBackupTime(kept->summary) + "?");
 }
 
 }  // namespace halvard

@@ -1,12 +1,12 @@
 #pragma once
-// The worker's librarian commands (BackupPrograms, RestorePrograms) and the texts they leave in the
-// status line. The worker has taken and cleared the command before it calls one of these; each owns
-// every step from there: linkState Busy, the file dialog, the transfer with its percentage, the
-// outcome in the status line, linkState Connected again (Error stays after a time-out). Worker
-// thread only.
+// The worker's librarian commands (BackupPrograms, RestorePrograms, RestoreKeptBackup) and the texts they
+// leave in the status line. The worker has taken and cleared the command before it calls one of these; each
+// owns every step from there: linkState Busy, the file dialog, the transfer with its percentage, the outcome
+// in the status line, linkState Connected again (Error stays after a time-out). Worker thread only.
 
 #include <string>
 
+#include "device/kept_backups.hpp"
 #include "device/librarian.hpp"
 #include "device/link_context.hpp"
 
@@ -14,8 +14,17 @@ namespace halvard {
 
 // BackupPrograms: ask for a file name, read every program, write the file.
 void runBackupCommand(LinkContext& ctx);
-// RestorePrograms: ask for a file, check all of it, send it, read it back and compare.
+// RestorePrograms: ask for a file and check all of it; read the amplifier's programs and, when the
+// file would change any, ask to confirm (nothing is sent otherwise); keep what was read as an
+// automatic backup; send the file, read it back and compare.
 void runRestoreCommand(LinkContext& ctx);
+// RestoreKeptBackup: the same for a backup kept in the program library; its names come back.
+void runRestoreKeptBackupCommand(LinkContext& ctx, int64_t id);
+
+// The question before a restore: the programs that would change, by number and name (the first
+// dozen, then how many more), and whether what the amplifier holds is kept first.
+Confirmation restoreConfirmation(std::string heading, const std::vector<ProgramChange>& changes,
+                                 const std::array<ProgramName, kProgramCount>& names, bool keptFirst);
 
 // The status line after each outcome (upper case, as the panel writes its states).
 std::string backupStatusText(const BackupResult& backup, const std::string& fileName,

@@ -66,4 +66,10 @@ inline std::string showFileDialog(LinkContext& ctx, DialogMode mode) {
     return ctx.dialogs->showFileDialog(mode);
 }
 
+// The context's question; false (cancel) when the context has no dialogs or a stop was requested.
+inline bool askToConfirm(LinkContext& ctx, const Confirmation& question) {
+    if (ctx.dialogs == nullptr || ctx.quit) return false;
+    return ctx.dialogs->confirm(question) && !ctx.quit;
+}
+
 }  // namespace halvard

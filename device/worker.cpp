@@ -270,7 +270,8 @@ void DeviceWorker::dispatchCommand() {
             return;
         case CommandKind::ImportIr:
             // A slot outside 0..5 is taken and dropped.
-            if (command.slot >= 0 && command.slot < kUserIrSlotCount) runImportIrCommand(ctx_, command.slot);
+            if (command.value >= 0 && command.value < kUserIrSlotCount)
+                runImportIrCommand(ctx_, command.value);
             return;
         case CommandKind::UploadFactoryIr:
             runUploadFactoryIrCommand(ctx_);
@@ -283,6 +284,9 @@ void DeviceWorker::dispatchCommand() {
             return;
         case CommandKind::RestorePrograms:
             runRestoreCommand(ctx_);
+            return;
+        case CommandKind::RestoreKeptBackup:
+            runRestoreKeptBackupCommand(ctx_, command.value);
             return;
     }
 }

@@ -90,7 +90,11 @@ std::unique_ptr<ProgramLibrary> openWorkerLibrary(LinkContext& ctx) {
 }
 
 std::string keptBackupLabel(const KeptBackupSummary& backup) {
-    return localTimeText(backup.takenAt) + " \u2014 " + std::string(reasonLabel(backup.reason));
+    return keptBackupTime(backup) + " \u2014 " + std::string(reasonLabel(backup.reason));
+}
+
+std::string keptBackupTime(const KeptBackupSummary& backup) {
+    return localTimeText(backup.takenAt);
 }
 
 void publishKeptBackups(LinkContext& ctx) {

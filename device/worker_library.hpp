@@ -19,8 +19,10 @@ std::unique_ptr<ProgramLibrary> openWorkerLibrary(LinkContext& ctx);
 
 LibraryState libraryStateOf(LibraryRefusal refusal);
 
-// "2026-12-07 11:55 — Before a restore": a kept backup as the menu offers it, in local time.
+// "2026-12-07 11:55 — Before a restore": a kept backup as the menu offers it, in local time; and
+// its time alone.
 std::string keptBackupLabel(const KeptBackupSummary& backup);
+std::string keptBackupTime(const KeptBackupSummary& backup);
 
 // The newest kept backups into the mirror for the menu; none without a library.
 void publishKeptBackups(LinkContext& ctx);

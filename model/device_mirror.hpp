@@ -30,24 +30,25 @@ enum class LinkState : int32_t {
 // What the user-interface thread asks the device worker to do.
 enum class CommandKind : int32_t {
     None = 0,
-    SendSettings,     // write the current program's settings and the globals
-    ReadSettings,     // read the current program's settings
-    StorePreset,      // the STORE PRESET button
-    ImportIr,         // ask for a WAV file and import it into user IR slot Command::slot
-    UploadFactoryIr,  // store factory IR factoryIrIndex in the IR panel's user slot
-    ExtractAll,       // ask for a folder and write the factory IRs there as WAV files
-    BackupPrograms,   // ask for a file and back up all programs into it
-    RestorePrograms,  // ask for a file and restore the programs in it, verified
+    SendSettings,       // write the current program's settings and the globals
+    ReadSettings,       // read the current program's settings
+    StorePreset,        // the STORE PRESET button
+    ImportIr,           // ask for a WAV file and import it into user IR slot Command::slot
+    UploadFactoryIr,    // store factory IR factoryIrIndex in the IR panel's user slot
+    ExtractAll,         // ask for a folder and write the factory IRs there as WAV files
+    BackupPrograms,     // ask for a file and back up all programs into it
+    RestorePrograms,    // ask for a file and restore the programs in it, verified
+    RestoreKeptBackup,  // restore the kept backup Command::value, verified, with its names
 };
 
-// One request, posted whole in DeviceMirror::command. Only ImportIr carries a value, its slot. The
-// settings commands act on the program the mirror holds when the worker takes them, and
+// One request, posted whole in DeviceMirror::command. Only ImportIr and RestoreKeptBackup carry a
+// value. The settings commands act on the program the mirror holds when the worker takes them, and
 // UploadFactoryIr on the IR panel's slot then: a change notice or a lost link between the post and
 // the take moves or clears those, and a program or slot captured at the post could have the worker
 // write a record it has since forgotten.
 struct Command {
     CommandKind kind = CommandKind::None;
-    int32_t slot = 0;  // ImportIr: the user IR slot, 0..5
+    int32_t value = 0;  // ImportIr: the user IR slot, 0..5; RestoreKeptBackup: the backup's id
 
     friend bool operator==(const Command&, const Command&) = default;
 };

@@ -1,6 +1,7 @@
 #include "ui/interaction.hpp"
 
 #include <chrono>
+#include <memory>
 #include <thread>
 
 #include "ir/factory_ir_image.hpp"
@@ -152,20 +153,40 @@ void PointerHandler::wheel(const PointerInput& in, int32_t& wheelNotches) {
     host_.requestRepaint();
 }
 
-void PointerHandler::rightButtonDown() {
-    if (mirror_.linkState.load() != LinkState::Connected) return;
-    host_.showContextMenu(kContextMenuItems, [this](int item) { contextMenuChosen(item); });
+ContextMenu contextMenuFor(const KeptBackupList& kept) {
+    ContextMenu menu;
+    const auto add = [&](MenuEntry entry, Command command) {
+        menu.entries.push_back(entry);
+        menu.commands.push_back(command);
+    };
+    add({"Back Up All Programs\u2026"}, {CommandKind::BackupPrograms});
+    add({"Restore Programs\u2026"}, {CommandKind::RestorePrograms});
+    add({"Restore Kept Backup", 0, kept[0].id != 0}, {});
+    for (const KeptBackupEntry& k : kept)
+        if (k.id != 0) add({k.label.view(), 1}, {CommandKind::RestoreKeptBackup, k.id});
+    menu.openBackupsFolder = menu.entries.size();
+    add({"Open Backups Folder"}, {});
+    return menu;
 }
 
-void PointerHandler::contextMenuChosen(int item) {
-    if (item == 2) {
+void PointerHandler::rightButtonDown() {
+    if (mirror_.linkState.load() != LinkState::Connected) return;
+    // The labels live in kept until the menu has them; the choice may come after this returns.
+    const KeptBackupList kept = mirror_.keptBackups();
+    auto menu = std::make_shared<const ContextMenu>(contextMenuFor(kept));
+    host_.showContextMenu(menu->entries, [this, menu](int entry) { contextMenuChosen(*menu, entry); });
+}
+
+void PointerHandler::contextMenuChosen(const ContextMenu& menu, int entry) {
+    if (entry < 0 || static_cast<size_t>(entry) >= menu.entries.size()) return;
+    if (static_cast<size_t>(entry) == menu.openBackupsFolder) {
         host_.openBackupsFolder();
         return;
     }
     // The link may have gone busy or away while the menu was open.
-    if (mirror_.linkState.load() != LinkState::Connected) return;
-    if (item == 0) postCommand({CommandKind::BackupPrograms});
-    if (item == 1) postCommand({CommandKind::RestorePrograms});
+    const Command command = menu.commands[static_cast<size_t>(entry)];
+    if (mirror_.linkState.load() != LinkState::Connected || command.kind == CommandKind::None) return;
+    postCommand(command);
     host_.requestRepaint();
 }
 

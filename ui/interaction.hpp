@@ -11,10 +11,12 @@
 #include <functional>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "model/device_mirror.hpp"
 #include "ui/hit_regions.hpp"
 #include "ui/panel_geometry.hpp"
+#include "ui/platform_state.hpp"
 
 namespace halvard {
 
@@ -26,17 +28,21 @@ public:
     // The pause after posting a command, long enough for the worker to take it (four 5 ms polls).
     virtual void pauseAfterPost() = 0;
     // The right-click menu and its one action that is not a command (see PlatformState).
-    virtual void showContextMenu(std::span<const std::string_view> items,
-                                 std::function<void(int)> chosen) = 0;
+    virtual void showContextMenu(std::span<const MenuEntry> entries, std::function<void(int)> chosen) = 0;
     virtual void openBackupsFolder() = 0;
 
 protected:
     ~PointerHost() = default;
 };
 
-// The right-click menu: the librarian's commands.
-inline constexpr std::array<std::string_view, 3> kContextMenuItems = {
-    "Back Up All Programs\u2026", "Restore Programs\u2026", "Open Backups Folder"};
+// The right-click menu: the librarian's commands, with the newest kept backups in a submenu of
+// their own (greyed while none is kept). The labels of the kept backups point into kept.
+struct ContextMenu {
+    std::vector<MenuEntry> entries;
+    std::vector<Command> commands;  // what each entry posts (None: nothing)
+    size_t openBackupsFolder = 0;   // the entry that shows the backups folder instead
+};
+ContextMenu contextMenuFor(const KeptBackupList& kept);
 
 // Sleeps the calling thread for the post pause (20 ms on the steady clock).
 void pauseAfterPostOnThisThread();
@@ -82,7 +88,7 @@ private:
     bool inert(ControlId control) const;
     void act(ControlId control, Press& press);
     void postCommand(Command command);
-    void contextMenuChosen(int item);
+    void contextMenuChosen(const ContextMenu& menu, int entry);
     void auditionStep();
     void postSettingsCommand();
 

@@ -24,6 +24,14 @@ enum class PlatformEvent : int32_t {
     Timer = 8,            // every 500 ms
 };
 
+// One entry of a context menu. Entries at level 1 make up the submenu of the nearest level-0 entry
+// before them, which then opens that submenu instead of being chosen.
+struct MenuEntry {
+    std::string_view label;  // UTF-8; empty: a separator
+    int level = 0;           // 0 or 1
+    bool enabled = true;     // false: shown greyed, cannot be chosen (nor its submenu opened)
+};
+
 struct PlatformState {
     // Receives every event; installed by the Ui. Events are raised only while it is set.
     std::function<void(PlatformEvent)> handler;
@@ -48,11 +56,10 @@ struct PlatformState {
     std::function<void()> requestRepaint;
 
     // A small menu at the pointer (the panel's right-click menu). chosen runs on the user-interface
-    // thread with the index of the item picked, and not at all when the menu is dismissed; it may
-    // run after showContextMenu has returned (GTK) or before (a modal Win32 TrackPopupMenu). Set by
-    // the window back end; empty: no menu.
-    std::function<void(std::span<const std::string_view> items, std::function<void(int)> chosen)>
-        showContextMenu;
+    // thread with the index of the entry picked, and not at all when the menu is dismissed; it may
+    // run after showContextMenu has returned (GTK) or before (a modal Win32 TrackPopupMenu). The
+    // labels are copied before it returns. Set by the window back end; empty: no menu.
+    std::function<void(std::span<const MenuEntry> entries, std::function<void(int)> chosen)> showContextMenu;
     // Shows the folder of the backups in the desktop's file manager (made first when missing). Set
     // by the entry function, which knows where it is; empty: nothing happens.
     std::function<void()> openBackupsFolder;

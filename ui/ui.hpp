@@ -60,8 +60,8 @@ private:
     void pauseAfterPost() override {
         if (postPause) postPause();
     }
-    void showContextMenu(std::span<const std::string_view> items, std::function<void(int)> chosen) override {
-        if (platform_.showContextMenu) platform_.showContextMenu(items, std::move(chosen));
+    void showContextMenu(std::span<const MenuEntry> entries, std::function<void(int)> chosen) override {
+        if (platform_.showContextMenu) platform_.showContextMenu(entries, std::move(chosen));
     }
     void openBackupsFolder() override {
         if (platform_.openBackupsFolder) platform_.openBackupsFolder();

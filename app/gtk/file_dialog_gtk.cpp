@@ -6,18 +6,22 @@
 #include <condition_variable>
 #include <initializer_list>
 #include <mutex>
+#include <optional>
 #include <utility>
 
 namespace halvard {
 
 namespace {
 
-// One call of showFileDialog. The worker waits until done.
+// One call of showFileDialog or confirm. The worker waits until done.
 struct Request {
     explicit Request(DialogMode m) : mode(m) {}
+    explicit Request(Confirmation q) : mode(DialogMode::WaveFile), question(std::move(q)) {}
     const DialogMode mode;
-    bool done = false;  // under Shared::mutex
-    std::string path;   // under Shared::mutex
+    const std::optional<Confirmation> question;  // a question rather than a file dialog
+    bool done = false;                           // under Shared::mutex
+    std::string path;                            // under Shared::mutex
+    bool accepted = false;                       // under Shared::mutex
 };
 
 // How often a waiting worker looks at its stop flag.
@@ -30,18 +34,21 @@ struct GtkFileDialogs::Shared {
     std::condition_variable answered;
     bool closed = false;
     const std::atomic<bool>* quit = nullptr;
-    // The dialog on screen and the request it answers; only the UI thread touches the dialog.
+    // The dialog on screen (a file chooser or a question) and the request it answers; only the UI
+    // thread touches the dialog.
     GtkFileChooserNative* dialog = nullptr;
+    GtkWidget* question = nullptr;
     gulong responseHandler = 0;
     std::shared_ptr<Request> shown;
     std::string startFolder;  // UI thread only: where the next dialog opens
 
     // Answers a request once; later answers are dropped.
-    void answer(Request& request, std::string path) {
+    void answer(Request& request, std::string path, bool accepted = false) {
         std::lock_guard lock(mutex);
         if (request.done) return;
         request.done = true;
         request.path = std::move(path);
+        request.accepted = accepted;
         answered.notify_all();
     }
 };
@@ -94,6 +101,32 @@ void onResponse(GtkNativeDialog* dialog, gint response, gpointer data) {
     g_object_unref(dialog);
 }
 
+void onQuestionResponse(GtkDialog* dialog, gint response, gpointer data) {
+    const std::shared_ptr<Shared> shared = static_cast<Invocation*>(data)->shared;
+    const std::shared_ptr<Request> request = static_cast<Invocation*>(data)->request;
+    {
+        std::lock_guard lock(shared->mutex);
+        if (shared->question != GTK_WIDGET(dialog)) return;  // shut down meanwhile
+        shared->question = nullptr;
+        shared->shown.reset();
+    }
+    shared->answer(*request, {}, response == GTK_RESPONSE_ACCEPT);
+    gtk_widget_destroy(GTK_WIDGET(dialog));
+}
+
+// A question with Cancel (the default, as the step cannot be undone) and the accept button.
+GtkWidget* createQuestion(const Confirmation& q) {
+    GtkWidget* dialog = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_QUESTION,
+                                               GTK_BUTTONS_NONE, "%s", q.heading.c_str());
+    gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(dialog), "%s", q.details.c_str());
+    gtk_window_set_title(GTK_WINDOW(dialog), q.title.c_str());
+    const std::string accept = "_" + q.accept;
+    gtk_dialog_add_buttons(GTK_DIALOG(dialog), "_Cancel", GTK_RESPONSE_CANCEL, accept.c_str(),
+                           GTK_RESPONSE_ACCEPT, nullptr);
+    gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_CANCEL);
+    return dialog;
+}
+
 // GTK 3's patterns are case-sensitive: every letter case is spelled out.
 void addFilter(GtkFileChooser* chooser, const char* name, std::initializer_list<const char*> patterns) {
     GtkFileFilter* filter = gtk_file_filter_new();
@@ -143,11 +176,26 @@ gboolean openDialog(gpointer data) {
     Shared& shared = *invocation.shared;
     {
         std::lock_guard lock(shared.mutex);
-        if (shared.closed || invocation.request->done || shared.dialog != nullptr) {
+        if (shared.closed || invocation.request->done || shared.dialog != nullptr ||
+            shared.question != nullptr) {
             invocation.request->done = true;  // one dialog at a time; a second request is cancelled
             shared.answered.notify_all();
             return G_SOURCE_REMOVE;
         }
+    }
+    if (const std::optional<Confirmation>& q = invocation.request->question) {
+        GtkWidget* question = createQuestion(*q);
+        const gulong handler =
+            g_signal_connect_data(question, "response", G_CALLBACK(onQuestionResponse),
+                                  new Invocation(invocation), deleteInvocationClosure, GConnectFlags(0));
+        {
+            std::lock_guard lock(shared.mutex);
+            shared.question = question;
+            shared.responseHandler = handler;
+            shared.shown = invocation.request;
+        }
+        gtk_widget_show_all(question);
+        return G_SOURCE_REMOVE;
     }
     GtkFileChooserNative* dialog = createDialog(invocation.request->mode, shared.startFolder);
     const gulong handler =
@@ -176,37 +224,56 @@ void GtkFileDialogs::watch(const std::atomic<bool>* quit) {
     shared_->quit = quit;
 }
 
+namespace {
+
+// Worker thread: has the UI thread answer the request, and waits for it (or for the stop flag).
+void ask(const std::shared_ptr<Shared>& shared, const std::shared_ptr<Request>& request) {
+    {
+        std::lock_guard lock(shared->mutex);
+        if (shared->closed) return;
+    }
+    // An idle source of the default context runs on the thread that iterates it, the UI thread.
+    // (g_main_context_invoke could run it right here, on the worker, whenever the context is free.)
+    g_idle_add_full(G_PRIORITY_DEFAULT, openDialog, new Invocation{shared, request}, deleteInvocation);
+
+    std::unique_lock lock(shared->mutex);
+    while (!request->done) {
+        if (shared->quit != nullptr && *shared->quit) {
+            request->done = true;  // the dialog, if it opened, closes at shutdown
+            break;
+        }
+        shared->answered.wait_for(lock, kQuitPoll);
+    }
+}
+
+}  // namespace
+
 std::string GtkFileDialogs::showFileDialog(DialogMode mode) {
     if (mode != DialogMode::WaveFile && mode != DialogMode::Folder && mode != DialogMode::ProgramFile &&
         mode != DialogMode::SaveProgramFile)
         return {};
     const auto request = std::make_shared<Request>(mode);
-    {
-        std::lock_guard lock(shared_->mutex);
-        if (shared_->closed) return {};
-    }
-    // An idle source of the default context runs on the thread that iterates it, the UI thread.
-    // (g_main_context_invoke could run it right here, on the worker, whenever the context is free.)
-    g_idle_add_full(G_PRIORITY_DEFAULT, openDialog, new Invocation{shared_, request}, deleteInvocation);
-
-    std::unique_lock lock(shared_->mutex);
-    while (!request->done) {
-        if (shared_->quit != nullptr && *shared_->quit) {
-            request->done = true;  // the dialog, if it opened, closes at shutdown
-            break;
-        }
-        shared_->answered.wait_for(lock, kQuitPoll);
-    }
+    ask(shared_, request);
+    std::lock_guard lock(shared_->mutex);
     return request->path;
+}
+
+bool GtkFileDialogs::confirm(const Confirmation& question) {
+    const auto request = std::make_shared<Request>(question);
+    ask(shared_, request);
+    std::lock_guard lock(shared_->mutex);
+    return request->accepted;
 }
 
 void GtkFileDialogs::shutdown() {
     GtkFileChooserNative* dialog = nullptr;
+    GtkWidget* question = nullptr;
     gulong handler = 0;
     {
         std::lock_guard lock(shared_->mutex);
         shared_->closed = true;
         dialog = std::exchange(shared_->dialog, nullptr);
+        question = std::exchange(shared_->question, nullptr);
         handler = shared_->responseHandler;
         if (shared_->shown) shared_->shown->done = true;  // its path stays empty
         shared_->shown.reset();
@@ -216,6 +283,10 @@ void GtkFileDialogs::shutdown() {
         g_signal_handler_disconnect(dialog, handler);  // no response to a dialog closed here
         gtk_native_dialog_destroy(GTK_NATIVE_DIALOG(dialog));
         g_object_unref(dialog);
+    }
+    if (question != nullptr) {
+        g_signal_handler_disconnect(question, handler);
+        gtk_widget_destroy(question);
     }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // The desktop's open-file, save-file and folder dialogs for the device worker: a GtkFileChooserNative (the
-// desktop portal where the desktop asks for one, GTK's own dialog otherwise), with no owner window.
+// desktop portal where the desktop asks for one, GTK's own dialog otherwise), with no owner window;
+// and its questions, in a GtkMessageDialog.
 //
 // Threads: the worker calls showFileDialog and waits; the dialog itself is created, shown and
 // answered on the user-interface thread through the default main context, so the window keeps
@@ -29,6 +30,9 @@ public:
     // "SysEx", a dated name offered, confirmation before replacing a file; Folder: one file-system
     // folder. Empty when cancelled, failed, shut down or stopped.
     std::string showFileDialog(DialogMode mode) override;
+    // Worker thread: a message dialog with the question's texts, Cancel (the default) and the
+    // accept button; true only when that was pressed.
+    bool confirm(const Confirmation& question) override;
 
     // The worker's stop flag (LinkContext::quit); set it up before the worker starts.
     void watch(const std::atomic<bool>* quit) override;

@@ -186,25 +186,42 @@ std::string GtkWindowSystem::open(Platform& platform) {
     timer_ = g_timeout_add(kTimerPeriodMs, GtkCallbacks::timer, this);
 
     platform.requestRepaint = [this] { queueRepaint(); };
-    platform.showContextMenu = [this](std::span<const std::string_view> items,
-                                      std::function<void(int)> chosen) {
-        popupMenu(items, std::move(chosen));
+    platform.showContextMenu = [this](std::span<const MenuEntry> entries, std::function<void(int)> chosen) {
+        popupMenu(entries, std::move(chosen));
     };
     return {};
 }
 
 // UI thread, inside the handling of the right button press (the event places the menu).
-void GtkWindowSystem::popupMenu(std::span<const std::string_view> items, std::function<void(int)> chosen) {
+void GtkWindowSystem::popupMenu(std::span<const MenuEntry> entries, std::function<void(int)> chosen) {
     if (!area_) return;
     GtkWidget* menu = gtk_menu_new();
     auto* held = new std::function<void(int)>(std::move(chosen));
     g_object_set_data_full(G_OBJECT(menu), "halvard-chosen", held,
                            [](gpointer p) { delete static_cast<std::function<void(int)>*>(p); });
-    for (size_t i = 0; i < items.size(); ++i) {
-        GtkWidget* item = gtk_menu_item_new_with_label(std::string(items[i]).c_str());
+    GtkWidget* parent = nullptr;   // the last level-0 item
+    GtkWidget* submenu = nullptr;  // its submenu, made at its first entry
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const MenuEntry& e = entries[i];
+        GtkWidget* item = e.label.empty() ? gtk_separator_menu_item_new()
+                                          : gtk_menu_item_new_with_label(std::string(e.label).c_str());
+        gtk_widget_set_sensitive(item, e.enabled);
+        if (e.level == 0 || parent == nullptr) {
+            parent = item;
+            submenu = nullptr;
+            gtk_menu_shell_append(GTK_MENU_SHELL(menu), item);
+        } else {
+            if (submenu == nullptr) {
+                submenu = gtk_menu_new();
+                gtk_menu_item_set_submenu(GTK_MENU_ITEM(parent), submenu);
+            }
+            gtk_menu_shell_append(GTK_MENU_SHELL(submenu), item);
+        }
+        // Separators and the entries that open a submenu are never chosen.
+        const bool opensSubmenu = e.level == 0 && i + 1 < entries.size() && entries[i + 1].level == 1;
+        if (e.label.empty() || opensSubmenu) continue;
         g_object_set_data(G_OBJECT(item), "halvard-item", GINT_TO_POINTER(static_cast<int>(i)));
         g_signal_connect(item, "activate", G_CALLBACK(GtkCallbacks::menuItemActivated), held);
-        gtk_menu_shell_append(GTK_MENU_SHELL(menu), item);
     }
     g_signal_connect(menu, "deactivate", G_CALLBACK(GtkCallbacks::menuDeactivated), nullptr);
     gtk_menu_attach_to_widget(GTK_MENU(menu), area_, nullptr);

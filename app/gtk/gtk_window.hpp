@@ -28,7 +28,7 @@ public:
 
 private:
     void queueRepaint();
-    void popupMenu(std::span<const std::string_view> items, std::function<void(int)> chosen);
+    void popupMenu(std::span<const MenuEntry> entries, std::function<void(int)> chosen);
 
     Platform* platform_ = nullptr;
     GtkWidget* window_ = nullptr;

@@ -6,6 +6,8 @@
 
 #include <cwchar>
 #include <mutex>
+#include <string>
+#include <string_view>
 
 namespace halvard {
 
@@ -14,7 +16,7 @@ using Microsoft::WRL::ComPtr;
 struct Win32FileDialogs::Shared {
     std::mutex mutex;
     bool closed = false;
-    HWND window = nullptr;  // the open dialog's window, once it has shown its first folder
+    HWND window = nullptr;  // the open dialog's window, once it has shown its first folder (or activated)
 };
 
 namespace {
@@ -26,6 +28,41 @@ std::string utf8(const wchar_t* text) {
     WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), n, nullptr, nullptr);
     out.resize(static_cast<size_t>(n - 1));
     return out;
+}
+
+std::wstring wide(std::string_view utf8) {
+    if (utf8.empty()) return {};
+    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring out(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
+    return out;
+}
+
+// The question's message box, learned from a hook on the asking thread as the box activates: its
+// OK button becomes the accept button, and shutdown can close it (a box that opens after shutdown
+// closes itself at once).
+struct QuestionHook {
+    HHOOK hook = nullptr;
+    Win32FileDialogs::Shared* shared = nullptr;  // null once the box was seen
+    std::wstring accept;
+};
+thread_local QuestionHook questionHook;
+
+LRESULT CALLBACK onQuestionEvent(int code, WPARAM wParam, LPARAM lParam) {
+    QuestionHook& q = questionHook;
+    if (code == HCBT_ACTIVATE && q.shared != nullptr) {
+        const HWND box = reinterpret_cast<HWND>(wParam);
+        SetDlgItemTextW(box, IDOK, q.accept.c_str());
+        bool closed = false;
+        {
+            std::lock_guard lock(q.shared->mutex);
+            closed = q.shared->closed;
+            if (!closed) q.shared->window = box;
+        }
+        if (closed) PostMessageW(box, WM_COMMAND, IDCANCEL, 0);
+        q.shared = nullptr;
+    }
+    return CallNextHookEx(q.hook, code, wParam, lParam);
 }
 
 // Learns the dialog's window when it shows its first folder, so that shutdown can close it; a
@@ -176,6 +213,26 @@ std::string Win32FileDialogs::showFileDialog(DialogMode mode) {
     std::string path = runDialog(mode, shared_);
     if (SUCCEEDED(com)) CoUninitialize();
     return path;
+}
+
+bool Win32FileDialogs::confirm(const Confirmation& question) {
+    {
+        std::lock_guard lock(shared_->mutex);
+        if (shared_->closed) return false;
+    }
+    QuestionHook& q = questionHook;
+    q.shared = shared_.get();
+    q.accept = L"&" + wide(question.accept);
+    q.hook = SetWindowsHookExW(WH_CBT, onQuestionEvent, nullptr, GetCurrentThreadId());
+    const std::wstring text = wide(question.heading + "\n\n" + question.details);
+    // OK stands for the accept button; Cancel is the default, as the step cannot be undone.
+    const int answer = MessageBoxW(nullptr, text.c_str(), wide(question.title).c_str(),
+                                   MB_OKCANCEL | MB_ICONQUESTION | MB_DEFBUTTON2 | MB_SETFOREGROUND);
+    if (q.hook != nullptr) UnhookWindowsHookEx(q.hook);
+    q = {};
+    std::lock_guard lock(shared_->mutex);
+    shared_->window = nullptr;
+    return answer == IDOK && !shared_->closed;
 }
 
 void Win32FileDialogs::shutdown() {

@@ -74,19 +74,43 @@ std::string Win32WindowSystem::open(Platform& platform) {
     platform.requestRepaint = [window = window_] {
         RedrawWindow(window, nullptr, nullptr, RDW_INTERNALPAINT);
     };
-    platform.showContextMenu = [this](std::span<const std::string_view> items,
-                                      std::function<void(int)> chosen) { popupMenu(items, chosen); };
+    platform.showContextMenu = [this](std::span<const MenuEntry> entries, std::function<void(int)> chosen) {
+        popupMenu(entries, chosen);
+    };
     return {};
 }
 
 // UI thread, inside the handling of the right button press.
-void Win32WindowSystem::popupMenu(std::span<const std::string_view> items,
+void Win32WindowSystem::popupMenu(std::span<const MenuEntry> entries,
                                   const std::function<void(int)>& chosen) {
-    if (!window_ || items.empty()) return;
+    if (!window_ || entries.empty()) return;
     HMENU menu = CreatePopupMenu();
     if (!menu) return;
-    for (size_t i = 0; i < items.size(); ++i) {
-        AppendMenuW(menu, MF_STRING, i + 1, widenedUtf8(items[i]).c_str());  // 0 means dismissed
+    // Each entry is its index + 1 (0 means dismissed); one that opens a submenu is the submenu's
+    // handle, filled with the level-1 entries that follow it (DestroyMenu takes them along).
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const MenuEntry& e = entries[i];
+        if (e.level != 0) continue;
+        const UINT greyed = e.enabled ? 0 : MF_GRAYED;
+        if (e.label.empty()) {
+            AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+            continue;
+        }
+        if (i + 1 < entries.size() && entries[i + 1].level == 1) {
+            HMENU submenu = CreatePopupMenu();
+            for (size_t k = i + 1; k < entries.size() && entries[k].level == 1; ++k) {
+                const MenuEntry& s = entries[k];
+                if (s.label.empty())
+                    AppendMenuW(submenu, MF_SEPARATOR, 0, nullptr);
+                else
+                    AppendMenuW(submenu, MF_STRING | (s.enabled ? 0 : MF_GRAYED), k + 1,
+                                widenedUtf8(s.label).c_str());
+            }
+            AppendMenuW(menu, MF_POPUP | greyed, reinterpret_cast<UINT_PTR>(submenu),
+                        widenedUtf8(e.label).c_str());
+            continue;
+        }
+        AppendMenuW(menu, MF_STRING | greyed, i + 1, widenedUtf8(e.label).c_str());
     }
     POINT at;
     GetCursorPos(&at);

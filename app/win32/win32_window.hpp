@@ -47,7 +47,7 @@ private:
     void paint();
     void setDpi(float dpi);
     // A popup menu at the pointer, modal: returns after the choice (or the dismissal) was handled.
-    void popupMenu(std::span<const std::string_view> items, const std::function<void(int)>& chosen);
+    void popupMenu(std::span<const MenuEntry> entries, const std::function<void(int)>& chosen);
 
     Platform* platform_ = nullptr;
     HWND window_ = nullptr;

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The editor's right-click menu on Windows (a TrackPopupMenu under Wine, on the X display): the keys
-# pick an item and its index comes back; Escape dismisses it and nothing is chosen.
+# pick an item, in the menu or in the kept backups' submenu, and its index comes back; Escape
+# dismisses it and nothing is chosen.
 #   context_menu_win32_test.sh <win32_probe.exe> <wine-run> <wine prefix>
 set -uo pipefail
 # shellcheck source=find_window.sh
@@ -30,5 +31,6 @@ expect() {
 }
 
 expect "the second item picked with the keys" "$(pick Down Down Return)" "1"
+expect "the older kept backup from the submenu" "$(pick Down Down Down Right Down Return)" "4"
 expect "Escape picks nothing" "$(pick Escape)" "-1"
 [ "$failures" -eq 0 ]

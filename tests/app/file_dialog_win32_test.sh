@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The Windows file and folder dialogs (IFileDialog under Wine, on the X display), answered from the
-# X side as a user would: click into the name box, type a Z:\ path, Return; Escape cancels.
+# X side as a user would: click into the name box, type a Z:\ path, Return; Escape cancels. And the
+# question before a restore (a message box), answered by its keys.
 #   file_dialog_win32_test.sh <win32_probe.exe> <wine-run> <wine prefix>
 set -uo pipefail
 # shellcheck source=find_window.sh
@@ -67,6 +68,11 @@ expect "a typed SysEx file comes back as its path" "$(ask program 'Restore Progr
 backup="$(windows_path "$work/new backup.syx")"
 expect "a typed name to save under comes back as its path" \
   "$(ask save 'Back Up All Programs' type_path "$backup")" "$backup"
+
+# The question before a restore: its accept button by its key, and Return takes the default, Cancel.
+press() { xdotool key "$1"; }
+expect "the Restore button answers yes" "$(ask confirm 'Restore Programs' press alt+r)" "1"
+expect "Return answers Cancel" "$(ask confirm 'Restore Programs' press Return)" "0"
 
 # Shutdown at exit closes the open dialog and releases its worker; later requests are empty at once.
 "${wine_run[@]}" "$probe" shutdown >"$work/out" 2>/dev/null

@@ -3,8 +3,10 @@
 //   win32_probe wave|folder|program|save   one dialog on a worker thread; prints "path=<answer>"
 //   win32_probe shutdown   a dialog that shutdown() closes from the main thread, as at exit; prints
 //                          "path=<answer>", then "after=<answer>" of a later request
-//   win32_probe menu       the editor's window and its right-click menu at the pointer; prints
-//                          "chosen=<item index>", -1 when dismissed
+//   win32_probe confirm    the question before a restore on a worker thread; prints "path=1" when
+//                          its Restore button was pressed, "path=0" otherwise
+//   win32_probe menu       the editor's window and its right-click menu at the pointer, with two
+//                          kept backups; prints "chosen=<entry index>", -1 when dismissed
 #include <windows.h>
 
 #include <chrono>
@@ -15,6 +17,7 @@
 
 #include "app/win32/file_dialog_win32.hpp"
 #include "app/win32/win32_window.hpp"
+#include "ui/interaction.hpp"
 
 namespace {
 
@@ -23,10 +26,14 @@ int showMenu() {
     halvard::Win32WindowSystem windows;
     if (!windows.open(platform).empty()) return 1;
     windows.show();
-    const std::string_view items[] = {"Back Up All Programs\u2026", "Restore Programs\u2026",
-                                      "Open Backups Folder"};
+    halvard::KeptBackupList kept{};
+    kept[0] = {7, {}};
+    kept[0].label.assign("2026-12-07 11:55 \u2014 Backup");
+    kept[1] = {3, {}};
+    kept[1].label.assign("2026-12-01 09:30 \u2014 Before a restore");
+    const halvard::ContextMenu menu = halvard::contextMenuFor(kept);
     int chosen = -1;
-    platform.showContextMenu(items, [&](int item) { chosen = item; });  // modal, as on a right click
+    platform.showContextMenu(menu.entries, [&](int item) { chosen = item; });  // modal, as on a right click
     std::printf("chosen=%d\n", chosen);
     windows.close();
     return 0;
@@ -39,6 +46,14 @@ int main(int argc, char** argv) {
     const char* what = argc > 1 ? argv[1] : "";
     if (std::strcmp(what, "menu") == 0) return showMenu();
     halvard::Win32FileDialogs dialogs;
+    if (std::strcmp(what, "confirm") == 0) {
+        const halvard::Confirmation question{
+            "Restore Programs", "Restore the programs in all.syx?",
+            "2 programs on the amplifier would change:\nProgram 9: Nine\nProgram 30", "Restore"};
+        std::printf("path=%d\n",
+                    std::async(std::launch::async, [&] { return dialogs.confirm(question); }).get());
+        return 0;
+    }
     const auto mode = std::strcmp(what, "folder") == 0    ? halvard::DialogMode::Folder
                       : std::strcmp(what, "program") == 0 ? halvard::DialogMode::ProgramFile
                       : std::strcmp(what, "save") == 0    ? halvard::DialogMode::SaveProgramFile

@@ -80,9 +80,15 @@ class ScriptedDialogs final : public FileDialogs {
 public:
     std::string answer;
     std::vector<DialogMode> modes;
+    bool accept = true;
+    std::vector<Confirmation> questions;
     std::string showFileDialog(DialogMode mode) override {
         modes.push_back(mode);
         return answer;
+    }
+    bool confirm(const Confirmation& question) override {
+        questions.push_back(question);
+        return accept;
     }
 };
 
@@ -321,6 +327,72 @@ TEST_F(Librarian, ALibraryThatCannotBeUsedLeavesTheEditorWorkingWithoutNames) {
     worker.runPass();
     EXPECT_EQ(mirror.statusLine().view(), "128 PROGRAMS BACKED UP TO all.syx");
     EXPECT_EQ(fs::file_size(libraryFile), 4096u) << "left as it was";
+}
+
+TEST_F(Librarian, ARestoreAsksFirstNamingWhatWouldChangeKeepsABackupAndBringsKeptNamesBack) {
+    ctx.libraryPath = libraryFile;
+    const auto opened = openWorkerLibrary(ctx);
+    ASSERT_TRUE(opened);
+    std::string error;
+    ASSERT_TRUE(opened->setName(9, "Nine", std::nullopt, error)) << error;
+    DeviceWorker worker(ctx);
+    const auto run = [&](Command c) {
+        mirror.linkState = LinkState::Connected;
+        mirror.postCommand(c);
+        worker.runPass();
+    };
+    const auto original = ports.amp.programs;
+    const Bytes now = expectedBackup(0);
+    Bytes other = now;
+    for (const int p : {9, 30}) other[21 * static_cast<size_t>(p) + 5] ^= 1;  // their loop bypass
+    const auto writeFile = [&](const char* name, const Bytes& bytes) {
+        std::ofstream(folder / name, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        dialogs.answer = (folder / name).string();
+    };
+
+    writeFile("same.syx", now);
+    run({CommandKind::RestorePrograms});
+    EXPECT_EQ(mirror.statusLine().view(), "NO PROGRAM WOULD CHANGE: NOTHING SENT");
+    EXPECT_TRUE(dialogs.questions.empty()) << "nothing to ask";
+    EXPECT_TRUE(sentOfCode(kCodeSettingsWrite).empty());
+
+    writeFile("other.syx", other);
+    dialogs.accept = false;
+    run({CommandKind::RestorePrograms});
+    ASSERT_EQ(dialogs.questions.size(), 1u);
+    EXPECT_EQ(dialogs.questions[0].heading, "Restore the programs in other.syx?");
+    EXPECT_EQ(dialogs.questions[0].details,
+              "2 programs on the amplifier would change:\nProgram 9: Nine\nProgram 30\n\n"
+              "The programs now on the amplifier are kept as a backup first.");
+    EXPECT_TRUE(sentOfCode(kCodeSettingsWrite).empty()) << "cancelled: nothing sent";
+    EXPECT_EQ(mirror.statusLine().view(), "");
+
+    dialogs.accept = true;
+    run({CommandKind::RestorePrograms});
+    EXPECT_EQ(mirror.statusLine().view(), "128 PROGRAMS RESTORED AND VERIFIED");
+    EXPECT_NE(ports.amp.programs[9], original[9]);
+    std::vector<KeptBackupSummary> kept;
+    ASSERT_TRUE(opened->backups(kept, error)) << error;
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(kept[0].reason, BackupReason::BeforeRestore);
+
+    // The backup kept before it brings the programs back, and the names they had.
+    ASSERT_TRUE(opened->setName(9, "Renamed", std::nullopt, error)) << error;
+    run({CommandKind::RestoreKeptBackup, static_cast<int32_t>(kept[0].id)});
+    EXPECT_EQ(dialogs.questions.back().heading.rfind("Restore the backup of ", 0), 0u);
+    EXPECT_EQ(mirror.statusLine().view(), "128 PROGRAMS RESTORED AND VERIFIED");
+    for (int p = 0; p < kProgramCount; ++p)
+        EXPECT_EQ(ports.amp.programs[static_cast<size_t>(p)].loopBypass,
+                  original[static_cast<size_t>(p)].loopBypass);
+    std::array<ProgramName, kProgramCount> names;
+    ASSERT_TRUE(opened->names(names, error)) << error;
+    EXPECT_EQ(names[9].name, "Nine");
+
+    std::vector<ProgramChange> many(20);
+    for (int i = 0; i < 20; ++i) many[static_cast<size_t>(i)].program = i;
+    EXPECT_NE(restoreConfirmation("?", many, names, false).details.find("\nProgram 11\nand 8 more"),
+              std::string::npos);
 }
 
 }  // namespace

@@ -48,11 +48,22 @@ public:
         std::lock_guard lock(mutex_);
         return asked_;
     }
+    // Every question is answered yes; the last one asked.
+    bool confirm(const Confirmation& question) override {
+        std::lock_guard lock(mutex_);
+        lastQuestion_ = question;
+        return true;
+    }
+    Confirmation lastQuestion() const {
+        std::lock_guard lock(mutex_);
+        return lastQuestion_;
+    }
 
 private:
     mutable std::mutex mutex_;
     std::deque<std::string> answers_;
     int asked_ = 0;
+    Confirmation lastQuestion_;
 };
 
 class EditorWorker {

@@ -20,14 +20,16 @@ public:
     void requestRepaint() override { ++repaints; }
     void showArrowCursor() override { ++cursors; }
     void pauseAfterPost() override { commandAtPause.push_back(mirror.command.load()); }
-    void showContextMenu(std::span<const std::string_view> items, std::function<void(int)> chosen) override {
-        menuItems.assign(items.begin(), items.end());
+    void showContextMenu(std::span<const MenuEntry> entries, std::function<void(int)> chosen) override {
+        menuItems.clear();
+        for (const MenuEntry& e : entries)
+            menuItems.push_back(std::string(e.level, '>') + std::string(e.label));
         menuChosen = std::move(chosen);
     }
     void openBackupsFolder() override { ++folderOpened; }
 
     DeviceMirror& mirror;
-    std::vector<std::string_view> menuItems;  // the last menu shown
+    std::vector<std::string> menuItems;  // the last menu shown, a '>' before each entry of a submenu
     std::function<void(int)> menuChosen;
     int folderOpened = 0;
     int repaints = 0;
@@ -448,14 +450,31 @@ namespace {
 
 TEST_F(Interaction, RightClickMenuPostsTheLibrarianCommandsOnlyWhileIdle) {
     handler.rightButtonDown();
-    ASSERT_EQ(host.menuItems.size(), 3u);
-    EXPECT_EQ(host.menuItems[0], "Back Up All Programs\u2026");
+    EXPECT_EQ(host.menuItems,
+              (std::vector<std::string>{"Back Up All Programs\u2026", "Restore Programs\u2026",
+                                        "Restore Kept Backup", "Open Backups Folder"}));
     host.menuChosen(0);
     EXPECT_EQ(ui.command.load(), Command{CommandKind::BackupPrograms});
     host.menuChosen(1);
     EXPECT_EQ(ui.command.load(), Command{CommandKind::RestorePrograms});
-    host.menuChosen(2);
+    host.menuChosen(3);
     EXPECT_EQ(host.folderOpened, 1);
+
+    // The kept backups, newest first, in the submenu; each posts its own id.
+    KeptBackupList kept{};
+    kept[0].id = 12;
+    kept[0].label.assign("2026-12-07 11:55 \u2014 Backup");
+    kept[1].id = 9;
+    kept[1].label.assign("2026-12-06 08:00 \u2014 Before a restore");
+    ui.setKeptBackups(kept);
+    handler.rightButtonDown();
+    ASSERT_EQ(host.menuItems.size(), 6u);
+    EXPECT_EQ(host.menuItems[3], ">2026-12-07 11:55 \u2014 Backup");
+    EXPECT_EQ(host.menuItems[5], "Open Backups Folder");
+    host.menuChosen(4);
+    EXPECT_EQ(ui.command.load(), (Command{CommandKind::RestoreKeptBackup, 9}));
+    host.menuChosen(5);
+    EXPECT_EQ(host.folderOpened, 2);
 
     // The link went busy while the menu was open: the choice posts nothing.
     resetCounters();

@@ -1,0 +1,155 @@
+// The editor in this process (its GTK window and dialogs, the device worker on the private JACK
+// server) against the amplifier emulator, with a program library the test wrote: the current
+// program's name stands beside the program box, and a kept backup picked from the right-click menu's
+// submenu first asks, naming the programs that would change, then restores them and their names.
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <future>
+#include <thread>
+
+#include "app/editor.hpp"
+#include "app/gtk/file_dialog_gtk.hpp"
+#include "app/gtk/gtk_window.hpp"
+#include "dialog_keys.hpp"
+#include "editor_session.hpp"
+#include "emulator_process.hpp"
+#include "library/program_library.hpp"
+
+namespace halvard::testing {
+namespace {
+
+using e2e::EmulatorProcess;
+namespace fs = std::filesystem;
+
+ProgramRecord recordFromHex(const std::string& hex) {
+    ProgramRecord r{};
+    for (size_t i = 0; i < r.size(); ++i)
+        r[i] = static_cast<uint8_t>(std::stoi(hex.substr(2 * i, 2), nullptr, 16));
+    return r;
+}
+
+// The title and texts of the message dialog on screen, read on the user-interface thread.
+std::string questionOnScreen() {
+    auto answer = std::make_shared<std::promise<std::string>>();
+    auto* held = new std::shared_ptr<std::promise<std::string>>(answer);
+    g_idle_add(
+        [](gpointer data) {
+            std::unique_ptr<std::shared_ptr<std::promise<std::string>>> promise(
+                static_cast<std::shared_ptr<std::promise<std::string>>*>(data));
+            std::string text;
+            GList* windows = gtk_window_list_toplevels();
+            for (GList* w = windows; w != nullptr; w = w->next) {
+                if (!GTK_IS_MESSAGE_DIALOG(w->data)) continue;
+                text += gtk_window_get_title(GTK_WINDOW(w->data));
+                GList* labels = gtk_container_get_children(
+                    GTK_CONTAINER(gtk_message_dialog_get_message_area(GTK_MESSAGE_DIALOG(w->data))));
+                for (GList* l = labels; l != nullptr; l = l->next)
+                    if (GTK_IS_LABEL(l->data))
+                        text += std::string("|") + gtk_label_get_text(GTK_LABEL(l->data));
+                g_list_free(labels);
+            }
+            g_list_free(windows);
+            (*promise)->set_value(text);
+            return G_SOURCE_REMOVE;
+        },
+        held);
+    auto future = answer->get_future();
+    return future.wait_for(std::chrono::seconds(10)) == std::future_status::ready ? future.get()
+                                                                                  : "<no answer>";
+}
+
+TEST(LibraryGui, TheNameStandsBesideTheProgramAndAKeptBackupIsRestoredAfterNamingWhatChanges) {
+    ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "needs an X display (CTest starts one for the gui tests)";
+    std::string why;
+    ASSERT_TRUE(e2e::ensureJackServer(&why)) << why;
+    const fs::path dir = fs::path(::testing::TempDir()) / "library-gui";
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    const fs::path file = dir / "library.sqlite3";
+    setenv("HALVARD_LIBRARY", file.c_str(), 1);
+    setenv("XDG_DATA_HOME", dir.c_str(), 1);
+    setenv("GSETTINGS_BACKEND", "memory", 1);
+
+    EmulatorProcess amp;
+    ASSERT_TRUE(amp.started());
+    ASSERT_TRUE(EmulatorProcess::waitFor([&] { return amp.portsOpen(); })) << amp.transcript();
+
+    // Program 0 named; a backup kept of the emulator's programs with 9 and 30 otherwise.
+    KeptBackup kept;
+    {
+        std::string error;
+        auto library = ProgramLibrary::open(file, error);
+        ASSERT_TRUE(library) << error;
+        ASSERT_TRUE(library->setName(0, "Clean Crunch", std::nullopt, error)) << error;
+        ASSERT_TRUE(library->setName(9, "Nine", std::nullopt, error)) << error;
+        const std::string records = amp.recordsHex();
+        ASSERT_EQ(records.size(), 20u * kProgramCount);
+        for (int p = 0; p < kProgramCount; ++p)
+            kept.records[static_cast<size_t>(p)] =
+                recordFromHex(records.substr(20 * static_cast<size_t>(p), 20));
+        kept.records[9][0] ^= 1;
+        kept.records[30][0] ^= 1;
+        kept.names[9] = "Old Nine";
+        kept.summary.reason = BackupReason::Menu;
+        ASSERT_TRUE(library->recordBackup(kept, error)) << error;
+    }
+
+    GtkWindowSystem windows;
+    GtkFileDialogs dialogs;
+    std::string question;
+    bool named = false, restored = false;
+    std::thread user([&] {
+        XSession x;
+        const unsigned long window = x.findWindow("Halvard Editor", Millis(20000));
+        if (window == 0) return;  // (the test then ends at its time-out)
+        if (showsConnectedPanel(x, window)) {
+            // Text in the room between the REVERB TAILS box and the program box.
+            const int boxLeft = (x.windowSize(window).first + 30) / 2;
+            named = waitUntil(
+                [&] {
+                    for (int px = 508; px < boxLeft - 10; ++px)
+                        for (int py = 12; py < 30; ++py)
+                            if (x.pixel(window, px, py).value_or(0) > 0x404040) return true;
+                    return false;
+                },
+                Millis(5000), Millis(50));
+            // The kept backup: the menu's third entry opens the submenu of them.
+            xdotool("mousemove --window " + std::to_string(window) + " 700 500");
+            xdotool("click 3");
+            runShell(
+                "sleep 0.5 && xdotool key Down Down Down && sleep 0.2 && xdotool key Right && sleep 0.3 && "
+                "xdotool key Return");
+            if (typeIntoDialog("Restore Programs", "true")) {
+                question = questionOnScreen();
+                typeIntoDialog("Restore Programs", "xdotool key alt+r");
+                // Restored, verified, and then the kept backup's names are back.
+                restored = EmulatorProcess::waitFor(
+                    [&] {
+                        std::string error;
+                        std::array<ProgramName, kProgramCount> names;
+                        const auto library = ProgramLibrary::open(file, error);
+                        return library && library->names(names, error) && names[9].name == "Old Nine";
+                    },
+                    Millis(30000));
+            }
+        }
+        x.sendCloseRequest(window);
+    });
+    EXPECT_EQ(runEditorProgram(windows, dialogs), 0);
+    user.join();
+
+    EXPECT_TRUE(named) << "no name beside the program box";
+    EXPECT_EQ(question.rfind("Restore Programs|Restore the backup of ", 0), 0u) << question;
+    EXPECT_NE(question.find("?|2 programs on the amplifier would change:\nProgram 9: Nine\nProgram 30\n"),
+              std::string::npos)
+        << question;
+    EXPECT_TRUE(restored) << "the kept backup's names did not come back\n" << amp.transcript();
+    for (const int p : {9, 30})
+        EXPECT_EQ(recordFromHex(amp.recordHex(p)), kept.records[static_cast<size_t>(p)]);
+}
+
+}  // namespace
+}  // namespace halvard::testing
