@@ -7,7 +7,6 @@
 #include "device/backups_folder.hpp"
 #include "device/file_dialogs.hpp"
 #include "device/firmware_download.hpp"
-#include "device/kept_backups.hpp"
 #include "device/worker.hpp"
 #include "halvard_version.hpp"
 #include "ui/ui.hpp"
@@ -102,7 +101,7 @@ int runEditorProgram(WindowSystem& windows, FileDialogs& dialogs) {
             link.firmware = &firmware;
             link.dialogs = &dialogs;
             link.firmwareBackupFolder = backupsFolder();  // all programs, before a firmware update
-            link.libraryPath = defaultLibraryPath();      // opened by the worker
+            link.libraryPath = libraryFile();             // opened by the worker
             dialogs.watch(&link.quit);
             startDeviceWorker(link);  // RtMidi on the system's MIDI service
         },

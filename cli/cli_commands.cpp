@@ -287,7 +287,7 @@ void warn(const std::string& text) {
 }
 
 std::unique_ptr<ProgramLibrary> openLibrary(const CliOptions& o, std::string& error) {
-    return ProgramLibrary::open(o.library.empty() ? defaultLibraryPath() : fs::u8path(o.library), error);
+    return ProgramLibrary::open(o.library.empty() ? libraryFile() : fs::u8path(o.library), error);
 }
 
 // The library for a command that works without one: a warning when it cannot be opened.

@@ -12,8 +12,9 @@ namespace halvard {
 // Empty when neither the variable nor a home folder is known. The folder may not exist yet.
 std::filesystem::path backupsFolder();
 
-// The program library's file beside that folder: $XDG_DATA_HOME/halvard-editor/library.sqlite3
-// (Linux), %LOCALAPPDATA%\Halvard Editor\library.sqlite3 (Windows); empty as above.
+// The program library's file: $HALVARD_LIBRARY when set, else beside that folder:
+// $XDG_DATA_HOME/halvard-editor/library.sqlite3 (Linux), %LOCALAPPDATA%\Halvard
+// Editor\library.sqlite3 (Windows); empty as above.
 std::filesystem::path libraryFile();
 
 // The current local date and time.

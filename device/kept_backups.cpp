@@ -1,9 +1,7 @@
 #include "device/kept_backups.hpp"
 
 #include <algorithm>
-#include <cstdlib>
 
-#include "device/backups_folder.hpp"
 #include "device/exchanges.hpp"
 #include "device/worker_library.hpp"
 
@@ -65,12 +63,6 @@ ProgramMoveResult movePrograms(LinkContext& ctx, std::initializer_list<std::pair
 }
 
 }  // namespace
-
-std::filesystem::path defaultLibraryPath() {
-    if (const char* chosen = std::getenv("HALVARD_LIBRARY"); chosen != nullptr && *chosen != '\0')
-        return std::filesystem::u8path(chosen);
-    return libraryFile();
-}
 
 ProgramRecord recordOfWrite(const SettingsWriteMessage& write) {
     ProgramRecord r;

@@ -15,10 +15,6 @@
 
 namespace halvard {
 
-// The library's file: $HALVARD_LIBRARY when set, else library.sqlite3 beside the backups folder
-// (see device/backups_folder.hpp). Empty when no folder is known.
-std::filesystem::path defaultLibraryPath();
-
 // Bytes 5..14 of a settings write or reply.
 ProgramRecord recordOfWrite(const SettingsWriteMessage& write);
 // The record a settings write of these settings carries.

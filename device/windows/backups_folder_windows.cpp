@@ -12,6 +12,9 @@ std::filesystem::path backupsFolder() {
 }
 
 std::filesystem::path libraryFile() {
+    // Wide, as above: a path outside the ANSI code page survives.
+    if (const wchar_t* chosen = _wgetenv(L"HALVARD_LIBRARY"); chosen != nullptr && *chosen != L'\0')
+        return chosen;
     const std::filesystem::path backups = backupsFolder();
     return backups.empty() ? backups : backups.parent_path() / "library.sqlite3";
 }

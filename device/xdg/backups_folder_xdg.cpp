@@ -19,6 +19,8 @@ std::filesystem::path backupsFolder() {
 }
 
 std::filesystem::path libraryFile() {
+    if (const char* chosen = std::getenv("HALVARD_LIBRARY"); chosen != nullptr && *chosen != '\0')
+        return chosen;
     const std::filesystem::path backups = backupsFolder();
     return backups.empty() ? backups : backups.parent_path() / "library.sqlite3";
 }

@@ -1,6 +1,7 @@
 // halvard-cli.exe under Wine against the amplifier emulator, through the Wine MIDI driver and bridge:
 // info, a backup that holds the emulator's records byte for byte, a verified restore and a
-// difference its read-back finds; and the one-line error when another program has the port.
+// difference its read-back finds; names and a kept backup in a program library whose folder is not
+// ASCII; and the one-line error when another program has the port.
 
 #include <gtest/gtest.h>
 
@@ -33,8 +34,8 @@ protected:
         fs::create_directories(dir_);
     }
 
-    CliRun cli(const std::vector<std::string>& args) {
-        WineProgram program(environment("HALVARD_WINDOWS_CLI"), args);
+    CliRun cli(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
+        WineProgram program(environment("HALVARD_WINDOWS_CLI"), args, env);
         CliRun run;
         run.code = program.waitForExit(60s).value_or(-1);
         run.out = program.takeLines("");
@@ -93,6 +94,39 @@ TEST_F(WindowsCli, BackupAndAVerifiedRestoreAgainstTheEmulator) {
     EXPECT_EQ(differs.err,
               std::vector<std::string>{"halvard-cli: 1 of the restored settings differ from the file"})
         << differs.transcript;
+}
+
+TEST_F(WindowsCli, NamesAndAKeptBackupInALibraryWhoseFolderIsNotAscii) {
+    EmulatorProcess emulator;
+    ASSERT_TRUE(emulator.started());
+    ASSERT_TRUE(EmulatorProcess::waitFor([&] { return emulator.portsOpen(); })) << emulator.transcript();
+    // HALVARD_LIBRARY, read as wide characters: "J\u00f6rg" outside the ANSI code page's reach.
+    const fs::path library = dir_ / fs::path(u8"J\u00f6rg \u263a") / "library.sqlite3";
+    const std::vector<std::string> env = {"HALVARD_LIBRARY=" + windowsPath(library.string()),
+                                          "LC_ALL=C.UTF-8"};
+
+    const CliRun named = cli({"programs", "name", "3", "Clean"}, env);
+    ASSERT_EQ(named.code, 0) << named.transcript;
+    EXPECT_TRUE(fs::exists(library)) << "the library is where HALVARD_LIBRARY says";
+    const std::string before = emulator.recordHex(3);
+    const CliRun backup = cli({"backup", windowsPath((dir_ / "k.syx").string())}, env);
+    ASSERT_EQ(backup.code, 0) << backup.transcript;
+    EXPECT_EQ(backup.out.empty() ? "" : backup.out.back(), "kept in the library as backup 1")
+        << backup.transcript;
+
+    // Changed on the amplifier since: its loop bypass (the record's first byte) flipped.
+    std::string changed = before;
+    changed[1] = before[1] == '0' ? '1' : '0';
+    ASSERT_EQ(emulator.command("set-record 3 " + changed).rfind("ok", 0), 0u);
+    const CliRun refused = cli({"restore", "--backup", "1"}, env);
+    EXPECT_EQ(refused.code, 1) << refused.transcript;
+    const std::string line =
+        std::string("program 3 \"Clean\" would change: loopBypass ") + changed[1] + " -> " + before[1];
+    EXPECT_NE(std::find(refused.out.begin(), refused.out.end(), line), refused.out.end())
+        << refused.transcript;
+    const CliRun restored = cli({"restore", "--backup", "1", "--yes"}, env);
+    EXPECT_EQ(restored.code, 0) << restored.transcript;
+    EXPECT_EQ(emulator.recordHex(3), before);
 }
 
 TEST_F(WindowsCli, APortHeldByAnotherProgramIsNamedInTheError) {
