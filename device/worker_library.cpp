@@ -21,20 +21,21 @@ int64_t daysFromCivil(int64_t y, int m, int d) {
     return era * 146097 + dayOfEra - 719468;
 }
 
-// "2026-12-07T11:55:03Z" (UTC, as the library keeps it) as local "2026-12-07 11:55"; the text as it
-// is when it does not read so.
+// "2026-12-07T11:55:03Z" (UTC, as the library keeps it) as local "2026-12-07 11:55"; "unknown time"
+// when it does not read so (a damaged row).
 std::string localTimeText(const std::string& utc) {
+    constexpr const char* kUnknown = "unknown time";
     int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
     char zone = 0;
     const bool read =
         std::sscanf(utc.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c", &y, &mo, &d, &h, &mi, &s, &zone) == 7;
     if (!read || zone != 'Z' || y < 1970 || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 ||
         s > 60)
-        return utc.substr(0, 20);
+        return kUnknown;
     const auto at = static_cast<std::time_t>(daysFromCivil(y, mo, d) * 86400 + h * 3600 + mi * 60 + s);
     const std::tm local = localTimeAt(at);
     char text[32];
-    if (std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &local) == 0) return utc.substr(0, 20);
+    if (std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &local) == 0) return kUnknown;
     return text;
 }
 

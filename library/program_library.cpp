@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -108,14 +109,22 @@ public:
         const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, col));
         return p ? std::string(p, static_cast<size_t>(sqlite3_column_bytes(stmt_, col))) : std::string();
     }
-    // A blob column of exactly N bytes; anything else (a damaged row) is absent.
+    // A blob column of exactly N data bytes (each below 0x80, as they go into SysEx messages);
+    // anything else (a damaged row) is absent.
     template <size_t N>
     std::optional<std::array<uint8_t, N>> blob(int col) const {
         const void* p = sqlite3_column_blob(stmt_, col);
         if (p == nullptr || sqlite3_column_bytes(stmt_, col) != static_cast<int>(N)) return std::nullopt;
         std::array<uint8_t, N> out;
         std::memcpy(out.data(), p, N);
+        if (std::any_of(out.begin(), out.end(), [](uint8_t b) { return b > 0x7F; })) return std::nullopt;
         return out;
+    }
+    // A name column as a name: one that is not a name this program would have written (not UTF-8,
+    // too long, control characters) is none.
+    std::string name(int col) const {
+        std::string n = text(col);
+        return checkProgramName(n).empty() ? n : std::string();
     }
     int code() const { return rc_; }
 
@@ -187,15 +196,23 @@ std::string checkProgramName(std::string_view name) {
     int chars = 0;
     for (size_t i = 0; i < name.size(); ++chars) {
         const auto b = static_cast<uint8_t>(name[i]);
-        const size_t length = b < 0x80           ? 1
-                              : (b >> 5) == 0x6  ? 2
-                              : (b >> 4) == 0xE  ? 3
-                              : (b >> 3) == 0x1E ? 4
-                                                 : 0;
+        const size_t length = b < 0x80                 ? 1
+                              : b >= 0xC2 && b <= 0xDF ? 2
+                              : b >= 0xE0 && b <= 0xEF ? 3
+                              : b >= 0xF0 && b <= 0xF4 ? 4
+                                                       : 0;
         if (length == 0 || i + length > name.size()) return "a name must be UTF-8 text";
-        for (size_t k = 1; k < length; ++k)
+        // Continuation bytes; the second one's range also rules out overlong forms, surrogates and
+        // code points past U+10FFFF.
+        const auto second = length > 1 ? static_cast<uint8_t>(name[i + 1]) : uint8_t{0x80};
+        const uint8_t low = b == 0xE0 ? 0xA0 : b == 0xF0 ? 0x90 : 0x80;
+        const uint8_t high = b == 0xED ? 0x9F : b == 0xF4 ? 0x8F : 0xBF;
+        if (second < low || second > high) return "a name must be UTF-8 text";
+        for (size_t k = 2; k < length; ++k)
             if ((static_cast<uint8_t>(name[i + k]) & 0xC0) != 0x80) return "a name must be UTF-8 text";
-        if (b < 0x20 || b == 0x7F) return "a name cannot hold control characters";
+        // C0 controls, DEL and the C1 controls (U+0080..U+009F).
+        if (b < 0x20 || b == 0x7F || (b == 0xC2 && second < 0xA0))
+            return "a name cannot hold control characters";
         i += length;
     }
     if (chars > kProgramNameMaxChars) return "a name has at most 24 characters";
@@ -307,7 +324,8 @@ bool ProgramLibrary::names(std::array<ProgramName, kProgramCount>& out, std::str
     while (s.step()) {
         const int64_t p = s.integer(0);
         if (p < 0 || p >= kProgramCount) continue;
-        out[static_cast<size_t>(p)] = {s.text(1), s.blob<kProgramRecordBytes>(2)};
+        std::string name = s.name(1);
+        if (!name.empty()) out[static_cast<size_t>(p)] = {std::move(name), s.blob<kProgramRecordBytes>(2)};
     }
     return s.ok() || failed(db_, error);
 }
@@ -475,7 +493,7 @@ std::optional<KeptBackup> ProgramLibrary::backup(int64_t id, std::string& error)
         const auto record = rows.blob<kProgramRecordBytes>(1);
         if (p < 0 || p >= kProgramCount || !record) break;
         b.records[static_cast<size_t>(p)] = *record;
-        b.names[static_cast<size_t>(p)] = rows.text(2);
+        b.names[static_cast<size_t>(p)] = rows.name(2);
         seen[static_cast<size_t>(p)] = true;
     }
     if (!rows.ok()) {

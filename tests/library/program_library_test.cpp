@@ -85,6 +85,7 @@ TEST_F(ProgramLibraryTest, NamesAndBackupsSurviveReopeningAndFollowCopySwapAndRe
         ASSERT_TRUE(library->setName(7, "Lead \xC3\xA9t\xC3\xA9", std::nullopt, error)) << error;
         EXPECT_FALSE(library->setName(8, "twenty-five characters!!!", std::nullopt, error));
         EXPECT_FALSE(library->setName(8, "bad \xC3", std::nullopt, error)) << "broken UTF-8";
+        EXPECT_FALSE(library->setName(8, "over\xC0\x80long", std::nullopt, error)) << "an overlong NUL";
         EXPECT_TRUE(
             library->setName(9,
                              "\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC"
@@ -195,6 +196,29 @@ TEST_F(ProgramLibraryTest, FilesItCannotUseAreRefusedWithAReasonAndLeftUnchanged
     EXPECT_EQ(kind_, LibraryRefusal::Locked);
     sqlite3_close(holder);
     EXPECT_TRUE(open(file_)) << "usable again once released";
+}
+
+TEST_F(ProgramLibraryTest, RowsWrittenByAnotherHandAreNotTrusted) {
+    int64_t id = 0;
+    {
+        auto library = open(file_);
+        ASSERT_TRUE(library);
+        std::string error;
+        id = library->recordBackup(sampleBackup(BackupReason::Menu), error).value_or(0);
+        ASSERT_NE(id, 0) << error;
+    }
+    // Past the schema's checks: a name that is not UTF-8, and a record byte that would end a SysEx
+    // message half-way if it were sent.
+    sql(file_,
+        "PRAGMA ignore_check_constraints = ON;"
+        "INSERT INTO program_names (program, name) VALUES (4, CAST(X'626164C3' AS TEXT));"
+        "UPDATE backup_programs SET record = X'00000000F70000000000' WHERE program = 6");
+    auto library = open(file_);
+    ASSERT_TRUE(library);
+    EXPECT_TRUE(names(*library)[4].name.empty());
+    std::string error;
+    EXPECT_FALSE(library->backup(id, error));
+    EXPECT_EQ(error, "kept backup " + std::to_string(id) + " is damaged");
 }
 
 #ifdef HALVARD_HAS_FORK
