@@ -14,6 +14,7 @@
 
 #include "model/device_mirror.hpp"
 #include "ui/hit_regions.hpp"
+#include "ui/panel_controls.hpp"
 #include "ui/panel_geometry.hpp"
 
 namespace halvard {
@@ -71,6 +72,15 @@ public:
     // item posts its command if the link is still Connected then.
     void rightButtonDown();
 
+    // A press on one control whose hit regions lie at `hit`, for the keys and the screen readers:
+    // the click's action with the click's rules (connected and idle, not covered by the IR panel,
+    // the closing of the factory list and the IR panel as a press at the middle of `hit` closes
+    // them). False, and nothing done, when the control does not act now or has no press action.
+    bool activate(ControlId control, const DipRect& hit);
+    // A filter switch one position up (delta > 0: 1, 2, 3, 1...) or down (3, 2, 1, 3...), under the
+    // same rules; false for any other control or a delta of 0.
+    bool stepFilter(ControlId control, int delta, const DipRect& hit);
+
 private:
     struct Press {
         bool redraw = false;
@@ -80,7 +90,12 @@ private:
 
     bool excludedByPanel(const HitRegion& r) const;
     bool inert(ControlId control) const;
-    void act(ControlId control, Press& press);
+    bool answers(ControlId control, const DipRect& hit) const;
+    // The press's ending: the factory list and the IR panel close by the click's rules, the settings
+    // command goes out, the repaint is asked for.
+    void finishPress(Press& press, DipPoint at);
+    // direction: the way a filter switch moves (+1 on a click).
+    void act(ControlId control, Press& press, int direction = 1);
     void postCommand(Command command);
     void contextMenuChosen(int item);
     void auditionStep();
