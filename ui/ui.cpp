@@ -2,16 +2,10 @@
 
 namespace halvard {
 
-namespace {
-// Every control the reading order names, so that the lists never grow after construction.
-size_t readingOrderSize() {
-    return readingOrder().size();
-}
-}  // namespace
-
 Ui::Ui(PlatformState& platform) : platform_(platform) {
-    controls_.reserve(readingOrderSize());
-    previousControls_.reserve(readingOrderSize());
+    // Room for every control the reading order names, so that the lists never grow in a frame.
+    controls_.reserve(readingOrder().size());
+    previousControls_.reserve(readingOrder().size());
     platform_.handler = [this](PlatformEvent event) { onEvent(event); };
 }
 
@@ -35,6 +29,9 @@ void Ui::onEvent(PlatformEvent event) {
             break;
         case PlatformEvent::Wheel:
             pointerHandler_.wheel(pointer(), platform_.wheelNotches);
+            break;
+        case PlatformEvent::KeyDown:
+            keyDown(platform_.key, platform_.keyModifiers);
             break;
         default:
             break;  // activation, button releases and the timer do nothing

@@ -32,8 +32,15 @@ public:
     Ui& operator=(const Ui&) = delete;
 
     // Every window event arrives here: Paint draws the frame; pointer moves, left presses, right
-    // presses (the menu) and wheel turns act while the link is Connected; the rest is ignored.
+    // presses (the menu), wheel turns and keys act while the link is Connected; the rest is ignored.
     void onEvent(PlatformEvent event);
+
+    // The panel's keys (ui/keys.cpp): Tab and Shift+Tab move the focus through the enabled controls
+    // in reading order, Space and Return press the focused control, the arrows step a focused spin
+    // button (or move along the factory list, or browse the factory IRs while the IR panel is open),
+    // Page Up and Page Down step the program, Escape closes the factory list, the IR panel or the CC
+    // list, Ctrl+S stores the preset. Every action has the pointer's rules.
+    void keyDown(KeyCode key, uint32_t modifiers);
 
     // Draws one complete frame on platform().canvas; only while Paint is being handled.
     void renderPanel();
@@ -77,6 +84,11 @@ private:
 
     // Fills controls_ from the table, in reading order, and says whether it differs from the last.
     bool collectControls();
+    // Keys (ui/keys.cpp).
+    void moveFocus(int direction);
+    void pressFocused();
+    void arrowKey(int delta, bool vertical);
+    void escape();
 
     PlatformState& platform_;
     HitRegions regions_;

@@ -79,6 +79,13 @@ protected:
         for (int p = 0; p < kProgramCount; ++p) ui.setRecord(p, r);
     }
     void frame() { paintWindow(platform, canvas, surface.target(), 1280, 900); }
+    // A key as the window raises it, then the frame it asks for.
+    void key(KeyCode k, uint32_t modifiers = 0) {
+        platform.key = k;
+        platform.keyModifiers = modifiers;
+        platform.raise(PlatformEvent::KeyDown);
+        frame();
+    }
     const PanelControl& control(ControlId id) const {
         for (const PanelControl& c : ui.controls())
             if (c.id == id) return c;
@@ -176,5 +183,71 @@ TEST_F(ControlList, ActivatingAndSteppingActAsTheClicksDoAndFocusDrawsARing) {
     EXPECT_NE(before, kColorAccent);
 }
 
+TEST_F(ControlList, TabWalksTheEnabledControlsInReadingOrderAndSpacePressesAsAClick) {
+    frame();
+    key(KeyCode::Tab);
+    EXPECT_EQ(ui.focusedControl(), ControlId::ReverbTailsButton);
+    key(KeyCode::Tab, kKeyShift);
+    EXPECT_EQ(ui.focusedControl(), ControlId::CcListToggle) << "back around the start";
+    key(KeyCode::Tab);
+    for (int i = 0; i < 7; ++i)
+        key(KeyCode::Tab);  // program, MONO, BYPASS LOCK, MIDI, BYPASS, CHANNEL, REVERB
+    ASSERT_EQ(ui.focusedControl(), ControlId::ReverbSwitch);
+    key(KeyCode::Space);
+    EXPECT_EQ(ui.record(0).reverb[0], 1);
+    EXPECT_EQ(ui.command.load(), Command{CommandKind::SendSettings});
+
+    ui.focusControl(ControlId::ProgramBox);
+    key(KeyCode::Up);
+    EXPECT_EQ(ui.program, 1) << "the arrows step the focused program box";
+    key(KeyCode::PageUp);
+    key(KeyCode::PageUp);
+    key(KeyCode::PageDown);
+    EXPECT_EQ(ui.program, 2) << "Page Up and Down step the program wherever the focus is";
+
+    ui.linkState = LinkState::NoDevice;
+    frame();
+    key(KeyCode::Space);
+    EXPECT_EQ(ui.program, 2) << "no device: keys, like the pointer, do nothing";
+    key(KeyCode::Escape);
+    key(KeyCode::Tab);
+    EXPECT_EQ(ui.focusedControl(), std::nullopt) << "nothing to focus";
+}
+
+TEST_F(ControlList, TheIrPanelIsBrowsedAndClosedFromTheKeyboard) {
+    ui.focusControl(ControlId::SlotBrowse1);
+    frame();
+    key(KeyCode::Return);
+    ASSERT_EQ(ui.irPanelSlot, 1);
+    EXPECT_EQ(ui.focusedControl(), ControlId::FactoryTitle) << "into the panel it opened";
+    key(KeyCode::Right);
+    EXPECT_EQ(ui.factoryIrIndex, 1);
+    key(KeyCode::Space);
+    ASSERT_TRUE(ui.factoryListOpen);
+    EXPECT_EQ(ui.focusedControl(), ControlId::FactoryRow0 + 1) << "onto the chosen row";
+    key(KeyCode::Down);
+    key(KeyCode::Return);
+    EXPECT_EQ(ui.factoryIrIndex, 2);
+    EXPECT_FALSE(ui.factoryListOpen) << "a row's press closes the list, as a click";
+    EXPECT_EQ(ui.focusedControl(), ControlId::FactoryTitle);
+    ui.focusControl(ControlId::SelectButton);
+    key(KeyCode::Tab);
+    EXPECT_EQ(ui.focusedControl(), ControlId::StorePresetButton) << "past what the panel covers";
+    key(KeyCode::Left);
+    EXPECT_EQ(ui.factoryIrIndex, 1) << "the arrows browse while the panel is open";
+
+    ui.factoryListOpen = true;
+    ui.focusControl(ControlId::FactoryRow0 + 4);
+    key(KeyCode::Escape);
+    EXPECT_FALSE(ui.factoryListOpen);
+    EXPECT_EQ(ui.irPanelSlot, 1) << "the list first";
+    EXPECT_EQ(ui.focusedControl(), ControlId::FactoryTitle);
+    key(KeyCode::Escape);
+    EXPECT_EQ(ui.irPanelSlot, 0);
+    EXPECT_EQ(ui.focusedControl(), ControlId::SlotBrowse1) << "back where the panel was opened";
+    ui.ccListOpen = true;
+    key(KeyCode::Escape);
+    EXPECT_FALSE(ui.ccListOpen);
+}
 }  // namespace
 }  // namespace halvard
