@@ -176,6 +176,8 @@ std::string GtkWindowSystem::open(Platform& platform) {
     }
     platform_ = &platform;
     setDefaultIcon(platform.appId);
+    // The panel is dark: the menu and the dialogs GTK draws take the theme's dark variant with it.
+    g_object_set(gtk_settings_get_default(), "gtk-application-prefer-dark-theme", TRUE, nullptr);
 
     window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_window_set_title(GTK_WINDOW(window_), platform.title.c_str());
