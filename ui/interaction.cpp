@@ -108,7 +108,7 @@ void PointerHandler::pointerMove(const PointerInput& in) {
 void PointerHandler::leftButtonDown(const PointerInput& in) {
     if (mirror_.linkState.load() != LinkState::Connected) return;
     const DipPoint p = pointerToDip(in);
-    Press press;
+    Press press = startPress();
     // Every region under the pointer acts, in list order. An action may change the panel state and
     // so the gates of the regions after it; each region is judged as the visit reaches it.
     for (const HitRegion& r : regions_.regions()) {
@@ -122,7 +122,7 @@ void PointerHandler::leftButtonDown(const PointerInput& in) {
 
 bool PointerHandler::activate(ControlId control, const DipRect& hit) {
     if (!actsOnPress(control) || !answers(control, hit)) return false;
-    Press press;
+    Press press = startPress();
     act(control, press);
     finishPress(press, {hit.x + hit.width / 2, hit.y + hit.height / 2});
     return true;
@@ -130,7 +130,7 @@ bool PointerHandler::activate(ControlId control, const DipRect& hit) {
 
 bool PointerHandler::stepFilter(ControlId control, int delta, const DipRect& hit) {
     if (!isFilter(control) || delta == 0 || !answers(control, hit)) return false;
-    Press press;
+    Press press = startPress();
     act(control, press, delta);
     finishPress(press, {hit.x + hit.width / 2, hit.y + hit.height / 2});
     return true;
@@ -148,8 +148,59 @@ void PointerHandler::finishPress(Press& press, DipPoint p) {
             press.redraw = true;
         }
     }
-    if (press.settings) postSettingsCommand();
+    if (press.settings) {
+        keepEdit(press);
+        postSettingsCommand();
+    }
     if (press.redraw) host_.requestRepaint();
+}
+
+PointerHandler::Press PointerHandler::startPress() const {
+    Press press;
+    press.program = mirror_.program.load();
+    press.before = captureSettings(mirror_, press.program);
+    return press;
+}
+
+// A press that changed the program is no edit; nor is one on a program never read, whose read
+// (the command that follows) replaces what it changed.
+void PointerHandler::keepEdit(const Press& press) {
+    followOutsideChanges();
+    const int32_t program = mirror_.program.load();
+    if (program != press.program || mirror_.record(program).loaded == 0) return;
+    const SettingsSnapshot after = captureSettings(mirror_, program);
+    if (after != press.before) history_.record(program, press.before, after);
+}
+
+bool PointerHandler::undo() {
+    return applyStep(false);
+}
+
+bool PointerHandler::redo() {
+    return applyStep(true);
+}
+
+bool PointerHandler::applyStep(bool forward) {
+    if (mirror_.linkState.load() != LinkState::Connected) return false;
+    followOutsideChanges();
+    const int32_t program = mirror_.program.load();
+    const std::optional<EditHistory::Step> step = forward ? history_.redo(program) : history_.undo(program);
+    if (!step) return false;
+    if (forward) {
+        applySettingsChange(mirror_, program, step->before, step->after);
+    } else {
+        applySettingsChange(mirror_, program, step->after, step->before);
+    }
+    postSettingsCommand();
+    host_.requestRepaint();
+    return true;
+}
+
+void PointerHandler::followOutsideChanges() {
+    const uint32_t seen = mirror_.outsideChanges.load();
+    if (seen == seenOutsideChanges_) return;
+    seenOutsideChanges_ = seen;
+    history_.clear();
 }
 
 void PointerHandler::wheel(const PointerInput& in, int32_t& wheelNotches) {

@@ -24,7 +24,10 @@ bool inIrPanel(ControlId c) {
 void Ui::keyDown(KeyCode key, uint32_t modifiers) {
     if ((modifiers & kKeyAlt) != 0) return;  // the window system's keys
     if ((modifiers & kKeyControl) != 0) {
-        if (key == KeyCode::S) activateControl(ControlId::StorePresetButton);
+        const bool shift = (modifiers & kKeyShift) != 0;
+        if (key == KeyCode::Z && !shift) pointerHandler_.undo();
+        if ((key == KeyCode::Z && shift) || (key == KeyCode::Y && !shift)) pointerHandler_.redo();
+        if (key == KeyCode::S && !shift) activateControl(ControlId::StorePresetButton);
         return;
     }
     switch (key) {

@@ -39,7 +39,8 @@ public:
     // in reading order, Space and Return press the focused control, the arrows step a focused spin
     // button (or move along the factory list, or browse the factory IRs while the IR panel is open),
     // Page Up and Page Down step the program, Escape closes the factory list, the IR panel or the CC
-    // list, Ctrl+S stores the preset. Every action has the pointer's rules.
+    // list, Ctrl+Z undoes an edit and Ctrl+Y or Ctrl+Shift+Z redoes it, Ctrl+S stores the preset.
+    // Every action has the pointer's rules.
     void keyDown(KeyCode key, uint32_t modifiers);
 
     // Draws one complete frame on platform().canvas; only while Paint is being handled.
