@@ -158,7 +158,12 @@ protected:
     int switchRowLeft() const { return (width_ - 964) / 2; }
     void clickReverb() { click(switchRowLeft() + 510, 61); }
     void clickStorePreset() { click(125, 114); }
-    void openIrPanelOfSlot0() { click(237, 245); }
+    // Waits for the panel's SELECT button to be drawn: a click that comes before the frame that
+    // places the button finds no button there.
+    void openIrPanelOfSlot0() {
+        click(237, 245);
+        ASSERT_TRUE(waitFor([&] { return near(at(390, height_ - 42), kBottomBar); })) << "the IR panel opens";
+    }
     void clickSelect() { click(434, height_ - 42); }
 
     // A close request as the window manager would send it; the exit code.
