@@ -28,6 +28,9 @@ public:
     virtual void close() = 0;
     // Shows an existing folder in the desktop's file manager (a window system without one ignores it).
     virtual void openFolder(const std::filesystem::path& folder) { (void)folder; }
+    // The file the editor keeps its settings in (the panel's zoom): in the user's configuration
+    // folder, per the platform's custom. Empty: nothing is kept.
+    virtual std::filesystem::path settingsFile() const { return {}; }
 };
 
 // Starts and stops the device worker on a LinkContext; empty members run no worker.

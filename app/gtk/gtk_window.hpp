@@ -1,6 +1,7 @@
 #pragma once
-// The window on GTK 3: one GtkWindow holding one GtkDrawingArea that the canvas paints, the 500 ms
-// timer, the thread-safe repaint request, the right-click menu and showing a folder. Only app/ includes GTK.
+// The window on GTK 3: one GtkWindow holding one GtkDrawingArea that the canvas paints, the keys,
+// the zoom, the 500 ms timer, the thread-safe repaint request, the right-click menu and showing a
+// folder. Only app/ includes GTK.
 
 #include <atomic>
 #include <functional>
@@ -25,15 +26,18 @@ public:
     void iterate() override;
     void close() override;
     void openFolder(const std::filesystem::path& folder) override;
+    std::filesystem::path settingsFile() const override;
 
 private:
     void queueRepaint();
+    void applyZoom();
     void popupMenu(std::span<const MenuEntry> entries, std::function<void(int)> chosen);
 
     Platform* platform_ = nullptr;
     GtkWidget* window_ = nullptr;
     GtkWidget* area_ = nullptr;
     unsigned timer_ = 0;
+    int shownZoom_ = 100;  // the zoom the window's size was made for
     std::atomic<bool> repaintQueued_{false};
     Canvas canvas_;
 

@@ -38,6 +38,8 @@ public:
     void close() override;
     // Explorer, showing the folder.
     void openFolder(const std::filesystem::path& folder) override;
+    // %APPDATA%\Halvard Editor\settings
+    std::filesystem::path settingsFile() const override;
 
     HWND window() const { return window_; }
 
@@ -46,6 +48,7 @@ private:
     LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
     void paint();
     void setDpi(float dpi);
+    void applyZoom();
     // A popup menu at the pointer, modal: returns after the choice (or the dismissal) was handled.
     void popupMenu(std::span<const MenuEntry> entries, const std::function<void(int)>& chosen);
 
@@ -53,7 +56,8 @@ private:
     HWND window_ = nullptr;
     std::wstring className_;
     bool comEntered_ = false;
-    float dpi_ = 96.0f;
+    float dpi_ = 96.0f;    // the window's own; the panel draws at platform_->dpi, this times the zoom
+    int shownZoom_ = 100;  // the zoom the window's size was made for
     Microsoft::WRL::ComPtr<ID2D1HwndRenderTarget> renderTarget_;
     CanvasTarget target_;
     Canvas canvas_;

@@ -22,15 +22,16 @@ std::string editorExecutable() {
 }
 
 EditorProcess::EditorProcess(const std::string& executable, const std::vector<std::string>& extraEnv) {
-    // An extra entry replaces the inherited one of its name (the first of a name is the one read).
-    const auto extra = [&](std::string_view entry) {
-        const std::string_view name = entry.substr(0, entry.find('=') + 1);
-        return std::any_of(extraEnv.begin(), extraEnv.end(),
-                           [&](const std::string& e) { return e.starts_with(name); });
+    // The extra entries replace inherited ones of the same name (getenv finds the first).
+    const auto named = [&](const std::string& entry) {
+        const std::string name = entry.substr(0, entry.find('=') + 1);
+        for (const std::string& extra : extraEnv)
+            if (extra.compare(0, name.size(), name) == 0) return true;
+        return false;
     };
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e)
-        if (!extra(*e)) env.emplace_back(*e);
+        if (!named(*e)) env.emplace_back(*e);
     env.insert(env.end(), extraEnv.begin(), extraEnv.end());
     std::vector<char*> envp;
     for (auto& e : env) envp.push_back(e.data());

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -399,6 +400,11 @@ TEST_F(Panel, ProgramNameStandsLeftOfTheProgramBoxWithItsStaleMarkAndNote) {
     ui.setStatusLine("128 PROGRAMS BACKED UP TO A.SYX");
     frame();
     EXPECT_EQ(at(642, 20), kColorAccent) << "the stale mark right of the name";
+    const auto controls = ui.controls();
+    const auto box = std::find_if(controls.begin(), controls.end(),
+                                  [](const PanelControl& c) { return c.id == ControlId::ProgramBox; });
+    ASSERT_NE(box, controls.end());
+    EXPECT_EQ(box->description.view(), "Clean Crunch, changed on the amplifier since named") << "for readers";
     EXPECT_EQ(statusLineText(ui.view()).view(),
               "CHANGED ON THE AMPLIFIER SINCE NAMED  \u00B7  128 PROGRAMS BACKED UP TO A.SYX");
     ui.program = 4;
