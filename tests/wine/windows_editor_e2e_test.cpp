@@ -36,6 +36,10 @@ using testing::XSession;
 constexpr const char* kRecord0 = "01210110020101102331";
 constexpr const char* kGlobals = "4509";
 
+// The settings write that turns the lead channel's reverb on in program 0 (a click on REVERB).
+const Bytes kReverbOnWrite{0xF0, 0x00, 0x01, 0x00, 0x45, 0x01, 0x21, 0x01, 0x11,
+                           0x02, 0x01, 0x01, 0x10, 0x23, 0x31, 0x09, 0xF7};
+
 // Colours the probes look for (Direct2D under Wine draws them within a step or two).
 constexpr uint32_t kPanelUnveiled = 0x141416;  // the left column with no veil over it
 constexpr uint32_t kPanelVeiled = 0x070708;
@@ -201,11 +205,50 @@ TEST_F(WindowsEditor, ConnectsReadsTheAmplifierAndWritesAClickedEditByteForByte)
 
     clickReverb();  // the lead channel's reverb, the channel program 0 uses
     ASSERT_TRUE(EmulatorProcess::waitFor([&] { return amp_->received(0x01) == 1; })) << transcript();
-    EXPECT_EQ(amp_->message(0), (Bytes{0xF0, 0x00, 0x01, 0x00, 0x45, 0x01, 0x21, 0x01, 0x11, 0x02, 0x01, 0x01,
-                                       0x10, 0x23, 0x31, 0x09, 0xF7}));
+    EXPECT_EQ(amp_->message(0), kReverbOnWrite);
     EXPECT_EQ(amp_->recordHex(0), "01210111020101102331");
     EXPECT_TRUE(waitFor([&] { return near(at(switchRowLeft() + 520, 61), kKnobOn); }, 5s)) << "REVERB lit";
     EXPECT_EQ(closeEditor(), 0);
+}
+
+// A screen reader in another process (MSAA through AccessibleObjectFromWindow) finds the controls
+// with their roles and names, and REVERB's default action writes what a click writes.
+TEST_F(WindowsEditor, ScreenReadersListTheControlsAndReverbsDefaultActionWritesAsAClickDoes) {
+    startConnected();
+    WineProgram reader(environment("HALVARD_WINDOWS_MSAA_PROBE"));
+    ASSERT_TRUE(reader.started());
+    ASSERT_TRUE(reader.nextLine("ready", 30s)) << reader.transcript();
+    const auto listing = [&] {
+        reader.send("list");
+        EXPECT_TRUE(reader.nextLine("end", 30s)) << reader.transcript();
+        return reader.takeLines("control ");
+    };
+    // The line of the control named `name`, and its role and state.
+    const auto find = [](const std::vector<std::string>& lines, const std::string& name) {
+        for (const std::string& line : lines)
+            if (line.find(" name=" + name + " description=") != std::string::npos) return line;
+        return std::string();
+    };
+    const auto field = [](const std::string& line, const std::string& key, int base) {
+        const size_t at = line.find(" " + key + "=");
+        return at == std::string::npos ? -1L : std::stol(line.substr(at + key.size() + 2), nullptr, base);
+    };
+    constexpr long kCheckButton = 0x2c, kPushButton = 0x2b, kChecked = 0x10, kFocusable = 0x100000;
+    const std::vector<std::string> controls = listing();
+    const std::string reverb = find(controls, "REVERB");
+    EXPECT_EQ(field(reverb, "role", 10), kCheckButton) << reverb;
+    EXPECT_EQ(field(reverb, "state", 16) & (kChecked | kFocusable), kFocusable) << reverb;
+    EXPECT_EQ(field(find(controls, "STORE PRESET"), "role", 10), kPushButton);
+
+    ASSERT_EQ(amp_->command("clear"), "ok cleared");
+    reader.send("do REVERB");
+    EXPECT_EQ(reader.nextLine("done", 30s), "done 0") << reader.transcript();
+    ASSERT_TRUE(EmulatorProcess::waitFor([&] { return amp_->received(0x01) == 1; })) << transcript();
+    EXPECT_EQ(amp_->message(0), kReverbOnWrite);
+    EXPECT_TRUE(waitFor([&] { return field(find(listing(), "REVERB"), "state", 16) & kChecked; }, 10s))
+        << "REVERB checked, as the amplifier now has it";
+    reader.send("quit");
+    EXPECT_EQ(reader.waitForExit(30s), 0);
 }
 
 TEST_F(WindowsEditor, APresetStoreAndChangeNoticesAreReadAgain) {
