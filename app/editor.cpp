@@ -4,6 +4,7 @@
 #include <cstring>
 #include <system_error>
 
+#include "app/editor_settings.hpp"
 #include "device/backups_folder.hpp"
 #include "device/file_dialogs.hpp"
 #include "device/firmware_download.hpp"
@@ -63,12 +64,18 @@ private:
 
 int runEditor(WindowSystem& windows, const DeviceWorkerHooks& worker) {
     Platform platform(kAppTitle, kAppId);
+    // The zoom of the last run, before the window opens at its size.
+    const std::filesystem::path settingsFile = windows.settingsFile();
+    if (!settingsFile.empty()) platform.setZoom(loadEditorSettings(settingsFile).zoomPercent);
     const std::string failure = windows.open(platform);
     if (!failure.empty()) {
         std::fprintf(stderr, "halvard-editor: %s\n", failure.c_str());
         return 1;
     }
     OpenWindow window(windows);
+    platform.keepZoom = [&settingsFile](int percent) {
+        if (!settingsFile.empty()) saveEditorSettings(settingsFile, EditorSettings{percent});
+    };
     // The right-click menu's "Open Backups Folder": the folder the backups before firmware updates
     // go to, made when it is not there yet.
     platform.openBackupsFolder = [&windows] {

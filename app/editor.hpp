@@ -33,6 +33,9 @@ public:
     // The panel whose controls the window shows to screen readers, once it exists; nullptr before
     // it goes (readers then find no controls). A window system without accessibility ignores it.
     virtual void attachPanel(Ui* ui) { (void)ui; }
+    // The file the editor keeps its settings in (the panel's zoom): in the user's configuration
+    // folder, per the platform's custom. Empty: nothing is kept.
+    virtual std::filesystem::path settingsFile() const { return {}; }
 };
 
 // Starts and stops the device worker on a LinkContext; empty members run no worker.

@@ -11,10 +11,127 @@ WindowSize windowSizeForDpi(float dpi) {
             static_cast<int>(std::ceil(dpi * 900.0f / 96.0f))};
 }
 
-WindowSize logicalWindowSize(int scaleFactor) {
+WindowSize logicalWindowSize(int scaleFactor, int zoomPercent) {
     const int factor = std::max(scaleFactor, 1);
-    const WindowSize pixels = windowSizeForDpi(96.0f * static_cast<float>(factor));
+    const WindowSize pixels =
+        windowSizeForDpi(96.0f * static_cast<float>(factor) * static_cast<float>(zoomPercent) / 100.0f);
     return {pixels.width / factor, pixels.height / factor};
+}
+
+int zoomStep(int percent, int direction) {
+    if (direction > 0) {
+        for (const int step : kZoomSteps)
+            if (step > percent) return step;
+        return kZoomSteps.back();
+    }
+    for (auto it = kZoomSteps.rbegin(); it != kZoomSteps.rend(); ++it)
+        if (*it < percent) return *it;
+    return kZoomSteps.front();
+}
+
+KeyCode keyFromKeysym(uint32_t keysym) {
+    switch (keysym) {
+        case 0xff09:  // Tab
+        case 0xfe20:  // ISO_Left_Tab, Shift+Tab
+        case 0xff89:  // KP_Tab
+            return KeyCode::Tab;
+        case 0xff0d:  // Return
+        case 0xff8d:  // KP_Enter
+            return KeyCode::Return;
+        case 0x0020:  // space
+        case 0xff80:  // KP_Space
+            return KeyCode::Space;
+        case 0xff1b:
+            return KeyCode::Escape;
+        case 0xff55:  // Page_Up (Prior)
+        case 0xff9a:  // KP_Page_Up
+            return KeyCode::PageUp;
+        case 0xff56:  // Page_Down (Next)
+        case 0xff9b:  // KP_Page_Down
+            return KeyCode::PageDown;
+        case 0xff51:
+        case 0xff96:  // KP_Left
+            return KeyCode::Left;
+        case 0xff53:
+        case 0xff98:  // KP_Right
+            return KeyCode::Right;
+        case 0xff52:
+        case 0xff97:  // KP_Up
+            return KeyCode::Up;
+        case 0xff54:
+        case 0xff99:  // KP_Down
+            return KeyCode::Down;
+        case 'z':
+        case 'Z':
+            return KeyCode::Z;
+        case 'y':
+        case 'Y':
+            return KeyCode::Y;
+        case 's':
+        case 'S':
+            return KeyCode::S;
+        case '+':
+        case '=':
+        case 0xffab:  // KP_Add
+            return KeyCode::Plus;
+        case '-':
+        case '_':
+        case 0xffad:  // KP_Subtract
+            return KeyCode::Minus;
+        case '0':
+        case ')':     // Shift+0 on US layouts
+        case 0xffb0:  // KP_0
+            return KeyCode::Zero;
+        default:
+            return KeyCode::None;
+    }
+}
+
+KeyCode keyFromVirtualKey(uint32_t virtualKey) {
+    switch (virtualKey) {
+        case 0x09:  // VK_TAB
+            return KeyCode::Tab;
+        case 0x0d:  // VK_RETURN (the keypad's Enter too)
+            return KeyCode::Return;
+        case 0x20:  // VK_SPACE
+            return KeyCode::Space;
+        case 0x1b:  // VK_ESCAPE
+            return KeyCode::Escape;
+        case 0x21:  // VK_PRIOR
+            return KeyCode::PageUp;
+        case 0x22:  // VK_NEXT
+            return KeyCode::PageDown;
+        case 0x25:  // VK_LEFT
+            return KeyCode::Left;
+        case 0x27:  // VK_RIGHT
+            return KeyCode::Right;
+        case 0x26:  // VK_UP
+            return KeyCode::Up;
+        case 0x28:  // VK_DOWN
+            return KeyCode::Down;
+        case 'Z':
+            return KeyCode::Z;
+        case 'Y':
+            return KeyCode::Y;
+        case 'S':
+            return KeyCode::S;
+        case 0xbb:  // VK_OEM_PLUS, the "=" and "+" key
+        case 0x6b:  // VK_ADD
+            return KeyCode::Plus;
+        case 0xbd:  // VK_OEM_MINUS
+        case 0x6d:  // VK_SUBTRACT
+            return KeyCode::Minus;
+        case '0':
+        case 0x60:  // VK_NUMPAD0
+            return KeyCode::Zero;
+        default:
+            return KeyCode::None;
+    }
+}
+
+uint32_t keyModifiersFromGdkState(uint32_t state) {
+    return ((state & 1u) ? kKeyShift : 0u) | ((state & 4u) ? kKeyControl : 0u) |
+           ((state & 8u) ? kKeyAlt : 0u);
 }
 
 int32_t packPointerCoordinate(double logical, int scaleFactor) {
@@ -71,7 +188,49 @@ void Platform::wheelEvent(int32_t delta) {
 
 void Platform::scaleFactorChanged(int factor) {
     scaleFactor = std::max(factor, 1);
-    dpi = 96.0f * static_cast<float>(scaleFactor);
+    windowDpi = 96.0f * static_cast<float>(scaleFactor);
+    updateDpi();
+}
+
+void Platform::dpiChanged(float newDpi) {
+    windowDpi = newDpi > 0 ? newDpi : 96.0f;
+    updateDpi();
+}
+
+void Platform::updateDpi() {
+    dpi = windowDpi * static_cast<float>(zoomPercent) / 100.0f;
+}
+
+void Platform::setZoom(int percent) {
+    const int zoom = std::clamp(zoomStep(percent - 1, 1), kZoomSteps.front(), kZoomSteps.back());
+    if (zoom == zoomPercent) return;
+    zoomPercent = zoom;
+    updateDpi();
+    if (zoomChanged) zoomChanged();
+    if (keepZoom) keepZoom(zoomPercent);
+}
+
+bool Platform::keyEvent(KeyCode pressed, uint32_t modifiers) {
+    if (pressed == KeyCode::None) return false;
+    if (modifiers == kKeyControl || modifiers == (kKeyControl | kKeyShift)) {
+        switch (pressed) {
+            case KeyCode::Plus:
+                setZoom(zoomStep(zoomPercent, 1));
+                return true;
+            case KeyCode::Minus:
+                setZoom(zoomStep(zoomPercent, -1));
+                return true;
+            case KeyCode::Zero:
+                setZoom(kZoomSteps.front());
+                return true;
+            default:
+                break;
+        }
+    }
+    key = pressed;
+    keyModifiers = modifiers;
+    raise(PlatformEvent::KeyDown);
+    return true;
 }
 
 }  // namespace halvard

@@ -5,7 +5,9 @@
 //
 // Everything here is used on the user-interface thread, except requestRepaint (any thread).
 
+#include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -29,8 +31,22 @@ struct WindowSize {
 // precision. Both the opening size and the smallest size the window may be given.
 WindowSize windowSizeForDpi(float dpi);
 
-// The same in the window system's logical pixels (device pixels / integer scale factor).
-WindowSize logicalWindowSize(int scaleFactor);
+// The same in the window system's logical pixels (device pixels / integer scale factor), for the
+// panel at a zoom.
+WindowSize logicalWindowSize(int scaleFactor, int zoomPercent = 100);
+
+// The panel's zoom steps, in percent of the size the DPI gives.
+inline constexpr std::array<int, 6> kZoomSteps = {100, 110, 125, 150, 175, 200};
+// The step after (direction > 0) or before `percent`, staying within the steps; a percent between
+// steps goes to the next one in that direction.
+int zoomStep(int percent, int direction);
+
+// Key codes to the panel's keys: X keysyms (what GDK reports as key values) and Win32 virtual-key
+// codes; KeyCode::None for any other key. Shift+Tab's keysym (ISO_Left_Tab) is Tab.
+KeyCode keyFromKeysym(uint32_t keysym);
+KeyCode keyFromVirtualKey(uint32_t virtualKey);
+// GDK's modifier state bits (Shift 1, Control 4, Mod1 = Alt 8) to kKeyShift, kKeyControl, kKeyAlt.
+uint32_t keyModifiersFromGdkState(uint32_t state);
 
 // A pointer coordinate in logical pixels to the stored form: device pixels (times the scale
 // factor, rounded down) taken as an unsigned 16-bit value, so -1 becomes 65535.
@@ -60,8 +76,16 @@ public:
 
     std::string title;
     std::string appId;
-    bool running = false;  // the main loop runs while it is set
-    int scaleFactor = 1;   // GTK: the window's integer scale factor; dpi is 96 times it
+    bool running = false;     // the main loop runs while it is set
+    int scaleFactor = 1;      // GTK: the window's integer scale factor; dpi is 96 times it
+    float windowDpi = 96.0f;  // the window's own DPI; dpi is this times the zoom
+    int zoomPercent = 100;    // the panel's zoom, one of kZoomSteps
+
+    // Set by the window back end: the zoom has changed, the window is to take the panel's new size
+    // (at least its new smallest size) and repaint.
+    std::function<void()> zoomChanged;
+    // Set by the entry sequence: keeps the zoom for the next run.
+    std::function<void(int percent)> keepZoom;
 
     // Input from the window, mapped and raised as events (each only while a handler is set).
     void pointerEvent(PlatformEvent event, double logicalX, double logicalY);
@@ -76,7 +100,18 @@ public:
     void scaleFactorChanged(int factor);
     // Windows: the window's DPI, any value. Pointer positions arrive in device pixels there, so the
     // scale factor stays 1.
-    void dpiChanged(float newDpi) { dpi = newDpi > 0 ? newDpi : 96.0f; }
+    void dpiChanged(float newDpi);
+    // A key pressed (or repeated) with its modifiers. Ctrl+plus, Ctrl+minus and Ctrl+0 zoom the
+    // panel here; every other key the panel knows is raised as KeyDown. Returns whether the key was
+    // one of the panel's, so that the window system's own handling of it is skipped.
+    bool keyEvent(KeyCode key, uint32_t modifiers);
+    // Sets the zoom (a value between the steps goes to the step above; 100 to 200), the DPI the panel
+    // is drawn at, and tells the window and the keeper when it changed. Before the window opens it
+    // only sets the values.
+    void setZoom(int percent);
+
+private:
+    void updateDpi();
 };
 
 }  // namespace halvard

@@ -19,10 +19,17 @@ struct ApplyReply {
     void operator()(const IgnoredReply&) const {}
 
     void operator()(const SettingsReply& r) const {
+        const ProgramSettings held = ui.record(r.program);
+        const std::array<int32_t, 5> heldGlobals{ui.midiChannel, ui.bypassLock, ui.reverbTails, ui.mono,
+                                                 ui.irSlot};
         copyReplyGlobals(r, ui);
         ProgramSettings s = r.settings;
         if (ui.bypassLock != 0) s.bypass = 0;  // the lock holds every program's bypass off
         ui.setRecord(r.program, s);
+        // A program the mirror held reads otherwise: the amplifier was changed, not by the editor.
+        const std::array<int32_t, 5> globals{ui.midiChannel, ui.bypassLock, ui.reverbTails, ui.mono,
+                                             ui.irSlot};
+        if (held.loaded != 0 && (held != s || heldGlobals != globals)) ui.outsideChanges.fetch_add(1);
     }
 
     void operator()(const ChangeNotice& r) const {

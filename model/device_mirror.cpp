@@ -94,6 +94,7 @@ void DeviceMirror::resetDeviceMirror() {
     ccListOpen = false;
     factoryListOpen = false;
     factoryIrIndex = 0;
+    outsideChanges.fetch_add(1);
 }
 
 }  // namespace halvard

@@ -125,6 +125,10 @@ public:
     // port is there but another program has it open. A mirror reset leaves both.
     std::atomic<int32_t> portsSeen{-1};
     std::atomic<bool> portInUse{false};
+    // Counts what the editor did not do itself (worker): a read of a program it holds that differs
+    // from what it holds (the amplifier was changed at its own panel, by MIDI, or by a store that
+    // went wrong), and every mirror reset. The user's edit history is dropped when it moves.
+    std::atomic<uint32_t> outsideChanges{0};
 
     // One slot: a command posted while another is pending replaces it.
     void postCommand(Command c) { command.store(c); }

@@ -12,7 +12,9 @@
 
 namespace halvard {
 
-// The number of every pointer-sensitive control. 51..53 are not assigned and never registered.
+// The number of every control. 52 and 53 are not assigned; 51, the MIDI channel's box, is a control
+// for the keys and the screen readers only (its arrows are the pointer's): none of the three is ever
+// registered as a region.
 enum class ControlId : int32_t {
     StorePresetButton = 0,
     MidiChannelDown = 1,
@@ -52,6 +54,7 @@ enum class ControlId : int32_t {
     FactoryTitle = 35,
     FactoryRow0 = 36,
     FactoryRow14 = 50,
+    MidiChannelBox = 51,
     AuditionSwitch = 54,
     SlotBrowse1 = 55,
     SlotBrowse2 = 56,

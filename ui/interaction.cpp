@@ -8,7 +8,6 @@
 namespace halvard {
 namespace {
 
-constexpr int32_t kMidiChannelMax = 16;  // 0 is OMNI
 constexpr int32_t kProgramMax = kProgramCount - 1;
 constexpr int32_t kFactoryIndexMax = kFactoryIrCount - 1;
 // Long enough for the device worker to take a posted command: four rounds of its 5 ms loop.
@@ -24,8 +23,10 @@ void toggle(std::atomic<bool>& v) {
     v.store(!v.load());
 }
 
-// Three-position filter switches: 1 -> 2 -> 3 -> 1; anything else starts over at 1.
-uint8_t cycled(uint8_t v) {
+// Three-position filter switches: 1 -> 2 -> 3 -> 1; anything else starts over at 1. Backwards
+// (direction < 0): 3 -> 2 -> 1 -> 3; anything else starts over at 3.
+uint8_t cycled(uint8_t v, int direction) {
+    if (direction < 0) return (v == 2 || v == 3) ? static_cast<uint8_t>(v - 1) : uint8_t{3};
     return (v == 1 || v == 2) ? static_cast<uint8_t>(v + 1) : uint8_t{1};
 }
 
@@ -48,6 +49,11 @@ bool inRange(ControlId c, ControlId first, ControlId last) {
     return toInt(c) >= toInt(first) && toInt(c) <= toInt(last);
 }
 
+bool isFilter(ControlId c) {
+    return inRange(c, ControlId::RhythmLowpass, ControlId::RhythmHighpass) ||
+           inRange(c, ControlId::LeadLowpass, ControlId::LeadHighpass);
+}
+
 }  // namespace
 
 void pauseAfterPostOnThisThread() {
@@ -65,24 +71,20 @@ DipPoint pointerToDip(const PointerInput& in) {
 }
 
 // While the IR panel is open, the main area's controls right of the left column are dead; the
-// left column and the panel's own controls (31..60) stay live.
+// left column and the panel's own controls stay live.
 bool PointerHandler::excludedByPanel(const HitRegion& r) const {
-    if (mirror_.irPanelSlot.load() <= 0) return false;
-    const int32_t c = toInt(r.control);
-    return (c < toInt(ControlId::FactoryPrev) || c > toInt(ControlId::SlotBrowse6)) && r.x > kLeftColumnWidth;
+    return coveredByIrPanel(r.control, r.x, mirror_.irPanelSlot.load());
 }
 
 // The IR panel's controls keep their regions after the panel closes; they answer only while the
 // panel is open, and the factory rows only while its list is open too.
 bool PointerHandler::inert(ControlId c) const {
-    const bool panelOpen = mirror_.irPanelSlot.load() > 0;
-    if (inRange(c, ControlId::FactoryPrev, ControlId::FactoryTitle) || c == ControlId::AuditionSwitch) {
-        return !panelOpen;
-    }
-    if (inRange(c, ControlId::FactoryRow0, ControlId::FactoryRow14)) {
-        return !panelOpen || !mirror_.factoryListOpen.load();
-    }
-    return false;
+    return inertInPanelState(c, mirror_.irPanelSlot.load(), mirror_.factoryListOpen.load());
+}
+
+bool PointerHandler::answers(ControlId c, const DipRect& hit) const {
+    return mirror_.linkState.load() == LinkState::Connected &&
+           !coveredByIrPanel(c, hit.x, mirror_.irPanelSlot.load()) && !inert(c);
 }
 
 void PointerHandler::pointerMove(const PointerInput& in) {
@@ -106,7 +108,7 @@ void PointerHandler::pointerMove(const PointerInput& in) {
 void PointerHandler::leftButtonDown(const PointerInput& in) {
     if (mirror_.linkState.load() != LinkState::Connected) return;
     const DipPoint p = pointerToDip(in);
-    Press press;
+    Press press = startPress();
     // Every region under the pointer acts, in list order. An action may change the panel state and
     // so the gates of the regions after it; each region is judged as the visit reaches it.
     for (const HitRegion& r : regions_.regions()) {
@@ -115,7 +117,26 @@ void PointerHandler::leftButtonDown(const PointerInput& in) {
         if (toInt(r.control) < 0 || toInt(r.control) >= kControlIdCount) continue;
         act(r.control, press);
     }
+    finishPress(press, p);
+}
 
+bool PointerHandler::activate(ControlId control, const DipRect& hit) {
+    if (!actsOnPress(control) || !answers(control, hit)) return false;
+    Press press = startPress();
+    act(control, press);
+    finishPress(press, {hit.x + hit.width / 2, hit.y + hit.height / 2});
+    return true;
+}
+
+bool PointerHandler::stepFilter(ControlId control, int delta, const DipRect& hit) {
+    if (!isFilter(control) || delta == 0 || !answers(control, hit)) return false;
+    Press press = startPress();
+    act(control, press, delta);
+    finishPress(press, {hit.x + hit.width / 2, hit.y + hit.height / 2});
+    return true;
+}
+
+void PointerHandler::finishPress(Press& press, DipPoint p) {
     if (mirror_.irPanelSlot.load() > 0) {
         if (mirror_.factoryListOpen.load() && press.keepList) {
             // Any press while the list is open closes it, a row press after selecting its row.
@@ -127,8 +148,59 @@ void PointerHandler::leftButtonDown(const PointerInput& in) {
             press.redraw = true;
         }
     }
-    if (press.settings) postSettingsCommand();
+    if (press.settings) {
+        keepEdit(press);
+        postSettingsCommand();
+    }
     if (press.redraw) host_.requestRepaint();
+}
+
+PointerHandler::Press PointerHandler::startPress() const {
+    Press press;
+    press.program = mirror_.program.load();
+    press.before = captureSettings(mirror_, press.program);
+    return press;
+}
+
+// A press that changed the program is no edit; nor is one on a program never read, whose read
+// (the command that follows) replaces what it changed.
+void PointerHandler::keepEdit(const Press& press) {
+    followOutsideChanges();
+    const int32_t program = mirror_.program.load();
+    if (program != press.program || mirror_.record(program).loaded == 0) return;
+    const SettingsSnapshot after = captureSettings(mirror_, program);
+    if (after != press.before) history_.record(program, press.before, after);
+}
+
+bool PointerHandler::undo() {
+    return applyStep(false);
+}
+
+bool PointerHandler::redo() {
+    return applyStep(true);
+}
+
+bool PointerHandler::applyStep(bool forward) {
+    if (mirror_.linkState.load() != LinkState::Connected) return false;
+    followOutsideChanges();
+    const int32_t program = mirror_.program.load();
+    const std::optional<EditHistory::Step> step = forward ? history_.redo(program) : history_.undo(program);
+    if (!step) return false;
+    if (forward) {
+        applySettingsChange(mirror_, program, step->before, step->after);
+    } else {
+        applySettingsChange(mirror_, program, step->after, step->before);
+    }
+    postSettingsCommand();
+    host_.requestRepaint();
+    return true;
+}
+
+void PointerHandler::followOutsideChanges() {
+    const uint32_t seen = mirror_.outsideChanges.load();
+    if (seen == seenOutsideChanges_) return;
+    seenOutsideChanges_ = seen;
+    history_.clear();
 }
 
 void PointerHandler::wheel(const PointerInput& in, int32_t& wheelNotches) {
@@ -190,7 +262,7 @@ void PointerHandler::postSettingsCommand() {
     mirror_.postCommand(loaded ? CommandKind::SendSettings : CommandKind::ReadSettings);
 }
 
-void PointerHandler::act(ControlId c, Press& press) {
+void PointerHandler::act(ControlId c, Press& press, int direction) {
     if (inert(c)) return;
     // Edits of the current program's record; every one of them is a settings change.
     const auto editCurrent = [&](auto&& edit) {
@@ -301,16 +373,16 @@ void PointerHandler::act(ControlId c, Press& press) {
             editCurrent([](ProgramSettings& r) { r.hfComp[1] = toggled(r.hfComp[1]); });
             return;
         case ControlId::RhythmLowpass:
-            editCurrent([](ProgramSettings& r) { r.filterA[0] = cycled(r.filterA[0]); });
+            editCurrent([direction](ProgramSettings& r) { r.filterA[0] = cycled(r.filterA[0], direction); });
             return;
         case ControlId::LeadLowpass:
-            editCurrent([](ProgramSettings& r) { r.filterA[1] = cycled(r.filterA[1]); });
+            editCurrent([direction](ProgramSettings& r) { r.filterA[1] = cycled(r.filterA[1], direction); });
             return;
         case ControlId::RhythmHighpass:
-            editCurrent([](ProgramSettings& r) { r.filterB[0] = cycled(r.filterB[0]); });
+            editCurrent([direction](ProgramSettings& r) { r.filterB[0] = cycled(r.filterB[0], direction); });
             return;
         case ControlId::LeadHighpass:
-            editCurrent([](ProgramSettings& r) { r.filterB[1] = cycled(r.filterB[1]); });
+            editCurrent([direction](ProgramSettings& r) { r.filterB[1] = cycled(r.filterB[1], direction); });
             return;
         case ControlId::FactoryPrev:
             mirror_.factoryIrIndex.store(stepDown(mirror_.factoryIrIndex.load(), kFactoryIndexMax));

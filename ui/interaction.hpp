@@ -13,7 +13,9 @@
 #include <string_view>
 
 #include "model/device_mirror.hpp"
+#include "model/edit_history.hpp"
 #include "ui/hit_regions.hpp"
+#include "ui/panel_controls.hpp"
 #include "ui/panel_geometry.hpp"
 
 namespace halvard {
@@ -59,7 +61,10 @@ DipPoint pointerToDip(const PointerInput& in);
 class PointerHandler {
 public:
     PointerHandler(DeviceMirror& mirror, HitRegions& regions, PointerHost& host)
-        : mirror_(mirror), regions_(regions), host_(host) {}
+        : mirror_(mirror),
+          regions_(regions),
+          host_(host),
+          seenOutsideChanges_(mirror.outsideChanges.load()) {}
 
     // Each acts only while the link is Connected; the wheel also only while the IR panel is closed.
     void pointerMove(const PointerInput& in);
@@ -71,8 +76,28 @@ public:
     // item posts its command if the link is still Connected then.
     void rightButtonDown();
 
+    // A press on one control whose hit regions lie at `hit`, for the keys and the screen readers:
+    // the click's action with the click's rules (connected and idle, not covered by the IR panel,
+    // the closing of the factory list and the IR panel as a press at the middle of `hit` closes
+    // them). False, and nothing done, when the control does not act now or has no press action.
+    bool activate(ControlId control, const DipRect& hit);
+    // A filter switch one position up (delta > 0: 1, 2, 3, 1...) or down (3, 2, 1, 3...), under the
+    // same rules; false for any other control or a delta of 0.
+    bool stepFilter(ControlId control, int delta, const DipRect& hit);
+
+    // Every press that changes the settings of the program it was made on (not a program change)
+    // is an edit, kept per program. Undo writes the fields the current program's latest edit
+    // changed back to their earlier values and sends the settings as that press did; redo does it
+    // again. Only while the link is Connected; false when there is nothing to undo or redo. The
+    // history is dropped when the amplifier reports a change the editor did not make.
+    bool undo();
+    bool redo();
+    const EditHistory& history() const { return history_; }
+
 private:
     struct Press {
+        int32_t program = 0;  // the program, and its settings, before the press
+        SettingsSnapshot before;
         bool redraw = false;
         bool settings = false;
         bool keepList = true;
@@ -80,7 +105,17 @@ private:
 
     bool excludedByPanel(const HitRegion& r) const;
     bool inert(ControlId control) const;
-    void act(ControlId control, Press& press);
+    bool answers(ControlId control, const DipRect& hit) const;
+    Press startPress() const;
+    // The press's ending: the factory list and the IR panel close by the click's rules, an edit is
+    // kept, the settings command goes out, the repaint is asked for.
+    void finishPress(Press& press, DipPoint at);
+    void keepEdit(const Press& press);
+    bool applyStep(bool forward);
+    // Drops the history when the worker has counted a change the editor did not make.
+    void followOutsideChanges();
+    // direction: the way a filter switch moves (+1 on a click).
+    void act(ControlId control, Press& press, int direction = 1);
     void postCommand(Command command);
     void contextMenuChosen(int item);
     void auditionStep();
@@ -89,6 +124,8 @@ private:
     DeviceMirror& mirror_;
     HitRegions& regions_;
     PointerHost& host_;
+    EditHistory history_;
+    uint32_t seenOutsideChanges_;
 };
 
 }  // namespace halvard

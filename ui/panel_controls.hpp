@@ -6,13 +6,19 @@
 //
 // Threads: made and read on the user-interface thread only.
 
+#include <array>
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <string_view>
 
+#include "model/device_mirror.hpp"
 #include "ui/hit_regions.hpp"
 #include "ui/panel_text.hpp"
 
 namespace halvard {
+
+inline constexpr int32_t kMidiChannelMax = 16;  // channels 1..16; 0 is OMNI
 
 // What a control is, as a screen reader names it.
 enum class ControlRole : uint8_t {
@@ -35,16 +41,81 @@ struct DipRect {
 struct PanelControl {
     ControlId id = ControlId::StorePresetButton;
     ControlRole role = ControlRole::PushButton;
-    DipRect rect;               // in DIPs; the hit rectangle, also the focus ring's and the reader's
-    std::string_view name;      // the visible label as the panel shows it ("REVERB", "STORE PRESET")
-    FixedText<64> description;  // what the label leaves open ("lead channel", "user slot 3")
-    FixedText<48> value;        // a spin button's value as shown ("37", "OMNI"); empty otherwise
-    int32_t number = 0;         // a spin button's value as a number
-    int32_t minimum = 0;        // a spin button's range
+    DipRect rect;                // in DIPs; the hit rectangle, also the focus ring's and the reader's
+    std::string_view name;       // the visible label as the panel shows it ("REVERB", "STORE PRESET")
+    FixedText<160> description;  // what the label leaves open ("lead channel", "user slot 3: NAME")
+    FixedText<48> value;         // a spin button's value as shown ("37", "OMNI"); empty otherwise
+    int32_t number = 0;          // a spin button's value as a number
+    int32_t minimum = 0;         // a spin button's range
     int32_t maximum = 0;
     bool checked = false;  // toggle and radio buttons, list items: on / selected
     bool enabled = true;   // acts now (connected, idle, not covered by the IR panel)
     bool focused = false;  // holds the keyboard focus
+
+    bool operator==(const PanelControl&) const = default;
 };
+
+// Which hit regions a control registers, in this order (the region list keeps the order of first
+// registration, and a press acts on every region under the pointer in list order).
+enum class RegionPlan : uint8_t {
+    None,           // no region: the MIDI channel's box, which only its arrows answer
+    Press,          // the top row's global boxes
+    MoveThenPress,  // hover and press on the same rectangle
+    PressThenMove,  // the slot rows' icons and the CC list toggle
+    Wheel,          // the program box
+};
+
+// One entry of the control table: a control, or a part of one (a spin button's arrow), as one frame
+// lays it out. `control.rect` is where the control is drawn, focused and read; `hit` is the
+// rectangle of its hit regions, the same but for the IR choice dots (one DIP right of the dot) and
+// the factory IR title (narrower than the heading its arrows share).
+struct ControlEntry {
+    PanelControl control;
+    DipRect hit;
+    RegionPlan regions = RegionPlan::None;
+    ControlId owner = ControlId::StorePresetButton;  // a part's control; the entry's own id otherwise
+    bool shown = false;                              // drawn in this frame
+};
+
+// The table of one frame, by control id.
+class PanelLayout {
+public:
+    PanelLayout();
+    ControlEntry& operator[](ControlId id) { return entries_[static_cast<size_t>(toInt(id))]; }
+    const ControlEntry& operator[](ControlId id) const { return entries_[static_cast<size_t>(toInt(id))]; }
+
+private:
+    std::array<ControlEntry, kControlIdCount> entries_;
+};
+
+// Lays out every control for a frame of `view` on a surface of surfaceWidth x surfaceHeight DIPs:
+// rectangles, names, descriptions, values and states (focused is left to the caller). The IR
+// panel's controls are shown only while it is open, its list rows only while the list is open too.
+void layoutControls(PanelLayout& layout, const MirrorView& view, int32_t surfaceWidth, int32_t surfaceHeight);
+
+// Registers the hit regions of the shown controls, in the panel's registration order.
+void registerControlRegions(const PanelLayout& layout, HitRegions& regions);
+
+// The controls a reader lists and Tab visits, in reading order: the top row, the switch row, the
+// left column from the top, the IR panel. Parts (spin buttons' arrows) are not among them.
+std::span<const ControlId> readingOrder();
+
+// The arrows of a spin button with arrows (the program, the MIDI channel, the factory IR): the part
+// a step down and a step up presses. nullopt for any other control.
+struct SpinArrows {
+    ControlId down;
+    ControlId up;
+};
+std::optional<SpinArrows> spinArrows(ControlId control);
+
+// Whether the control has an action on a press (the program and MIDI channel boxes have none).
+bool actsOnPress(ControlId control);
+
+// The rules of which controls answer input in a panel state, for the pointer and the keys alike:
+// while the IR panel is open, everything right of the left column but the panel's own controls
+// (31..50 and 54..60) is covered; the IR panel's controls answer only while it is open, its list rows only
+// while the list is open too.
+bool coveredByIrPanel(ControlId control, int32_t hitX, int32_t irPanelSlot);
+bool inertInPanelState(ControlId control, int32_t irPanelSlot, bool factoryListOpen);
 
 }  // namespace halvard

@@ -27,6 +27,7 @@ public:
     }
     std::string_view view() const { return std::string_view(data_.data(), size_); }
     void clear() { size_ = 0; }
+    bool operator==(const FixedText& other) const { return view() == other.view(); }
 
 private:
     std::array<char, N> data_{};

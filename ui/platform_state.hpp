@@ -22,7 +22,34 @@ enum class PlatformEvent : int32_t {
     RightButtonUp = 6,    // pointerX/pointerY updated first
     Wheel = 7,            // wheelNotches updated first; the pointer position is not
     Timer = 8,            // every 500 ms
+    KeyDown = 9,          // key and keyModifiers updated first (also for a held key's repeats)
 };
+
+// The keys the panel answers; the window back ends map their own key codes to these (app/platform.*).
+enum class KeyCode : int32_t {
+    None = 0,
+    Tab,
+    Return,
+    Space,
+    Escape,
+    PageUp,
+    PageDown,
+    Left,
+    Right,
+    Up,
+    Down,
+    Z,
+    Y,
+    S,
+    Plus,  // also "=", the same key without Shift on many layouts
+    Minus,
+    Zero,
+};
+
+// Bits of PlatformState::keyModifiers.
+inline constexpr uint32_t kKeyShift = 1u << 0;
+inline constexpr uint32_t kKeyControl = 1u << 1;
+inline constexpr uint32_t kKeyAlt = 1u << 2;
 
 struct PlatformState {
     // Receives every event; installed by the Ui. Events are raised only while it is set.
@@ -38,7 +65,11 @@ struct PlatformState {
     // Size of the drawing surface in DIPs, stored by paintWindow before Paint is raised.
     int32_t surfaceWidth = 0;
     int32_t surfaceHeight = 0;
-    // Dots per inch of the drawing surface: 96 x the window's scale factor (96 before a window exists).
+    // The key of the last KeyDown, and the modifiers held with it (kKeyShift, kKeyControl, kKeyAlt).
+    KeyCode key = KeyCode::None;
+    uint32_t keyModifiers = 0;
+    // Dots per inch the panel is drawn at: 96 x the window's scale factor (96 before a window
+    // exists), times the panel's zoom.
     float dpi = 96.0f;
     // The canvas of the frame being drawn; set only while Paint is being handled.
     Canvas* canvas = nullptr;

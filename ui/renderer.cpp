@@ -20,20 +20,7 @@
 namespace halvard {
 namespace {
 
-// The left column's layout: the badge area at the top, then bands and slot rows of fixed heights.
-constexpr int32_t kBadgeAreaHeight = 98;  // the store bar starts below it
-constexpr int32_t kBandHeight = 33;       // store bar, section headings, switch bands, CC list heading
-constexpr int32_t kSlotRowHeight = 31;    // slot rows, and the factory list's rows
-constexpr int32_t kRhythmSectionTop = kBadgeAreaHeight + kBandHeight;
 constexpr int32_t kCcRowHeight = 19;
-// The CC list heading sits on the bottom bar; opened, it rises by the ten rows and their margins.
-constexpr int32_t kCcListClosedRise = kBottomBarHeight + kBandHeight;
-constexpr int32_t kCcListOpenRise = 266;
-// The switch row spans this width, left column included, centred in the window.
-constexpr int32_t kSwitchRowSpan = 964;
-constexpr int32_t kSwitchRowTop = 51;
-constexpr int32_t kTopRowBoxTop = 7;  // the rounded boxes of the top row, 27 high
-constexpr int32_t kProgramBoxWidth = 220;
 
 // The IR panel's column below its heading: the description box, then the response plot of the
 // browsed entry in a well, kept clear of the AUDITION switch and left out when there is no room.
@@ -58,6 +45,10 @@ struct FrequencyMark {
     std::string_view label;
 };
 constexpr FrequencyMark kFrequencyMarks[] = {{100.0, "100"}, {1000.0, "1k"}, {10000.0, "10k"}};
+
+// The keyboard focus ring: lines this thick, this far outside the focused control.
+constexpr int32_t kFocusRingWidth = 2;
+constexpr int32_t kFocusRingGap = 2;
 
 // The amplifier picture and the overlays cut from its sprite pictures, in picture pixels.
 constexpr int32_t kPictureWidth = 1200;
@@ -97,33 +88,21 @@ constexpr CcRow kCcRows[] = {
     {"CC 32 TREMOLO", "0 - 1 - TOGGLE"},
 };
 
-struct SlideSwitch {
-    int32_t x;
-    int32_t wellWidth;
-    int32_t wellHeight;
-    std::string_view label;
-    int32_t labelOffset;
-    ControlId control;
-};
-
+// Every control is drawn from its entry in the frame's control table: its rectangle, its label
+// (the entry's name) and its state.
 class Frame {
 public:
-    Frame(Canvas& canvas, const MirrorView& view, HitRegions& regions)
+    Frame(Canvas& canvas, const MirrorView& view, const PanelLayout& layout, const HitRegions& regions)
         : canvas_(canvas),
           view_(view),
           program_(view.current),
+          layout_(layout),
           regions_(regions),
-          width_(canvas.surfaceWidth()),
-          height_(canvas.surfaceHeight()),
-          switchRowOffset_((width_ - kSwitchRowSpan) / 2),
-          programBoxLeft_((width_ + 30) / 2),
-          // The lead section moves up with the CC list, keeping to the middle of the room left.
-          leadSectionTop_(view.ccListOpen ? (height_ - kCcListOpenRise) / 2 + 66 : height_ / 2 + 44),
-          ccListTop_(height_ - (view.ccListOpen ? kCcListOpenRise : kCcListClosedRise)),
-          // REVERB and TREMOLO follow the selected channel; any channel but rhythm reads the lead entry.
-          effectChannel_(view.current.channel == 0 ? 0 : 1) {}
+          g_(panelGeometry(canvas.surfaceWidth(), canvas.surfaceHeight(), view.ccListOpen)),
+          width_(g_.width),
+          height_(g_.height) {}
 
-    void draw();
+    void draw(std::optional<ControlId> focus);
 
 private:
     void text(int32_t x, int32_t y, int32_t w, int32_t h, uint32_t color, int font, int align,
@@ -131,21 +110,13 @@ private:
         canvas_.drawText(x, y, w, h, color, font, align, kAlignMiddle, s, true);
     }
     bool hovered(ControlId c) const { return regions_.isHovered(c); }
-    void moveAndPress(ControlId c, int32_t x, int32_t y, int32_t w, int32_t h) {
-        regions_.registerRegion(c, x, y, w, h, RegionKind::PointerMove);
-        regions_.registerRegion(c, x, y, w, h, RegionKind::LeftButtonDown);
-    }
-    void pressAndMove(ControlId c, int32_t x, int32_t y, int32_t w, int32_t h) {
-        regions_.registerRegion(c, x, y, w, h, RegionKind::LeftButtonDown);
-        regions_.registerRegion(c, x, y, w, h, RegionKind::PointerMove);
-    }
+    const PanelControl& control(ControlId c) const { return layout_[c].control; }
 
     void topRowBox(int32_t x, int32_t w, int32_t tw, bool lit, std::string_view label);
-    void arrow(int32_t x, const ImageAsset* icon, ControlId c);
-    void slideSwitch(const SlideSwitch& s, bool on);
-    void channelSwitch(int32_t x, int32_t y, ControlId c, bool act, uint8_t v, const ImageAsset* label,
-                       int32_t hfLabelWidth);
-    void slotRow(int slot, int32_t top);
+    void arrow(ControlId c, const ImageAsset* icon);
+    void slideSwitch(ControlId c, int32_t wellWidth, int32_t wellHeight, int32_t labelOffset);
+    void channelSwitch(ControlId c, bool act, const ImageAsset* label, int32_t hfLabelWidth);
+    void slotRow(int slot);
     void channelSection(int section, int32_t top);
 
     void topRow();
@@ -158,61 +129,62 @@ private:
     void connectionBox();
     void irPanel();
     void responsePlot(int32_t index, int32_t switchTop);
+    void focusRing(ControlId c);
 
     Canvas& canvas_;
     const MirrorView& view_;
     const ProgramSettings& program_;  // the current program's record
-    HitRegions& regions_;
-    const int32_t width_, height_;   // the surface
-    const int32_t switchRowOffset_;  // the switch row, centred: its controls are placed from here
-    const int32_t programBoxLeft_;
-    const int32_t leadSectionTop_;
-    const int32_t ccListTop_;  // the MIDI CC LIST heading
-    const size_t effectChannel_;
+    const PanelLayout& layout_;
+    const HitRegions& regions_;
+    const PanelGeometry g_;
+    const int32_t width_, height_;  // the surface
 };
 
 void Frame::topRowBox(int32_t x, int32_t w, int32_t tw, bool lit, std::string_view label) {
-    canvas_.fillRect(x, kTopRowBoxTop, w, 27, 13, lit ? kColorTextLight : kColorPanel);
+    canvas_.fillRect(x, kTopRowBoxTop, w, kTopRowBoxHeight, 13, lit ? kColorTextLight : kColorPanel);
     text(x, 4, tw, 33, lit ? kColorPanel : kColorTextLight, kFont11, kCentred, label);
 }
 
-void Frame::arrow(int32_t x, const ImageAsset* icon, ControlId c) {
-    canvas_.fillMask(x, 15, 11, 11, icon, hovered(c) ? kColorBright : kColorTextDim);
-    moveAndPress(c, x, 15, 11, 11);
+void Frame::arrow(ControlId c, const ImageAsset* icon) {
+    const DipRect& r = control(c).rect;
+    canvas_.fillMask(r.x, r.y, r.width, r.height, icon, hovered(c) ? kColorBright : kColorTextDim);
 }
 
-void Frame::slideSwitch(const SlideSwitch& s, bool on) {
-    canvas_.fillRect(s.x, kSwitchRowTop, s.wellWidth, s.wellHeight, 10, kColorPanel);
-    canvas_.fillRect(s.x, kSwitchRowTop, 40, 20, 10, on ? kColorAccent : kColorTrackOff);
-    moveAndPress(s.control, s.x, kSwitchRowTop, 40, 20);
-    canvas_.fillRect(on ? s.x + 20 : s.x, kSwitchRowTop, 20, 20, 10,
-                     (on || hovered(s.control)) ? kColorBright : kColorTextLight);
-    text(s.x + s.labelOffset, kSwitchRowTop, 75, 20, kColorTextLight, kFont10, kCentred, s.label);
+void Frame::slideSwitch(ControlId c, int32_t wellWidth, int32_t wellHeight, int32_t labelOffset) {
+    const PanelControl& s = control(c);
+    const bool on = s.checked;
+    const DipRect& r = s.rect;  // the track
+    canvas_.fillRect(r.x, r.y, wellWidth, wellHeight, 10, kColorPanel);
+    canvas_.fillRect(r.x, r.y, r.width, r.height, 10, on ? kColorAccent : kColorTrackOff);
+    canvas_.fillRect(on ? r.x + 20 : r.x, r.y, 20, 20, 10,
+                     (on || hovered(c)) ? kColorBright : kColorTextLight);
+    text(r.x + labelOffset, r.y, 75, 20, kColorTextLight, kFont10, kCentred, s.name);
 }
 
 // A three-position filter switch (label is its icon) or the two-position "HF COMP" switch (label null).
-void Frame::channelSwitch(int32_t x, int32_t y, ControlId c, bool act, uint8_t v, const ImageAsset* label,
-                          int32_t hfLabelWidth) {
+void Frame::channelSwitch(ControlId c, bool act, const ImageAsset* label, int32_t hfLabelWidth) {
+    const PanelControl& s = control(c);
     const bool three = label != nullptr;
+    const int32_t x = s.rect.x, y = s.rect.y;
     canvas_.fillRect(x, y, 110, 20, 10, kColorWell);
     canvas_.fillRect(x, y, three ? 44 : 40, 20, 10, act ? kColorAccent : kColorTrackOff);
-    moveAndPress(c, x, y, 44, 20);
     int32_t knobX = x;
     if (three) {
+        const int32_t v = s.number;
         knobX = x + 12 + 12 * ((v == 3 ? 1 : 0) - (v == 1 ? 1 : 0));
-    } else if (v == 1) {
+    } else if (s.checked) {
         knobX = x + 20;
     }
     canvas_.fillRect(knobX, y, 20, 20, 10, act ? kColorBright : kColorTextLight);
     if (three) {
         canvas_.fillMask(x + 52, y + 1, 48, 20, label, kColorTextLight);
     } else {
-        text(x + 35, y, hfLabelWidth, 20, kColorTextLight, kFont10, kCentred, "HF COMP");
+        text(x + 35, y, hfLabelWidth, 20, kColorTextLight, kFont10, kCentred, s.name);
     }
 }
 
 // User slot `slot` (0..5): rows 0..2 belong to the rhythm section, 3..5 to the lead section.
-void Frame::slotRow(int slot, int32_t top) {
+void Frame::slotRow(int slot) {
     const int section = slot < 3 ? 0 : 1;
     const int choiceIndex = slot % 3;
     const ControlId choice =
@@ -220,36 +192,33 @@ void Frame::slotRow(int slot, int32_t top) {
     const ControlId select = ControlId::SlotSelect1 + slot;
     const ControlId import = ControlId::SlotImport1 + slot;
     const ControlId browse = ControlId::SlotBrowse1 + slot;
+    const int32_t top = slotRowTop(g_, slot);
 
     canvas_.fillRect(0, top, kLeftColumnWidth, kSlotRowHeight, 0,
                      choiceIndex == 1 ? kColorPanel : kColorWell);
     if (choiceIndex == 0) canvas_.fillRect(0, top, kLeftColumnWidth, 1, 0, kColorRule);
 
-    const uint32_t dot = program_.ir[section] == choiceIndex ? kColorTextLight
-                         : hovered(choice)                   ? kColorTextDim
-                                                             : kColorWindow;
-    canvas_.fillRect(7, top + 10, 12, 12, 6, dot);
-    moveAndPress(choice, 8, top + 10, 12, 12);
+    const PanelControl& dot = control(choice);
+    const uint32_t dotColor = dot.checked ? kColorTextLight : hovered(choice) ? kColorTextDim : kColorWindow;
+    canvas_.fillRect(dot.rect.x, dot.rect.y, dot.rect.width, dot.rect.height, 6, dotColor);
 
     const auto name = latin1ToUtf8(view_.userIrSlotNames[static_cast<size_t>(slot)].view());
     text(28, top, 174, kSlotRowHeight, kColorTextDim, kFont11, kLeading, shownSlotName(name.view()));
 
+    const auto icon = [&](ControlId c, const ImageAsset& mask, uint32_t color) {
+        const DipRect& r = control(c).rect;
+        canvas_.fillMask(r.x, r.y, r.width, r.height, &mask, color);
+    };
     // The selection wins over the hover on the select icon; the hover wins on the browse icon.
-    const uint32_t selectColor = view_.irSlot == slot ? kColorAccent
-                                 : hovered(select)    ? kColorTextLight
-                                                      : kColorIconIdle;
-    canvas_.fillMask(178, top + 4, 23, 23, &assets::iconSlotSelect, selectColor);
-    pressAndMove(select, 178, top + 4, 23, 23);
-
-    canvas_.fillMask(204, top + 4, 23, 23, &assets::iconFolder,
-                     hovered(import) ? kColorTextLight : kColorIconIdle);
-    pressAndMove(import, 204, top + 4, 23, 23);
-
-    const uint32_t browseColor = hovered(browse)                 ? kColorTextLight
-                                 : view_.irPanelSlot == slot + 1 ? kColorAccent
-                                                                 : kColorIconIdle;
-    canvas_.fillMask(226, top + 4, 23, 23, &assets::iconPlus, browseColor);
-    pressAndMove(browse, 226, top + 4, 23, 23);
+    icon(select, assets::iconSlotSelect,
+         control(select).checked ? kColorAccent
+         : hovered(select)       ? kColorTextLight
+                                 : kColorIconIdle);
+    icon(import, assets::iconFolder, hovered(import) ? kColorTextLight : kColorIconIdle);
+    icon(browse, assets::iconPlus,
+         hovered(browse)                 ? kColorTextLight
+         : view_.irPanelSlot == slot + 1 ? kColorAccent
+                                         : kColorIconIdle);
 }
 
 // The rhythm section (0) at its fixed place, or the lead section (1) that moves with the CC list:
@@ -264,20 +233,15 @@ void Frame::channelSection(int section, int32_t top) {
     canvas_.fillRect(229, top + 10, 14, 14, 7,
                      (act && program_.irBypass == 0) ? kColorTextLight : kColorPanel);
 
-    const int32_t filterBand = top + kBandHeight;
-    canvas_.fillRect(0, filterBand, kLeftColumnWidth, kBandHeight, 0, kColorBand);
-    channelSwitch(7, filterBand + 6, rhythm ? ControlId::RhythmLowpass : ControlId::LeadLowpass, act,
-                  program_.filterA[section], &assets::iconLowpass, 0);
-    channelSwitch(135, filterBand + 6, rhythm ? ControlId::RhythmHighpass : ControlId::LeadHighpass, act,
-                  program_.filterB[section], &assets::iconHighpass, 0);
+    canvas_.fillRect(0, top + kBandHeight, kLeftColumnWidth, kBandHeight, 0, kColorBand);
+    channelSwitch(rhythm ? ControlId::RhythmLowpass : ControlId::LeadLowpass, act, &assets::iconLowpass, 0);
+    channelSwitch(rhythm ? ControlId::RhythmHighpass : ControlId::LeadHighpass, act, &assets::iconHighpass,
+                  0);
 
-    const int32_t hfCompBand = filterBand + kBandHeight;
-    canvas_.fillRect(0, hfCompBand, kLeftColumnWidth, kBandHeight, 0, kColorBand);
-    channelSwitch(7, hfCompBand + 6, rhythm ? ControlId::RhythmHfComp : ControlId::LeadHfComp, act,
-                  program_.hfComp[section], nullptr, rhythm ? 75 : 80);
+    canvas_.fillRect(0, top + 2 * kBandHeight, kLeftColumnWidth, kBandHeight, 0, kColorBand);
+    channelSwitch(rhythm ? ControlId::RhythmHfComp : ControlId::LeadHfComp, act, nullptr, rhythm ? 75 : 80);
 
-    const int32_t firstRow = hfCompBand + kBandHeight;
-    for (int j = 0; j < 3; ++j) slotRow(3 * section + j, firstRow + kSlotRowHeight * j);
+    for (int j = 0; j < 3; ++j) slotRow(3 * section + j);
 }
 
 void Frame::topRow() {
@@ -286,73 +250,64 @@ void Frame::topRow() {
     canvas_.fillMask(60, 8, 130, 82, &assets::logoBadgeMask, kColorAccent);
     canvas_.drawImage(60, 8, 130, 82, &assets::logoBadge);
 
-    canvas_.fillRect(width_ - 126, kTopRowBoxTop, 120, 27, 13, kColorPanel);
-    FixedText<12> channel;
-    if (view_.midiChannel == 0) {
-        channel << "OMNI";
-    } else {
-        channel << view_.midiChannel;
+    // The MIDI channel's box: the channel (or OMNI) and the MIDI icon; its arrows come after the
+    // global boxes.
+    const PanelControl& channel = control(ControlId::MidiChannelBox);
+    const DipRect& c = channel.rect;
+    canvas_.fillRect(c.x, c.y, c.width, c.height, 13, kColorPanel);
+    text(c.x + 17, 4, 59, 33, kColorTextLight, kFont11, kCentred, channel.value.view());
+    canvas_.fillMask(c.x + 92, 9, 23, 23, &assets::iconMidi, kColorTextDim);
+
+    for (const ControlId id :
+         {ControlId::BypassLockButton, ControlId::MonoButton, ControlId::ReverbTailsButton}) {
+        const PanelControl& box = control(id);
+        topRowBox(box.rect.x, box.rect.width, box.rect.width, box.checked, box.name);
     }
-    text(width_ - 109, 4, 59, 33, kColorTextLight, kFont11, kCentred, channel.view());
-    canvas_.fillMask(width_ - 34, 9, 23, 23, &assets::iconMidi, kColorTextDim);
 
-    const auto globalBox = [&](int32_t x, bool lit, std::string_view label, ControlId c) {
-        topRowBox(x, 100, 100, lit, label);
-        regions_.registerRegion(c, x, kTopRowBoxTop, 100, 27, RegionKind::LeftButtonDown);
-    };
-    globalBox(width_ - 246, view_.bypassLock == 1, "BYPASS LOCK", ControlId::BypassLockButton);
-    globalBox(width_ - 366, view_.mono == 1, "MONO", ControlId::MonoButton);
-    globalBox(400, view_.reverbTails == 0, "REVERB TAILS",
-              ControlId::ReverbTailsButton);  // the bit reads inverted
+    arrow(ControlId::MidiChannelDown, &assets::iconArrowLeft);
+    arrow(ControlId::MidiChannelUp, &assets::iconArrowRight);
 
-    arrow(width_ - 117, &assets::iconArrowLeft, ControlId::MidiChannelDown);
-    arrow(width_ - 53, &assets::iconArrowRight, ControlId::MidiChannelUp);
-
-    const int32_t box = programBoxLeft_;
-    canvas_.fillRect(box, kTopRowBoxTop, kProgramBoxWidth, 27, 13, kColorPanel);
-    regions_.registerRegion(ControlId::ProgramBox, box, kTopRowBoxTop, kProgramBoxWidth, 27,
-                            RegionKind::Wheel);
-    FixedText<12> program;
-    program << view_.program;
-    text(box + 150, 4, 50, 33, kColorAccent, kFont13, kCentred, program.view());
-    text(box + 25, 4, 135, 33, kColorTextLight, kFont13, kCentred, "PROGRAM CHANGE");
-    arrow(box + 11, &assets::iconArrowLeft, ControlId::ProgramDown);
-    arrow(box + 198, &assets::iconArrowRight, ControlId::ProgramUp);
+    const PanelControl& program = control(ControlId::ProgramBox);
+    const DipRect& p = program.rect;
+    canvas_.fillRect(p.x, p.y, p.width, p.height, 13, kColorPanel);
+    text(p.x + 150, 4, 50, 33, kColorAccent, kFont13, kCentred, program.value.view());
+    text(p.x + 25, 4, 135, 33, kColorTextLight, kFont13, kCentred, program.name);
+    arrow(ControlId::ProgramDown, &assets::iconArrowLeft);
+    arrow(ControlId::ProgramUp, &assets::iconArrowRight);
 }
 
 void Frame::switchRow() {
-    const int32_t x = switchRowOffset_ + kLeftColumnWidth;
-    const size_t ch = effectChannel_;
-    slideSwitch({x, 110, 21, "BYPASS", 33, ControlId::BypassSwitch}, program_.bypass == 1);
-    slideSwitch({x + 120, 110, 21, "CHANNEL", 33, ControlId::ChannelSwitch}, program_.channel == 1);
-    slideSwitch({x + 240, 105, 20, "REVERB", 33, ControlId::ReverbSwitch}, program_.reverb[ch] == 1);
-    slideSwitch({x + 360, 105, 20, "TREMOLO", 33, ControlId::TremoloSwitch}, program_.tremolo[ch] == 1);
-    slideSwitch({x + 480, 115, 20, "LOOP BYPASS", 38, ControlId::LoopBypassSwitch}, program_.loopBypass == 1);
-    slideSwitch({x + 600, 105, 20, "IR BYPASS", 33, ControlId::IrBypassSwitch}, program_.irBypass == 1);
+    slideSwitch(ControlId::BypassSwitch, 110, 21, 33);
+    slideSwitch(ControlId::ChannelSwitch, 110, 21, 33);
+    slideSwitch(ControlId::ReverbSwitch, 105, 20, 33);
+    slideSwitch(ControlId::TremoloSwitch, 105, 20, 33);
+    slideSwitch(ControlId::LoopBypassSwitch, 115, 20, 38);
+    slideSwitch(ControlId::IrBypassSwitch, 105, 20, 33);
 }
 
 void Frame::leftColumn() {
     canvas_.fillRect(0, kBadgeAreaHeight, kLeftColumnWidth, height_ - kBadgeAreaHeight, 0, kColorPanel);
-    canvas_.fillRect(0, kBadgeAreaHeight, kLeftColumnWidth, kBandHeight, 0,
+    const PanelControl& store = control(ControlId::StorePresetButton);
+    const DipRect& r = store.rect;
+    canvas_.fillRect(r.x, r.y, r.width, r.height, 0,
                      hovered(ControlId::StorePresetButton) ? kColorBright : kColorAccent);
-    text(0, kBadgeAreaHeight + 1, kLeftColumnWidth, kBandHeight, kColorPanel, kFont13, kCentred,
-         "STORE PRESET");
-    moveAndPress(ControlId::StorePresetButton, 0, kBadgeAreaHeight, kLeftColumnWidth, kBandHeight);
+    text(r.x, r.y + 1, r.width, r.height, kColorPanel, kFont13, kCentred, store.name);
 
     channelSection(0, kRhythmSectionTop);
-    channelSection(1, leadSectionTop_);
+    channelSection(1, g_.leadSectionTop);
     ccList();
     canvas_.fillRect(kLeftColumnWidth, kHeadingRuleY, 1, height_ - kHeadingRuleY, 0, kColorRule);
 }
 
 void Frame::ccList() {
-    const int32_t top = ccListTop_;
+    const int32_t top = g_.ccListTop;
+    const PanelControl& toggle = control(ControlId::CcListToggle);
     canvas_.fillRect(0, top, kLeftColumnWidth, kBandHeight, 0, kColorBand);
-    text(33, top + 1, kLeftColumnWidth - 33, kBandHeight, kColorAccent, kFont13, kLeading, "MIDI CC LIST");
+    text(33, top + 1, kLeftColumnWidth - 33, kBandHeight, kColorAccent, kFont13, kLeading, toggle.name);
     canvas_.fillMask(4, top + 5, 23, 23, &assets::iconMidi, kColorAccent);
-    canvas_.fillMask(226, top + 4, 23, 23, &assets::iconPlus,
+    const DipRect& t = toggle.rect;
+    canvas_.fillMask(t.x, t.y, t.width, t.height, &assets::iconPlus,
                      hovered(ControlId::CcListToggle) ? kColorTextLight : kColorIconIdle);
-    pressAndMove(ControlId::CcListToggle, 226, top + 4, 23, 23);
     if (!view_.ccListOpen) return;
     int32_t y = top + kBandHeight + 2;
     for (const CcRow& row : kCcRows) {
@@ -372,13 +327,15 @@ void Frame::picture() {
     const auto overlay = [&](const ImageAsset& sprite, const PictureRect& r) {
         canvas_.drawImagePart(r.x, r.y, r.w, r.h, layout.x0 + r.x, layout.y0 + r.y, r.w, r.h, &sprite);
     };
+    // REVERB and TREMOLO follow the selected channel; any channel but rhythm reads the lead entry.
+    const size_t ch = program_.channel == 0 ? 0 : 1;
     // IR toggles: left for choice 0, middle for 1; the photo's own toggle (right) otherwise.
     if (program_.ir[0] == 0) overlay(assets::ampSpritesLeft, kRhythmIrToggle);
     if (program_.ir[0] == 1) overlay(assets::ampSpritesLit, kRhythmIrToggle);
     if (program_.ir[1] == 0) overlay(assets::ampSpritesLeft, kLeadIrToggle);
     if (program_.ir[1] == 1) overlay(assets::ampSpritesLit, kLeadIrToggle);
-    if (program_.reverb[effectChannel_] != 0) overlay(assets::ampSpritesLit, kReverbLed);
-    if (program_.tremolo[effectChannel_] != 0) overlay(assets::ampSpritesLit, kTremoloLed);
+    if (program_.reverb[ch] != 0) overlay(assets::ampSpritesLit, kReverbLed);
+    if (program_.tremolo[ch] != 0) overlay(assets::ampSpritesLit, kTremoloLed);
     if (program_.bypass == 0 && program_.channel == 0) overlay(assets::ampSpritesLit, kRhythmLed);
     if (program_.bypass == 0 && program_.channel != 0) overlay(assets::ampSpritesLit, kLeadLed);
     canvas_.setScale(1.0f);
@@ -451,57 +408,55 @@ void Frame::irPanel() {
     canvas_.fillRect(left, 0, kIrPanelWidth, kHeadingRuleY + 1, 0, kColorPanel);
 
     // The buttons stand on the bottom bar, the audition switch above the SELECT button.
-    const int32_t buttonTop = height_ - 55;
-    const int32_t switchTop = height_ - 85;
+    const PanelControl& extract = control(ControlId::ExtractAllButton);
+    const DipRect& e = extract.rect;
     const bool extractHover = hovered(ControlId::ExtractAllButton);
-    canvas_.fillRect(260, buttonTop, 110, 27, 13, extractHover ? kColorTextLight : kColorWell);
-    text(260, buttonTop - 3, 110, 33, extractHover ? kColorPanel : kColorTextLight, kFont11, kCentred,
-         "EXTRACT ALL");
-    moveAndPress(ControlId::ExtractAllButton, 260, buttonTop, 110, 27);
+    canvas_.fillRect(e.x, e.y, e.width, e.height, 13, extractHover ? kColorTextLight : kColorWell);
+    text(e.x, e.y - 3, e.width, e.height + 6, extractHover ? kColorPanel : kColorTextLight, kFont11, kCentred,
+         extract.name);
 
-    const bool audition = view_.auditionOn;
-    canvas_.fillRect(380, switchTop, 110, 21, 10, kColorPanel);
-    canvas_.fillRect(380, switchTop, 40, 20, 10, audition ? kColorAccent : kColorTrackOff);
-    moveAndPress(ControlId::AuditionSwitch, 380, switchTop, 40, 20);
-    canvas_.fillRect(audition ? 400 : 380, switchTop, 20, 20, 10,
-                     (audition || hovered(ControlId::AuditionSwitch)) ? kColorBright : kColorTextLight);
-    text(426, switchTop, 80, 20, kColorTextLight, kFont10, kLeading, "AUDITION");
+    const PanelControl& audition = control(ControlId::AuditionSwitch);
+    const DipRect& a = audition.rect;  // the track
+    const bool on = audition.checked;
+    canvas_.fillRect(a.x, a.y, 110, 21, 10, kColorPanel);
+    canvas_.fillRect(a.x, a.y, a.width, a.height, 10, on ? kColorAccent : kColorTrackOff);
+    canvas_.fillRect(on ? a.x + 20 : a.x, a.y, 20, 20, 10,
+                     (on || hovered(ControlId::AuditionSwitch)) ? kColorBright : kColorTextLight);
+    text(a.x + 46, a.y, 80, 20, kColorTextLight, kFont10, kLeading, audition.name);
 
-    canvas_.fillRect(379, buttonTop, 111, 27, 13,
+    const PanelControl& select = control(ControlId::SelectButton);
+    const DipRect& s = select.rect;
+    canvas_.fillRect(s.x, s.y, s.width, s.height, 13,
                      hovered(ControlId::SelectButton) ? kColorTextLight : kColorAccent);
-    text(379, buttonTop - 3, 111, 33, kColorPanel, kFont11, kCentred, "SELECT");
-    moveAndPress(ControlId::SelectButton, 379, buttonTop, 111, 27);
+    text(s.x, s.y - 3, s.width, s.height + 6, kColorPanel, kFont11, kCentred, select.name);
+
+    // The title between its arrows.
+    const PanelControl& title = control(ControlId::FactoryTitle);
+    const DipRect& t = title.rect;
+    text(t.x + 2, t.y, t.width - 4, t.height,
+         hovered(ControlId::FactoryTitle) ? kColorTextLight : kColorAccent, kFont13, kCentred,
+         title.value.view());
+    arrow(ControlId::FactoryPrev, &assets::iconArrowLeft);
+    arrow(ControlId::FactoryNext, &assets::iconArrowRight);
 
     const int32_t index = view_.factoryIrIndex;
-    text(260, 0, 230, kHeadingRuleY, hovered(ControlId::FactoryTitle) ? kColorTextLight : kColorAccent,
-         kFont13, kCentred, factoryIrDisplayName(index));
-    moveAndPress(ControlId::FactoryTitle, 290, 0, 170, kHeadingRuleY);  // narrower than the title's text box
-
-    canvas_.fillMask(258, 15, 11, 11, &assets::iconArrowLeft,
-                     hovered(ControlId::FactoryPrev) ? kColorBright : kColorTextDim);
-    moveAndPress(ControlId::FactoryPrev, 258, 15, 11, 11);
-    canvas_.fillMask(481, 15, 11, 11, &assets::iconArrowRight,
-                     hovered(ControlId::FactoryNext) ? kColorBright : kColorTextDim);
-    moveAndPress(ControlId::FactoryNext, 481, 15, 11, 11);
-
     if (view_.factoryListOpen) {
         for (int i = 0; i < kFactoryIrCount; ++i) {
-            const int32_t rowTop = kHeadingRuleY + 1 + kSlotRowHeight * i;
-            const ControlId row = ControlId::FactoryRow0 + i;
-            const bool chosen = i == index;
-            const bool over = hovered(row);
-            canvas_.fillRect(left, rowTop, kIrPanelWidth, kSlotRowHeight, 0,
-                             i % 2 == 1 ? kColorRowOdd : kColorRowEven);
-            canvas_.fillRect(258, rowTop + 10, 12, 12, 6,
+            const ControlId id = ControlId::FactoryRow0 + i;
+            const PanelControl& row = control(id);
+            const DipRect& r = row.rect;
+            const bool chosen = row.checked;
+            const bool over = hovered(id);
+            canvas_.fillRect(r.x, r.y, r.width, r.height, 0, i % 2 == 1 ? kColorRowOdd : kColorRowEven);
+            canvas_.fillRect(r.x + 8, r.y + 10, 12, 12, 6,
                              chosen ? kColorAccent
                              : over ? kColorTextLight
                                     : kColorWindow);
-            text(280, rowTop, 210, kSlotRowHeight,
+            text(r.x + 30, r.y, 210, r.height,
                  chosen ? kColorAccent
                  : over ? kColorTextLight
                         : kColorTextDim,
-                 kFont11, kLeading, factoryIrDisplayName(i));
-            moveAndPress(row, left, rowTop, kIrPanelWidth, kSlotRowHeight);
+                 kFont11, kLeading, row.name);
         }
     } else {
         // Wraps at word boundaries; trimming comes from the single-line texts of the same font.
@@ -511,7 +466,7 @@ void Frame::irPanel() {
                 : std::string_view();
         canvas_.drawText(kPanelInnerLeft, kDescriptionTop, kPanelInnerWidth, kDescriptionHeight,
                          kColorTextDim, kFont13, kLeading, kAlignTop, description, false);
-        responsePlot(index, switchTop);
+        responsePlot(index, a.y);
     }
 
     canvas_.fillRect(left, 0, 1, barTop, 0, kColorRule);
@@ -546,7 +501,25 @@ void Frame::responsePlot(int32_t index, int32_t switchTop) {
                      &assets::factoryIrCurves[static_cast<size_t>(index)], kColorAccent);
 }
 
-void Frame::draw() {
+// Four lines around the control, kept inside the surface. Drawn over everything, and only while the
+// control acts: under the veil there is nothing for the keys to reach.
+void Frame::focusRing(ControlId c) {
+    const ControlEntry& e = layout_[c];
+    if (!e.shown || !e.control.enabled) return;
+    const DipRect& r = e.control.rect;
+    const int32_t out = kFocusRingGap + kFocusRingWidth;
+    const int32_t x0 = std::max(r.x - out, 0);
+    const int32_t y0 = std::max(r.y - out, 0);
+    const int32_t x1 = std::min(r.x + r.width + out, width_);
+    const int32_t y1 = std::min(r.y + r.height + out, height_);
+    const int32_t t = kFocusRingWidth;
+    canvas_.fillRect(x0, y0, x1 - x0, t, 0, kColorAccent);
+    canvas_.fillRect(x0, y1 - t, x1 - x0, t, 0, kColorAccent);
+    canvas_.fillRect(x0, y0 + t, t, y1 - y0 - 2 * t, 0, kColorAccent);
+    canvas_.fillRect(x1 - t, y0 + t, t, y1 - y0 - 2 * t, 0, kColorAccent);
+}
+
+void Frame::draw(std::optional<ControlId> focus) {
     topRow();
     switchRow();
     leftColumn();
@@ -555,6 +528,7 @@ void Frame::draw() {
     statusAndVeil();
     connectionBox();
     if (view_.irPanelSlot > 0) irPanel();
+    if (focus) focusRing(*focus);
 }
 }  // namespace
 
@@ -564,8 +538,9 @@ void applyBypassLock(DeviceMirror& mirror, MirrorView& view) {
     mirror.editRecord(view.program, [](ProgramSettings& r) { r.bypass = 0; });
 }
 
-void drawPanel(Canvas& canvas, const MirrorView& view, HitRegions& regions) {
-    Frame(canvas, view, regions).draw();
+void drawPanel(Canvas& canvas, const MirrorView& view, const PanelLayout& layout, const HitRegions& regions,
+               std::optional<ControlId> focus) {
+    Frame(canvas, view, layout, regions).draw(focus);
 }
 
 PictureLayout pictureLayout(int w, int h) {

@@ -1,20 +1,26 @@
 #pragma once
 // The panel renderer: one complete frame from a consistent view of the device mirror, drawn with
-// the canvas primitives, registering the hit region of every control as it draws it.
+// the canvas primitives, each control from its entry in the frame's control table.
 //
 // Called on the user-interface thread only, inside an open canvas frame. It keeps nothing between
-// frames but the region list, and a frame allocates nothing once the region list holds its keys.
+// frames and allocates nothing.
+
+#include <optional>
 
 #include "model/device_mirror.hpp"
 #include "ui/hit_regions.hpp"
+#include "ui/panel_controls.hpp"
 
 namespace halvard {
 
 class Canvas;
 
 // Draws the whole panel for `view` on the canvas's surface (its size in DIPs), with the IR panel
-// on top when it is open. The caller has applied BYPASS LOCK to the view (applyBypassLock).
-void drawPanel(Canvas& canvas, const MirrorView& view, HitRegions& regions);
+// on top when it is open, and the keyboard's focus ring around `focus` while that control acts.
+// `layout` is the control table of this view and surface (layoutControls); the hover highlights are
+// read from `regions`. The caller has applied BYPASS LOCK to the view (applyBypassLock).
+void drawPanel(Canvas& canvas, const MirrorView& view, const PanelLayout& layout, const HitRegions& regions,
+               std::optional<ControlId> focus = std::nullopt);
 
 // While BYPASS LOCK is on, the current program's bypass is held at 0: clears it in the view the
 // frame draws and in the mirror (only when it is set, so an idle frame takes no lock for it).

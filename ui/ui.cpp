@@ -3,6 +3,9 @@
 namespace halvard {
 
 Ui::Ui(PlatformState& platform) : platform_(platform) {
+    // Room for every control the reading order names, so that the lists never grow in a frame.
+    controls_.reserve(readingOrder().size());
+    previousControls_.reserve(readingOrder().size());
     platform_.handler = [this](PlatformEvent event) { onEvent(event); };
 }
 
@@ -27,6 +30,9 @@ void Ui::onEvent(PlatformEvent event) {
         case PlatformEvent::Wheel:
             pointerHandler_.wheel(pointer(), platform_.wheelNotches);
             break;
+        case PlatformEvent::KeyDown:
+            keyDown(platform_.key, platform_.keyModifiers);
+            break;
         default:
             break;  // activation, button releases and the timer do nothing
     }
@@ -38,16 +44,44 @@ void Ui::renderPanel() {
     // One copy of the mirror per frame, so a frame never mixes two states of a record or a name.
     MirrorView v = view();
     applyBypassLock(*this, v);
-    drawPanel(*canvas, v, regions_);
+    layoutControls(layout_, v, canvas->surfaceWidth(), canvas->surfaceHeight());
+    registerControlRegions(layout_, regions_);
+    // A focused control that this frame does not show loses the focus.
+    if (focus_ && !layout_[*focus_].shown) focus_.reset();
+    if (focus_) layout_[*focus_].control.focused = true;
+    drawPanel(*canvas, v, layout_, regions_, focus_);
+    if (collectControls() && platform_.controlsChanged) platform_.controlsChanged();
 }
 
-// Not built yet: the control list stays empty and nothing acts.
-bool Ui::activateControl(ControlId) {
-    return false;
+bool Ui::collectControls() {
+    previousControls_.swap(controls_);
+    controls_.clear();
+    for (const ControlId id : readingOrder()) {
+        const ControlEntry& e = layout_[id];
+        if (e.shown) controls_.push_back(e.control);
+    }
+    return controls_ != previousControls_;
 }
-bool Ui::stepControl(ControlId, int) {
-    return false;
+
+bool Ui::activateControl(ControlId control) {
+    if (toInt(control) < 0 || toInt(control) >= kControlIdCount) return false;
+    const ControlEntry& e = layout_[control];
+    return e.shown && pointerHandler_.activate(control, e.hit);
 }
-void Ui::focusControl(ControlId) {}
+
+bool Ui::stepControl(ControlId control, int delta) {
+    if (toInt(control) < 0 || toInt(control) >= kControlIdCount || delta == 0) return false;
+    if (const auto arrows = spinArrows(control))
+        return activateControl(delta > 0 ? arrows->up : arrows->down);
+    const ControlEntry& e = layout_[control];
+    return e.shown && pointerHandler_.stepFilter(control, delta, e.hit);
+}
+
+void Ui::focusControl(ControlId control) {
+    if (toInt(control) < 0 || toInt(control) >= kControlIdCount) return;
+    if (focus_ == control) return;
+    focus_ = control;
+    platform_.repaint();
+}
 
 }  // namespace halvard

@@ -1,12 +1,14 @@
 #pragma once
-// The panel's state object: the device mirror shared with the worker, the hit regions of the last
-// frame, and the window's event handler. On Paint it draws the whole panel from the mirror with the
+// The panel's state object: the device mirror shared with the worker, the control table and the hit
+// regions of the last frame, the keyboard focus, and the window's event handler. On Paint it lays
+// out the controls, registers their regions and draws the whole panel from the mirror with the
 // canvas that paintWindow lends it for that frame; pointer events edit the mirror and post commands.
 //
 // Threads: the constructor, onEvent and renderPanel run on the user-interface thread only; the
 // device worker touches only the DeviceMirror part (see model/device_mirror.hpp).
 
 #include <functional>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -30,8 +32,16 @@ public:
     Ui& operator=(const Ui&) = delete;
 
     // Every window event arrives here: Paint draws the frame; pointer moves, left presses, right
-    // presses (the menu) and wheel turns act while the link is Connected; the rest is ignored.
+    // presses (the menu), wheel turns and keys act while the link is Connected; the rest is ignored.
     void onEvent(PlatformEvent event);
+
+    // The panel's keys (ui/keys.cpp): Tab and Shift+Tab move the focus through the enabled controls
+    // in reading order, Space and Return press the focused control, the arrows step a focused spin
+    // button (or move along the factory list, or browse the factory IRs while the IR panel is open),
+    // Page Up and Page Down step the program, Escape closes the factory list, the IR panel or the CC
+    // list, Ctrl+Z undoes an edit and Ctrl+Y or Ctrl+Shift+Z redoes it, Ctrl+S stores the preset.
+    // Every action has the pointer's rules.
+    void keyDown(KeyCode key, uint32_t modifiers);
 
     // Draws one complete frame on platform().canvas; only while Paint is being handled.
     void renderPanel();
@@ -42,12 +52,17 @@ public:
     // those the frame shows. The accessibility back ends read them after each Paint.
     std::span<const PanelControl> controls() const { return controls_; }
     // What a click on the control does, with the same rules (connected and idle, not covered);
-    // false when the control does not act now.
+    // false when the control does not act now. Any control of the last frame's table may be named,
+    // a spin button's arrow (ProgramUp, ...) included.
     bool activateControl(ControlId control);
     // A spin button's value one step up (delta > 0) or down, as its arrows do; false when it cannot.
     bool stepControl(ControlId control, int delta);
     // Moves the keyboard focus to the control (drawn with the focus ring from the next frame).
     void focusControl(ControlId control);
+    // The control with the keyboard focus; nullopt when none has it.
+    std::optional<ControlId> focusedControl() const { return focus_; }
+    // The control table of the last frame: every control and part, shown or not.
+    const PanelLayout& layout() const { return layout_; }
     HitRegions& regions() { return regions_; }
 
     // The pause after a command is posted (20 ms on the steady clock). Tests may replace it.
@@ -68,9 +83,20 @@ private:
     }
     PointerInput pointer() const { return {platform_.pointerX, platform_.pointerY, platform_.dpi}; }
 
+    // Fills controls_ from the table, in reading order, and says whether it differs from the last.
+    bool collectControls();
+    // Keys (ui/keys.cpp).
+    void moveFocus(int direction);
+    void pressFocused();
+    void arrowKey(int delta, bool vertical);
+    void escape();
+
     PlatformState& platform_;
     HitRegions regions_;
+    PanelLayout layout_;
     std::vector<PanelControl> controls_;
+    std::vector<PanelControl> previousControls_;  // the frame before, to tell a change
+    std::optional<ControlId> focus_;
     PointerHandler pointerHandler_{*this, regions_, *this};
 };
 

@@ -4,6 +4,8 @@
 
 #include <gtk/gtk.h>
 
+#include <algorithm>
+
 #include "app/gtk/panel_accessible.hpp"
 #include "ui/assets.hpp"
 #include "ui/cairo/canvas_target.hpp"
@@ -44,13 +46,26 @@ void setDefaultIcon(const std::string& appId) {
 }  // namespace
 
 struct GtkCallbacks {
+    // The panel's DIPs are the widget's logical pixels times the zoom.
     static gboolean draw(GtkWidget* widget, cairo_t* cr, gpointer data) {
         auto* self = static_cast<GtkWindowSystem*>(data);
         if (!self->platform_) return TRUE;
+        const double zoom = self->platform_->zoomPercent / 100.0;
+        cairo_scale(cr, zoom, zoom);
         CanvasTarget target{cr};
-        paintWindow(*self->platform_, self->canvas_, target, gtk_widget_get_allocated_width(widget),
-                    gtk_widget_get_allocated_height(widget));
+        paintWindow(*self->platform_, self->canvas_, target,
+                    static_cast<int>(gtk_widget_get_allocated_width(widget) / zoom),
+                    static_cast<int>(gtk_widget_get_allocated_height(widget) / zoom));
         return TRUE;
+    }
+
+    // The keys the panel knows stop here; the others go on to GTK (none of its own matter here).
+    static gboolean key(GtkWidget*, GdkEventKey* e, gpointer data) {
+        auto* self = static_cast<GtkWindowSystem*>(data);
+        if (!self->platform_) return FALSE;
+        return self->platform_->keyEvent(keyFromKeysym(e->keyval), keyModifiersFromGdkState(e->state))
+                   ? TRUE
+                   : FALSE;
     }
 
     static gboolean motion(GtkWidget*, GdkEventMotion* e, gpointer data) {
@@ -162,6 +177,8 @@ std::string GtkWindowSystem::open(Platform& platform) {
     }
     platform_ = &platform;
     setDefaultIcon(platform.appId);
+    // The panel is dark: the menu and the dialogs GTK draws take the theme's dark variant with it.
+    g_object_set(gtk_settings_get_default(), "gtk-application-prefer-dark-theme", TRUE, nullptr);
 
     window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_window_set_title(GTK_WINDOW(window_), platform.title.c_str());
@@ -172,15 +189,17 @@ std::string GtkWindowSystem::open(Platform& platform) {
 
     platform.scaleFactorChanged(gtk_widget_get_scale_factor(window_));
     // The opening size is also the smallest: the panel is laid out for at least 1280 x 900 DIPs.
-    const WindowSize size = logicalWindowSize(1);
+    const WindowSize size = logicalWindowSize(1, platform.zoomPercent);
     gtk_window_set_default_size(GTK_WINDOW(window_), size.width, size.height);
     gtk_widget_set_size_request(area_, size.width, size.height);
+    shownZoom_ = platform.zoomPercent;
 
     g_signal_connect(area_, "draw", G_CALLBACK(GtkCallbacks::draw), this);
     g_signal_connect(area_, "motion-notify-event", G_CALLBACK(GtkCallbacks::motion), this);
     g_signal_connect(area_, "button-press-event", G_CALLBACK(GtkCallbacks::button), this);
     g_signal_connect(area_, "button-release-event", G_CALLBACK(GtkCallbacks::button), this);
     g_signal_connect(area_, "scroll-event", G_CALLBACK(GtkCallbacks::scroll), this);
+    g_signal_connect(window_, "key-press-event", G_CALLBACK(GtkCallbacks::key), this);
     g_signal_connect(window_, "delete-event", G_CALLBACK(GtkCallbacks::deleteEvent), this);
     g_signal_connect(window_, "notify::is-active", G_CALLBACK(GtkCallbacks::activeChanged), this);
     g_signal_connect(window_, "notify::scale-factor", G_CALLBACK(GtkCallbacks::scaleChanged), this);
@@ -194,7 +213,29 @@ std::string GtkWindowSystem::open(Platform& platform) {
                                       std::function<void(int)> chosen) {
         popupMenu(items, std::move(chosen));
     };
+    platform.zoomChanged = [this] { applyZoom(); };
     return {};
+}
+
+// The window grows or shrinks with the panel, and never below the panel's new smallest size.
+void GtkWindowSystem::applyZoom() {
+    if (!window_ || !platform_) return;
+    const int zoom = platform_->zoomPercent;
+    const WindowSize least = logicalWindowSize(1, zoom);
+    gtk_widget_set_size_request(area_, least.width, least.height);
+    int width = 0, height = 0;
+    gtk_window_get_size(GTK_WINDOW(window_), &width, &height);
+    const WindowSize scaled{width * zoom / shownZoom_, height * zoom / shownZoom_};
+    gtk_window_resize(GTK_WINDOW(window_), std::max(scaled.width, least.width),
+                      std::max(scaled.height, least.height));
+    shownZoom_ = zoom;
+    gtk_widget_queue_draw(area_);
+}
+
+std::filesystem::path GtkWindowSystem::settingsFile() const {
+    const gchar* config = g_get_user_config_dir();  // $XDG_CONFIG_HOME, else ~/.config
+    if (config == nullptr || *config == '\0') return {};
+    return std::filesystem::path(config) / "halvard-editor" / "settings";
 }
 
 // UI thread, inside the handling of the right button press (the event places the menu).
@@ -250,6 +291,7 @@ void GtkWindowSystem::close() {
         platform_->requestRepaint = nullptr;
         platform_->showContextMenu = nullptr;
         platform_->controlsChanged = nullptr;
+        platform_->zoomChanged = nullptr;
     }
     platform_ = nullptr;
     if (window_) gtk_widget_destroy(window_);

@@ -1,7 +1,7 @@
 #pragma once
-// The window on GTK 3: one GtkWindow holding one GtkDrawingArea that the canvas paints, the 500 ms
-// timer, the thread-safe repaint request, the right-click menu, showing a folder and the controls for
-// screen readers (app/gtk/panel_accessible.hpp). Only app/ includes GTK.
+// The window on GTK 3: one GtkWindow holding one GtkDrawingArea that the canvas paints, the keys,
+// the zoom, the 500 ms timer, the thread-safe repaint request, the right-click menu, showing a folder
+// and the controls for screen readers (app/gtk/panel_accessible.hpp). Only app/ includes GTK.
 
 #include <atomic>
 #include <functional>
@@ -28,15 +28,18 @@ public:
     void openFolder(const std::filesystem::path& folder) override;
     // Screen readers see the panel's controls as the drawing area's accessible children.
     void attachPanel(Ui* ui) override;
+    std::filesystem::path settingsFile() const override;
 
 private:
     void queueRepaint();
+    void applyZoom();
     void popupMenu(std::span<const std::string_view> items, std::function<void(int)> chosen);
 
     Platform* platform_ = nullptr;
     GtkWidget* window_ = nullptr;
     GtkWidget* area_ = nullptr;
     unsigned timer_ = 0;
+    int shownZoom_ = 100;  // the zoom the window's size was made for
     std::atomic<bool> repaintQueued_{false};
     Canvas canvas_;
 

@@ -5,6 +5,9 @@
 #include <shellapi.h>
 #include <windowsx.h>
 
+#include <algorithm>
+#include <cstdlib>
+
 namespace halvard {
 
 namespace {
@@ -58,11 +61,13 @@ std::string Win32WindowSystem::open(Platform& platform) {
     windowClass.lpszClassName = className_.c_str();
     if (!RegisterClassExW(&windowClass)) return "cannot register the window class";
 
-    // The window opens (and stays at least) 1280 x 900 DIPs at the desktop's DPI, frame included.
+    // The window opens (and stays at least) 1280 x 900 DIPs at the desktop's DPI and the panel's
+    // zoom, frame included.
     platform_ = &platform;
     dpi_ = desktopDpi();
     platform.dpiChanged(dpi_);
-    const WindowSize size = windowSizeForDpi(dpi_);
+    const WindowSize size = windowSizeForDpi(platform.dpi);
+    shownZoom_ = platform.zoomPercent;
     window_ = CreateWindowExW(0, className_.c_str(), className_.c_str(), WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
                               CW_USEDEFAULT, size.width, size.height, nullptr, nullptr, instance, this);
     if (!window_) {
@@ -80,7 +85,32 @@ std::string Win32WindowSystem::open(Platform& platform) {
     };
     platform.showContextMenu = [this](std::span<const std::string_view> items,
                                       std::function<void(int)> chosen) { popupMenu(items, chosen); };
+    platform.zoomChanged = [this] { applyZoom(); };
     return {};
+}
+
+// The panel draws at the window's DPI times the zoom; the window grows or shrinks with it, and
+// never below the panel's new smallest size.
+void Win32WindowSystem::applyZoom() {
+    if (!window_ || !platform_) return;
+    if (renderTarget_) renderTarget_->SetDpi(platform_->dpi, platform_->dpi);
+    const int zoom = platform_->zoomPercent;
+    const WindowSize least = windowSizeForDpi(platform_->dpi);
+    RECT outer;
+    GetWindowRect(window_, &outer);
+    const int width = static_cast<int>((outer.right - outer.left) * static_cast<long>(zoom) / shownZoom_);
+    const int height = static_cast<int>((outer.bottom - outer.top) * static_cast<long>(zoom) / shownZoom_);
+    shownZoom_ = zoom;
+    SetWindowPos(window_, nullptr, 0, 0, std::max(width, least.width), std::max(height, least.height),
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    InvalidateRect(window_, nullptr, FALSE);
+}
+
+std::filesystem::path Win32WindowSystem::settingsFile() const {
+    // The wide variable, so that a user name outside the ANSI code page survives.
+    const wchar_t* roaming = _wgetenv(L"APPDATA");
+    if (roaming == nullptr || *roaming == L'\0') return {};
+    return std::filesystem::path(roaming) / L"Halvard Editor" / L"settings";
 }
 
 // UI thread, inside the handling of the right button press.
@@ -145,6 +175,7 @@ void Win32WindowSystem::close() {
         platform_->requestRepaint = nullptr;
         platform_->showContextMenu = nullptr;
         platform_->controlsChanged = nullptr;
+        platform_->zoomChanged = nullptr;
     }
     platform_ = nullptr;
     if (accessible_) {
@@ -203,7 +234,7 @@ LRESULT Win32WindowSystem::handle(UINT message, WPARAM wParam, LPARAM lParam) {
             platform.activationChanged();
             return 0;
         case WM_GETMINMAXINFO: {
-            const WindowSize least = windowSizeForDpi(dpi_);
+            const WindowSize least = windowSizeForDpi(platform.dpi);
             auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
             info->ptMinTrackSize = POINT{least.width, least.height};
             return 0;
@@ -236,6 +267,16 @@ LRESULT Win32WindowSystem::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         case PanelAccessible::kActionMessage:
             if (accessible_) accessible_->runAction(wParam, lParam);
             return 0;
+        case WM_KEYDOWN:
+        case WM_SYSKEYDOWN: {
+            const uint32_t modifiers = (GetKeyState(VK_SHIFT) < 0 ? kKeyShift : 0u) |
+                                       (GetKeyState(VK_CONTROL) < 0 ? kKeyControl : 0u) |
+                                       (GetKeyState(VK_MENU) < 0 ? kKeyAlt : 0u);
+            const bool ours = platform.keyEvent(keyFromVirtualKey(static_cast<uint32_t>(wParam)), modifiers);
+            // Alt and F10 combinations stay the system's (Alt+F4, the window menu).
+            if (message == WM_SYSKEYDOWN || !ours) return DefWindowProcW(window_, message, wParam, lParam);
+            return 0;
+        }
         case WM_DPICHANGED: {
             setDpi(HIWORD(wParam));
             const auto* suggested = reinterpret_cast<const RECT*>(lParam);
@@ -252,7 +293,7 @@ LRESULT Win32WindowSystem::handle(UINT message, WPARAM wParam, LPARAM lParam) {
 void Win32WindowSystem::setDpi(float dpi) {
     dpi_ = dpi > 0 ? dpi : 96.0f;
     platform_->dpiChanged(dpi_);
-    if (renderTarget_) renderTarget_->SetDpi(dpi_, dpi_);
+    if (renderTarget_) renderTarget_->SetDpi(platform_->dpi, platform_->dpi);
 }
 
 void Win32WindowSystem::paint() {
@@ -261,8 +302,8 @@ void Win32WindowSystem::paint() {
         GetClientRect(window_, &client);
         const D2D1_RENDER_TARGET_PROPERTIES properties{D2D1_RENDER_TARGET_TYPE_DEFAULT,
                                                        {DXGI_FORMAT_B8G8R8A8_UNORM, D2D1_ALPHA_MODE_IGNORE},
-                                                       dpi_,
-                                                       dpi_,
+                                                       platform_->dpi,
+                                                       platform_->dpi,
                                                        D2D1_RENDER_TARGET_USAGE_NONE,
                                                        D2D1_FEATURE_LEVEL_DEFAULT};
         const D2D1_HWND_RENDER_TARGET_PROPERTIES windowProperties{

@@ -42,6 +42,8 @@ public:
     void openFolder(const std::filesystem::path& folder) override;
     // Screen readers see the panel's controls as the client area's MSAA children.
     void attachPanel(Ui* ui) override;
+    // %APPDATA%\Halvard Editor\settings
+    std::filesystem::path settingsFile() const override;
 
     HWND window() const { return window_; }
 
@@ -50,6 +52,7 @@ private:
     LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
     void paint();
     void setDpi(float dpi);
+    void applyZoom();
     // A popup menu at the pointer, modal: returns after the choice (or the dismissal) was handled.
     void popupMenu(std::span<const std::string_view> items, const std::function<void(int)>& chosen);
 
@@ -57,7 +60,8 @@ private:
     HWND window_ = nullptr;
     std::wstring className_;
     bool comEntered_ = false;
-    float dpi_ = 96.0f;
+    float dpi_ = 96.0f;    // the window's own; the panel draws at platform_->dpi, this times the zoom
+    int shownZoom_ = 100;  // the zoom the window's size was made for
     Microsoft::WRL::ComPtr<PanelAccessible> accessible_;  // what WM_GETOBJECT hands out
     Microsoft::WRL::ComPtr<ID2D1HwndRenderTarget> renderTarget_;
     CanvasTarget target_;

@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "app/editor_settings.hpp"
 #include "ui/ui.hpp"
 
 namespace halvard {
@@ -24,6 +27,7 @@ public:
     std::string open(Platform& p) override {
         calls.push_back("open");
         platform = &p;
+        zoomAtOpen = p.zoomPercent;
         if (failure.empty()) p.requestRepaint = [this] { ++repaints; };
         return failure;
     }
@@ -35,9 +39,15 @@ public:
         ++iterations;
         EXPECT_TRUE(platform->running);
         platform->timerTick();
+        if (duringLoop) duringLoop();
         if (iterations == 3) platform->closeRequest();
     }
+    std::function<void()> duringLoop;
+    int zoomAtOpen = 0;
     void close() override { calls.push_back("close"); }
+    std::filesystem::path settingsFile() const override { return settings; }
+
+    std::filesystem::path settings;  // none unless a test names one
 };
 
 TEST(Editor, RunsTheWorkerBesideTheLoopAndJoinsItBeforeTheUiGoes) {
@@ -91,6 +101,32 @@ TEST(Editor, RunsWithNoWorker) {
     FakeWindows windows;
     EXPECT_EQ(runEditor(windows, {}), 0);
     EXPECT_EQ(windows.calls, (std::vector<std::string>{"open", "show", "close"}));
+}
+
+// The zoom is kept in the settings file: read before the window opens, written when it changes; a
+// file it cannot read gives the default.
+TEST(Editor, KeepsTheZoomBetweenRuns) {
+    const std::filesystem::path file =
+        std::filesystem::path(::testing::TempDir()) / "editor-settings" / "settings";
+    std::filesystem::remove_all(file.parent_path());
+    FakeWindows first;
+    first.settings = file;
+    first.duringLoop = [&] {
+        if (first.iterations == 1) first.platform->keyEvent(KeyCode::Plus, kKeyControl);
+    };
+    EXPECT_EQ(runEditor(first, {}), 0);
+    EXPECT_EQ(first.zoomAtOpen, 100);
+    EXPECT_EQ(loadEditorSettings(file).zoomPercent, 110);
+
+    FakeWindows second;
+    second.settings = file;
+    EXPECT_EQ(runEditor(second, {}), 0);
+    EXPECT_EQ(second.zoomAtOpen, 110) << "the window opens at the kept zoom";
+
+    for (const char* bad : {"zoom=3000\n", "zoom=1x0\n", "\xff\xfe garbage", "zoom=\n"})
+        EXPECT_EQ(parseEditorSettings(bad).zoomPercent, 100) << bad;
+    EXPECT_EQ(parseEditorSettings("# a note\nother=1\n zoom = 175 \r\n").zoomPercent, 175);
+    EXPECT_EQ(loadEditorSettings(file.parent_path() / "missing").zoomPercent, 100);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
 #include <vector>
 
 #include "app/accessible_controls.hpp"
@@ -92,6 +93,63 @@ TEST(Platform, ButtonsCloseTimerAndActivation) {
     p.closeRequest();
     EXPECT_FALSE(p.running);
     EXPECT_EQ(seen.size(), 2u) << "a close request raises no event";
+}
+
+TEST(Platform, KeysOfBothWindowSystemsMapToThePanelsKeys) {
+    EXPECT_EQ(keyFromKeysym(0xff09), KeyCode::Tab);
+    EXPECT_EQ(keyFromKeysym(0xfe20), KeyCode::Tab) << "Shift+Tab comes as ISO_Left_Tab";
+    EXPECT_EQ(keyFromKeysym(0xff8d), KeyCode::Return) << "the keypad's Enter";
+    EXPECT_EQ(keyFromKeysym(0xff55), KeyCode::PageUp);
+    EXPECT_EQ(keyFromKeysym('Z'), KeyCode::Z) << "Ctrl+Shift+Z reports the capital";
+    EXPECT_EQ(keyFromKeysym('='), KeyCode::Plus) << "the plus key without Shift";
+    EXPECT_EQ(keyFromKeysym('a'), KeyCode::None);
+    EXPECT_EQ(keyFromVirtualKey(0x09), KeyCode::Tab);
+    EXPECT_EQ(keyFromVirtualKey(0x21), KeyCode::PageUp);
+    EXPECT_EQ(keyFromVirtualKey(0x25), KeyCode::Left);
+    EXPECT_EQ(keyFromVirtualKey(0xbb), KeyCode::Plus);
+    EXPECT_EQ(keyFromVirtualKey('Y'), KeyCode::Y);
+    EXPECT_EQ(keyFromVirtualKey(0x70), KeyCode::None) << "F1";
+    EXPECT_EQ(keyModifiersFromGdkState(1 | 4 | 16), kKeyShift | kKeyControl)
+        << "Num Lock (Mod2) is no modifier";
+    EXPECT_EQ(keyModifiersFromGdkState(8), kKeyAlt);
+}
+
+TEST(Platform, ZoomKeysScaleTheDpiAndTheWindowInStepsAndOtherKeysReachThePanel) {
+    Platform p(kAppTitle, kAppId);
+    std::vector<std::pair<KeyCode, uint32_t>> raised;
+    p.handler = [&](PlatformEvent e) {
+        if (e == PlatformEvent::KeyDown) raised.emplace_back(p.key, p.keyModifiers);
+    };
+    int windowChanges = 0;
+    std::vector<int> kept;
+    p.zoomChanged = [&] { ++windowChanges; };
+    p.keepZoom = [&](int percent) { kept.push_back(percent); };
+    p.dpiChanged(144.0f);
+
+    EXPECT_TRUE(p.keyEvent(KeyCode::Plus, kKeyControl));
+    EXPECT_EQ(p.zoomPercent, 110);
+    EXPECT_FLOAT_EQ(p.dpi, 144.0f * 1.1f);
+    EXPECT_EQ(windowSizeForDpi(p.dpi), (WindowSize{2112, 1485})) << "the window's least size grows with it";
+    for (int i = 0; i < 6; ++i) p.keyEvent(KeyCode::Plus, kKeyControl | kKeyShift);
+    EXPECT_EQ(p.zoomPercent, 200) << "at most twice the size";
+    p.keyEvent(KeyCode::Minus, kKeyControl);
+    EXPECT_EQ(p.zoomPercent, 175);
+    p.keyEvent(KeyCode::Zero, kKeyControl);
+    EXPECT_EQ(p.zoomPercent, 100);
+    EXPECT_FLOAT_EQ(p.dpi, 144.0f);
+    p.keyEvent(KeyCode::Minus, kKeyControl);
+    EXPECT_EQ(kept, (std::vector<int>{110, 125, 150, 175, 200, 175, 100})) << "kept at every change only";
+    EXPECT_EQ(windowChanges, 7);
+    EXPECT_TRUE(raised.empty()) << "zoom keys stay with the window";
+
+    p.keyEvent(KeyCode::Plus, 0);
+    p.keyEvent(KeyCode::Z, kKeyControl | kKeyShift);
+    EXPECT_EQ(raised, (std::vector<std::pair<KeyCode, uint32_t>>{{KeyCode::Plus, 0},
+                                                                 {KeyCode::Z, kKeyControl | kKeyShift}}));
+    EXPECT_FALSE(p.keyEvent(KeyCode::None, 0)) << "not the panel's: the window system's";
+    p.setZoom(130);
+    EXPECT_EQ(p.zoomPercent, 150) << "between steps: the step above";
+    EXPECT_EQ(logicalWindowSize(2, 150), (WindowSize{1920, 1350}));
 }
 
 // What a screen reader is given: a control's extents cover every pixel it is drawn on at a DPI

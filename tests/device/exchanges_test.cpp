@@ -91,6 +91,26 @@ TEST_F(Exchanges, AppliedRepliesReachOnlyTheirFields) {
     EXPECT_EQ(repaints, 0) << "the decoder itself never repaints";
 }
 
+// The edit history lives as long as the amplifier reports nothing the editor did not do.
+TEST_F(Exchanges, AReadThatDiffersFromAProgramHeldCountsAsAChangeFromOutside) {
+    const uint32_t start = mirror.outsideChanges;
+    SettingsGlobals g{.midiChannel = 7, .bypassLock = 0, .reverbTails = 1, .mono = 0, .irSlot = 5};
+    ProgramSettings s;
+    s.filterA[0] = s.filterA[1] = 3;
+    apply(test::settingsReply(0, g, s));
+    EXPECT_EQ(mirror.outsideChanges, start) << "a first read learns, it changes nothing";
+    apply(test::settingsReply(0, g, s));
+    EXPECT_EQ(mirror.outsideChanges, start) << "the same again: the editor's own state";
+    g.mono = 1;
+    apply(test::settingsReply(0, g, s));
+    EXPECT_EQ(mirror.outsideChanges, start + 1) << "a global changed at the amplifier";
+    s.reverb[1] = 1;
+    apply(test::settingsReply(0, g, s));
+    EXPECT_EQ(mirror.outsideChanges, start + 2) << "a setting changed at the amplifier";
+    mirror.resetDeviceMirror();
+    EXPECT_EQ(mirror.outsideChanges, start + 3) << "a reset forgets what the edits were made on";
+}
+
 TEST_F(Exchanges, AwaitReplyBudgetAndOutcomes) {
     // Nothing comes: 1000 ms in 200 polls of 5 ms.
     ports.amp.silent = true;

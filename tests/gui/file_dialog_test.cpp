@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "app/gtk/file_dialog_gtk.hpp"
+#include "app/gtk/gtk_window.hpp"
 #include "dialog_keys.hpp"
 
 namespace halvard {
@@ -143,6 +144,31 @@ TEST_F(FileDialogGui, WaveFilterTakesWavAndWaveInAnyLetterCase) {
         EXPECT_FALSE(gtk_file_filter_filter(seen, &info)) << name;
     }
     dialogs.shutdown();
+}
+
+// The panel is dark, and so is what GTK draws for it once the editor's window is open: a light menu
+// or file dialog on the dark panel is what this guards against.
+TEST_F(FileDialogGui, OnceTheEditorsWindowIsOpenItsMenusAndDialogsAreDark) {
+    const auto lightness = [](GtkWidget* widget) {
+        GtkStyleContext* style = gtk_widget_get_style_context(widget);
+        GdkRGBA* background = nullptr;
+        gtk_style_context_get(style, gtk_style_context_get_state(style), "background-color", &background,
+                              nullptr);
+        const double l = background ? (background->red + background->green + background->blue) / 3 : 1.0;
+        if (background) gdk_rgba_free(background);
+        return l;
+    };
+    GtkWindowSystem windows;
+    Platform platform(kAppTitle, kAppId);
+    ASSERT_EQ(windows.open(platform), "");
+    GtkWidget* dialog =
+        gtk_file_chooser_dialog_new("Import IR", nullptr, GTK_FILE_CHOOSER_ACTION_OPEN, nullptr, nullptr);
+    GtkWidget* menu = gtk_menu_new();
+    EXPECT_LT(lightness(dialog), 0.4);
+    EXPECT_LT(lightness(menu), 0.4);
+    gtk_widget_destroy(menu);
+    gtk_widget_destroy(dialog);
+    windows.close();
 }
 
 }  // namespace

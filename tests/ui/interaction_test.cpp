@@ -297,6 +297,43 @@ TEST_F(Interaction, OverlappingPressRegionsAllActInListOrder) {
     EXPECT_EQ(host.repaints, 1);
 }
 
+// Undo is the press that reverses the edit: the same settings, sent the same way.
+TEST_F(Interaction, UndoAndRedoActOnTheEditsOfTheCurrentProgramUntilTheAmplifierChangesByItself) {
+    both(ControlId::ReverbSwitch, 490, 51, 40, 20);
+    both(ControlId::ProgramUp, 853, 15, 11, 11);
+    both(ControlId::MonoButton, 914, 7, 100, 27);
+    press(500, 60);
+    press(920, 20);
+    ASSERT_EQ(current().reverb[0], 1);
+    ASSERT_EQ(ui.mono, 1);
+    resetCounters();
+    EXPECT_TRUE(handler.undo());
+    EXPECT_EQ(ui.mono, 0) << "the latest edit first";
+    EXPECT_EQ(ui.command.load(), kSend);
+    EXPECT_EQ(host.repaints, 1);
+    EXPECT_TRUE(handler.undo());
+    EXPECT_EQ(current().reverb[0], 0);
+    EXPECT_FALSE(handler.undo()) << "nothing older";
+    EXPECT_TRUE(handler.redo());
+    EXPECT_EQ(current().reverb[0], 1);
+
+    press(855, 20);  // PROGRAM UP: no edit
+    EXPECT_EQ(ui.program, 1);
+    EXPECT_FALSE(handler.undo()) << "program 1 has no edits of its own";
+    ui.program = 0;
+    ui.linkState = LinkState::Busy;
+    EXPECT_FALSE(handler.undo()) << "busy: as the pointer, nothing";
+    ui.linkState = LinkState::Connected;
+    ui.outsideChanges.fetch_add(1);  // the worker read program 0 changed at the amplifier
+    EXPECT_FALSE(handler.undo());
+    EXPECT_FALSE(handler.redo());
+    EXPECT_EQ(current().reverb[0], 1);
+
+    ui.editRecord(0, [](ProgramSettings& r) { r.loaded = 0; });
+    press(500, 60);
+    EXPECT_EQ(handler.history().undoDepth(0), 0u) << "a program never read is read over the edit";
+}
+
 TEST_F(Interaction, WheelStepsOneProgramAndKeepsNotchesOutsideTheBox) {
     regions.registerRegion(ControlId::ProgramBox, 655, 7, 220, 27, RegionKind::Wheel);
     turn(600, 20, 3);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "allocation_counter.hpp"
+#include "ir/factory_catalogue.hpp"
 
 namespace halvard {
 namespace {
@@ -65,5 +66,188 @@ TEST(Ui, ARepeatedFrameAllocatesNothing) {
     EXPECT_EQ(gAllocations.load() - before, 0);
 }
 
+class ControlList : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ui.postPause = nullptr;
+        platform.controlsChanged = [this] { ++changes; };
+        ui.linkState = LinkState::Connected;
+        ProgramSettings r;
+        r.filterA[0] = r.filterA[1] = 2;
+        r.filterB[0] = r.filterB[1] = 1;
+        r.loaded = 1;
+        for (int p = 0; p < kProgramCount; ++p) ui.setRecord(p, r);
+    }
+    void frame() { paintWindow(platform, canvas, surface.target(), 1280, 900); }
+    // A key as the window raises it, then the frame it asks for.
+    void key(KeyCode k, uint32_t modifiers = 0) {
+        platform.key = k;
+        platform.keyModifiers = modifiers;
+        platform.raise(PlatformEvent::KeyDown);
+        frame();
+    }
+    const PanelControl& control(ControlId id) const {
+        for (const PanelControl& c : ui.controls())
+            if (c.id == id) return c;
+        static const PanelControl none{};
+        ADD_FAILURE() << "control " << toInt(id) << " is not listed";
+        return none;
+    }
+    HitRegion pressRegion(ControlId id) {
+        for (const HitRegion& r : ui.regions().regions())
+            if (r.control == id && r.kind == RegionKind::LeftButtonDown) return r;
+        return {};
+    }
+
+    PlatformState platform;
+    Ui ui{platform};
+    Canvas canvas;
+    OffscreenSurface surface{1280, 900};
+    int changes = 0;
+};
+
+TEST_F(ControlList, ListsTheShownControlsInReadingOrderAndTellsChanges) {
+    frame();
+    EXPECT_EQ(changes, 1);
+    // The top row 5, the switches 6, STORE PRESET, two sections of 3 switches and 12 slot icons, and
+    // the CC list toggle; no spin button's arrow.
+    ASSERT_EQ(ui.controls().size(), 43u);
+    EXPECT_EQ(ui.controls().front().name, "REVERB TAILS");
+    EXPECT_EQ(ui.controls()[1].name, "PROGRAM CHANGE");
+    EXPECT_EQ(ui.controls().back().name, "MIDI CC LIST");
+
+    const PanelControl& reverb = control(ControlId::ReverbSwitch);
+    EXPECT_EQ(reverb.role, ControlRole::ToggleButton);
+    EXPECT_FALSE(reverb.checked);
+    EXPECT_TRUE(reverb.enabled);
+    EXPECT_EQ(reverb.description.view(), "rhythm channel");
+    const HitRegion hit = pressRegion(ControlId::ReverbSwitch);
+    EXPECT_EQ(reverb.rect, (DipRect{hit.x, hit.y, hit.width, hit.height})) << "where the pointer finds it";
+    const PanelControl& channel = control(ControlId::MidiChannelBox);
+    EXPECT_EQ(channel.role, ControlRole::SpinButton);
+    EXPECT_EQ(channel.value.view(), "OMNI");
+    EXPECT_EQ(channel.maximum, 16);
+    EXPECT_EQ(control(ControlId::SlotImport4).description.view(),
+              "lead channel, user slot 4: NO IR SELECTED");
+
+    frame();
+    EXPECT_EQ(changes, 1) << "the same frame again changes nothing";
+    ui.editRecord(0, [](ProgramSettings& r) { r.reverb[0] = 1; });
+    frame();
+    EXPECT_EQ(changes, 2);
+    EXPECT_TRUE(control(ControlId::ReverbSwitch).checked);
+
+    // The IR panel with its list: its controls come last; what it covers is listed, disabled.
+    ui.irPanelSlot = 1;
+    ui.factoryListOpen = true;
+    frame();
+    EXPECT_EQ(changes, 3);
+    EXPECT_EQ(ui.controls().size(), 43u + 1 + kFactoryIrCount + 3);
+    EXPECT_EQ(control(ControlId::FactoryRow0 + 2).name, factoryIrDisplayName(2));
+    EXPECT_FALSE(control(ControlId::ReverbSwitch).enabled);
+    EXPECT_TRUE(control(ControlId::StorePresetButton).enabled) << "the left column stays live";
+}
+
+TEST_F(ControlList, ActivatingAndSteppingActAsTheClicksDoAndFocusDrawsARing) {
+    frame();
+    EXPECT_TRUE(ui.activateControl(ControlId::ReverbSwitch));
+    EXPECT_EQ(ui.record(0).reverb[0], 1);
+    EXPECT_EQ(ui.command.load(), Command{CommandKind::SendSettings});
+    EXPECT_FALSE(ui.activateControl(ControlId::ProgramBox)) << "the box answers no press, only steps";
+    EXPECT_TRUE(ui.stepControl(ControlId::ProgramBox, -1));
+    EXPECT_EQ(ui.program, 127) << "down from 0, as the arrow";
+    ui.program = 0;
+    EXPECT_TRUE(ui.stepControl(ControlId::RhythmLowpass, -1));
+    EXPECT_TRUE(ui.stepControl(ControlId::RhythmLowpass, -1));
+    EXPECT_EQ(ui.record(0).filterA[0], 3) << "2, 1, then round to 3";
+
+    EXPECT_TRUE(ui.activateControl(ControlId::SlotBrowse1));
+    EXPECT_EQ(ui.irPanelSlot, 1);
+    frame();
+    EXPECT_FALSE(ui.activateControl(ControlId::ReverbSwitch)) << "covered by the IR panel";
+    EXPECT_TRUE(ui.stepControl(ControlId::FactoryTitle, 1));
+    EXPECT_EQ(ui.factoryIrIndex, 1);
+    ui.linkState = LinkState::Busy;
+    EXPECT_FALSE(ui.activateControl(ControlId::StorePresetButton)) << "busy: as the pointer, nothing";
+
+    // The ring: just outside the focused control, only while it is focused.
+    ui.linkState = LinkState::Connected;
+    ui.irPanelSlot = 0;
+    frame();
+    const DipRect r = control(ControlId::StorePresetButton).rect;
+    const uint32_t before = surface.pixel(r.x + 100, r.y + r.height + 3);
+    ui.focusControl(ControlId::StorePresetButton);
+    frame();
+    EXPECT_TRUE(control(ControlId::StorePresetButton).focused);
+    EXPECT_EQ(surface.pixel(r.x + 100, r.y + r.height + 3), kColorAccent);
+    EXPECT_NE(before, kColorAccent);
+}
+
+TEST_F(ControlList, TabWalksTheEnabledControlsInReadingOrderAndSpacePressesAsAClick) {
+    frame();
+    key(KeyCode::Tab);
+    EXPECT_EQ(ui.focusedControl(), ControlId::ReverbTailsButton);
+    key(KeyCode::Tab, kKeyShift);
+    EXPECT_EQ(ui.focusedControl(), ControlId::CcListToggle) << "back around the start";
+    key(KeyCode::Tab);
+    for (int i = 0; i < 7; ++i)
+        key(KeyCode::Tab);  // program, MONO, BYPASS LOCK, MIDI, BYPASS, CHANNEL, REVERB
+    ASSERT_EQ(ui.focusedControl(), ControlId::ReverbSwitch);
+    key(KeyCode::Space);
+    EXPECT_EQ(ui.record(0).reverb[0], 1);
+    EXPECT_EQ(ui.command.load(), Command{CommandKind::SendSettings});
+
+    ui.focusControl(ControlId::ProgramBox);
+    key(KeyCode::Up);
+    EXPECT_EQ(ui.program, 1) << "the arrows step the focused program box";
+    key(KeyCode::PageUp);
+    key(KeyCode::PageUp);
+    key(KeyCode::PageDown);
+    EXPECT_EQ(ui.program, 2) << "Page Up and Down step the program wherever the focus is";
+
+    ui.linkState = LinkState::NoDevice;
+    frame();
+    key(KeyCode::Space);
+    EXPECT_EQ(ui.program, 2) << "no device: keys, like the pointer, do nothing";
+    key(KeyCode::Escape);
+    key(KeyCode::Tab);
+    EXPECT_EQ(ui.focusedControl(), std::nullopt) << "nothing to focus";
+}
+
+TEST_F(ControlList, TheIrPanelIsBrowsedAndClosedFromTheKeyboard) {
+    ui.focusControl(ControlId::SlotBrowse1);
+    frame();
+    key(KeyCode::Return);
+    ASSERT_EQ(ui.irPanelSlot, 1);
+    EXPECT_EQ(ui.focusedControl(), ControlId::FactoryTitle) << "into the panel it opened";
+    key(KeyCode::Right);
+    EXPECT_EQ(ui.factoryIrIndex, 1);
+    key(KeyCode::Space);
+    ASSERT_TRUE(ui.factoryListOpen);
+    EXPECT_EQ(ui.focusedControl(), ControlId::FactoryRow0 + 1) << "onto the chosen row";
+    key(KeyCode::Down);
+    key(KeyCode::Return);
+    EXPECT_EQ(ui.factoryIrIndex, 2);
+    EXPECT_FALSE(ui.factoryListOpen) << "a row's press closes the list, as a click";
+    EXPECT_EQ(ui.focusedControl(), ControlId::FactoryTitle);
+    ui.focusControl(ControlId::SelectButton);
+    key(KeyCode::Tab);
+    EXPECT_EQ(ui.focusedControl(), ControlId::StorePresetButton) << "past what the panel covers";
+    key(KeyCode::Left);
+    EXPECT_EQ(ui.factoryIrIndex, 1) << "the arrows browse while the panel is open";
+
+    ui.factoryListOpen = true;
+    ui.focusControl(ControlId::FactoryRow0 + 4);
+    key(KeyCode::Escape);
+    EXPECT_FALSE(ui.factoryListOpen);
+    EXPECT_EQ(ui.irPanelSlot, 1) << "the list first";
+    EXPECT_EQ(ui.focusedControl(), ControlId::FactoryTitle);
+    key(KeyCode::Escape);
+    EXPECT_EQ(ui.irPanelSlot, 0);
+    EXPECT_EQ(ui.focusedControl(), ControlId::SlotBrowse1) << "back where the panel was opened";
+    ui.ccListOpen = true;
+    key(KeyCode::Escape);
+    EXPECT_FALSE(ui.ccListOpen);
+}
 }  // namespace
 }  // namespace halvard

@@ -1,0 +1,136 @@
+// The panel's keys: focus, the focused control's press and steps, and the keys that act wherever the
+// focus is. They act through the same presses as the pointer, so with the same rules.
+#include <algorithm>
+
+#include "ui/ui.hpp"
+
+namespace halvard {
+namespace {
+
+bool isFactoryRow(ControlId c) {
+    return toInt(c) >= toInt(ControlId::FactoryRow0) && toInt(c) <= toInt(ControlId::FactoryRow14);
+}
+bool isSlotBrowse(ControlId c) {
+    return toInt(c) >= toInt(ControlId::SlotBrowse1) && toInt(c) <= toInt(ControlId::SlotBrowse6);
+}
+// The IR panel's own controls, whose focus goes back to the slot row when the panel closes.
+bool inIrPanel(ControlId c) {
+    return (toInt(c) >= toInt(ControlId::FactoryPrev) && toInt(c) <= toInt(ControlId::FactoryRow14)) ||
+           c == ControlId::AuditionSwitch;
+}
+
+}  // namespace
+
+void Ui::keyDown(KeyCode key, uint32_t modifiers) {
+    if ((modifiers & kKeyAlt) != 0) return;  // the window system's keys
+    if ((modifiers & kKeyControl) != 0) {
+        const bool shift = (modifiers & kKeyShift) != 0;
+        if (key == KeyCode::Z && !shift) pointerHandler_.undo();
+        if ((key == KeyCode::Z && shift) || (key == KeyCode::Y && !shift)) pointerHandler_.redo();
+        if (key == KeyCode::S && !shift) activateControl(ControlId::StorePresetButton);
+        return;
+    }
+    switch (key) {
+        case KeyCode::Tab:
+            moveFocus((modifiers & kKeyShift) != 0 ? -1 : 1);
+            return;
+        case KeyCode::Return:
+        case KeyCode::Space:
+            pressFocused();
+            return;
+        case KeyCode::PageUp:
+            stepControl(ControlId::ProgramBox, 1);
+            return;
+        case KeyCode::PageDown:
+            stepControl(ControlId::ProgramBox, -1);
+            return;
+        case KeyCode::Right:
+        case KeyCode::Up:
+            arrowKey(1, key == KeyCode::Up);
+            return;
+        case KeyCode::Left:
+        case KeyCode::Down:
+            arrowKey(-1, key == KeyCode::Down);
+            return;
+        case KeyCode::Escape:
+            escape();
+            return;
+        default:
+            return;
+    }
+}
+
+// The next enabled control of the last frame, around the end; from the first (or the last) when
+// nothing has the focus.
+void Ui::moveFocus(int direction) {
+    const auto n = static_cast<int>(controls_.size());
+    int at = direction > 0 ? -1 : n;
+    for (int i = 0; i < n; ++i)
+        if (focus_ == controls_[static_cast<size_t>(i)].id) at = i;
+    for (int step = 0; step < n; ++step) {
+        at = ((at + direction) % n + n) % n;
+        if (controls_[static_cast<size_t>(at)].enabled) {
+            focusControl(controls_[static_cast<size_t>(at)].id);
+            return;
+        }
+    }
+}
+
+// The press, and where the focus goes when the press takes its control away or opens something:
+// into the IR panel a browse icon opened, onto the chosen row of the list the title opened, back to
+// the title from a row (whose press closes the list).
+void Ui::pressFocused() {
+    if (!focus_) return;
+    const ControlId pressed = *focus_;
+    if (!activateControl(pressed)) return;
+    if (isSlotBrowse(pressed) && irPanelSlot.load() > 0) {
+        focusControl(ControlId::FactoryTitle);
+    } else if (pressed == ControlId::FactoryTitle && factoryListOpen.load()) {
+        const int32_t row = std::clamp(factoryIrIndex.load(), 0,
+                                       toInt(ControlId::FactoryRow14) - toInt(ControlId::FactoryRow0));
+        focusControl(ControlId::FactoryRow0 + row);
+    } else if (isFactoryRow(pressed)) {
+        focusControl(ControlId::FactoryTitle);
+    }
+}
+
+// Up and Right step up, Left and Down step down: a focused spin button; along the open factory list
+// (Down to the next row); else, while the IR panel is open, the factory IRs.
+void Ui::arrowKey(int delta, bool vertical) {
+    if (focus_ && isFactoryRow(*focus_) && layout_[*focus_].shown) {
+        const int step = vertical ? -delta : delta;
+        const int row = std::clamp(toInt(*focus_) - toInt(ControlId::FactoryRow0) + step, 0,
+                                   toInt(ControlId::FactoryRow14) - toInt(ControlId::FactoryRow0));
+        focusControl(ControlId::FactoryRow0 + row);
+        return;
+    }
+    if (focus_ && layout_[*focus_].shown && layout_[*focus_].control.role == ControlRole::SpinButton) {
+        stepControl(*focus_, delta);
+        return;
+    }
+    if (irPanelSlot.load() > 0) stepControl(ControlId::FactoryTitle, delta);
+}
+
+// Closes the innermost of the factory list, the IR panel and the CC list; with none open, hides the
+// focus ring. Closing is a change of the panel, made only while the pointer could make it.
+void Ui::escape() {
+    const bool live = linkState.load() == LinkState::Connected;
+    const int32_t slot = irPanelSlot.load();
+    if (live && slot > 0 && factoryListOpen.load()) {
+        factoryListOpen.store(false);
+        if (focus_ && isFactoryRow(*focus_)) focus_ = ControlId::FactoryTitle;
+    } else if (live && slot > 0) {
+        irPanelSlot.store(0);
+        if (focus_ && inIrPanel(*focus_) && slot <= kUserIrSlotCount)
+            focus_ = ControlId::SlotBrowse1 + (slot - 1);
+    } else if (live && ccListOpen.load()) {
+        ccListOpen.store(false);
+    } else if (focus_) {
+        focus_.reset();
+    } else {
+        return;
+    }
+    platform_.repaint();
+}
+
+}  // namespace halvard
