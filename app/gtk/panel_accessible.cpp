@@ -297,6 +297,8 @@ gdouble spinIncrement(AtkValue*) {
     return 1.0;
 }
 
+// A value set by a reader is reached as the arrows reach it: the program and the MIDI channel move
+// one step a request (the amplifier answers each), a filter position as far as stepping allows.
 void spinSetValue(AtkValue* value, gdouble target) {
     HalvardControlAccessible* self = asControl(value);
     const PanelControl* control = enabledControl(self);

@@ -478,7 +478,8 @@ HRESULT PanelAccessible::put_accName(VARIANT, BSTR) {
     return window_ ? E_NOTIMPL : CO_E_OBJNOTCONNECTED;
 }
 
-// A spin button takes a number: the steps from its value are posted as one step of that size.
+// A spin button takes a number, reached as its arrows reach it: the program and the MIDI channel
+// move one step a request (the amplifier answers each), a filter position as far as stepping allows.
 HRESULT PanelAccessible::put_accValue(VARIANT child, BSTR value) {
     const PanelControl* c = nullptr;
     if (const HRESULT hr = lookup(child, &c); FAILED(hr)) return hr;

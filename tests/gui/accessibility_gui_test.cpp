@@ -38,7 +38,7 @@ std::string taken(gchar* text) {
 std::string nameOf(AtspiAccessible* a) {
     return taken(atspi_accessible_get_name(a, nullptr));
 }
-[[maybe_unused]] std::string roleOf(AtspiAccessible* a) {
+std::string roleOf(AtspiAccessible* a) {
     return taken(atspi_accessible_get_role_name(a, nullptr));
 }
 bool hasState(AtspiAccessible* a, AtspiStateType state) {
@@ -75,6 +75,31 @@ struct CheckedEvents {
         g_boxed_free(ATSPI_TYPE_EVENT, event);
     }
 };
+
+using Listing = std::vector<std::pair<std::string, std::string>>;  // role, name
+
+// The connected panel with the IR panel closed, in reading order.
+Listing mainPanel() {
+    Listing c{{"toggle button", "REVERB TAILS"},
+              {"spin button", "PROGRAM CHANGE"},
+              {"toggle button", "MONO"},
+              {"toggle button", "BYPASS LOCK"},
+              {"spin button", "MIDI CHANNEL"}};
+    for (const char* name : {"BYPASS", "CHANNEL", "REVERB", "TREMOLO", "LOOP BYPASS", "IR BYPASS"})
+        c.emplace_back("toggle button", name);
+    c.emplace_back("push button", "STORE PRESET");
+    for (int section = 0; section < 2; ++section) {
+        c.insert(c.end(),
+                 {{"spin button", "LOWPASS"}, {"spin button", "HIGHPASS"}, {"toggle button", "HF COMP"}});
+        for (int row = 0; row < 3; ++row)
+            c.insert(c.end(), {{"radio button", "USE IR"},
+                               {"radio button", "SELECT SLOT"},
+                               {"push button", "IMPORT IR"},
+                               {"push button", "BROWSE FACTORY IRS"}});
+    }
+    c.emplace_back("toggle button", "MIDI CC LIST");
+    return c;
+}
 
 class AccessibleEditor : public ::testing::Test {
 protected:
@@ -174,6 +199,18 @@ protected:
     Accessible application_;
     Accessible reverb_;
 };
+
+TEST_F(AccessibleEditor, EveryControlIsListedWithItsRoleAndName) {
+    startConnected(kReverbOff);
+    Accessible panel(atspi_accessible_get_parent(reverb_.get(), nullptr));
+    ASSERT_TRUE(panel);
+    Listing listed;
+    for (const Accessible& child : childrenOf(panel.get()))
+        listed.emplace_back(roleOf(child.get()), nameOf(child.get()));
+    EXPECT_EQ(listed, mainPanel());
+    EXPECT_EQ(taken(atspi_accessible_get_description(reverb_.get(), nullptr)), "lead channel")
+        << "what the label leaves open";
+}
 
 TEST_F(AccessibleEditor, ReverbFollowsTheAmplifierAndItsActionWritesWhatAClickWrites) {
     startConnected(kReverbOff);
