@@ -7,6 +7,9 @@
 #include "ui/platform_state.hpp"
 #include "ui/ui.hpp"
 
+// Interface ids are written __uuidof(...): the IID_ symbols of these interfaces are defined both in
+// MinGW's libuuid and in its liboleacc, and a program linking both would get two.
+
 namespace halvard {
 
 namespace {
@@ -75,7 +78,7 @@ public:
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
         if (!object) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IEnumVARIANT) {
+        if (riid == __uuidof(IUnknown) || riid == __uuidof(IEnumVARIANT)) {
             *object = static_cast<IEnumVARIANT*>(this);
             AddRef();
             return S_OK;
@@ -219,9 +222,9 @@ HRESULT PanelAccessible::lookup(const VARIANT& child, const PanelControl** contr
 HRESULT PanelAccessible::QueryInterface(REFIID riid, void** object) {
     if (!object) return E_POINTER;
     *object = nullptr;
-    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_IAccessible) {
+    if (riid == __uuidof(IUnknown) || riid == __uuidof(IDispatch) || riid == __uuidof(IAccessible)) {
         *object = static_cast<IAccessible*>(this);
-    } else if (riid == IID_IEnumVARIANT) {
+    } else if (riid == __uuidof(IEnumVARIANT)) {
         if (!window_) return E_NOINTERFACE;
         std::vector<long> ids;
         for (const PanelControl& c : controls()) ids.push_back(childIdOf(c.id));
@@ -268,7 +271,8 @@ HRESULT PanelAccessible::get_accParent(IDispatch** parent) {
     if (!parent) return E_POINTER;
     *parent = nullptr;
     if (!window_) return CO_E_OBJNOTCONNECTED;
-    return CreateStdAccessibleObject(window_, OBJID_WINDOW, IID_IDispatch, reinterpret_cast<void**>(parent));
+    return CreateStdAccessibleObject(window_, OBJID_WINDOW, __uuidof(IDispatch),
+                                     reinterpret_cast<void**>(parent));
 }
 
 HRESULT PanelAccessible::get_accChildCount(long* count) {
@@ -284,7 +288,7 @@ HRESULT PanelAccessible::get_accChild(VARIANT child, IDispatch** dispatch) {
     const PanelControl* c = nullptr;
     if (const HRESULT hr = lookup(child, &c); FAILED(hr)) return hr;
     if (c) return S_FALSE;  // a simple element: the reader asks this object about it
-    return QueryInterface(IID_IDispatch, reinterpret_cast<void**>(dispatch));
+    return QueryInterface(__uuidof(IDispatch), reinterpret_cast<void**>(dispatch));
 }
 
 HRESULT PanelAccessible::get_accName(VARIANT child, BSTR* name) {

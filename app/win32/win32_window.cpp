@@ -261,7 +261,7 @@ LRESULT Win32WindowSystem::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_GETOBJECT:
             // The client area's accessible; the window's frame and the rest are the system's.
             if (static_cast<DWORD>(lParam) == static_cast<DWORD>(OBJID_CLIENT) && accessible_)
-                return LresultFromObject(IID_IAccessible, wParam,
+                return LresultFromObject(__uuidof(IAccessible), wParam,
                                          static_cast<IAccessible*>(accessible_.Get()));
             return DefWindowProcW(window_, message, wParam, lParam);
         case PanelAccessible::kActionMessage:

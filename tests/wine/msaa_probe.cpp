@@ -89,8 +89,8 @@ int main() {
         return 1;
     }
     IAccessible* panel = nullptr;
-    const HRESULT hr = AccessibleObjectFromWindow(window, static_cast<DWORD>(OBJID_CLIENT), IID_IAccessible,
-                                                  reinterpret_cast<void**>(&panel));
+    const HRESULT hr = AccessibleObjectFromWindow(window, static_cast<DWORD>(OBJID_CLIENT),
+                                                  __uuidof(IAccessible), reinterpret_cast<void**>(&panel));
     if (FAILED(hr) || !panel) {
         std::printf("error AccessibleObjectFromWindow %lx\n", static_cast<unsigned long>(hr));
         return 1;
