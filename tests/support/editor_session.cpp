@@ -22,8 +22,16 @@ std::string editorExecutable() {
 }
 
 EditorProcess::EditorProcess(const std::string& executable, const std::vector<std::string>& extraEnv) {
+    // The extra entries replace inherited ones of the same name (getenv finds the first).
+    const auto named = [&](const std::string& entry) {
+        const std::string name = entry.substr(0, entry.find('=') + 1);
+        for (const std::string& extra : extraEnv)
+            if (extra.compare(0, name.size(), name) == 0) return true;
+        return false;
+    };
     std::vector<std::string> env;
-    for (char** e = environ; *e; ++e) env.emplace_back(*e);
+    for (char** e = environ; *e; ++e)
+        if (!named(*e)) env.emplace_back(*e);
     env.insert(env.end(), extraEnv.begin(), extraEnv.end());
     std::vector<char*> envp;
     for (auto& e : env) envp.push_back(e.data());

@@ -23,7 +23,8 @@ std::string editorExecutable();
 
 class EditorProcess {
 public:
-    // Starts the executable with extra environment entries ("NAME=value").
+    // Starts the executable with extra environment entries ("NAME=value"), which replace inherited
+    // ones of the same name.
     explicit EditorProcess(const std::string& executable, const std::vector<std::string>& extraEnv = {});
     ~EditorProcess();  // kills the process if it still runs
     EditorProcess(const EditorProcess&) = delete;
