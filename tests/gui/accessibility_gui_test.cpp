@@ -20,7 +20,6 @@ namespace halvard::testing {
 namespace {
 
 using e2e::EmulatorProcess;
-using namespace std::chrono_literals;
 
 // Program 0 on the lead channel, its reverb off; and the same with the reverb on (byte 8).
 constexpr const char* kReverbOff = "00010000000000002211";
