@@ -82,6 +82,8 @@ KeyCode keyFromKeysym(uint32_t keysym) {
         case ')':     // Shift+0 on US layouts
         case 0xffb0:  // KP_0
             return KeyCode::Zero;
+        case 0xffbf:  // F2
+            return KeyCode::F2;
         default:
             return KeyCode::None;
     }
@@ -124,6 +126,8 @@ KeyCode keyFromVirtualKey(uint32_t virtualKey) {
         case '0':
         case 0x60:  // VK_NUMPAD0
             return KeyCode::Zero;
+        case 0x71:  // VK_F2
+            return KeyCode::F2;
         default:
             return KeyCode::None;
     }

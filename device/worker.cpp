@@ -288,6 +288,9 @@ void DeviceWorker::dispatchCommand() {
         case CommandKind::RestoreKeptBackup:
             runRestoreKeptBackupCommand(ctx_, command.value);
             return;
+        case CommandKind::RenameProgram:
+            renameProgram(ctx_, command.value);
+            return;
     }
 }
 

@@ -131,6 +131,14 @@ void showProgramName(LinkContext& ctx) {
     std::array<ProgramName, kProgramCount> names;
     std::string error;
     if (ctx.library->names(names, error)) {
+        // Every program's name and mark, for the PROGRAMS overlay.
+        ProgramNameTable table{};
+        for (size_t i = 0; i < names.size(); ++i) {
+            const std::optional<ProgramRecord>& known = ctx.amplifierRecords[i];
+            table[i].name.assign(names[i].name);
+            table[i].stale = known && names[i].staleAgainst(*known);
+        }
+        ui.setProgramNames(table);
         const ProgramName& name = names[static_cast<size_t>(p)];
         line.name.assign(name.name);
         line.stale = record && name.staleAgainst(*record);
@@ -142,6 +150,20 @@ void showProgramName(LinkContext& ctx) {
         }
     }
     ui.setProgramName(line);
+    ctx.repaint();
+}
+
+void renameProgram(LinkContext& ctx, int32_t program) {
+    if (ctx.library == nullptr || program < 0 || program >= kProgramCount) return;
+    const ProgramNameText text = ctx.ui->renameText();
+    std::string error = checkProgramName(text.view());
+    if (error.empty() && ctx.library->setName(program, text.view(),
+                                              ctx.amplifierRecords[static_cast<size_t>(program)], error)) {
+        ctx.shownName.program = -1;
+        showProgramName(ctx);
+        return;
+    }
+    ctx.ui->setStatusLine("NAME NOT KEPT: " + error);
     ctx.repaint();
 }
 

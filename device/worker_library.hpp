@@ -27,10 +27,15 @@ std::string keptBackupTime(const KeptBackupSummary& backup);
 // The newest kept backups into the mirror for the menu; none without a library.
 void publishKeptBackups(LinkContext& ctx);
 
-// The current program's name and stale mark into the mirror, worked out again only when the
+// The current program's name and stale mark into the mirror, with every program's name and mark for
+// the PROGRAMS overlay, worked out again only when the
 // program or its record last read has changed since the last time (or ctx.shownName was cleared).
 // A name given while no record was known is bound to that record first.
 void showProgramName(LinkContext& ctx);
+
+// Names the program with the mirror's rename text (checked as when typed); the status line says
+// why when the name is refused or cannot be written.
+void renameProgram(LinkContext& ctx, int32_t program);
 
 // The current program was stored through the editor: its record is what the panel holds, and its
 // name (the change is the user's own) is bound to it.

@@ -52,6 +52,26 @@ void DeviceMirror::setProgramName(const ProgramNameLine& line) {
     programName_ = line;
 }
 
+ProgramNameTable DeviceMirror::programNames() const {
+    std::lock_guard lock(recordsMutex_);
+    return programNames_;
+}
+
+void DeviceMirror::setProgramNames(const ProgramNameTable& table) {
+    std::lock_guard lock(recordsMutex_);
+    programNames_ = table;
+}
+
+ProgramNameText DeviceMirror::renameText() const {
+    std::lock_guard lock(recordsMutex_);
+    return renameText_;
+}
+
+void DeviceMirror::setRenameText(std::string_view text) {
+    std::lock_guard lock(recordsMutex_);
+    renameText_.assign(text);
+}
+
 KeptBackupList DeviceMirror::keptBackups() const {
     std::lock_guard lock(recordsMutex_);
     return keptBackups_;
@@ -82,11 +102,17 @@ MirrorView DeviceMirror::view() const {
     v.portsSeen = portsSeen.load();
     v.portInUse = portInUse.load();
     v.libraryState = libraryState.load();
+    v.programsOpen = programsOpen.load();
+    v.programsTop = programsTop.load();
     std::lock_guard lock(recordsMutex_);
     if (v.program >= 0 && v.program < kProgramCount) v.current = programs_[static_cast<size_t>(v.program)];
     v.userIrSlotNames = userIrSlotNames_;
     v.status = status_;
     v.programName = programName_;
+    if (v.programsOpen) {
+        v.programNames = programNames_;
+        v.programs = programs_;
+    }
     return v;
 }
 
@@ -108,6 +134,7 @@ void DeviceMirror::resetDeviceMirror() {
     ccListOpen = false;
     factoryListOpen = false;
     factoryIrIndex = 0;
+    programsOpen = false;
     outsideChanges.fetch_add(1);
 }
 

@@ -39,16 +39,18 @@ enum class CommandKind : int32_t {
     BackupPrograms,     // ask for a file and back up all programs into it
     RestorePrograms,    // ask for a file and restore the programs in it, verified
     RestoreKeptBackup,  // restore the kept backup Command::value, verified, with its names
+    RenameProgram,      // give program Command::value the name the mirror holds (renameText)
 };
 
-// One request, posted whole in DeviceMirror::command. Only ImportIr and RestoreKeptBackup carry a
-// value. The settings commands act on the program the mirror holds when the worker takes them, and
+// One request, posted whole in DeviceMirror::command. Only ImportIr, RestoreKeptBackup and RenameProgram
+// carry a value. The settings commands act on the program the mirror holds when the worker takes them, and
 // UploadFactoryIr on the IR panel's slot then: a change notice or a lost link between the post and
 // the take moves or clears those, and a program or slot captured at the post could have the worker
 // write a record it has since forgotten.
 struct Command {
     CommandKind kind = CommandKind::None;
-    int32_t value = 0;  // ImportIr: the user IR slot, 0..5; RestoreKeptBackup: the backup's id
+    int32_t value = 0;  // ImportIr: the user IR slot, 0..5; RestoreKeptBackup: the backup's id;
+                        // RenameProgram: the program
 
     friend bool operator==(const Command&, const Command&) = default;
 };
@@ -104,6 +106,16 @@ struct ProgramNameLine {
     FixedUtf8<4 * kProgramNameMaxChars> name;
 };
 
+// Every program's name and stale mark, from the program library, for the PROGRAMS overlay (worker).
+struct ProgramListEntry {
+    bool stale = false;
+    FixedUtf8<4 * kProgramNameMaxChars> name;  // empty: no name
+};
+using ProgramNameTable = std::array<ProgramListEntry, kProgramCount>;
+// A name typed for a program, with room for one character more than a name may have, so that an
+// overlong name reaches the library's check whole enough to be refused rather than cut.
+using ProgramNameText = FixedUtf8<4 * (kProgramNameMaxChars + 1)>;
+
 // The newest kept backups, for the right-click menu to offer (worker).
 inline constexpr size_t kMenuKeptBackups = 8;
 struct KeptBackupEntry {
@@ -136,6 +148,12 @@ struct MirrorView {
     StatusLine status;
     LibraryState libraryState = LibraryState::None;
     ProgramNameLine programName;
+    // The PROGRAMS overlay: open, its first row shown, and (copied only while it is open) every
+    // program's name and record as the mirror holds them.
+    bool programsOpen = false;
+    int32_t programsTop = 0;
+    ProgramNameTable programNames;
+    std::array<ProgramSettings, kProgramCount> programs;
 };
 
 class DeviceMirror {
@@ -162,6 +180,8 @@ public:
     std::atomic<bool> factoryListOpen{false};
     std::atomic<int32_t> factoryIrIndex{0};
     std::atomic<bool> auditionOn{false};
+    std::atomic<bool> programsOpen{false};  // the PROGRAMS overlay
+    std::atomic<int32_t> programsTop{0};    // the program of its first row
     // Why there is no amplifier, while linkState is NoDevice (worker): how many MIDI ports, inputs
     // and outputs together, the last scan saw (-1 before the first), and whether the amplifier's
     // port is there but another program has it open. A mirror reset leaves both.
@@ -203,6 +223,12 @@ public:
     // The current program's name (worker); a mirror reset clears it.
     ProgramNameLine programName() const;
     void setProgramName(const ProgramNameLine& line);
+    // Every program's name and stale mark (worker); a mirror reset leaves them.
+    ProgramNameTable programNames() const;
+    void setProgramNames(const ProgramNameTable& table);
+    // The name a RenameProgram command gives (UI, before it posts the command).
+    ProgramNameText renameText() const;
+    void setRenameText(std::string_view text);
     // The newest kept backups, newest first (worker); a mirror reset leaves them.
     KeptBackupList keptBackups() const;
     void setKeptBackups(const KeptBackupList& list);
@@ -220,6 +246,8 @@ private:
     StatusLine status_;
     ProgramNameLine programName_;
     KeptBackupList keptBackups_;
+    ProgramNameTable programNames_;
+    ProgramNameText renameText_;
 };
 
 }  // namespace halvard

@@ -71,9 +71,14 @@ enum class ControlId : int32_t {
     LeadLowpass = 67,
     LeadHighpass = 68,
     CcListToggle = 69,
+    ProgramsOpener = 70,  // the program box's number: opens the PROGRAMS overlay
+    ProgramRow0 = 71,     // the overlay's rows as shown, top to bottom
+    ProgramRowLast = 110,
 };
 
-inline constexpr int32_t kControlIdCount = 70;  // ids 0..69
+// The rows the PROGRAMS overlay shows at most.
+inline constexpr int32_t kProgramRowsMax = 40;
+inline constexpr int32_t kControlIdCount = 111;  // ids 0..110
 
 constexpr int32_t toInt(ControlId c) {
     return static_cast<int32_t>(c);

@@ -80,7 +80,8 @@ bool PointerHandler::excludedByPanel(const HitRegion& r) const {
 // The IR panel's controls keep their regions after the panel closes; they answer only while the
 // panel is open, and the factory rows only while its list is open too.
 bool PointerHandler::inert(ControlId c) const {
-    return inertInPanelState(c, mirror_.irPanelSlot.load(), mirror_.factoryListOpen.load());
+    return inertInPanelState(c, mirror_.irPanelSlot.load(), mirror_.factoryListOpen.load(),
+                             mirror_.programsOpen.load());
 }
 
 bool PointerHandler::answers(ControlId c, const DipRect& hit) const {
@@ -109,6 +110,12 @@ void PointerHandler::pointerMove(const PointerInput& in) {
 void PointerHandler::leftButtonDown(const PointerInput& in) {
     if (mirror_.linkState.load() != LinkState::Connected) return;
     const DipPoint p = pointerToDip(in);
+    // A press outside the PROGRAMS overlay's rows closes it and does nothing else.
+    if (mirror_.programsOpen.load() && !programRowAt(p)) {
+        mirror_.programsOpen.store(false);
+        host_.requestRepaint();
+        return;
+    }
     Press press = startPress();
     // Every region under the pointer acts, in list order. An action may change the panel state and
     // so the gates of the regions after it; each region is judged as the visit reaches it.
@@ -204,8 +211,35 @@ void PointerHandler::followOutsideChanges() {
     history_.clear();
 }
 
+std::optional<ControlId> PointerHandler::programRowAt(const PointerInput& in) const {
+    return programRowAt(pointerToDip(in));
+}
+
+std::optional<ControlId> PointerHandler::programRowAt(DipPoint p) const {
+    if (!mirror_.programsOpen.load()) return std::nullopt;
+    for (const HitRegion& r : regions_.regions())
+        if (r.kind == RegionKind::LeftButtonDown && isProgramRow(r.control) &&
+            toInt(r.control) - toInt(ControlId::ProgramRow0) < programRows_ && contains(r, p.x, p.y))
+            return r.control;
+    return std::nullopt;
+}
+
+void PointerHandler::scrollPrograms(int32_t rows) {
+    const int32_t top = clampedProgramsTop(mirror_.programsTop.load(), programRows_);
+    mirror_.programsTop.store(clampedProgramsTop(top + rows, programRows_));
+    host_.requestRepaint();
+}
+
 void PointerHandler::wheel(const PointerInput& in, int32_t& wheelNotches) {
-    if (mirror_.linkState.load() != LinkState::Connected || mirror_.irPanelSlot.load() > 0) return;
+    if (mirror_.linkState.load() != LinkState::Connected) return;
+    // Anywhere on the panel while the PROGRAMS overlay is open: three rows a notch, forward up.
+    if (mirror_.programsOpen.load()) {
+        const int32_t notches = wheelNotches;
+        wheelNotches = 0;
+        scrollPrograms(-3 * notches);
+        return;
+    }
+    if (mirror_.irPanelSlot.load() > 0) return;
     const DipPoint p = pointerToDip(in);
     bool over = false;
     for (const HitRegion& r : regions_.regions()) {
@@ -319,6 +353,21 @@ void PointerHandler::act(ControlId c, Press& press, int direction) {
         mirror_.factoryIrIndex.store(toInt(c) - toInt(ControlId::FactoryRow0));
         press.redraw = true;
         auditionStep();
+        return;
+    }
+    if (isProgramRow(c)) {
+        // Selects the row's program as the arrows do; the overlay stays open.
+        const int32_t top = clampedProgramsTop(mirror_.programsTop.load(), programRows_);
+        mirror_.program.store(std::min(top + toInt(c) - toInt(ControlId::ProgramRow0), kProgramMax));
+        settingsChanged();
+        return;
+    }
+    if (c == ControlId::ProgramsOpener) {
+        // Opens with the current program in the middle of its rows.
+        mirror_.programsTop.store(
+            clampedProgramsTop(mirror_.program.load() - programRows_ / 2, programRows_));
+        mirror_.programsOpen.store(true);
+        press.redraw = true;
         return;
     }
     if (inRange(c, ControlId::SlotBrowse1, ControlId::SlotBrowse6)) {

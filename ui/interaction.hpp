@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -98,6 +99,13 @@ public:
     // history is dropped when the amplifier reports a change the editor did not make.
     bool undo();
     bool redo();
+
+    // The PROGRAMS overlay: how many rows the last frame showed (set after each layout), the row
+    // under the pointer while it is open, and a scroll by rows (clamped to the list).
+    void setProgramRows(int32_t rows) { programRows_ = rows; }
+    int32_t programRows() const { return programRows_; }
+    std::optional<ControlId> programRowAt(const PointerInput& in) const;
+    void scrollPrograms(int32_t rows);
     const EditHistory& history() const { return history_; }
 
 private:
@@ -110,6 +118,7 @@ private:
     };
 
     bool excludedByPanel(const HitRegion& r) const;
+    std::optional<ControlId> programRowAt(DipPoint p) const;
     bool inert(ControlId control) const;
     bool answers(ControlId control, const DipRect& hit) const;
     Press startPress() const;
@@ -132,6 +141,7 @@ private:
     PointerHost& host_;
     EditHistory history_;
     uint32_t seenOutsideChanges_;
+    int32_t programRows_ = 20;
 };
 
 }  // namespace halvard

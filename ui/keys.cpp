@@ -39,10 +39,12 @@ void Ui::keyDown(KeyCode key, uint32_t modifiers) {
             pressFocused();
             return;
         case KeyCode::PageUp:
-            stepControl(ControlId::ProgramBox, 1);
-            return;
         case KeyCode::PageDown:
-            stepControl(ControlId::ProgramBox, -1);
+            if (focus_ && isProgramRow(*focus_)) {
+                programRowKey(key == KeyCode::PageUp ? -1 : 1, true);
+            } else {
+                stepControl(ControlId::ProgramBox, key == KeyCode::PageUp ? 1 : -1);
+            }
             return;
         case KeyCode::Right:
         case KeyCode::Up:
@@ -51,6 +53,9 @@ void Ui::keyDown(KeyCode key, uint32_t modifiers) {
         case KeyCode::Left:
         case KeyCode::Down:
             arrowKey(-1, key == KeyCode::Down);
+            return;
+        case KeyCode::F2:
+            if (focus_ && isProgramRow(*focus_)) renameProgramRow(*focus_);
             return;
         case KeyCode::Escape:
             escape();
@@ -82,6 +87,13 @@ void Ui::moveFocus(int direction) {
 void Ui::pressFocused() {
     if (!focus_) return;
     const ControlId pressed = *focus_;
+    // The program box's press opens the PROGRAMS overlay, with the focus on the current program.
+    if (pressed == ControlId::ProgramBox) {
+        if (!activateControl(ControlId::ProgramsOpener)) return;
+        const int32_t top = clampedProgramsTop(programsTop.load(), pointerHandler_.programRows());
+        focusControl(ControlId::ProgramRow0 + std::clamp(program.load() - top, 0, kProgramRowsMax - 1));
+        return;
+    }
     if (!activateControl(pressed)) return;
     if (isSlotBrowse(pressed) && irPanelSlot.load() > 0) {
         focusControl(ControlId::FactoryTitle);
@@ -97,6 +109,10 @@ void Ui::pressFocused() {
 // Up and Right step up, Left and Down step down: a focused spin button; along the open factory list
 // (Down to the next row); else, while the IR panel is open, the factory IRs.
 void Ui::arrowKey(int delta, bool vertical) {
+    if (focus_ && isProgramRow(*focus_) && layout_[*focus_].shown) {
+        programRowKey(vertical ? -delta : delta, false);
+        return;
+    }
     if (focus_ && isFactoryRow(*focus_) && layout_[*focus_].shown) {
         const int step = vertical ? -delta : delta;
         const int row = std::clamp(toInt(*focus_) - toInt(ControlId::FactoryRow0) + step, 0,
@@ -111,12 +127,28 @@ void Ui::arrowKey(int delta, bool vertical) {
     if (irPanelSlot.load() > 0) stepControl(ControlId::FactoryTitle, delta);
 }
 
-// Closes the innermost of the factory list, the IR panel and the CC list; with none open, hides the
-// focus ring. Closing is a change of the panel, made only while the pointer could make it.
+// Along the PROGRAMS overlay's rows by one (or by a page), the list scrolling when the focus would
+// leave the rows shown.
+void Ui::programRowKey(int delta, bool page) {
+    const int32_t rows = pointerHandler_.programRows();
+    const int32_t top = clampedProgramsTop(programsTop.load(), rows);
+    const int32_t at = top + toInt(*focus_) - toInt(ControlId::ProgramRow0);
+    const int32_t want = std::clamp(at + (page ? delta * rows : delta), 0, kProgramCount - 1);
+    if (want < top) pointerHandler_.scrollPrograms(want - top);
+    if (want >= top + rows) pointerHandler_.scrollPrograms(want - (top + rows - 1));
+    const int32_t shownTop = clampedProgramsTop(programsTop.load(), rows);
+    focusControl(ControlId::ProgramRow0 + std::clamp(want - shownTop, 0, rows - 1));
+}
+
+// Closes the PROGRAMS overlay, or the innermost of the factory list, the IR panel and the CC list; with none
+// open, hides the focus ring. Closing is a change of the panel, made only while the pointer could make it.
 void Ui::escape() {
     const bool live = linkState.load() == LinkState::Connected;
     const int32_t slot = irPanelSlot.load();
-    if (live && slot > 0 && factoryListOpen.load()) {
+    if (live && programsOpen.load()) {
+        programsOpen.store(false);
+        if (focus_ && isProgramRow(*focus_)) focus_ = ControlId::ProgramBox;
+    } else if (live && slot > 0 && factoryListOpen.load()) {
         factoryListOpen.store(false);
         if (focus_ && isFactoryRow(*focus_)) focus_ = ControlId::FactoryTitle;
     } else if (live && slot > 0) {

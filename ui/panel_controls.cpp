@@ -3,6 +3,8 @@
 // Sections: the table of what never changes (role, regions, name), the orders, the layout of one
 // frame (top row, switch row, left column, IR panel), the rules of who answers.
 
+#include <algorithm>
+
 #include "ir/factory_catalogue.hpp"
 #include "ir/ir_slots.hpp"
 #include "ui/panel_geometry.hpp"
@@ -72,6 +74,9 @@ constexpr std::array<ControlKind, kControlIdCount> kKinds = [] {
     set(C::FactoryNext, R::PushButton, P::MoveThenPress, "NEXT FACTORY IR", toInt(C::FactoryTitle));
     for (int row = 0; row < kFactoryIrCount; ++row)
         set(C::FactoryRow0 + row, R::ListItem, P::MoveThenPress, "");
+    set(C::ProgramsOpener, R::PushButton, P::Press, "PROGRAMS", toInt(C::ProgramBox));
+    for (int row = 0; row < kProgramRowsMax; ++row)
+        set(C::ProgramRow0 + row, R::ListItem, P::MoveThenPress, "PROGRAM");
     return k;
 }();
 
@@ -87,6 +92,13 @@ const ControlKind& kindOf(ControlId c) {
     C::FactoryRow0, C::FactoryRow0 + 1, C::FactoryRow0 + 2, C::FactoryRow0 + 3, C::FactoryRow0 + 4,         \
         C::FactoryRow0 + 5, C::FactoryRow0 + 6, C::FactoryRow0 + 7, C::FactoryRow0 + 8, C::FactoryRow0 + 9, \
         C::FactoryRow0 + 10, C::FactoryRow0 + 11, C::FactoryRow0 + 12, C::FactoryRow0 + 13, C::FactoryRow14
+
+// The overlay's rows, top to bottom.
+constexpr std::array<ControlId, kProgramRowsMax> kProgramRows = [] {
+    std::array<ControlId, kProgramRowsMax> rows{};
+    for (int i = 0; i < kProgramRowsMax; ++i) rows[static_cast<size_t>(i)] = C::ProgramRow0 + i;
+    return rows;
+}();
 
 // The order in which the frames register the regions: the drawing order (top row, switch row, left
 // column, IR panel), which the region list has kept since its first frames.
@@ -128,6 +140,16 @@ constexpr ControlId kRegistrationOrder[] = {
     HALVARD_FACTORY_ROWS,
 };
 
+// The PROGRAMS overlay's regions come after all of these, so the earlier ones keep their places.
+constexpr auto kRegistrationOrderAll = [] {
+    std::array<ControlId, std::size(kRegistrationOrder) + 1 + kProgramRowsMax> all{};
+    size_t n = 0;
+    for (const ControlId c : kRegistrationOrder) all[n++] = c;
+    all[n++] = C::ProgramsOpener;
+    for (const ControlId c : kProgramRows) all[n++] = c;
+    return all;
+}();
+
 constexpr ControlId kReadingOrder[] = {
     C::ReverbTailsButton,
     C::ProgramBox,
@@ -160,6 +182,14 @@ constexpr ControlId kReadingOrder[] = {
     C::ExtractAllButton,
     C::SelectButton,
 };
+
+constexpr auto kReadingOrderAll = [] {
+    std::array<ControlId, std::size(kReadingOrder) + kProgramRowsMax> all{};
+    size_t n = 0;
+    for (const ControlId c : kReadingOrder) all[n++] = c;
+    for (const ControlId c : kProgramRows) all[n++] = c;
+    return all;
+}();
 
 #undef HALVARD_SLOT_ROW
 #undef HALVARD_FACTORY_ROWS
@@ -198,12 +228,13 @@ public:
         switchRow();
         leftColumn();
         if (v_.irPanelSlot > 0) irPanel();
+        if (v_.programsOpen) programsOverlay();
         const bool connected = v_.linkState == LinkState::Connected;
         for (int32_t id = 0; id < kControlIdCount; ++id) {
             const auto c = static_cast<ControlId>(id);
             ControlEntry& e = layout_[c];
             e.control.enabled = e.shown && connected && !coveredByIrPanel(c, e.hit.x, v_.irPanelSlot) &&
-                                !inertInPanelState(c, v_.irPanelSlot, v_.factoryListOpen);
+                                !inertInPanelState(c, v_.irPanelSlot, v_.factoryListOpen, v_.programsOpen);
         }
     }
 
@@ -281,6 +312,9 @@ private:
             if (name.stale) program.control.description << ", changed on the amplifier since named";
         }
         arrows(C::ProgramDown, box + 11, C::ProgramUp, box + 198, kArrowTop);
+        // The number and its label between the arrows open the PROGRAMS overlay.
+        put(C::ProgramsOpener, {box + 24, kTopRowBoxTop, 172, kTopRowBoxHeight}).control.description
+            << "list of the " << static_cast<int32_t>(kProgramCount) << " programs";
     }
 
     void switchRow() {
@@ -374,6 +408,41 @@ private:
         }
     }
 
+    // One row per program from programsTop, with its name, stale mark and what its record holds.
+    void programsOverlay() {
+        const DipRect area = programsOverlayRect(g_.width, g_.height);
+        const int32_t rows = programRowsShown(g_.height);
+        const int32_t top = clampedProgramsTop(v_.programsTop, rows);
+        for (int32_t i = 0; i < rows; ++i) {
+            const int32_t p = top + i;
+            const auto at = static_cast<size_t>(p);
+            ControlEntry& e = toggle(C::ProgramRow0 + i,
+                                     {area.x, area.y + kProgramRowHeight * i, area.width, kProgramRowHeight},
+                                     p == v_.program);
+            PanelControl& c = e.control;
+            c.value << p;
+            c.number = p;
+            c.description << "program " << p;
+            const ProgramListEntry& name = v_.programNames[at];
+            if (!name.name.view().empty()) {
+                c.description << ": " << name.name.view();
+                if (name.stale) c.description << ", changed on the amplifier since named";
+            }
+            const ProgramSettings& r = v_.programs[at];
+            if (r.loaded == 0) continue;
+            const size_t ch = r.channel == 0 ? 0 : 1;
+            c.description << "; " << channelName(static_cast<int>(ch));
+            const auto on = [&c](bool lit, std::string_view what) {
+                if (lit) c.description << ", " << what;
+            };
+            on(r.bypass == 1, "bypass");
+            on(r.reverb[ch] == 1, "reverb");
+            on(r.tremolo[ch] == 1, "tremolo");
+            on(r.loopBypass == 1, "loop bypass");
+            on(r.irBypass == 1, "IR bypass");
+        }
+    }
+
     PanelLayout& layout_;
     const MirrorView& v_;
     const ProgramSettings& r_;
@@ -403,7 +472,7 @@ void layoutControls(PanelLayout& layout, const MirrorView& view, int32_t surface
 }
 
 void registerControlRegions(const PanelLayout& layout, HitRegions& regions) {
-    for (const ControlId c : kRegistrationOrder) {
+    for (const ControlId c : kRegistrationOrderAll) {
         const ControlEntry& e = layout[c];
         if (!e.shown) continue;
         const DipRect& r = e.hit;
@@ -432,7 +501,26 @@ void registerControlRegions(const PanelLayout& layout, HitRegions& regions) {
 }
 
 std::span<const ControlId> readingOrder() {
-    return kReadingOrder;
+    return kReadingOrderAll;
+}
+
+DipRect programsOverlayRect(int32_t surfaceWidth, int32_t surfaceHeight) {
+    const PanelGeometry g = panelGeometry(surfaceWidth, surfaceHeight, false);
+    return {g.programBoxLeft, kHeadingRuleY + 1, kProgramsWidth,
+            kProgramRowHeight * programRowsShown(surfaceHeight)};
+}
+
+int32_t programRowsShown(int32_t surfaceHeight) {
+    const int32_t room = surfaceHeight - kBottomBarHeight - (kHeadingRuleY + 1);
+    return std::clamp(room / kProgramRowHeight, 1, kProgramRowsMax);
+}
+
+int32_t clampedProgramsTop(int32_t top, int32_t rows) {
+    return std::clamp(top, 0, std::max(kProgramCount - rows, 0));
+}
+
+bool isProgramRow(ControlId control) {
+    return inRange(control, C::ProgramRow0, C::ProgramRowLast);
 }
 
 std::optional<SpinArrows> spinArrows(ControlId control) {
@@ -459,7 +547,8 @@ bool coveredByIrPanel(ControlId control, int32_t hitX, int32_t irPanelSlot) {
     return !ofIrPanel(control) && hitX > kLeftColumnWidth;
 }
 
-bool inertInPanelState(ControlId control, int32_t irPanelSlot, bool factoryListOpen) {
+bool inertInPanelState(ControlId control, int32_t irPanelSlot, bool factoryListOpen, bool programsOpen) {
+    if (isProgramRow(control) || programsOpen) return !(isProgramRow(control) && programsOpen);
     const bool panelOpen = irPanelSlot > 0;
     if (inRange(control, C::FactoryPrev, C::FactoryTitle) || control == C::AuditionSwitch) return !panelOpen;
     if (inRange(control, C::FactoryRow0, C::FactoryRow14)) return !panelOpen || !factoryListOpen;

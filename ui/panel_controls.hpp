@@ -25,7 +25,7 @@ enum class ControlRole : uint8_t {
     ToggleButton,  // on or off: the slide switches, the lit global boxes, AUDITION, HF COMP
     PushButton,    // acts once: STORE PRESET, SELECT, EXTRACT ALL, a slot's import and browse icons
     RadioButton,   // one of a group: a section's IR choice dots, the slot select icons
-    ListItem,      // a row of the factory IR list
+    ListItem,      // a row of the factory IR list or of the PROGRAMS overlay
     SpinButton,    // a value stepped up and down: the program, the MIDI channel, a filter position
 };
 
@@ -96,8 +96,18 @@ void layoutControls(PanelLayout& layout, const MirrorView& view, int32_t surface
 // Registers the hit regions of the shown controls, in the panel's registration order.
 void registerControlRegions(const PanelLayout& layout, HitRegions& regions);
 
+// The PROGRAMS overlay: a column below the top row from the program box's left edge, its rows this
+// tall, as many as fit above the bottom bar (at most kProgramRowsMax).
+inline constexpr int32_t kProgramsWidth = 300;
+inline constexpr int32_t kProgramRowHeight = 24;
+DipRect programsOverlayRect(int32_t surfaceWidth, int32_t surfaceHeight);
+int32_t programRowsShown(int32_t surfaceHeight);
+// The first row's program for a wanted one: kept so that the last row is program 127.
+int32_t clampedProgramsTop(int32_t top, int32_t rows);
+
 // The controls a reader lists and Tab visits, in reading order: the top row, the switch row, the
-// left column from the top, the IR panel. Parts (spin buttons' arrows) are not among them.
+// left column from the top, the IR panel, the PROGRAMS overlay's rows. Parts (spin buttons' arrows) are not
+// among them.
 std::span<const ControlId> readingOrder();
 
 // The arrows of a spin button with arrows (the program, the MIDI channel, the factory IR): the part
@@ -115,7 +125,9 @@ bool actsOnPress(ControlId control);
 // while the IR panel is open, everything right of the left column but the panel's own controls
 // (31..50 and 54..60) is covered; the IR panel's controls answer only while it is open, its list rows only
 // while the list is open too.
+// While the PROGRAMS overlay is open only its rows answer, and they answer only then.
 bool coveredByIrPanel(ControlId control, int32_t hitX, int32_t irPanelSlot);
-bool inertInPanelState(ControlId control, int32_t irPanelSlot, bool factoryListOpen);
+bool inertInPanelState(ControlId control, int32_t irPanelSlot, bool factoryListOpen, bool programsOpen);
+bool isProgramRow(ControlId control);
 
 }  // namespace halvard

@@ -13,16 +13,17 @@ namespace halvard {
 class Canvas;
 
 enum class PlatformEvent : int32_t {
-    Paint = 0,            // raised inside paintWindow; surfaceWidth/surfaceHeight and canvas are set
-    ActivateApp = 1,      // the window was activated or deactivated
-    PointerMove = 2,      // pointerX/pointerY updated first
-    LeftButtonDown = 3,   // pointerX/pointerY updated first
-    LeftButtonUp = 4,     // pointerX/pointerY updated first
-    RightButtonDown = 5,  // pointerX/pointerY updated first
-    RightButtonUp = 6,    // pointerX/pointerY updated first
-    Wheel = 7,            // wheelNotches updated first; the pointer position is not
-    Timer = 8,            // every 500 ms
-    KeyDown = 9,          // key and keyModifiers updated first (also for a held key's repeats)
+    Paint = 0,             // raised inside paintWindow; surfaceWidth/surfaceHeight and canvas are set
+    ActivateApp = 1,       // the window was activated or deactivated
+    PointerMove = 2,       // pointerX/pointerY updated first
+    LeftButtonDown = 3,    // pointerX/pointerY updated first
+    LeftButtonUp = 4,      // pointerX/pointerY updated first
+    RightButtonDown = 5,   // pointerX/pointerY updated first
+    RightButtonUp = 6,     // pointerX/pointerY updated first
+    Wheel = 7,             // wheelNotches updated first; the pointer position is not
+    Timer = 8,             // every 500 ms
+    KeyDown = 9,           // key and keyModifiers updated first (also for a held key's repeats)
+    LeftDoubleClick = 10,  // after the second press's LeftButtonDown, at the same pointer position
 };
 
 // One entry of a context menu. Entries at level 1 make up the submenu of the nearest level-0 entry
@@ -52,6 +53,7 @@ enum class KeyCode : int32_t {
     Plus,  // also "=", the same key without Shift on many layouts
     Minus,
     Zero,
+    F2,
 };
 
 // Bits of PlatformState::keyModifiers.
@@ -94,6 +96,13 @@ struct PlatformState {
     // Shows the folder of the backups in the desktop's file manager (made first when missing). Set
     // by the entry function, which knows where it is; empty: nothing happens.
     std::function<void()> openBackupsFolder;
+
+    // A small dialog asking for one line of text (a program's name): title, the text it starts with,
+    // and done, run on the user-interface thread with the text when the user accepts it (not at all
+    // when cancelled), after askText has returned. Set by the window back end; empty: no dialog.
+    std::function<void(std::string_view title, std::string_view text,
+                       std::function<void(std::string_view)> done)>
+        askText;
 
     // Called after a Paint whose controls (their set, rectangles, names or states) differ from the
     // previous frame's, so that the accessibility back end can tell screen readers. Set by the window

@@ -130,6 +130,7 @@ private:
     void connectionBox();
     void irPanel();
     void responsePlot(int32_t index, int32_t switchTop);
+    void programsOverlay();
     void focusRing(ControlId c);
 
     Canvas& canvas_;
@@ -523,6 +524,44 @@ void Frame::responsePlot(int32_t index, int32_t switchTop) {
                      &assets::factoryIrCurves[static_cast<size_t>(index)], kColorAccent);
 }
 
+// The PROGRAMS overlay: a row per program with its number, the stale mark, its name, and a summary
+// of its record: the channel, R or L, then B(ypass), R(everb), T(remolo), L(oop bypass) and I(R
+// bypass), lit when on. A program never read has no summary.
+void Frame::programsOverlay() {
+    constexpr std::string_view kSwitchLetters[] = {"B", "R", "T", "L", "I"};
+    constexpr int32_t kMarkSize = 6;
+    const DipRect area = programsOverlayRect(width_, height_);
+    canvas_.fillRect(area.x - 1, area.y - 1, area.width + 2, area.height + 2, 0, kColorTrackOff);
+    for (int32_t i = 0; i < kProgramRowsMax; ++i) {
+        const ControlId id = ControlId::ProgramRow0 + i;
+        if (!layout_[id].shown) break;
+        const PanelControl& row = control(id);
+        const DipRect& r = row.rect;
+        const auto p = static_cast<size_t>(row.number);
+        const bool over = hovered(id);
+        canvas_.fillRect(r.x, r.y, r.width, r.height, 0, row.number % 2 == 1 ? kColorRowOdd : kColorRowEven);
+        const uint32_t ink = row.checked ? kColorAccent : over ? kColorTextLight : kColorTextDim;
+        text(r.x + 6, r.y, 30, r.height, ink, kFont11, kTrailing, row.value.view());
+        const ProgramListEntry& name = view_.programNames[p];
+        if (name.stale)
+            canvas_.fillRect(r.x + 40, r.y + (r.height - kMarkSize) / 2, kMarkSize, kMarkSize, kMarkSize / 2,
+                             kColorAccent);
+        text(r.x + 52, r.y, 148, r.height, ink, kFont11, kLeading, name.name.view());
+        const ProgramSettings& rec = view_.programs[p];
+        if (rec.loaded == 0) continue;
+        const size_t ch = rec.channel == 0 ? 0 : 1;
+        const bool lit[] = {rec.bypass == 1, rec.reverb[ch] == 1, rec.tremolo[ch] == 1, rec.loopBypass == 1,
+                            rec.irBypass == 1};
+        int32_t x = r.x + 206;
+        text(x, r.y, 12, r.height, kColorAccent, kFont10, kCentred, ch == 0 ? "R" : "L");
+        for (size_t k = 0; k < std::size(lit); ++k) {
+            x += 15;
+            text(x, r.y, 12, r.height, lit[k] ? kColorTextLight : kColorIconIdle, kFont10, kCentred,
+                 kSwitchLetters[k]);
+        }
+    }
+}
+
 // Four lines around the control, kept inside the surface. Drawn over everything, and only while the
 // control acts: under the veil there is nothing for the keys to reach.
 void Frame::focusRing(ControlId c) {
@@ -550,6 +589,7 @@ void Frame::draw(std::optional<ControlId> focus) {
     statusAndVeil();
     connectionBox();
     if (view_.irPanelSlot > 0) irPanel();
+    if (view_.programsOpen) programsOverlay();
     if (focus) focusRing(*focus);
 }
 }  // namespace

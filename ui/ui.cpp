@@ -27,6 +27,9 @@ void Ui::onEvent(PlatformEvent event) {
         case PlatformEvent::RightButtonDown:
             pointerHandler_.rightButtonDown();
             break;
+        case PlatformEvent::LeftDoubleClick:
+            if (const auto row = pointerHandler_.programRowAt(pointer())) renameProgramRow(*row);
+            break;
         case PlatformEvent::Wheel:
             pointerHandler_.wheel(pointer(), platform_.wheelNotches);
             break;
@@ -46,6 +49,7 @@ void Ui::renderPanel() {
     applyBypassLock(*this, v);
     layoutControls(layout_, v, canvas->surfaceWidth(), canvas->surfaceHeight());
     registerControlRegions(layout_, regions_);
+    pointerHandler_.setProgramRows(programRowsShown(canvas->surfaceHeight()));
     // A focused control that this frame does not show loses the focus.
     if (focus_ && !layout_[*focus_].shown) focus_.reset();
     if (focus_) layout_[*focus_].control.focused = true;
@@ -75,6 +79,20 @@ bool Ui::stepControl(ControlId control, int delta) {
         return activateControl(delta > 0 ? arrows->up : arrows->down);
     const ControlEntry& e = layout_[control];
     return e.shown && pointerHandler_.stepFilter(control, delta, e.hit);
+}
+
+void Ui::renameProgramRow(ControlId row) {
+    const ControlEntry& e = layout_[row];
+    if (!isProgramRow(row) || !e.shown || !e.control.enabled || !platform_.askText) return;
+    const int32_t program = e.control.number;
+    const ProgramListEntry current = programNames()[static_cast<size_t>(program)];
+    FixedText<48> title;
+    title << "Name Program " << program;
+    platform_.askText(title.view(), current.name.view(), [this, program](std::string_view text) {
+        if (linkState.load() != LinkState::Connected) return;
+        setRenameText(text);
+        postCommand(Command{CommandKind::RenameProgram, program});
+    });
 }
 
 void Ui::focusControl(ControlId control) {

@@ -57,6 +57,9 @@ public:
     bool activateControl(ControlId control);
     // A spin button's value one step up (delta > 0) or down, as its arrows do; false when it cannot.
     bool stepControl(ControlId control, int delta);
+    // Asks for a new name of the program on the PROGRAMS overlay's row (the platform's text
+    // dialog) and has the worker keep it; nothing when the row is not shown or does not act.
+    void renameProgramRow(ControlId row);
     // Moves the keyboard focus to the control (drawn with the focus ring from the next frame).
     void focusControl(ControlId control);
     // The control with the keyboard focus; nullopt when none has it.
@@ -90,6 +93,7 @@ private:
     void pressFocused();
     void arrowKey(int delta, bool vertical);
     void escape();
+    void programRowKey(int delta, bool page);
 
     PlatformState& platform_;
     HitRegions regions_;

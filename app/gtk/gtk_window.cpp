@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "app/gtk/panel_accessible.hpp"
+#include "app/gtk/text_dialog_gtk.hpp"
 #include "ui/assets.hpp"
 #include "ui/cairo/canvas_target.hpp"
 
@@ -76,8 +77,13 @@ struct GtkCallbacks {
 
     static gboolean button(GtkWidget*, GdkEventButton* e, gpointer data) {
         auto* self = static_cast<GtkWindowSystem*>(data);
-        // Double and triple clicks come as extra events beside the ordinary presses; they add nothing.
-        if (!self->platform_ || (e->type != GDK_BUTTON_PRESS && e->type != GDK_BUTTON_RELEASE)) return TRUE;
+        // Double clicks come as an extra event after the second ordinary press; triple clicks add nothing.
+        if (!self->platform_) return TRUE;
+        if (e->type == GDK_2BUTTON_PRESS) {
+            if (e->button == 1) self->platform_->pointerEvent(PlatformEvent::LeftDoubleClick, e->x, e->y);
+            return TRUE;
+        }
+        if (e->type != GDK_BUTTON_PRESS && e->type != GDK_BUTTON_RELEASE) return TRUE;
         if (const auto event = buttonEvent(static_cast<int>(e->button), e->type == GDK_BUTTON_PRESS)) {
             self->platform_->pointerEvent(*event, e->x, e->y);
         }
@@ -212,6 +218,10 @@ std::string GtkWindowSystem::open(Platform& platform) {
     platform.showContextMenu = [this](std::span<const MenuEntry> entries, std::function<void(int)> chosen) {
         popupMenu(entries, std::move(chosen));
     };
+    platform.askText = [this](std::string_view title, std::string_view text,
+                              std::function<void(std::string_view)> done) {
+        if (window_) askTextGtk(GTK_WINDOW(window_), title, text, std::move(done));
+    };
     platform.zoomChanged = [this] { applyZoom(); };
     return {};
 }
@@ -307,6 +317,7 @@ void GtkWindowSystem::close() {
     if (platform_) {
         platform_->requestRepaint = nullptr;
         platform_->showContextMenu = nullptr;
+        platform_->askText = nullptr;
         platform_->controlsChanged = nullptr;
         platform_->zoomChanged = nullptr;
     }

@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "app/win32/text_dialog_win32.hpp"
+
 namespace halvard {
 
 namespace {
@@ -53,7 +55,7 @@ std::string Win32WindowSystem::open(Platform& platform) {
     className_ = widened(platform.title);
     WNDCLASSEXW windowClass{};
     windowClass.cbSize = sizeof windowClass;
-    windowClass.style = CS_HREDRAW | CS_VREDRAW;
+    windowClass.style = CS_HREDRAW | CS_VREDRAW | CS_DBLCLKS;
     windowClass.lpfnWndProc = &Win32WindowSystem::windowProc;
     windowClass.hInstance = instance;
     windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(kAppIconResource));
@@ -85,6 +87,10 @@ std::string Win32WindowSystem::open(Platform& platform) {
     };
     platform.showContextMenu = [this](std::span<const MenuEntry> entries, std::function<void(int)> chosen) {
         popupMenu(entries, chosen);
+    };
+    platform.askText = [this](std::string_view title, std::string_view text,
+                              std::function<void(std::string_view)> done) {
+        askTextWin32(window_, title, text, done);
     };
     platform.zoomChanged = [this] { applyZoom(); };
     return {};
@@ -198,6 +204,7 @@ void Win32WindowSystem::close() {
     if (platform_) {
         platform_->requestRepaint = nullptr;
         platform_->showContextMenu = nullptr;
+        platform_->askText = nullptr;
         platform_->controlsChanged = nullptr;
         platform_->zoomChanged = nullptr;
     }
@@ -273,6 +280,10 @@ LRESULT Win32WindowSystem::handle(UINT message, WPARAM wParam, LPARAM lParam) {
             return pointer(PlatformEvent::PointerMove);
         case WM_LBUTTONDOWN:
             return pointer(PlatformEvent::LeftButtonDown);
+        case WM_LBUTTONDBLCLK:
+            // The second press of a double click: a press as any other, then the double click.
+            pointer(PlatformEvent::LeftButtonDown);
+            return pointer(PlatformEvent::LeftDoubleClick);
         case WM_LBUTTONUP:
             return pointer(PlatformEvent::LeftButtonUp);
         case WM_RBUTTONDOWN:

@@ -296,6 +296,22 @@ TEST_F(Librarian, TheWorkerShowsTheProgramsNameKeepsItCurrentAndKeepsTheMenusBac
     ports.deliver({0xF0, 0x00, 0x03, 0x05, 0xF7});
     worker.runPass();
     EXPECT_TRUE(mirror.programName().stale) << "bound at the first read, so a later change shows";
+    // Every program's name and mark for the PROGRAMS overlay.
+    EXPECT_EQ(mirror.programNames()[0].name.view(), "Clean Crunch");
+    EXPECT_TRUE(mirror.programNames()[5].stale);
+    EXPECT_TRUE(mirror.programNames()[7].name.view().empty());
+
+    // Renamed from the overlay: kept, bound to what the amplifier holds, shown at once.
+    mirror.setRenameText("Lead été");
+    mirror.postCommand(Command{CommandKind::RenameProgram, 5});
+    worker.runPass();
+    EXPECT_EQ(mirror.programName().name.view(), "Lead été");
+    EXPECT_FALSE(mirror.programNames()[5].stale);
+    mirror.setRenameText("tab	here");
+    mirror.postCommand(Command{CommandKind::RenameProgram, 5});
+    worker.runPass();
+    EXPECT_EQ(mirror.programNames()[5].name.view(), "Lead été") << "a refused name changes nothing";
+    EXPECT_EQ(mirror.statusLine().view().substr(0, 15), "NAME NOT KEPT: ");
 
     dialogs.answer = (folder / "all.syx").string();
     mirror.postCommand(CommandKind::BackupPrograms);

@@ -158,9 +158,9 @@ TEST_F(Panel, RegionListHoldsEveryControlInDrawingOrder) {
         {65, "mp"}, {63, "mp"}, {13, "mp"}, {19, "pm"}, {25, "pm"}, {55, "pm"}, {14, "mp"}, {20, "pm"},
         {26, "pm"}, {56, "pm"}, {15, "mp"}, {21, "pm"}, {27, "pm"}, {57, "pm"}, {67, "mp"}, {68, "mp"},
         {66, "mp"}, {16, "mp"}, {22, "pm"}, {28, "pm"}, {58, "pm"}, {17, "mp"}, {23, "pm"}, {29, "pm"},
-        {59, "pm"}, {18, "mp"}, {24, "pm"}, {30, "pm"}, {60, "pm"}, {69, "pm"},
+        {59, "pm"}, {18, "mp"}, {24, "pm"}, {30, "pm"}, {60, "pm"}, {69, "pm"}, {70, "p"},
     });
-    ASSERT_EQ(main.size(), 88u);
+    ASSERT_EQ(main.size(), 89u);
     expectOrder(ui.regions(), main);
 
     // The IR panel adds its controls after the main ones, its list rows once the list is drawn open.
@@ -177,14 +177,14 @@ TEST_F(Panel, RegionListHoldsEveryControlInDrawingOrder) {
         withPanel.push_back({row, RegionKind::PointerMove});
         withPanel.push_back({row, RegionKind::LeftButtonDown});
     }
-    ASSERT_EQ(withPanel.size(), 130u);
+    ASSERT_EQ(withPanel.size(), 131u);
     expectOrder(ui.regions(), withPanel);
 
     // Closing everything again keeps every entry: the list only grows.
     ui.irPanelSlot = 0;
     ui.factoryListOpen = false;
     frame();
-    EXPECT_EQ(ui.regions().size(), 130u);
+    EXPECT_EQ(ui.regions().size(), 131u);
 }
 
 TEST_F(Panel, RegionsSitWhereTheControlTableSays) {

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "allocation_counter.hpp"
 #include "ir/factory_catalogue.hpp"
 
@@ -248,6 +251,98 @@ TEST_F(ControlList, TheIrPanelIsBrowsedAndClosedFromTheKeyboard) {
     ui.ccListOpen = true;
     key(KeyCode::Escape);
     EXPECT_FALSE(ui.ccListOpen);
+}
+
+// The PROGRAMS overlay: its rows are the table's list items (only those shown), with the names and
+// marks the worker published, and it answers the wheel, clicks, keys and the rename dialog.
+TEST_F(ControlList, TheProgramsOverlayListsScrollsSelectsAndRenamesThroughTheTable) {
+    ProgramNameTable names{};
+    names[1].name.assign("Clean Crunch");
+    names[1].stale = true;
+    names[40].name.assign("Solo");
+    names[61].name.assign("Rhythm");
+    ui.setProgramNames(names);
+    ProgramSettings lead = ui.record(1);
+    lead.channel = 1;
+    lead.reverb[1] = 1;
+    ui.setRecord(1, lead);
+    ui.setRecord(2, ProgramSettings{});  // never read
+    std::vector<std::string> asked;
+    std::function<void(std::string_view)> answer;
+    platform.askText = [&](std::string_view title, std::string_view text,
+                           std::function<void(std::string_view)> done) {
+        asked.emplace_back(std::string(title) + "|" + std::string(text));
+        answer = std::move(done);
+    };
+    ui.program = 1;
+    ui.focusControl(ControlId::ProgramBox);
+    frame();
+    key(KeyCode::Return);
+    ASSERT_TRUE(ui.programsOpen);
+    const int32_t rows = programRowsShown(900);
+    EXPECT_EQ(ui.controls().size(), 43u + static_cast<size_t>(rows)) << "only the rows shown are listed";
+    EXPECT_EQ(ui.focusedControl(), ControlId::ProgramRow0 + 1) << "onto the current program";
+    const PanelControl& row1 = control(ControlId::ProgramRow0 + 1);
+    EXPECT_EQ(row1.role, ControlRole::ListItem);
+    EXPECT_TRUE(row1.checked);
+    EXPECT_EQ(row1.description.view(),
+              "program 1: Clean Crunch, changed on the amplifier since named; lead channel, reverb");
+    EXPECT_EQ(control(ControlId::ProgramRow0 + 2).description.view(), "program 2") << "no summary unread";
+    EXPECT_FALSE(control(ControlId::ReverbSwitch).enabled) << "the overlay takes every press";
+    // The stale mark, a dot in the accent colour between the number and the name.
+    EXPECT_EQ(surface.pixel(row1.rect.x + 43, row1.rect.y + row1.rect.height / 2), kColorAccent);
+    EXPECT_NE(surface.pixel(row1.rect.x + 43, row1.rect.y + kProgramRowHeight + row1.rect.height / 2),
+              kColorAccent);
+
+    // Three rows a notch, kept inside the list.
+    platform.wheelNotches = -13;
+    platform.raise(PlatformEvent::Wheel);
+    frame();
+    EXPECT_EQ(control(ControlId::ProgramRow0).number, 39);
+    EXPECT_EQ(control(ControlId::ProgramRow0 + 1).description.view().substr(0, 16), "program 40: Solo");
+    platform.wheelNotches = -100;
+    platform.raise(PlatformEvent::Wheel);
+    frame();
+    EXPECT_EQ(control(ControlId::ProgramRow0 + (rows - 1)).number, 127);
+
+    // A click on a row selects its program as the arrows do; the overlay stays.
+    const PanelControl& last = control(ControlId::ProgramRow0 + (rows - 1));
+    platform.pointerX = last.rect.x + 100;
+    platform.pointerY = last.rect.y + 5;
+    platform.raise(PlatformEvent::LeftButtonDown);
+    frame();
+    EXPECT_EQ(ui.program, 127);
+    EXPECT_EQ(ui.command.load(), Command{CommandKind::SendSettings});
+    EXPECT_TRUE(ui.programsOpen);
+
+    // Keys along the rows scroll the list; F2 and a double click ask for the name.
+    ui.focusControl(ControlId::ProgramRow0);
+    key(KeyCode::Up);
+    EXPECT_EQ(control(ControlId::ProgramRow0).number, 127 - rows) << "scrolled by one";
+    key(KeyCode::PageUp);
+    EXPECT_EQ(control(ControlId::ProgramRow0).number, 127 - 2 * rows);
+    ui.focusControl(ControlId::ProgramRow0 + (61 - (127 - 2 * rows)));
+    key(KeyCode::F2);
+    ASSERT_EQ(asked, std::vector<std::string>{"Name Program 61|Rhythm"});
+    answer("Rhythm 2");
+    EXPECT_EQ(ui.command.load(), (Command{CommandKind::RenameProgram, 61}));
+    EXPECT_EQ(ui.renameText().view(), "Rhythm 2");
+    platform.raise(PlatformEvent::LeftDoubleClick);  // the pointer is still on the bottom row
+    EXPECT_EQ(asked.back(), "Name Program " + std::to_string(127 - rows - 1) + "|");
+
+    // Escape, or a press outside the rows, closes it and does nothing else.
+    key(KeyCode::Escape);
+    EXPECT_FALSE(ui.programsOpen);
+    EXPECT_EQ(ui.focusedControl(), ControlId::ProgramBox);
+    EXPECT_EQ(ui.controls().size(), 43u);
+    ASSERT_TRUE(ui.activateControl(ControlId::ProgramsOpener));
+    frame();
+    const HitRegion reverb = pressRegion(ControlId::ReverbSwitch);
+    platform.pointerX = reverb.x + 5;
+    platform.pointerY = reverb.y + 5;
+    platform.raise(PlatformEvent::LeftButtonDown);
+    EXPECT_FALSE(ui.programsOpen);
+    EXPECT_EQ(ui.record(ui.program).reverb[0], 0);
 }
 }  // namespace
 }  // namespace halvard

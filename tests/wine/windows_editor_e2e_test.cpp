@@ -19,6 +19,7 @@
 #include "ir/factory_catalogue.hpp"
 #include "ir/ir_image.hpp"
 #include "ir/wav_import.hpp"
+#include "library/program_library.hpp"
 #include "loopback_http_server.hpp"
 #include "panel_listing.hpp"
 #include "test_files.hpp"
@@ -325,6 +326,39 @@ TEST_F(WindowsEditor, TheKeysActAsTheirPointerCounterparts) {
         << "the window grows with the panel";
     ASSERT_TRUE(testing::xdotool("key ctrl+0"));
     EXPECT_TRUE(waitFor([&] { return x_.windowSize(window_) == std::pair{width_, height_}; }, 10s));
+    EXPECT_EQ(closeEditor(), 0);
+}
+
+// The PROGRAMS overlay: a click on the program number opens it, the named program's row shows its
+// name, and a click on a row selects that program (never read, so the editor reads it).
+TEST_F(WindowsEditor, TheProgramsOverlayShowsANameAndSelectsAProgramByClick) {
+    constexpr int kRowsTop = 42;
+    constexpr int kRowHeight = 24;
+    const fs::path library = dir_ / "library.sqlite3";
+    {
+        std::string error;
+        auto names = ProgramLibrary::open(library, error);
+        ASSERT_TRUE(names) << error;
+        ASSERT_TRUE(names->setName(3, "Clean Crunch", std::nullopt, error)) << error;
+    }
+    startEmulator();
+    startEditor(environment("HALVARD_WINDOWS_EDITOR"), {"HALVARD_LIBRARY=" + windowsPath(library.string())});
+    ASSERT_TRUE(showsConnected()) << transcript();
+    ASSERT_EQ(amp_->command("clear"), "ok cleared");
+
+    const int left = (width_ + 30) / 2;  // the program box
+    click(left + 110, 20);
+    const auto nameShown = [&](int row) {
+        for (int x = left + 52; x < left + 200; ++x)
+            for (int y = kRowsTop + kRowHeight * row + 6; y < kRowsTop + kRowHeight * (row + 1) - 6; ++y)
+                if (((at(x, y).value_or(0) >> 8) & 0xff) > 0x60) return true;
+        return false;
+    };
+    EXPECT_TRUE(waitFor([&] { return nameShown(3); }, 10s)) << "no name on program 3's row" << transcript();
+    EXPECT_FALSE(nameShown(4));
+    click(left + 100, kRowsTop + kRowHeight * 5 + 12);
+    ASSERT_TRUE(EmulatorProcess::waitFor([&] { return amp_->received(0x02) >= 1; })) << transcript();
+    EXPECT_EQ(amp_->message(-1), sysex({0x02, 0x05}));
     EXPECT_EQ(closeEditor(), 0);
 }
 
