@@ -98,7 +98,7 @@ void registerControlRegions(const PanelLayout& layout, HitRegions& regions);
 
 // The PROGRAMS overlay: a column below the top row from the program box's left edge, its rows this
 // tall, as many as fit above the bottom bar (at most kProgramRowsMax).
-inline constexpr int32_t kProgramsWidth = 300;
+inline constexpr int32_t kProgramsWidth = 370;
 inline constexpr int32_t kProgramRowHeight = 24;
 DipRect programsOverlayRect(int32_t surfaceWidth, int32_t surfaceHeight);
 int32_t programRowsShown(int32_t surfaceHeight);

@@ -525,10 +525,15 @@ void Frame::responsePlot(int32_t index, int32_t switchTop) {
 }
 
 // The PROGRAMS overlay: a row per program with its number, the stale mark, its name, and a summary
-// of its record: the channel, R or L, then B(ypass), R(everb), T(remolo), L(oop bypass) and I(R
-// bypass), lit when on. A program never read has no summary.
+// of its record: the channel (RHY or LEAD), then BYP, REV, TRM, LOOP and IRB, lit when on. A program
+// never read has no summary. The current program's row is marked by a bar at its left edge.
 void Frame::programsOverlay() {
-    constexpr std::string_view kSwitchLetters[] = {"B", "R", "T", "L", "I"};
+    struct Label {
+        std::string_view text;
+        int32_t x, width;  // from the row's left edge
+    };
+    constexpr Label kSwitchLabels[] = {
+        {"BYP", 232, 26}, {"REV", 258, 26}, {"TRM", 284, 26}, {"LOOP", 310, 32}, {"IRB", 342, 26}};
     constexpr int32_t kMarkSize = 6;
     const DipRect area = programsOverlayRect(width_, height_);
     canvas_.fillRect(area.x - 1, area.y - 1, area.width + 2, area.height + 2, 0, kColorTrackOff);
@@ -540,24 +545,24 @@ void Frame::programsOverlay() {
         const auto p = static_cast<size_t>(row.number);
         const bool over = hovered(id);
         canvas_.fillRect(r.x, r.y, r.width, r.height, 0, row.number % 2 == 1 ? kColorRowOdd : kColorRowEven);
+        if (row.checked) canvas_.fillRect(r.x, r.y, 3, r.height, 0, kColorAccent);
         const uint32_t ink = row.checked ? kColorAccent : over ? kColorTextLight : kColorTextDim;
         text(r.x + 6, r.y, 30, r.height, ink, kFont11, kTrailing, row.value.view());
         const ProgramListEntry& name = view_.programNames[p];
         if (name.stale)
             canvas_.fillRect(r.x + 40, r.y + (r.height - kMarkSize) / 2, kMarkSize, kMarkSize, kMarkSize / 2,
                              kColorAccent);
-        text(r.x + 52, r.y, 148, r.height, ink, kFont11, kLeading, name.name.view());
+        text(r.x + 52, r.y, 140, r.height, ink, kFont11, kLeading, name.name.view());
         const ProgramSettings& rec = view_.programs[p];
         if (rec.loaded == 0) continue;
         const size_t ch = rec.channel == 0 ? 0 : 1;
         const bool lit[] = {rec.bypass == 1, rec.reverb[ch] == 1, rec.tremolo[ch] == 1, rec.loopBypass == 1,
                             rec.irBypass == 1};
-        int32_t x = r.x + 206;
-        text(x, r.y, 12, r.height, kColorAccent, kFont10, kCentred, ch == 0 ? "R" : "L");
+        text(r.x + 196, r.y, 36, r.height, kColorAccent, kFont10, kLeading, ch == 0 ? "RHY" : "LEAD");
         for (size_t k = 0; k < std::size(lit); ++k) {
-            x += 15;
-            text(x, r.y, 12, r.height, lit[k] ? kColorTextLight : kColorIconIdle, kFont10, kCentred,
-                 kSwitchLetters[k]);
+            const Label& label = kSwitchLabels[k];
+            text(r.x + label.x, r.y, label.width, r.height, lit[k] ? kColorTextLight : kColorIconIdle,
+                 kFont10, kCentred, label.text);
         }
     }
 }
