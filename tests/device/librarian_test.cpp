@@ -98,7 +98,10 @@ struct Librarian : ::testing::Test {
     DeviceMirror mirror;
     ScriptedDialogs dialogs;
     LinkContext ctx;
-    fs::path folder = fs::path(::testing::TempDir()) / "librarian_test";
+    // One folder per case: CTest runs the cases side by side.
+    fs::path folder =
+        fs::path(::testing::TempDir()) /
+        ("librarian_test-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
 
     void SetUp() override {
         ctx.ui = &mirror;
