@@ -356,9 +356,12 @@ void PointerHandler::act(ControlId c, Press& press, int direction) {
         return;
     }
     if (isProgramRow(c)) {
-        // Selects the row's program as the arrows do; the overlay stays open.
+        // Selects the row's program as the arrows do (the current one's row changes nothing); the
+        // overlay stays open.
         const int32_t top = clampedProgramsTop(mirror_.programsTop.load(), programRows_);
-        mirror_.program.store(std::min(top + toInt(c) - toInt(ControlId::ProgramRow0), kProgramMax));
+        const int32_t chosen = std::min(top + toInt(c) - toInt(ControlId::ProgramRow0), kProgramMax);
+        if (chosen == mirror_.program.load()) return;
+        mirror_.program.store(chosen);
         settingsChanged();
         return;
     }

@@ -83,7 +83,10 @@ bool Ui::stepControl(ControlId control, int delta) {
 
 void Ui::renameProgramRow(ControlId row) {
     const ControlEntry& e = layout_[row];
-    if (!isProgramRow(row) || !e.shown || !e.control.enabled || !platform_.askText) return;
+    // Without a library there is nowhere to keep a name (the status line says why).
+    if (!isProgramRow(row) || !e.shown || !e.control.enabled || !platform_.askText ||
+        libraryState.load() != LibraryState::Open)
+        return;
     const int32_t program = e.control.number;
     const ProgramListEntry current = programNames()[static_cast<size_t>(program)];
     FixedText<48> title;

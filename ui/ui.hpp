@@ -58,7 +58,8 @@ public:
     // A spin button's value one step up (delta > 0) or down, as its arrows do; false when it cannot.
     bool stepControl(ControlId control, int delta);
     // Asks for a new name of the program on the PROGRAMS overlay's row (the platform's text
-    // dialog) and has the worker keep it; nothing when the row is not shown or does not act.
+    // dialog) and has the worker keep it; nothing when the row is not shown or does not act, or
+    // while there is no library to keep it in.
     void renameProgramRow(ControlId row);
     // Moves the keyboard focus to the control (drawn with the focus ring from the next frame).
     void focusControl(ControlId control);

@@ -274,6 +274,7 @@ TEST_F(ControlList, TheProgramsOverlayListsScrollsSelectsAndRenamesThroughTheTab
         asked.emplace_back(std::string(title) + "|" + std::string(text));
         answer = std::move(done);
     };
+    ui.libraryState = LibraryState::Open;
     ui.program = 1;
     ui.focusControl(ControlId::ProgramBox);
     frame();
