@@ -204,4 +204,31 @@ void runRestoreKeptBackupCommand(LinkContext& ctx, int64_t id) {
                        "Restore the backup of " + keptBackupTime(kept->summary) + "?");
 }
 
+void runMoveProgramsCommand(LinkContext& ctx, bool swap, int a, int b) {
+    if (a < 0 || a >= kProgramCount || b < 0 || b >= kProgramCount || a == b) return;
+    begin(ctx);
+    const ProgramMoveResult moved =
+        swap ? swapPrograms(ctx, a, b, ctx.library) : copyProgram(ctx, a, b, ctx.library);
+    const RestoreResult& restore = moved.restore;
+    if (restore.result == ReplyResult::Abandoned) return;
+    // The amplifier now holds other programs than the mirror: read the one it is left on again.
+    if (restore.endProgram >= 0) ctx.ui->program = restore.endProgram;
+    ctx.resync = true;
+    ctx.shownName.program = -1;
+    const std::string what = swap ? "SWAP" : "COPY";
+    std::string status;
+    if (restore.result != ReplyResult::Ok) {
+        status = failureText(what, restore.result, restore.failedProgram);
+    } else if (!restore.mismatches.empty()) {
+        status = what + " FAILED: PROGRAM " + std::to_string(restore.mismatches.front().program) +
+                 " READ BACK DIFFERS";
+    } else {
+        status = swap
+                     ? "PROGRAMS " + std::to_string(a) + " AND " + std::to_string(b) + " SWAPPED AND VERIFIED"
+                     : "PROGRAM " + std::to_string(a) + " COPIED TO " + std::to_string(b) + " AND VERIFIED";
+        if (!moved.libraryError.empty()) status += ", NAMES NOT MOVED";
+    }
+    finish(ctx, status);
+}
+
 }  // namespace halvard

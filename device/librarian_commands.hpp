@@ -20,6 +20,9 @@ void runBackupCommand(LinkContext& ctx);
 void runRestoreCommand(LinkContext& ctx);
 // RestoreKeptBackup: the same for a backup kept in the program library; its names come back.
 void runRestoreKeptBackupCommand(LinkContext& ctx, int64_t id);
+// CopyProgram and SwapPrograms: program a written over b (or the two exchanged), stored and read
+// back, the names following; the outcome in the status line. Two equal programs do nothing.
+void runMoveProgramsCommand(LinkContext& ctx, bool swap, int a, int b);
 
 // The question before a restore: the programs that would change, by number and name (the first
 // dozen, then how many more), and whether what the amplifier holds is kept first.

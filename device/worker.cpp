@@ -291,6 +291,11 @@ void DeviceWorker::dispatchCommand() {
         case CommandKind::RenameProgram:
             renameProgram(ctx_, command.value);
             return;
+        case CommandKind::CopyProgram:
+        case CommandKind::SwapPrograms:
+            runMoveProgramsCommand(ctx_, command.kind == CommandKind::SwapPrograms,
+                                   command.value / kProgramCount, command.value % kProgramCount);
+            return;
     }
 }
 

@@ -40,17 +40,19 @@ enum class CommandKind : int32_t {
     RestorePrograms,    // ask for a file and restore the programs in it, verified
     RestoreKeptBackup,  // restore the kept backup Command::value, verified, with its names
     RenameProgram,      // give program Command::value the name the mirror holds (renameText)
+    CopyProgram,        // write program a over program b, verified (Command::value: movedPrograms)
+    SwapPrograms,       // exchange programs a and b, verified (Command::value: movedPrograms)
 };
 
-// One request, posted whole in DeviceMirror::command. Only ImportIr, RestoreKeptBackup and RenameProgram
-// carry a value. The settings commands act on the program the mirror holds when the worker takes them, and
-// UploadFactoryIr on the IR panel's slot then: a change notice or a lost link between the post and
-// the take moves or clears those, and a program or slot captured at the post could have the worker
-// write a record it has since forgotten.
+// One request, posted whole in DeviceMirror::command. Only ImportIr, RestoreKeptBackup and the
+// PROGRAMS overlay's commands carry a value. The settings commands act on the program the mirror
+// holds when the worker takes them, and UploadFactoryIr on the IR panel's slot then: a change notice
+// or a lost link between the post and the take moves or clears those, and a program or slot
+// captured at the post could have the worker write a record it has since forgotten.
 struct Command {
     CommandKind kind = CommandKind::None;
     int32_t value = 0;  // ImportIr: the user IR slot, 0..5; RestoreKeptBackup: the backup's id;
-                        // RenameProgram: the program
+                        // RenameProgram: the program; CopyProgram, SwapPrograms: both programs
 
     friend bool operator==(const Command&, const Command&) = default;
 };
@@ -59,6 +61,10 @@ static_assert(std::atomic<Command>::is_always_lock_free);
 
 constexpr Command importIrCommand(int32_t slot) {
     return Command{CommandKind::ImportIr, slot};
+}
+// CopyProgram and SwapPrograms carry both programs in one value: a * 128 + b.
+constexpr Command moveProgramsCommand(CommandKind kind, int32_t a, int32_t b) {
+    return Command{kind, a * kProgramCount + b};
 }
 
 // progress values other than a percentage

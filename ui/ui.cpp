@@ -1,6 +1,20 @@
 #include "ui/ui.hpp"
 
 namespace halvard {
+namespace {
+
+// The number typed for the other program of a copy or a swap: 0..127 and nothing else.
+std::optional<int32_t> programNumber(std::string_view text) {
+    if (text.empty() || text.size() > 3) return std::nullopt;
+    int32_t n = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        n = n * 10 + (c - '0');
+    }
+    return n < kProgramCount ? std::optional<int32_t>(n) : std::nullopt;
+}
+
+}  // namespace
 
 Ui::Ui(PlatformState& platform) : platform_(platform) {
     // Room for every control the reading order names, so that the lists never grow in a frame.
@@ -25,7 +39,11 @@ void Ui::onEvent(PlatformEvent event) {
             pointerHandler_.leftButtonDown(pointer());
             break;
         case PlatformEvent::RightButtonDown:
-            pointerHandler_.rightButtonDown();
+            if (const auto row = pointerHandler_.programRowAt(pointer())) {
+                programRowMenu(*row);
+            } else {
+                pointerHandler_.rightButtonDown();
+            }
             break;
         case PlatformEvent::LeftDoubleClick:
             if (const auto row = pointerHandler_.programRowAt(pointer())) renameProgramRow(*row);
@@ -83,11 +101,14 @@ bool Ui::stepControl(ControlId control, int delta) {
 
 void Ui::renameProgramRow(ControlId row) {
     const ControlEntry& e = layout_[row];
+    if (isProgramRow(row) && e.shown && e.control.enabled) renameProgram(e.control.number);
+}
+
+void Ui::renameProgram(int32_t program) {
     // Without a library there is nowhere to keep a name (the status line says why).
-    if (!isProgramRow(row) || !e.shown || !e.control.enabled || !platform_.askText ||
-        libraryState.load() != LibraryState::Open)
+    if (!platform_.askText || libraryState.load() != LibraryState::Open || program < 0 ||
+        program >= kProgramCount)
         return;
-    const int32_t program = e.control.number;
     const ProgramListEntry current = programNames()[static_cast<size_t>(program)];
     FixedText<48> title;
     title << "Name Program " << program;
@@ -95,6 +116,30 @@ void Ui::renameProgramRow(ControlId row) {
         if (linkState.load() != LinkState::Connected) return;
         setRenameText(text);
         postCommand(Command{CommandKind::RenameProgram, program});
+    });
+}
+
+void Ui::programRowMenu(ControlId row) {
+    const ControlEntry& e = layout_[row];
+    if (!e.shown || !e.control.enabled || !platform_.showContextMenu) return;
+    const int32_t program = e.control.number;
+    static constexpr MenuEntry kEntries[] = {{"Name\u2026"}, {"Copy To\u2026"}, {"Swap With\u2026"}};
+    platform_.showContextMenu(kEntries, [this, program](int chosen) {
+        if (chosen == 0) {
+            renameProgram(program);
+            return;
+        }
+        if (!platform_.askText || (chosen != 1 && chosen != 2)) return;
+        const bool swap = chosen == 2;
+        FixedText<48> title;
+        title << (swap ? "Swap Program " : "Copy Program ") << program
+              << (swap ? " With Program" : " To Program");
+        platform_.askText(title.view(), "", [this, program, swap](std::string_view text) {
+            const std::optional<int32_t> other = programNumber(text);
+            if (!other || *other == program || linkState.load() != LinkState::Connected) return;
+            postCommand(moveProgramsCommand(swap ? CommandKind::SwapPrograms : CommandKind::CopyProgram,
+                                            program, *other));
+        });
     });
 }
 

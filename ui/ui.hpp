@@ -61,6 +61,10 @@ public:
     // dialog) and has the worker keep it; nothing when the row is not shown or does not act, or
     // while there is no library to keep it in.
     void renameProgramRow(ControlId row);
+    void renameProgram(int32_t program);
+    // The right-click menu of a PROGRAMS overlay's row: Name…, Copy To… and Swap With… (the other
+    // program's number asked for in the text dialog, then the worker's verified copy or swap).
+    void programRowMenu(ControlId row);
     // Moves the keyboard focus to the control (drawn with the focus ring from the next frame).
     void focusControl(ControlId control);
     // The control with the keyboard focus; nullopt when none has it.

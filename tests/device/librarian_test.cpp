@@ -315,6 +315,13 @@ TEST_F(Librarian, TheWorkerShowsTheProgramsNameKeepsItCurrentAndKeepsTheMenusBac
     worker.runPass();
     EXPECT_EQ(mirror.programNames()[5].name.view(), "Lead été") << "a refused name changes nothing";
     EXPECT_EQ(mirror.statusLine().view().substr(0, 15), "NAME NOT KEPT: ");
+    // Copied from the overlay: written, stored and read back, and the name follows.
+    mirror.postCommand(moveProgramsCommand(CommandKind::CopyProgram, 5, 9));
+    worker.runPass();
+    EXPECT_EQ(mirror.statusLine().view(), "PROGRAM 5 COPIED TO 9 AND VERIFIED");
+    EXPECT_EQ(ports.amp.programs[9], ports.amp.programs[5]);
+    worker.runPass();
+    EXPECT_EQ(mirror.programNames()[9].name.view(), "Lead \u00E9t\u00E9");
 
     dialogs.answer = (folder / "all.syx").string();
     mirror.postCommand(CommandKind::BackupPrograms);

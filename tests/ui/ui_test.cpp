@@ -330,6 +330,21 @@ TEST_F(ControlList, TheProgramsOverlayListsScrollsSelectsAndRenamesThroughTheTab
     EXPECT_EQ(ui.renameText().view(), "Rhythm 2");
     platform.raise(PlatformEvent::LeftDoubleClick);  // the pointer is still on the bottom row
     EXPECT_EQ(asked.back(), "Name Program " + std::to_string(127 - rows - 1) + "|");
+    // Its right-click menu: Copy To… asks for the other program's number, and only a number goes.
+    std::function<void(int)> chosen;
+    platform.showContextMenu = [&](std::span<const MenuEntry> entries, std::function<void(int)> pick) {
+        ASSERT_EQ(entries.size(), 3u);
+        EXPECT_EQ(entries[1].label, "Copy To\u2026");
+        chosen = std::move(pick);
+    };
+    platform.raise(PlatformEvent::RightButtonDown);
+    ASSERT_TRUE(chosen);
+    chosen(1);
+    EXPECT_EQ(asked.back(), "Copy Program " + std::to_string(127 - rows - 1) + " To Program|");
+    answer("1x");
+    EXPECT_EQ(ui.command.load().kind, CommandKind::RenameProgram) << "not a program number";
+    answer("9");
+    EXPECT_EQ(ui.command.load(), moveProgramsCommand(CommandKind::CopyProgram, 127 - rows - 1, 9));
 
     // Escape, or a press outside the rows, closes it and does nothing else.
     key(KeyCode::Escape);
