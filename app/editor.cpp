@@ -48,6 +48,18 @@ private:
     WindowSystem& windows_;
 };
 
+// Shows the panel to the window's screen-reader support while it lives.
+class AttachedPanel {
+public:
+    AttachedPanel(WindowSystem& windows, Ui& ui) : windows_(windows) { windows_.attachPanel(&ui); }
+    ~AttachedPanel() { windows_.attachPanel(nullptr); }
+    AttachedPanel(const AttachedPanel&) = delete;
+    AttachedPanel& operator=(const AttachedPanel&) = delete;
+
+private:
+    WindowSystem& windows_;
+};
+
 }  // namespace
 
 int runEditor(WindowSystem& windows, const DeviceWorkerHooks& worker) {
@@ -73,6 +85,7 @@ int runEditor(WindowSystem& windows, const DeviceWorkerHooks& worker) {
             windows.openFolder(folder);
     };
     Ui ui(platform);
+    AttachedPanel attached(windows, ui);
     LinkContext link;
     link.ui = &ui;
     link.requestRepaint = platform.requestRepaint;

@@ -14,6 +14,8 @@
 
 namespace halvard {
 
+class Ui;
+
 // What the sequence needs of the window system. Called on the user-interface thread only.
 class WindowSystem {
 public:
@@ -28,6 +30,9 @@ public:
     virtual void close() = 0;
     // Shows an existing folder in the desktop's file manager (a window system without one ignores it).
     virtual void openFolder(const std::filesystem::path& folder) { (void)folder; }
+    // The panel whose controls the window shows to screen readers, once it exists; nullptr before
+    // it goes (readers then find no controls). A window system without accessibility ignores it.
+    virtual void attachPanel(Ui* ui) { (void)ui; }
     // The file the editor keeps its settings in (the panel's zoom): in the user's configuration
     // folder, per the platform's custom. Empty: nothing is kept.
     virtual std::filesystem::path settingsFile() const { return {}; }

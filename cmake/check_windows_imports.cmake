@@ -4,7 +4,7 @@
 cmake_minimum_required(VERSION 3.25)
 set(system_dlls
   advapi32 bcrypt comctl32 comdlg32 crypt32 d2d1 d3d11 dwmapi dwrite dxgi gdi32 imm32 kernel32 msvcrt
-  ole32 oleaut32 secur32 setupapi shcore shell32 shlwapi ucrtbase user32 uxtheme version windowscodecs
+  oleacc ole32 oleaut32 secur32 setupapi shcore shell32 shlwapi ucrtbase user32 uxtheme version windowscodecs
   winhttp winmm ws2_32)
 
 file(STRINGS "${PROGRAMS}" programs)

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "app/gtk/panel_accessible.hpp"
 #include "ui/assets.hpp"
 #include "ui/cairo/canvas_target.hpp"
 
@@ -181,7 +182,7 @@ std::string GtkWindowSystem::open(Platform& platform) {
 
     window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_window_set_title(GTK_WINDOW(window_), platform.title.c_str());
-    area_ = gtk_drawing_area_new();
+    area_ = newPanelArea(platform);
     gtk_container_add(GTK_CONTAINER(window_), area_);
     gtk_widget_add_events(area_, GDK_POINTER_MOTION_MASK | GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK |
                                      GDK_SCROLL_MASK | GDK_SMOOTH_SCROLL_MASK);
@@ -205,6 +206,9 @@ std::string GtkWindowSystem::open(Platform& platform) {
     timer_ = g_timeout_add(kTimerPeriodMs, GtkCallbacks::timer, this);
 
     platform.requestRepaint = [this] { queueRepaint(); };
+    platform.controlsChanged = [this] {
+        if (area_) panelAreaControlsChanged(area_);
+    };
     platform.showContextMenu = [this](std::span<const MenuEntry> entries, std::function<void(int)> chosen) {
         popupMenu(entries, std::move(chosen));
     };
@@ -284,6 +288,10 @@ void GtkWindowSystem::queueRepaint() {
     if (!repaintQueued_.exchange(true)) g_idle_add(GtkCallbacks::repaint, this);
 }
 
+void GtkWindowSystem::attachPanel(Ui* ui) {
+    if (area_) attachPanelToArea(area_, ui);
+}
+
 void GtkWindowSystem::show() {
     if (window_) gtk_widget_show_all(window_);
 }
@@ -299,6 +307,7 @@ void GtkWindowSystem::close() {
     if (platform_) {
         platform_->requestRepaint = nullptr;
         platform_->showContextMenu = nullptr;
+        platform_->controlsChanged = nullptr;
         platform_->zoomChanged = nullptr;
     }
     platform_ = nullptr;

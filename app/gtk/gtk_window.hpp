@@ -1,7 +1,7 @@
 #pragma once
 // The window on GTK 3: one GtkWindow holding one GtkDrawingArea that the canvas paints, the keys,
-// the zoom, the 500 ms timer, the thread-safe repaint request, the right-click menu and showing a
-// folder. Only app/ includes GTK.
+// the zoom, the 500 ms timer, the thread-safe repaint request, the right-click menu, showing a folder
+// and the controls for screen readers (app/gtk/panel_accessible.hpp). Only app/ includes GTK.
 
 #include <atomic>
 #include <functional>
@@ -26,6 +26,8 @@ public:
     void iterate() override;
     void close() override;
     void openFolder(const std::filesystem::path& folder) override;
+    // Screen readers see the panel's controls as the drawing area's accessible children.
+    void attachPanel(Ui* ui) override;
     std::filesystem::path settingsFile() const override;
 
 private:

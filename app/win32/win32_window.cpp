@@ -75,6 +75,10 @@ std::string Win32WindowSystem::open(Platform& platform) {
         return "cannot create the window";
     }
     SetTimer(window_, kTimerId, kTimerPeriodMs, nullptr);
+    accessible_.Attach(new PanelAccessible(window_, platform));
+    platform.controlsChanged = [this] {
+        if (accessible_) accessible_->controlsChanged();
+    };
     // Any thread: the window system merges the requests into one WM_PAINT for this thread.
     platform.requestRepaint = [window = window_] {
         RedrawWindow(window, nullptr, nullptr, RDW_INTERNALPAINT);
@@ -156,6 +160,10 @@ void Win32WindowSystem::openFolder(const std::filesystem::path& folder) {
     ShellExecuteW(window_, L"open", folder.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
+void Win32WindowSystem::attachPanel(Ui* ui) {
+    if (accessible_) accessible_->attach(ui);
+}
+
 void Win32WindowSystem::show() {
     if (!window_) return;
     ShowWindow(window_, SW_SHOWNORMAL);
@@ -190,9 +198,16 @@ void Win32WindowSystem::close() {
     if (platform_) {
         platform_->requestRepaint = nullptr;
         platform_->showContextMenu = nullptr;
+        platform_->controlsChanged = nullptr;
         platform_->zoomChanged = nullptr;
     }
     platform_ = nullptr;
+    if (accessible_) {
+        // Readers may hold it longer: it answers that it is gone, and remote ones are cut off.
+        accessible_->disconnect();
+        CoDisconnectObject(static_cast<IAccessible*>(accessible_.Get()), 0);
+        accessible_.Reset();
+    }
     if (window_) {
         KillTimer(window_, kTimerId);
         DestroyWindow(window_);
@@ -266,6 +281,15 @@ LRESULT Win32WindowSystem::handle(UINT message, WPARAM wParam, LPARAM lParam) {
             return pointer(PlatformEvent::RightButtonUp);
         case WM_MOUSEWHEEL:
             platform.wheelEvent(GET_WHEEL_DELTA_WPARAM(wParam));
+            return 0;
+        case WM_GETOBJECT:
+            // The client area's accessible; the window's frame and the rest are the system's.
+            if (static_cast<DWORD>(lParam) == static_cast<DWORD>(OBJID_CLIENT) && accessible_)
+                return LresultFromObject(__uuidof(IAccessible), wParam,
+                                         static_cast<IAccessible*>(accessible_.Get()));
+            return DefWindowProcW(window_, message, wParam, lParam);
+        case PanelAccessible::kActionMessage:
+            if (accessible_) accessible_->runAction(wParam, lParam);
             return 0;
         case WM_KEYDOWN:
         case WM_SYSKEYDOWN: {

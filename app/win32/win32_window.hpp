@@ -1,6 +1,7 @@
 #pragma once
 // The window on Win32: one top-level window whose client area the canvas paints through a Direct2D
-// window render target, the 500 ms timer, the DPI, and the thread-safe repaint request.
+// window render target, the 500 ms timer, the DPI, the thread-safe repaint request, and the controls
+// for screen readers (app/win32/panel_accessible.hpp).
 //
 // Everything here runs on the user-interface thread, which owns the window and its message loop;
 // only the repaint request the platform is given may be called from other threads.
@@ -16,6 +17,7 @@
 #include <string_view>
 
 #include "app/editor.hpp"
+#include "app/win32/panel_accessible.hpp"
 #include "ui/canvas.hpp"
 #include "ui/d2d/canvas_target.hpp"
 
@@ -38,6 +40,8 @@ public:
     void close() override;
     // Explorer, showing the folder.
     void openFolder(const std::filesystem::path& folder) override;
+    // Screen readers see the panel's controls as the client area's MSAA children.
+    void attachPanel(Ui* ui) override;
     // %APPDATA%\Halvard Editor\settings
     std::filesystem::path settingsFile() const override;
 
@@ -58,6 +62,7 @@ private:
     bool comEntered_ = false;
     float dpi_ = 96.0f;    // the window's own; the panel draws at platform_->dpi, this times the zoom
     int shownZoom_ = 100;  // the zoom the window's size was made for
+    Microsoft::WRL::ComPtr<PanelAccessible> accessible_;  // what WM_GETOBJECT hands out
     Microsoft::WRL::ComPtr<ID2D1HwndRenderTarget> renderTarget_;
     CanvasTarget target_;
     Canvas canvas_;

@@ -5,6 +5,8 @@
 #include <utility>
 #include <vector>
 
+#include "app/accessible_controls.hpp"
+
 namespace halvard {
 namespace {
 
@@ -148,6 +150,25 @@ TEST(Platform, ZoomKeysScaleTheDpiAndTheWindowInStepsAndOtherKeysReachThePanel) 
     p.setZoom(130);
     EXPECT_EQ(p.zoomPercent, 150) << "between steps: the step above";
     EXPECT_EQ(logicalWindowSize(2, 150), (WindowSize{1920, 1350}));
+}
+
+// What a screen reader is given: a control's extents cover every pixel it is drawn on at a DPI
+// that is no multiple of 96, and a spin button takes only values in its range.
+TEST(Platform, ReadersGetWholePixelExtentsAndSpinValuesInRange) {
+    EXPECT_EQ(toPixels({101, 51, 41, 21}, 1.0), (PixelRect{101, 51, 41, 21}));
+    EXPECT_EQ(toPixels({101, 51, 41, 21}, 1.5), (PixelRect{151, 76, 62, 32}))
+        << "151.5 .. 213 rounded outwards";
+
+    PanelControl program;
+    program.role = ControlRole::SpinButton;
+    program.number = 5;
+    program.minimum = 0;
+    program.maximum = 127;
+    EXPECT_EQ(stepsTo(program, 7), 2);
+    EXPECT_EQ(stepsTo(program, 0), -5);
+    EXPECT_EQ(stepsTo(program, 128), std::nullopt);
+    program.role = ControlRole::ToggleButton;
+    EXPECT_EQ(stepsTo(program, 6), std::nullopt) << "only a spin button has a value to set";
 }
 
 }  // namespace

@@ -33,11 +33,12 @@ declare -A backend_users=(
 # The system's and third parties' headers that belong to one back end (or library): a pattern of the
 # included name, and the folders that may include it.
 platform_headers=(
-  "^(gtk|gdk|gio)/|^glib|^X11/           app/gtk"
+  "^(gtk|gdk|gio|atk)/|^glib|^X11/       app/gtk"
   "^(cairo|pango)                        ui/cairo"
   "^(d2d1|dwrite|wincodec)               ui/d2d app/win32"
   "^(windows|windowsx|shellapi|shobjidl|winuser)\.h|^wrl/   app/win32 ui/d2d device/winmm device/winhttp device/windows"
   "^mmsystem\.h                          device/winmm"
+  "^oleacc\.h                            app/win32"
   "^(winhttp|winsock2|ws2tcpip)\.h       device/winhttp"
   "^alsa/                                device/alsa_jack"
   "^jack/                                device/jack device/alsa_jack"

@@ -6,7 +6,7 @@
 // what they use in the environment:
 //   HALVARD_WINE_RUN           scripts/wine-run, and HALVARD_WINEPREFIX the prefix it runs in
 //   HALVARD_WINE_MIDI_BRIDGE   the bridge's port file (set by the fixture)
-//   HALVARD_WINDOWS_EDITOR, HALVARD_WINDOWS_CLI, HALVARD_WINDOWS_WINMM_PROBE,
+//   HALVARD_WINDOWS_EDITOR, HALVARD_WINDOWS_CLI, HALVARD_WINDOWS_WINMM_PROBE, HALVARD_WINDOWS_MSAA_PROBE,
 //   HALVARD_WINDOWS_EDITOR_FIRMWARE   the Windows programs, as Linux paths
 
 #include <sys/types.h>

@@ -20,6 +20,7 @@
 #include "ir/ir_image.hpp"
 #include "ir/wav_import.hpp"
 #include "loopback_http_server.hpp"
+#include "panel_listing.hpp"
 #include "test_files.hpp"
 #include "wine_session.hpp"
 
@@ -35,6 +36,10 @@ using testing::XSession;
 // channel; MIDI channel 5, reverb tails on, mono on, IR slot 4.
 constexpr const char* kRecord0 = "01210110020101102331";
 constexpr const char* kGlobals = "4509";
+
+// The settings write that turns the lead channel's reverb on in program 0 (a click on REVERB).
+const Bytes kReverbOnWrite{0xF0, 0x00, 0x01, 0x00, 0x45, 0x01, 0x21, 0x01, 0x11,
+                           0x02, 0x01, 0x01, 0x10, 0x23, 0x31, 0x09, 0xF7};
 
 // Colours the probes look for (Direct2D under Wine draws them within a step or two).
 constexpr uint32_t kPanelUnveiled = 0x141416;  // the left column with no veil over it
@@ -211,11 +216,72 @@ TEST_F(WindowsEditor, ConnectsReadsTheAmplifierAndWritesAClickedEditByteForByte)
 
     clickReverb();  // the lead channel's reverb, the channel program 0 uses
     ASSERT_TRUE(EmulatorProcess::waitFor([&] { return amp_->received(0x01) == 1; })) << transcript();
-    EXPECT_EQ(amp_->message(0), (Bytes{0xF0, 0x00, 0x01, 0x00, 0x45, 0x01, 0x21, 0x01, 0x11, 0x02, 0x01, 0x01,
-                                       0x10, 0x23, 0x31, 0x09, 0xF7}));
+    EXPECT_EQ(amp_->message(0), kReverbOnWrite);
     EXPECT_EQ(amp_->recordHex(0), "01210111020101102331");
     EXPECT_TRUE(waitFor([&] { return near(at(switchRowLeft() + 520, 61), kKnobOn); }, 5s)) << "REVERB lit";
     EXPECT_EQ(closeEditor(), 0);
+}
+
+// A screen reader in another process (MSAA through AccessibleObjectFromWindow) finds every control
+// with its role and name, and REVERB's default action writes what a click writes.
+TEST_F(WindowsEditor, ScreenReadersListTheControlsAndReverbsDefaultActionWritesAsAClickDoes) {
+    startConnected();
+    WineProgram reader(environment("HALVARD_WINDOWS_MSAA_PROBE"));
+    ASSERT_TRUE(reader.started());
+    ASSERT_TRUE(reader.nextLine("ready", 30s)) << reader.transcript();
+    const auto listing = [&] {
+        reader.send("list");
+        EXPECT_TRUE(reader.nextLine("end", 30s)) << reader.transcript();
+        return reader.takeLines("control ");
+    };
+    // The line of the control named `name`, and its role and state.
+    const auto find = [](const std::vector<std::string>& lines, const std::string& name) {
+        for (const std::string& line : lines)
+            if (line.find(" name=" + name + " description=") != std::string::npos) return line;
+        return std::string();
+    };
+    const auto field = [](const std::string& line, const std::string& key, int base) {
+        const size_t at = line.find(" " + key + "=");
+        return at == std::string::npos ? -1L : std::stol(line.substr(at + key.size() + 2), nullptr, base);
+    };
+    // MSAA's roles: a toggle is a check box.
+    const auto msaaRole = [](ControlRole role) {
+        switch (role) {
+            case ControlRole::ToggleButton:
+                return 0x2cL;
+            case ControlRole::PushButton:
+                return 0x2bL;
+            case ControlRole::RadioButton:
+                return 0x2dL;
+            case ControlRole::ListItem:
+                return 0x22L;
+            case ControlRole::SpinButton:
+                return 0x34L;
+        }
+        return 0L;
+    };
+    constexpr long kChecked = 0x10, kFocusable = 0x100000;
+    const std::vector<std::string> controls = listing();
+    std::vector<std::pair<long, std::string>> listed, expected;
+    for (const std::string& line : controls) {
+        const size_t name = line.find(" name="), end = line.find(" description=");
+        listed.emplace_back(field(line, "role", 10), line.substr(name + 6, end - name - 6));
+    }
+    for (const auto& [role, name] : testing::connectedPanelListing())
+        expected.emplace_back(msaaRole(role), name);
+    EXPECT_EQ(listed, expected);
+    const std::string reverb = find(controls, "REVERB");
+    EXPECT_EQ(field(reverb, "state", 16) & (kChecked | kFocusable), kFocusable) << reverb;
+
+    ASSERT_EQ(amp_->command("clear"), "ok cleared");
+    reader.send("do REVERB");
+    EXPECT_EQ(reader.nextLine("done", 30s), "done 0") << reader.transcript();
+    ASSERT_TRUE(EmulatorProcess::waitFor([&] { return amp_->received(0x01) == 1; })) << transcript();
+    EXPECT_EQ(amp_->message(0), kReverbOnWrite);
+    EXPECT_TRUE(waitFor([&] { return field(find(listing(), "REVERB"), "state", 16) & kChecked; }, 10s))
+        << "REVERB checked, as the amplifier now has it";
+    reader.send("quit");
+    EXPECT_EQ(reader.waitForExit(30s), 0);
 }
 
 // The keyboard alone, through Wine's keyboard input: Tab to REVERB and Space write what a click
