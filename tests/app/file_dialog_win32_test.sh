@@ -70,7 +70,13 @@ expect "a typed name to save under comes back as its path" \
   "$(ask save 'Back Up All Programs' type_path "$backup")" "$backup"
 
 # The question before a restore: its accept button by its key, and Return takes the default, Cancel.
-press() { xdotool key "$1"; }
+# A click on its top (title and question, no button) gives it the keys first, as for the dialogs.
+press() {
+  eval "$(xdotool getwindowgeometry --shell "$2")"
+  xdotool mousemove --window "$2" $((WIDTH / 2)) 12 click 1
+  sleep 0.3
+  xdotool key "$1"
+}
 expect "the Restore button answers yes" "$(ask confirm 'Restore Programs' press alt+r)" "1"
 expect "Return answers Cancel" "$(ask confirm 'Restore Programs' press Return)" "0"
 

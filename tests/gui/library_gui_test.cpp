@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <future>
 #include <thread>
 
@@ -31,34 +32,54 @@ ProgramRecord recordFromHex(const std::string& hex) {
     return r;
 }
 
-// The title and texts of the message dialog on screen, read on the user-interface thread.
-std::string questionOnScreen() {
-    auto answer = std::make_shared<std::promise<std::string>>();
-    auto* held = new std::shared_ptr<std::promise<std::string>>(answer);
+// What ask() finds, run on the user-interface thread (where GTK lives); "" when it did not run.
+std::string onUiThread(std::function<std::string()> ask) {
+    using Job = std::pair<std::function<std::string()>, std::promise<std::string>>;
+    auto job = std::make_shared<Job>(std::move(ask), std::promise<std::string>());
+    auto answer = job->second.get_future();
     g_idle_add(
         [](gpointer data) {
-            std::unique_ptr<std::shared_ptr<std::promise<std::string>>> promise(
-                static_cast<std::shared_ptr<std::promise<std::string>>*>(data));
-            std::string text;
-            GList* windows = gtk_window_list_toplevels();
-            for (GList* w = windows; w != nullptr; w = w->next) {
-                if (!GTK_IS_MESSAGE_DIALOG(w->data)) continue;
-                text += gtk_window_get_title(GTK_WINDOW(w->data));
-                GList* labels = gtk_container_get_children(
-                    GTK_CONTAINER(gtk_message_dialog_get_message_area(GTK_MESSAGE_DIALOG(w->data))));
-                for (GList* l = labels; l != nullptr; l = l->next)
-                    if (GTK_IS_LABEL(l->data))
-                        text += std::string("|") + gtk_label_get_text(GTK_LABEL(l->data));
-                g_list_free(labels);
-            }
-            g_list_free(windows);
-            (*promise)->set_value(text);
+            const std::unique_ptr<std::shared_ptr<Job>> held(static_cast<std::shared_ptr<Job>*>(data));
+            (*held)->second.set_value((*held)->first());
             return G_SOURCE_REMOVE;
         },
-        held);
-    auto future = answer->get_future();
-    return future.wait_for(std::chrono::seconds(10)) == std::future_status::ready ? future.get()
-                                                                                  : "<no answer>";
+        new std::shared_ptr<Job>(job));
+    return answer.wait_for(std::chrono::seconds(10)) == std::future_status::ready ? answer.get() : "";
+}
+
+// How many menus are open (the right-click menu, its submenu).
+int menusOpen() {
+    return std::stoi("0" + onUiThread([] {
+                         int open = 0;
+                         GList* windows = gtk_window_list_toplevels();
+                         for (GList* w = windows; w != nullptr; w = w->next) {
+                             GtkWidget* child = gtk_bin_get_child(GTK_BIN(w->data));
+                             open += child != nullptr && GTK_IS_MENU(child) && gtk_widget_get_mapped(child)
+                                         ? 1
+                                         : 0;
+                         }
+                         g_list_free(windows);
+                         return std::to_string(open);
+                     }));
+}
+
+// The title and texts of the message dialog on screen; "" while there is none.
+std::string questionOnScreen() {
+    return onUiThread([] {
+        std::string text;
+        GList* windows = gtk_window_list_toplevels();
+        for (GList* w = windows; w != nullptr; w = w->next) {
+            if (!GTK_IS_MESSAGE_DIALOG(w->data) || !gtk_widget_get_mapped(GTK_WIDGET(w->data))) continue;
+            text += gtk_window_get_title(GTK_WINDOW(w->data));
+            GList* labels = gtk_container_get_children(
+                GTK_CONTAINER(gtk_message_dialog_get_message_area(GTK_MESSAGE_DIALOG(w->data))));
+            for (GList* l = labels; l != nullptr; l = l->next)
+                if (GTK_IS_LABEL(l->data)) text += std::string("|") + gtk_label_get_text(GTK_LABEL(l->data));
+            g_list_free(labels);
+        }
+        g_list_free(windows);
+        return text;
+    });
 }
 
 TEST(LibraryGui, TheNameStandsBesideTheProgramAndAKeptBackupIsRestoredAfterNamingWhatChanges) {
@@ -116,14 +137,18 @@ TEST(LibraryGui, TheNameStandsBesideTheProgramAndAKeptBackupIsRestoredAfterNamin
                     return false;
                 },
                 Millis(5000), Millis(50));
-            // The kept backup: the menu's third entry opens the submenu of them.
+            // The kept backup: the menu's third entry opens the submenu of them. Each key waits for
+            // the menu it is meant for.
             xdotool("mousemove --window " + std::to_string(window) + " 700 500");
             xdotool("click 3");
-            runShell(
-                "sleep 0.5 && xdotool key Down Down Down && sleep 0.2 && xdotool key Right && sleep 0.3 && "
-                "xdotool key Return");
-            if (typeIntoDialog("Restore Programs", "true")) {
-                question = questionOnScreen();
+            if (waitUntil([] { return menusOpen() == 1; }, Millis(10000), Millis(50))) {
+                xdotool("key Down Down Down Right");
+                if (waitUntil([] { return menusOpen() == 2; }, Millis(10000), Millis(50)))
+                    xdotool("key Return");
+            }
+            // The worker reads the amplifier's programs before it asks.
+            if (waitUntil([&] { return !(question = questionOnScreen()).empty(); }, Millis(30000),
+                          Millis(100))) {
                 typeIntoDialog("Restore Programs", "xdotool key alt+r");
                 // Restored, verified, and then the kept backup's names are back.
                 restored = EmulatorProcess::waitFor(
