@@ -330,8 +330,9 @@ TEST_F(WindowsEditor, TheKeysActAsTheirPointerCounterparts) {
 }
 
 // The PROGRAMS overlay: a click on the program number opens it, the named program's row shows its
-// name, and a click on a row selects that program (never read, so the editor reads it).
-TEST_F(WindowsEditor, TheProgramsOverlayShowsANameAndSelectsAProgramByClick) {
+// name, a click on a row selects that program (never read, so the editor reads it), and a double
+// click names it.
+TEST_F(WindowsEditor, TheProgramsOverlayShowsANameSelectsAProgramByClickAndNamesIt) {
     constexpr int kRowsTop = 42;
     constexpr int kRowHeight = 24;
     const fs::path library = dir_ / "library.sqlite3";
@@ -359,6 +360,25 @@ TEST_F(WindowsEditor, TheProgramsOverlayShowsANameAndSelectsAProgramByClick) {
     click(left + 100, kRowsTop + kRowHeight * 5 + 12);
     ASSERT_TRUE(EmulatorProcess::waitFor([&] { return amp_->received(0x02) >= 1; })) << transcript();
     EXPECT_EQ(amp_->message(-1), sysex({0x02, 0x05}));
+
+    // A double click on the row asks for its name in the Win32 dialog; the name typed is kept.
+    ASSERT_TRUE(testing::xdotool(
+        "mousemove --window " + std::to_string(window_) + " " + std::to_string(left + 100) + " " +
+        std::to_string(kRowsTop + kRowHeight * 5 + 12) + " click --repeat 2 --delay 80 1"));
+    const unsigned long dialog = x_.findWindow("Name Program 5", Millis(20000));
+    ASSERT_NE(dialog, 0u) << "no name dialog" << transcript();
+    // A click on its title gives it the keys first; the text field has the focus.
+    ASSERT_TRUE(testing::xdotool("mousemove --window " + std::to_string(dialog) + " 60 12 click 1"));
+    std::this_thread::sleep_for(300ms);
+    ASSERT_TRUE(testing::xdotool("type --delay 20 Five"));
+    ASSERT_TRUE(testing::xdotool("key Return"));
+    EXPECT_TRUE(waitFor([&] {
+        std::string error;
+        std::array<ProgramName, kProgramCount> names;
+        const auto opened = ProgramLibrary::open(library, error);
+        return opened && opened->names(names, error) && names[5].name == "Five";
+    })) << "the name typed was not kept"
+        << transcript();
     EXPECT_EQ(closeEditor(), 0);
 }
 
