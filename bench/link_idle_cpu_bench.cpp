@@ -25,6 +25,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <sstream>
 #include <string>
 
@@ -54,20 +55,29 @@ double ownCpuSeconds() {
            static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) * 1e-6;
 }
 
-// utime + stime of another process, as top and ps count them; -1 when it cannot be read.
+// The CPU time of another process (utime + stime, as top and ps count them, but to the nanosecond
+// rather than the clock tick); -1 when it cannot be read.
 double processCpuSeconds(pid_t pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    if (pid <= 0 || !std::getline(stat, line)) return -1;
-    // The fields after the command name (which may hold spaces) start with the state, field 3.
-    std::istringstream fields(line.substr(line.rfind(')') + 2));
-    std::string field;
-    unsigned long long utime = 0, stime = 0;
-    for (int n = 3; n <= 15 && fields >> field; ++n) {
-        if (n == 14) utime = std::stoull(field);
-        if (n == 15) stime = std::stoull(field);
+    clockid_t clock;
+    timespec ts{};
+    if (pid <= 0 || clock_getcpuclockid(pid, &clock) != 0 || clock_gettime(clock, &ts) != 0) return -1;
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+// The CPU time of every thread of this process so far, by thread id.
+std::map<pid_t, double> ownThreadsCpuSeconds() {
+    std::map<pid_t, double> seconds;
+    std::error_code error;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", error)) {
+        const auto tid = static_cast<pid_t>(std::stol(task.path().filename().string()));
+        // The thread's own CPU clock: on Linux the thread id, inverted, with the per-thread and the
+        // scheduler-time bits (what pthread_getcpuclockid gives for a thread of this process).
+        const auto clock = static_cast<clockid_t>((~static_cast<unsigned>(tid) << 3) | 4 | 2);
+        timespec ts{};
+        if (clock_gettime(clock, &ts) == 0)
+            seconds[tid] = static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
     }
-    return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+    return seconds;
 }
 
 // The JACK server this process talks to: the jackd whose -n names $JACK_DEFAULT_SERVER (or
@@ -117,10 +127,13 @@ struct Meter {
     const char* note;
 };
 
-void measure(double seconds, const char* what, std::vector<Meter> meters,
-             const std::function<bool()>& stayed) {
+// byThread: also the share of every thread of this process that used any, named by threadName.
+void measure(double seconds, const char* what, std::vector<Meter> meters, const std::function<bool()>& stayed,
+             const std::function<std::string(pid_t)>& threadName = nullptr) {
     std::vector<double> start;
     for (const Meter& m : meters) start.push_back(m.cpuSeconds());
+    const std::map<pid_t, double> threadsAtStart =
+        threadName ? ownThreadsCpuSeconds() : std::map<pid_t, double>();
     const auto wall0 = std::chrono::steady_clock::now();
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
@@ -132,6 +145,14 @@ void measure(double seconds, const char* what, std::vector<Meter> meters,
         std::printf("    %-28s %6.2f %% of one core   %s\n", meters[i].label, percent(end - start[i], wall),
                     meters[i].note);
     }
+    if (!threadName) return;
+    for (const auto& [tid, end] : ownThreadsCpuSeconds()) {
+        const auto before = threadsAtStart.find(tid);
+        const double share = percent(end - (before == threadsAtStart.end() ? 0 : before->second), wall);
+        if (share >= 0.005)
+            std::printf("      thread %-8d %-17s %6.2f %%\n", static_cast<int>(tid), threadName(tid).c_str(),
+                        share);
+    }
 }
 
 // The worker and the port back end in this process.
@@ -142,14 +163,24 @@ bool measureInProcess(EmulatorProcess& emulator, double seconds, pid_t server) {
         std::fprintf(stderr, "link_idle_cpu_bench: no connection (%s)\n", stateName(worker.state()));
         return false;
     }
+    // The worker's and the main thread's by their ids; the JACK client's threads are the others.
+    clockid_t workerClock;
+    pthread_getcpuclockid(worker.link.worker.native_handle(), &workerClock);
+    const auto nameThread = [&](pid_t tid) -> std::string {
+        if (tid == getpid()) return "(main)";
+        if (static_cast<clockid_t>((~static_cast<unsigned>(tid) << 3) | 4 | 2) == workerClock)
+            return "(worker)";
+        return "";
+    };
     const auto meters = [&](const char* target) {
         return std::vector<Meter>{
             {"worker thread", [&] { return threadCpuSeconds(worker.link.worker); }, target},
             {"whole process", [] { return ownCpuSeconds(); }, target},
             {"JACK server", [&] { return processCpuSeconds(server); }, "(for reference)"}};
     };
-    measure(seconds, "connected and idle", meters("(target <= 0.5 %)"),
-            [&] { return worker.state() == LinkState::Connected; });
+    measure(
+        seconds, "connected and idle", meters("(target <= 0.5 %)"),
+        [&] { return worker.state() == LinkState::Connected; }, nameThread);
     if (emulator.command("unplug") != "ok unplugged" || !worker.waitForState(LinkState::NoDevice)) {
         std::fprintf(stderr, "link_idle_cpu_bench: the emulator's ports did not go\n");
         return false;

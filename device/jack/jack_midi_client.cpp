@@ -42,8 +42,9 @@
 namespace halvard {
 namespace {
 
-// The worker takes what came in every 5 ms, when a server cycle may bring up to 32 KiB every 1.3 ms:
-// room for about eight full cycles.
+// The worker takes what came in every 5 ms while it awaits a reply, when a server cycle may bring up
+// to 32 KiB every 1.3 ms: room for about eight full cycles. (Idle, it looks only every 50 ms, when
+// nothing comes but the amplifier's rare notices of its own.)
 constexpr size_t kInputRingBytes = 256 * 1024;
 constexpr size_t kOutputRingBytes = 64 * 1024;
 constexpr size_t kHeaderBytes = sizeof(uint32_t);
