@@ -64,20 +64,47 @@ double processCpuSeconds(pid_t pid) {
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
 
-// The CPU time of every thread of this process so far, by thread id.
-std::map<pid_t, double> ownThreadsCpuSeconds() {
+// The thread's own CPU clock: on Linux the thread id, inverted, with the per-thread and the
+// scheduler-time bits (what pthread_getcpuclockid gives; readable for this process's threads only).
+clockid_t threadClock(pid_t tid) {
+    return static_cast<clockid_t>((~static_cast<unsigned>(tid) << 3) | 4 | 2);
+}
+
+// The CPU time of every thread of a process so far, by thread id: for this process to the
+// nanosecond, for another in /proc's clock ticks (utime + stime).
+std::map<pid_t, double> threadsCpuSeconds(pid_t pid) {
     std::map<pid_t, double> seconds;
     std::error_code error;
-    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", error)) {
+    const bool own = pid == getpid();
+    for (const auto& task :
+         std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", error)) {
         const auto tid = static_cast<pid_t>(std::stol(task.path().filename().string()));
-        // The thread's own CPU clock: on Linux the thread id, inverted, with the per-thread and the
-        // scheduler-time bits (what pthread_getcpuclockid gives for a thread of this process).
-        const auto clock = static_cast<clockid_t>((~static_cast<unsigned>(tid) << 3) | 4 | 2);
-        timespec ts{};
-        if (clock_gettime(clock, &ts) == 0)
-            seconds[tid] = static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+        if (own) {
+            timespec ts{};
+            if (clock_gettime(threadClock(tid), &ts) == 0)
+                seconds[tid] = static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+            continue;
+        }
+        std::ifstream stat(task.path() / "stat");
+        std::string line;
+        if (!std::getline(stat, line)) continue;
+        // The fields after the thread name (which may hold spaces) start with the state, field 3.
+        std::istringstream fields(line.substr(line.rfind(')') + 2));
+        std::string field;
+        unsigned long long ticks = 0;
+        for (int n = 3; n <= 15 && fields >> field; ++n)
+            if (n == 14 || n == 15) ticks += std::stoull(field);
+        seconds[tid] = static_cast<double>(ticks) / static_cast<double>(sysconf(_SC_CLK_TCK));
     }
     return seconds;
+}
+
+// A thread's name as the system has it.
+std::string threadName(pid_t pid, pid_t tid) {
+    std::ifstream comm("/proc/" + std::to_string(pid) + "/task/" + std::to_string(tid) + "/comm");
+    std::string name;
+    std::getline(comm, name);
+    return name;
 }
 
 // The JACK server this process talks to: the jackd whose -n names $JACK_DEFAULT_SERVER (or
@@ -127,13 +154,14 @@ struct Meter {
     const char* note;
 };
 
-// byThread: also the share of every thread of this process that used any, named by threadName.
+// Also the share of every thread of process `threadsOf` (when given) that used any, with its
+// name and what role(tid) says of it.
 void measure(double seconds, const char* what, std::vector<Meter> meters, const std::function<bool()>& stayed,
-             const std::function<std::string(pid_t)>& threadName = nullptr) {
+             pid_t threadsOf = -1, const std::function<std::string(pid_t)>& role = nullptr) {
     std::vector<double> start;
     for (const Meter& m : meters) start.push_back(m.cpuSeconds());
     const std::map<pid_t, double> threadsAtStart =
-        threadName ? ownThreadsCpuSeconds() : std::map<pid_t, double>();
+        threadsOf > 0 ? threadsCpuSeconds(threadsOf) : std::map<pid_t, double>();
     const auto wall0 = std::chrono::steady_clock::now();
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
@@ -145,13 +173,13 @@ void measure(double seconds, const char* what, std::vector<Meter> meters, const 
         std::printf("    %-28s %6.2f %% of one core   %s\n", meters[i].label, percent(end - start[i], wall),
                     meters[i].note);
     }
-    if (!threadName) return;
-    for (const auto& [tid, end] : ownThreadsCpuSeconds()) {
+    if (threadsOf <= 0) return;
+    for (const auto& [tid, end] : threadsCpuSeconds(threadsOf)) {
         const auto before = threadsAtStart.find(tid);
         const double share = percent(end - (before == threadsAtStart.end() ? 0 : before->second), wall);
-        if (share >= 0.005)
-            std::printf("      thread %-8d %-17s %6.2f %%\n", static_cast<int>(tid), threadName(tid).c_str(),
-                        share);
+        if (share < 0.005) continue;
+        const std::string name = threadName(threadsOf, tid) + (role ? " " + role(tid) : "");
+        std::printf("      thread %-8d %-19s %6.2f %%\n", static_cast<int>(tid), name.c_str(), share);
     }
 }
 
@@ -166,11 +194,9 @@ bool measureInProcess(EmulatorProcess& emulator, double seconds, pid_t server) {
     // The worker's and the main thread's by their ids; the JACK client's threads are the others.
     clockid_t workerClock;
     pthread_getcpuclockid(worker.link.worker.native_handle(), &workerClock);
-    const auto nameThread = [&](pid_t tid) -> std::string {
+    const auto role = [&](pid_t tid) -> std::string {
         if (tid == getpid()) return "(main)";
-        if (static_cast<clockid_t>((~static_cast<unsigned>(tid) << 3) | 4 | 2) == workerClock)
-            return "(worker)";
-        return "";
+        return threadClock(tid) == workerClock ? "(worker)" : "";
     };
     const auto meters = [&](const char* target) {
         return std::vector<Meter>{
@@ -180,7 +206,7 @@ bool measureInProcess(EmulatorProcess& emulator, double seconds, pid_t server) {
     };
     measure(
         seconds, "connected and idle", meters("(target <= 0.5 %)"),
-        [&] { return worker.state() == LinkState::Connected; }, nameThread);
+        [&] { return worker.state() == LinkState::Connected; }, getpid(), role);
     if (emulator.command("unplug") != "ok unplugged" || !worker.waitForState(LinkState::NoDevice)) {
         std::fprintf(stderr, "link_idle_cpu_bench: the emulator's ports did not go\n");
         return false;
@@ -215,7 +241,8 @@ bool measureEditor(EmulatorProcess& emulator, double seconds, pid_t server) {
             {"JACK server", [&] { return processCpuSeconds(server); }, "(for reference)"}};
     };
     std::this_thread::sleep_for(std::chrono::seconds(1));  // the last repaints after the sync
-    measure(seconds, "connected and idle", meters("(target <= 0.5 %)"), unveiled);
+    measure(seconds, "connected and idle", meters("(target <= 0.5 %)"), unveiled, editor.pid(),
+            [&](pid_t tid) { return tid == editor.pid() ? std::string("(main)") : std::string(); });
     if (emulator.command("unplug") != "ok unplugged" ||
         !waitUntil([&] { return !unveiled(); }, Millis(10000), Millis(20))) {
         std::fprintf(stderr, "link_idle_cpu_bench: the editor did not notice the amplifier going\n");
