@@ -16,7 +16,10 @@
 
 #include <jack/jack.h>
 #include <pthread.h>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -143,6 +146,41 @@ void printServer() {
     jack_client_close(probe);
 }
 
+// The least a process with a JACK client in the server's graph can cost: a child process whose one
+// client has no ports and a process callback that returns at once. Measured beside the editor, it
+// shows what of the editor's figure any client that must hear a port would cost, under the same
+// load of the machine. Ended (by its process id) when the object goes.
+class EmptyJackClientProcess {
+public:
+    EmptyJackClientProcess() {
+        const pid_t parent = getpid();
+        pid_ = fork();
+        if (pid_ != 0) return;
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (getppid() != parent) _exit(1);
+        jack_client_t* client =
+            jack_client_open("halvard idle bench empty client", JackNoStartServer, nullptr);
+        if (client == nullptr ||
+            jack_set_process_callback(
+                client, [](jack_nframes_t, void*) { return 0; }, nullptr) != 0 ||
+            jack_activate(client) != 0)
+            _exit(1);
+        for (;;) pause();
+    }
+    ~EmptyJackClientProcess() {
+        if (pid_ <= 0) return;
+        kill(pid_, SIGTERM);
+        waitpid(pid_, nullptr, 0);
+    }
+    EmptyJackClientProcess(const EmptyJackClientProcess&) = delete;
+    EmptyJackClientProcess& operator=(const EmptyJackClientProcess&) = delete;
+
+    pid_t pid() const { return pid_; }
+
+private:
+    pid_t pid_ = -1;
+};
+
 double percent(double cpuSeconds, double wallSeconds) {
     return cpuSeconds < 0 ? -1 : 100 * cpuSeconds / wallSeconds;
 }
@@ -184,7 +222,7 @@ void measure(double seconds, const char* what, std::vector<Meter> meters, const 
 }
 
 // The worker and the port back end in this process.
-bool measureInProcess(EmulatorProcess& emulator, double seconds, pid_t server) {
+bool measureInProcess(EmulatorProcess& emulator, double seconds, pid_t server, const Meter& floor) {
     std::printf("In this process: the editor's device worker and MIDI port back end, without the window\n");
     EditorWorker worker;
     if (!worker.waitForState(LinkState::Connected)) {
@@ -204,9 +242,11 @@ bool measureInProcess(EmulatorProcess& emulator, double seconds, pid_t server) {
             {"whole process", [] { return ownCpuSeconds(); }, target},
             {"JACK server", [&] { return processCpuSeconds(server); }, "(for reference)"}};
     };
+    std::vector<Meter> connected = meters("(target <= 0.5 %)");
+    connected.push_back(floor);
     measure(
-        seconds, "connected and idle", meters("(target <= 0.5 %)"),
-        [&] { return worker.state() == LinkState::Connected; }, getpid(), role);
+        seconds, "connected and idle", connected, [&] { return worker.state() == LinkState::Connected; },
+        getpid(), role);
     if (emulator.command("unplug") != "ok unplugged" || !worker.waitForState(LinkState::NoDevice)) {
         std::fprintf(stderr, "link_idle_cpu_bench: the emulator's ports did not go\n");
         return false;
@@ -219,7 +259,7 @@ bool measureInProcess(EmulatorProcess& emulator, double seconds, pid_t server) {
 #ifdef HALVARD_BENCH_EDITOR_PROCESS
 // The real editor on the X display. Its state is read from the window: the veil over the panel
 // goes once it is connected and idle, and comes back when the amplifier goes.
-bool measureEditor(EmulatorProcess& emulator, double seconds, pid_t server) {
+bool measureEditor(EmulatorProcess& emulator, double seconds, pid_t server, const Meter& floor) {
     using namespace halvard::testing;
     XSession x;
     if (!x.connected()) {
@@ -241,7 +281,9 @@ bool measureEditor(EmulatorProcess& emulator, double seconds, pid_t server) {
             {"JACK server", [&] { return processCpuSeconds(server); }, "(for reference)"}};
     };
     std::this_thread::sleep_for(std::chrono::seconds(1));  // the last repaints after the sync
-    measure(seconds, "connected and idle", meters("(target <= 0.5 %)"), unveiled, editor.pid(),
+    std::vector<Meter> connected = meters("(target <= 0.5 %)");
+    connected.push_back(floor);
+    measure(seconds, "connected and idle", connected, unveiled, editor.pid(),
             [&](pid_t tid) { return tid == editor.pid() ? std::string("(main)") : std::string(); });
     if (emulator.command("unplug") != "ok unplugged" ||
         !waitUntil([&] { return !unveiled(); }, Millis(10000), Millis(20))) {
@@ -267,15 +309,20 @@ int main(int argc, char** argv) {
     }
     printServer();
     const pid_t server = jackServerPid();
+    // Before this process has threads of its own.
+    const EmptyJackClientProcess empty;
+    const Meter floor{"an empty JACK client", [&] { return processCpuSeconds(empty.pid()); },
+                      "(the floor: a process whose client does nothing)"};
     EmulatorProcess emulator;
     if (!EmulatorProcess::waitFor([&] { return emulator.portsOpen(); })) {
         std::fprintf(stderr, "link_idle_cpu_bench: the emulator did not open its ports\n%s",
                      emulator.transcript().c_str());
         return 1;
     }
-    if (!measureInProcess(emulator, seconds, server)) return 1;
+    if (!measureInProcess(emulator, seconds, server, floor)) return 1;
 #ifdef HALVARD_BENCH_EDITOR_PROCESS
-    if (emulator.command("plug") != "ok plugged" || !measureEditor(emulator, seconds, server)) return 1;
+    if (emulator.command("plug") != "ok plugged" || !measureEditor(emulator, seconds, server, floor))
+        return 1;
 #endif
     std::printf("load average at the end %s\n", loadAverage().c_str());
     return 0;
