@@ -16,7 +16,10 @@
 
 #include <jack/jack.h>
 #include <pthread.h>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -25,6 +28,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <sstream>
 #include <string>
 
@@ -54,20 +58,56 @@ double ownCpuSeconds() {
            static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) * 1e-6;
 }
 
-// utime + stime of another process, as top and ps count them; -1 when it cannot be read.
+// The CPU time of another process (utime + stime, as top and ps count them, but to the nanosecond
+// rather than the clock tick); -1 when it cannot be read.
 double processCpuSeconds(pid_t pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    if (pid <= 0 || !std::getline(stat, line)) return -1;
-    // The fields after the command name (which may hold spaces) start with the state, field 3.
-    std::istringstream fields(line.substr(line.rfind(')') + 2));
-    std::string field;
-    unsigned long long utime = 0, stime = 0;
-    for (int n = 3; n <= 15 && fields >> field; ++n) {
-        if (n == 14) utime = std::stoull(field);
-        if (n == 15) stime = std::stoull(field);
+    clockid_t clock;
+    timespec ts{};
+    if (pid <= 0 || clock_getcpuclockid(pid, &clock) != 0 || clock_gettime(clock, &ts) != 0) return -1;
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+// The thread's own CPU clock: on Linux the thread id, inverted, with the per-thread and the
+// scheduler-time bits (what pthread_getcpuclockid gives; readable for this process's threads only).
+clockid_t threadClock(pid_t tid) {
+    return static_cast<clockid_t>((~static_cast<unsigned>(tid) << 3) | 4 | 2);
+}
+
+// The CPU time of every thread of a process so far, by thread id: for this process to the
+// nanosecond, for another in /proc's clock ticks (utime + stime).
+std::map<pid_t, double> threadsCpuSeconds(pid_t pid) {
+    std::map<pid_t, double> seconds;
+    std::error_code error;
+    const bool own = pid == getpid();
+    for (const auto& task :
+         std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", error)) {
+        const auto tid = static_cast<pid_t>(std::stol(task.path().filename().string()));
+        if (own) {
+            timespec ts{};
+            if (clock_gettime(threadClock(tid), &ts) == 0)
+                seconds[tid] = static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+            continue;
+        }
+        std::ifstream stat(task.path() / "stat");
+        std::string line;
+        if (!std::getline(stat, line)) continue;
+        // The fields after the thread name (which may hold spaces) start with the state, field 3.
+        std::istringstream fields(line.substr(line.rfind(')') + 2));
+        std::string field;
+        unsigned long long ticks = 0;
+        for (int n = 3; n <= 15 && fields >> field; ++n)
+            if (n == 14 || n == 15) ticks += std::stoull(field);
+        seconds[tid] = static_cast<double>(ticks) / static_cast<double>(sysconf(_SC_CLK_TCK));
     }
-    return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+    return seconds;
+}
+
+// A thread's name as the system has it.
+std::string threadName(pid_t pid, pid_t tid) {
+    std::ifstream comm("/proc/" + std::to_string(pid) + "/task/" + std::to_string(tid) + "/comm");
+    std::string name;
+    std::getline(comm, name);
+    return name;
 }
 
 // The JACK server this process talks to: the jackd whose -n names $JACK_DEFAULT_SERVER (or
@@ -106,6 +146,41 @@ void printServer() {
     jack_client_close(probe);
 }
 
+// The least a process with a JACK client in the server's graph can cost: a child process whose one
+// client has no ports and a process callback that returns at once. Measured beside the editor, it
+// shows what of the editor's figure any client that must hear a port would cost, under the same
+// load of the machine. Ended (by its process id) when the object goes.
+class EmptyJackClientProcess {
+public:
+    EmptyJackClientProcess() {
+        const pid_t parent = getpid();
+        pid_ = fork();
+        if (pid_ != 0) return;
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (getppid() != parent) _exit(1);
+        jack_client_t* client =
+            jack_client_open("halvard idle bench empty client", JackNoStartServer, nullptr);
+        if (client == nullptr ||
+            jack_set_process_callback(
+                client, [](jack_nframes_t, void*) { return 0; }, nullptr) != 0 ||
+            jack_activate(client) != 0)
+            _exit(1);
+        for (;;) pause();
+    }
+    ~EmptyJackClientProcess() {
+        if (pid_ <= 0) return;
+        kill(pid_, SIGTERM);
+        waitpid(pid_, nullptr, 0);
+    }
+    EmptyJackClientProcess(const EmptyJackClientProcess&) = delete;
+    EmptyJackClientProcess& operator=(const EmptyJackClientProcess&) = delete;
+
+    pid_t pid() const { return pid_; }
+
+private:
+    pid_t pid_ = -1;
+};
+
 double percent(double cpuSeconds, double wallSeconds) {
     return cpuSeconds < 0 ? -1 : 100 * cpuSeconds / wallSeconds;
 }
@@ -117,10 +192,14 @@ struct Meter {
     const char* note;
 };
 
-void measure(double seconds, const char* what, std::vector<Meter> meters,
-             const std::function<bool()>& stayed) {
+// Also the share of every thread of process `threadsOf` (when given) that used any, with its
+// name and what role(tid) says of it.
+void measure(double seconds, const char* what, std::vector<Meter> meters, const std::function<bool()>& stayed,
+             pid_t threadsOf = -1, const std::function<std::string(pid_t)>& role = nullptr) {
     std::vector<double> start;
     for (const Meter& m : meters) start.push_back(m.cpuSeconds());
+    const std::map<pid_t, double> threadsAtStart =
+        threadsOf > 0 ? threadsCpuSeconds(threadsOf) : std::map<pid_t, double>();
     const auto wall0 = std::chrono::steady_clock::now();
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
@@ -132,24 +211,42 @@ void measure(double seconds, const char* what, std::vector<Meter> meters,
         std::printf("    %-28s %6.2f %% of one core   %s\n", meters[i].label, percent(end - start[i], wall),
                     meters[i].note);
     }
+    if (threadsOf <= 0) return;
+    for (const auto& [tid, end] : threadsCpuSeconds(threadsOf)) {
+        const auto before = threadsAtStart.find(tid);
+        const double share = percent(end - (before == threadsAtStart.end() ? 0 : before->second), wall);
+        if (share < 0.005) continue;
+        const std::string name = threadName(threadsOf, tid) + (role ? " " + role(tid) : "");
+        std::printf("      thread %-8d %-19s %6.2f %%\n", static_cast<int>(tid), name.c_str(), share);
+    }
 }
 
 // The worker and the port back end in this process.
-bool measureInProcess(EmulatorProcess& emulator, double seconds, pid_t server) {
+bool measureInProcess(EmulatorProcess& emulator, double seconds, pid_t server, const Meter& floor) {
     std::printf("In this process: the editor's device worker and MIDI port back end, without the window\n");
     EditorWorker worker;
     if (!worker.waitForState(LinkState::Connected)) {
         std::fprintf(stderr, "link_idle_cpu_bench: no connection (%s)\n", stateName(worker.state()));
         return false;
     }
+    // The worker's and the main thread's by their ids; the JACK client's threads are the others.
+    clockid_t workerClock;
+    pthread_getcpuclockid(worker.link.worker.native_handle(), &workerClock);
+    const auto role = [&](pid_t tid) -> std::string {
+        if (tid == getpid()) return "(main)";
+        return threadClock(tid) == workerClock ? "(worker)" : "";
+    };
     const auto meters = [&](const char* target) {
         return std::vector<Meter>{
             {"worker thread", [&] { return threadCpuSeconds(worker.link.worker); }, target},
             {"whole process", [] { return ownCpuSeconds(); }, target},
             {"JACK server", [&] { return processCpuSeconds(server); }, "(for reference)"}};
     };
-    measure(seconds, "connected and idle", meters("(target <= 0.5 %)"),
-            [&] { return worker.state() == LinkState::Connected; });
+    std::vector<Meter> connected = meters("(target <= 0.5 %)");
+    connected.push_back(floor);
+    measure(
+        seconds, "connected and idle", connected, [&] { return worker.state() == LinkState::Connected; },
+        getpid(), role);
     if (emulator.command("unplug") != "ok unplugged" || !worker.waitForState(LinkState::NoDevice)) {
         std::fprintf(stderr, "link_idle_cpu_bench: the emulator's ports did not go\n");
         return false;
@@ -162,7 +259,7 @@ bool measureInProcess(EmulatorProcess& emulator, double seconds, pid_t server) {
 #ifdef HALVARD_BENCH_EDITOR_PROCESS
 // The real editor on the X display. Its state is read from the window: the veil over the panel
 // goes once it is connected and idle, and comes back when the amplifier goes.
-bool measureEditor(EmulatorProcess& emulator, double seconds, pid_t server) {
+bool measureEditor(EmulatorProcess& emulator, double seconds, pid_t server, const Meter& floor) {
     using namespace halvard::testing;
     XSession x;
     if (!x.connected()) {
@@ -184,7 +281,10 @@ bool measureEditor(EmulatorProcess& emulator, double seconds, pid_t server) {
             {"JACK server", [&] { return processCpuSeconds(server); }, "(for reference)"}};
     };
     std::this_thread::sleep_for(std::chrono::seconds(1));  // the last repaints after the sync
-    measure(seconds, "connected and idle", meters("(target <= 0.5 %)"), unveiled);
+    std::vector<Meter> connected = meters("(target <= 0.5 %)");
+    connected.push_back(floor);
+    measure(seconds, "connected and idle", connected, unveiled, editor.pid(),
+            [&](pid_t tid) { return tid == editor.pid() ? std::string("(main)") : std::string(); });
     if (emulator.command("unplug") != "ok unplugged" ||
         !waitUntil([&] { return !unveiled(); }, Millis(10000), Millis(20))) {
         std::fprintf(stderr, "link_idle_cpu_bench: the editor did not notice the amplifier going\n");
@@ -209,15 +309,20 @@ int main(int argc, char** argv) {
     }
     printServer();
     const pid_t server = jackServerPid();
+    // Before this process has threads of its own.
+    const EmptyJackClientProcess empty;
+    const Meter floor{"an empty JACK client", [&] { return processCpuSeconds(empty.pid()); },
+                      "(the floor: a process whose client does nothing)"};
     EmulatorProcess emulator;
     if (!EmulatorProcess::waitFor([&] { return emulator.portsOpen(); })) {
         std::fprintf(stderr, "link_idle_cpu_bench: the emulator did not open its ports\n%s",
                      emulator.transcript().c_str());
         return 1;
     }
-    if (!measureInProcess(emulator, seconds, server)) return 1;
+    if (!measureInProcess(emulator, seconds, server, floor)) return 1;
 #ifdef HALVARD_BENCH_EDITOR_PROCESS
-    if (emulator.command("plug") != "ok plugged" || !measureEditor(emulator, seconds, server)) return 1;
+    if (emulator.command("plug") != "ok plugged" || !measureEditor(emulator, seconds, server, floor))
+        return 1;
 #endif
     std::printf("load average at the end %s\n", loadAverage().c_str());
     return 0;

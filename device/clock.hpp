@@ -5,7 +5,7 @@
 #include <chrono>
 #include <functional>
 
-#include "device/wakeup.hpp"
+#include "util/wakeup.hpp"
 
 namespace halvard {
 

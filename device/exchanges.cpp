@@ -104,10 +104,12 @@ void applyReply(LinkContext& ctx, const Reply& reply) {
     ctx.reply = code;
 }
 
-void pollReply(LinkContext& ctx) {
-    if (!ctx.ports) return;
+bool pollReply(LinkContext& ctx) {
+    if (!ctx.ports) return false;
     const std::span<const uint8_t> message = ctx.ports->nextMessage();
-    if (!message.empty()) applyReply(ctx, decodeReply(message));
+    if (message.empty()) return false;
+    applyReply(ctx, decodeReply(message));
+    return true;
 }
 
 void sendRequest(LinkContext& ctx, std::span<const uint8_t> message) {

@@ -29,8 +29,9 @@ bool pauseFor(LinkContext& ctx, int ms);
 // Applies a decoded reply to the LinkContext (reply code, resync) and the mirror.
 void applyReply(LinkContext& ctx, const Reply& reply);
 
-// Takes at most one message off the input queue and applies what it decodes to.
-void pollReply(LinkContext& ctx);
+// Takes at most one message off the input queue and applies what it decodes to; true when there
+// was one.
+bool pollReply(LinkContext& ctx);
 
 // Hands a complete message to the output port; sends nothing once LinkContext::quit is set. The
 // exchanges below send only while the port is open.

@@ -14,9 +14,9 @@
 #include "device/file_dialogs.hpp"
 #include "device/firmware_download.hpp"
 #include "device/midi_ports.hpp"
-#include "device/wakeup.hpp"
 #include "library/program_library.hpp"
 #include "model/device_mirror.hpp"
+#include "util/wakeup.hpp"
 
 namespace halvard {
 
@@ -50,8 +50,9 @@ struct LinkContext {
     std::filesystem::path libraryPath;  // empty: no library
 
     std::atomic<bool> quit{false};  // set by the entry function (or a test) to stop the worker
-    // Ends the worker's sleep while it waits, with no amplifier, for the port set to change: the
-    // port back end notifies it of a change, stopDeviceWorker of quit.
+    // Ends the worker's sleep while it waits, with no amplifier, for the port set to change, or,
+    // connected and idle, for work: the port back end notifies it of a change, the mirror of a
+    // posted command, stopDeviceWorker of quit.
     Wakeup wakeup;
     std::thread worker;  // started by startDeviceWorker, joined by stopDeviceWorker
 

@@ -8,7 +8,7 @@
 #include <span>
 #include <string>
 
-#include "device/wakeup.hpp"
+#include "util/wakeup.hpp"
 
 namespace halvard {
 
@@ -41,6 +41,11 @@ public:
     // the default, the clock's epoch, when the system must be listed on every pass. The worker
     // waits that long, with no amplifier, rather than pass every 5 ms.
     virtual std::chrono::steady_clock::time_point listingCurrentUntil() { return {}; }
+    // How long input may wait in the back end, with nothing lost, for the worker to take it: the
+    // worker, connected and with nothing under way, looks at the input this often rather than at
+    // every 5 ms pass, and otherwise sleeps until a command is posted or the ports change. Zero
+    // (the default): at every pass, as for a queue of a few messages.
+    virtual std::chrono::milliseconds idleInputInterval() const { return {}; }
     // Where to report port changes (from whatever thread the system reports on); null: nowhere.
     // Set by the worker while it runs.
     virtual void reportChangesTo(Wakeup* /*wakeup*/) {}

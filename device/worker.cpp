@@ -69,9 +69,13 @@ bool openDevicePorts(LinkContext& ctx) {
 
 // ---- the pass ---------------------------------------------------------------------------------
 
-DeviceWorker::DeviceWorker(LinkContext& ctx) : ctx_(ctx) {}
+DeviceWorker::DeviceWorker(LinkContext& ctx) : ctx_(ctx) {
+    ctx_.ui->postNotice = &ctx_.wakeup;
+}
 
-DeviceWorker::~DeviceWorker() = default;
+DeviceWorker::~DeviceWorker() {
+    ctx_.ui->postNotice = nullptr;
+}
 
 void DeviceWorker::setLinkState(LinkState state) {
     ctx_.ui->linkState = state;
@@ -79,7 +83,8 @@ void DeviceWorker::setLinkState(LinkState state) {
 
 void DeviceWorker::runPass() {
     DeviceMirror& ui = *ctx_.ui;
-    if (!pauseFor(ctx_, kPollIntervalMs)) return;
+    if (!(idle_ ? awaitWork() : pauseFor(ctx_, kPollIntervalMs))) return;
+    idle_ = false;
 
     if (!findAndOpenPorts()) {
         // No amplifier. A pending command stays posted until one is found.
@@ -93,16 +98,19 @@ void DeviceWorker::runPass() {
         ctx_.resync = true;
     }
 
+    bool busy = true;
     if (ctx_.failures >= kFailureLimit) {
         recoverLink();
     } else {
-        pollReply(ctx_);  // at most one queued message per pass
+        busy = pollReply(ctx_);  // at most one queued message per pass
         if (ctx_.resync) {
             ctx_.resync = false;
+            busy = true;
             if (sync() == SyncEnd::FirmwareUpdated) return;
         }
     }
-    dispatchCommand();
+    if (dispatchCommand()) busy = true;
+    idle_ = !busy;
     if (ui.linkState == LinkState::Connected) showProgramName(ctx_);
 }
 
@@ -158,6 +166,25 @@ void DeviceWorker::awaitPortChange() {
         std::min(ctx_.ports->listingCurrentUntil(), now + std::chrono::milliseconds(kNoDeviceWaitLimitMs));
     if (portInUse_) until = std::min(until, retryAt_);
     if (until > now && !ctx_.quit) clock.waitUntil(until, ctx_.wakeup);
+}
+
+// Connected, with nothing under way after the last pass: nothing is awaited from the amplifier but
+// what it may send of its own accord (a change notice), which the port back end holds for
+// idleInputInterval. So rather than pass every 5 ms, the worker sleeps until a command is posted,
+// the system reports a change of ports (an amplifier that goes), quit, or that interval is up,
+// whichever comes first; where the back end holds only a few messages, or the port lists must be
+// taken on every pass, it passes every 5 ms as always. The pass that follows starts at once. False
+// once quit is set.
+bool DeviceWorker::awaitWork() {
+    const auto interval = ctx_.ports->idleInputInterval();
+    const auto step = std::chrono::milliseconds(kPollIntervalMs);
+    if (interval <= step) return pauseFor(ctx_, kPollIntervalMs);
+    Clock& clock = clockOf(ctx_);
+    const Clock::TimePoint now = clock.now();
+    const Clock::TimePoint until =
+        std::min(now + interval, std::max(ctx_.ports->listingCurrentUntil(), now + step));
+    if (!ctx_.quit) clock.waitUntil(until, ctx_.wakeup);
+    return !ctx_.quit;
 }
 
 // ---- sync -------------------------------------------------------------------------------------
@@ -241,22 +268,23 @@ void DeviceWorker::recoverLink() {
 
 // ---- command dispatch -------------------------------------------------------------------------
 
-void DeviceWorker::dispatchCommand() {
+// True when a command was taken.
+bool DeviceWorker::dispatchCommand() {
     DeviceMirror& ui = *ctx_.ui;
     // One atomic exchange: a command posted while this one is taken waits for the next pass.
     const Command command = ui.takeCommand();
     switch (command.kind) {
         case CommandKind::None:
-            return;
+            return false;
         case CommandKind::SendSettings:
             writeProgramSettings(ctx_, ui.program);
-            return;
+            break;
         case CommandKind::ReadSettings:
             // A time-out has already counted a failure; the panel returns to Connected regardless.
             readProgramSettings(ctx_, ui.program);
             setLinkState(LinkState::Connected);
             ctx_.repaint();
-            return;
+            break;
         case CommandKind::StorePreset:
             storePreset(ctx_);
             programStoredByEditor(ctx_);
@@ -267,36 +295,37 @@ void DeviceWorker::dispatchCommand() {
             ui.progress = kProgressNone;
             setLinkState(LinkState::Connected);
             ctx_.repaint();
-            return;
+            break;
         case CommandKind::ImportIr:
             // A slot outside 0..5 is taken and dropped.
             if (command.value >= 0 && command.value < kUserIrSlotCount)
                 runImportIrCommand(ctx_, command.value);
-            return;
+            break;
         case CommandKind::UploadFactoryIr:
             runUploadFactoryIrCommand(ctx_);
-            return;
+            break;
         case CommandKind::ExtractAll:
             runExtractAllCommand(ctx_);
-            return;
+            break;
         case CommandKind::BackupPrograms:
             runBackupCommand(ctx_);
-            return;
+            break;
         case CommandKind::RestorePrograms:
             runRestoreCommand(ctx_);
-            return;
+            break;
         case CommandKind::RestoreKeptBackup:
             runRestoreKeptBackupCommand(ctx_, command.value);
-            return;
+            break;
         case CommandKind::RenameProgram:
             renameProgram(ctx_, command.value);
-            return;
+            break;
         case CommandKind::CopyProgram:
         case CommandKind::SwapPrograms:
             runMoveProgramsCommand(ctx_, command.kind == CommandKind::SwapPrograms,
                                    command.value / kProgramCount, command.value % kProgramCount);
-            return;
+            break;
     }
+    return true;
 }
 
 // ---- thread entry -----------------------------------------------------------------------------

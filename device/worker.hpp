@@ -3,7 +3,9 @@
 // amplifier's ports are still there, reads the amplifier into the mirror when the link is made or
 // the amplifier reports a change, recovers the link after repeated time-outs, and carries out the
 // command the user-interface thread posted. While there is no amplifier it has nothing to do until
-// the port set changes, and sleeps until the MIDI system reports a change (see awaitPortChange).
+// the port set changes, and sleeps until the MIDI system reports a change (see awaitPortChange);
+// connected with nothing under way, it sleeps until a command is posted, the ports change or the
+// input is due a look, where the port back end holds input that long (see awaitWork).
 //
 // Starting and stopping (entry function, or a test without a window):
 //
@@ -46,7 +48,8 @@ public:
     DeviceWorker(const DeviceWorker&) = delete;
     DeviceWorker& operator=(const DeviceWorker&) = delete;
 
-    // One pass: 5 ms pause, port scan, recovery or reply poll and sync, command dispatch.
+    // One pass: 5 ms pause (or the idle wait), port scan, recovery or reply poll and sync, command
+    // dispatch.
     void runPass();
 
     // True until the firmware image has been fetched once; stays false for the rest of the run.
@@ -59,8 +62,9 @@ private:
     bool findAndOpenPorts();
     void showNoDevice();
     void awaitPortChange();
+    bool awaitWork();
     void recoverLink();
-    void dispatchCommand();
+    bool dispatchCommand();
     void setLinkState(LinkState state);
     void forgetAmplifier();  // the mirror reset, and what the worker knew of the amplifier's programs
 
@@ -70,6 +74,9 @@ private:
     // Whether the last try found the amplifier's port held by another program, and when to try again.
     bool portInUse_ = false;
     std::chrono::steady_clock::time_point retryAt_{};
+    // The last pass found the link up and did nothing: it took no message, ran no sync or recovery
+    // and carried out no command.
+    bool idle_ = false;
 };
 
 // The worker thread's body: passes until ctx.quit is set, then both ports are closed. Creates the

@@ -17,6 +17,7 @@
 #include <string_view>
 
 #include "model/program_settings.hpp"
+#include "util/wakeup.hpp"
 
 namespace halvard {
 
@@ -56,7 +57,7 @@ struct Command {
 
     friend bool operator==(const Command&, const Command&) = default;
 };
-// Posting stays one store and taking one exchange, with no lock behind them.
+// The command is posted in one store and taken in one exchange, with no lock behind them.
 static_assert(std::atomic<Command>::is_always_lock_free);
 
 constexpr Command importIrCommand(int32_t slot) {
@@ -200,8 +201,15 @@ public:
     // went wrong), and every mirror reset. The user's edit history is dropped when it moves.
     std::atomic<uint32_t> outsideChanges{0};
 
+    // Told of every post, so that a worker asleep takes the command at once: set by the device
+    // worker before its first pass and cleared after its last (null: none).
+    std::atomic<Wakeup*> postNotice{nullptr};
+
     // One slot: a command posted while another is pending replaces it.
-    void postCommand(Command c) { command.store(c); }
+    void postCommand(Command c) {
+        command.store(c);
+        if (Wakeup* notice = postNotice.load()) notice->notify();
+    }
     void postCommand(CommandKind kind) { postCommand(Command{kind}); }
     // One atomic exchange, so that a command posted while the worker takes another is never lost.
     Command takeCommand() { return command.exchange(Command{}); }

@@ -16,6 +16,9 @@
 //    48 kHz and 64 frames, 0.3-1.1 % of a core on the 2-core test machine however little the
 //    callback does, depending on where it sits in the graph. An active client without a process
 //    callback is not in the server's graph and costs nothing.
+//  - The callback itself takes about 0.6 us a cycle (0.05 % of a core), most of it the first touch
+//    of the server's shared memory for the input's buffer; the output's buffer is asked for only
+//    while there is something to send (0.75 us when it was asked for in every cycle).
 //  - A deactivated client hears of no port that comes, goes or is renamed; an active one does,
 //    with or without a process callback. So while no port of ours is open the client stays active
 //    without a process callback (watching); callbacks can only be set on an inactive client, so
@@ -42,8 +45,9 @@
 namespace halvard {
 namespace {
 
-// The worker takes what came in every 5 ms, when a server cycle may bring up to 32 KiB every 1.3 ms:
-// room for about eight full cycles.
+// The worker takes what came in every 5 ms while it awaits a reply, when a server cycle may bring up
+// to 32 KiB every 1.3 ms: room for about eight full cycles. (Idle, it looks only every 50 ms, when
+// nothing comes but the amplifier's rare notices of its own.)
 constexpr size_t kInputRingBytes = 256 * 1024;
 constexpr size_t kOutputRingBytes = 64 * 1024;
 constexpr size_t kHeaderBytes = sizeof(uint32_t);
@@ -217,6 +221,7 @@ void JackMidiClient::unlink() {
     jack_ringbuffer_reset(toServer_);
     jack_ringbuffer_reset(fromServer_);
     outRemaining_ = 0;
+    outHolds_ = false;
     inputLost_ = false;
     outputBroken_ = false;
     sysex_.clear();
@@ -429,7 +434,13 @@ int JackMidiClient::process(jack_nframes_t frames, void* self) {
     client->cycles_.fetch_add(1, std::memory_order_relaxed);
     client->inCycle_.store(true);  // before the ports are looked at (see unregisterPorts)
     if (jack_port_t* in = client->in_.port.load()) client->receive(jack_port_get_buffer(in, frames));
-    if (jack_port_t* out = client->out_.port.load()) client->transmit(jack_port_get_buffer(out, frames));
+    // With nothing to send and the output's buffer left empty by an earlier cycle, the buffer is
+    // not touched: JACK keeps an output port's buffer as it was last written (it clears it itself
+    // only when the port is registered or the period changes), and PipeWire's JACK sends nothing
+    // from a buffer not asked for in a cycle.
+    jack_port_t* out = client->out_.port.load();
+    if (out != nullptr && (client->outHolds_ || jack_ringbuffer_read_space(client->toServer_) > 0))
+        client->transmit(jack_port_get_buffer(out, frames));
     client->inCycle_.store(false);
     return 0;
 }
@@ -451,6 +462,7 @@ void JackMidiClient::receive(void* buffer) {
 // waits for the next cycle, and one longer than an empty buffer takes goes out in pieces.
 void JackMidiClient::transmit(void* buffer) {
     jack_midi_clear_buffer(buffer);
+    outHolds_ = false;
     bool wrote = false;
     for (;;) {
         if (outRemaining_ == 0) {
@@ -463,7 +475,7 @@ void JackMidiClient::transmit(void* buffer) {
                 jack_midi_data_t* data = jack_midi_event_reserve(buffer, 0, size);
                 if (data == nullptr) return;  // cannot happen: the size was checked
                 jack_ringbuffer_read(toServer_, reinterpret_cast<char*>(data), size);
-                wrote = true;
+                wrote = outHolds_ = true;
                 continue;
             }
             if (wrote) return;  // whole in the next cycle
@@ -476,6 +488,7 @@ void JackMidiClient::transmit(void* buffer) {
         if (piece == 0) return;
         jack_midi_data_t* data = jack_midi_event_reserve(buffer, 0, piece);
         if (data == nullptr) return;
+        outHolds_ = true;
         jack_ringbuffer_read(toServer_, reinterpret_cast<char*>(data), piece);
         outRemaining_ -= static_cast<uint32_t>(piece);
         if (outRemaining_ > 0) return;

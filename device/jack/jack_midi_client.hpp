@@ -133,8 +133,10 @@ private:
     std::atomic<uint64_t> cycles_{0};
     std::atomic<bool> inCycle_{false};  // the process callback is in a cycle (see unregisterPorts)
     // Process callback only: bytes of the message under way that later cycles still have to send,
-    // and whether input events were lost since the last loss mark went in.
+    // whether the output's buffer holds events, and whether input events were lost since the last
+    // loss mark went in.
     uint32_t outRemaining_ = 0;
+    bool outHolds_ = false;  // the output's buffer holds events written in an earlier cycle
     bool inputLost_ = false;
     // Worker only: a message longer than the ring went out only in part (see send); the event just
     // read, a SysEx still being put together, and the message handed out.

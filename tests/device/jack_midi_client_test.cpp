@@ -205,6 +205,8 @@ TEST_F(JackMidiClientTest, SysexOfAnyLengthCrossesBothWaysWholeAndInOrder) {
     EXPECT_GT(events.size(), sent.size()) << "the long SysEx went out in pieces";
     EXPECT_EQ(events[1].bytes.size(), 522u) << "a firmware chunk goes out whole";
     EXPECT_LT(events[2].cycle, events.back().cycle) << "the pieces took several cycles";
+    std::this_thread::sleep_for(30ms);
+    EXPECT_EQ(amp.received().size(), events.size()) << "what went out is not sent again in later cycles";
 
     // Amplifier to editor: the same long SysEx in pieces over four cycles, with clock and
     // active-sensing bytes between them, then a reply.

@@ -132,6 +132,32 @@ TEST_F(Worker, ChangeNoticeRunsOneFullSyncOfTheNamedProgram) {
     EXPECT_TRUE(codesOfPass().empty());
 }
 
+// Connected with nothing under way, over ports that hold their input for a while, the worker looks
+// at the input that often rather than every 5 ms; a message it finds, or a command posted, has it
+// pass again at once and every 5 ms until nothing is under way once more.
+TEST_F(Worker, ConnectedAndIdleItSleepsUntilTheInputIsDueOrACommandComes) {
+    ports.listedUntil = Clock::TimePoint::max();
+    ports.idleInput = std::chrono::milliseconds(50);
+    connect();
+    passes(1);  // the first pass after the sync finds nothing to do
+    long long start = clock.elapsedMs();
+    passes(2);
+    EXPECT_EQ(clock.elapsedMs() - start, 2 * 50);
+
+    ports.deliver({0xF0, 0x00, 0x03, 0x05, 0xF7}, 20);  // a change notice, 20 ms from now
+    start = clock.elapsedMs();
+    const size_t mark = ports.sent.size();
+    EXPECT_EQ(codesOfPass(), kSyncCodes);
+    EXPECT_EQ(ports.sent[mark].atMs - start, 50) << "found at the next look";
+    EXPECT_EQ(mirror.program, 5);
+
+    passes(2);  // the pass after the sync finds nothing: idle again
+    mirror.postCommand(CommandKind::StorePreset);
+    start = clock.elapsedMs();
+    EXPECT_EQ(codesOfPass(), (std::vector<int>{kCodePresetStore}));
+    EXPECT_EQ(clock.elapsedMs() - start, kPollIntervalMs + kStoreDisplayMs) << "taken at once";
+}
+
 TEST_F(Worker, UnplugForgetsTheAmplifierAndReplugReadsItAgain) {
     connect();
     ports.unplugAmp();  // the fake keeps the ports "open", as ALSA does

@@ -82,9 +82,12 @@ public:
 
     // What listingCurrentUntil reports; by default the lists are taken on every pass.
     Clock::TimePoint listedUntil{};
+    // What idleInputInterval reports; by default the input is looked at on every pass.
+    std::chrono::milliseconds idleInput{0};
 
     int portCount(PortDirection direction) override;
     std::chrono::steady_clock::time_point listingCurrentUntil() override { return listedUntil; }
+    std::chrono::milliseconds idleInputInterval() const override { return idleInput; }
     std::string portName(PortDirection direction, int index) override;
     void openPort(PortDirection direction, int index, const std::string& ownPortName) override;
     void closePort(PortDirection direction) override { open_[idx(direction)] = false; }
