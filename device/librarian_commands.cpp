@@ -165,48 +165,87 @@ void restoreAfterAsking(LinkContext& ctx, const ProgramFile& file, const std::op
     finish(ctx, restoreStatusText(restore));
 }
 
-}  // namespace
-
-void runRestoreCommand(LinkContext& ctx) {
-    begin(ctx);
+// A program file the user picks, checked whole; none when the dialog is cancelled or the file cannot
+// be used (the status line then says why, what naming the command).
+struct ChosenFile {
+    ProgramFile file;
+    std::string name;  // the file's name, UTF-8
+};
+std::optional<ChosenFile> chooseProgramFile(LinkContext& ctx, std::string_view what) {
     const std::string path = showFileDialog(ctx, DialogMode::ProgramFile);
     if (path.empty()) {
         finish(ctx, "");
-        return;
+        return std::nullopt;
     }
     std::vector<uint8_t> bytes;
     std::string readError;
     const std::filesystem::path file = pathFromUtf8(path);
     if (!readWholeFile(file, kProgramFileMaxBytes, bytes, readError)) {
-        finish(ctx, "RESTORE FAILED: " + upper(readError));
-        return;
+        finish(ctx, std::string(what) + " FAILED: " + upper(readError));
+        return std::nullopt;
     }
-    const ParsedProgramFile parsed = parseProgramFile(bytes);
+    ParsedProgramFile parsed = parseProgramFile(bytes);
     if (parsed.error) {
         finish(ctx, refusedFileStatusText(*parsed.error));
-        return;
+        return std::nullopt;
     }
     const std::u8string name = file.filename().u8string();
-    restoreAfterAsking(ctx, parsed.file, std::nullopt,
-                       "Restore the programs in " + std::string(name.begin(), name.end()) + "?");
+    return ChosenFile{std::move(parsed.file), std::string(name.begin(), name.end())};
+}
+
+// A kept backup by its id; none when there is no library or no such backup (the status line then
+// says why).
+std::optional<KeptBackup> keptBackupById(LinkContext& ctx, int64_t id, std::string_view what) {
+    std::string error = "no program library";
+    std::optional<KeptBackup> kept;
+    if (ctx.library != nullptr) kept = ctx.library->backup(id, error);
+    if (!kept) finish(ctx, std::string(what) + " FAILED: " + upper(error));
+    return kept;
+}
+
+}  // namespace
+
+void runRestoreCommand(LinkContext& ctx) {
+    begin(ctx);
+    const std::optional<ChosenFile> chosen = chooseProgramFile(ctx, "RESTORE");
+    if (!chosen) return;
+    restoreAfterAsking(ctx, chosen->file, std::nullopt, "Restore the programs in " + chosen->name + "?");
 }
 
 void runRestoreKeptBackupCommand(LinkContext& ctx, int64_t id) {
     begin(ctx);
-    std::string error = "no program library";
-    std::optional<KeptBackup> kept;
-    if (ctx.library != nullptr) kept = ctx.library->backup(id, error);
-    if (!kept) {
-        finish(ctx, "RESTORE FAILED: " + upper(error));
-        return;
-    }
+    const std::optional<KeptBackup> kept = keptBackupById(ctx, id, "RESTORE");
+    if (!kept) return;
     restoreAfterAsking(ctx, programFileOf(*kept), kept,
                        "Restore the backup of " + keptBackupTime(kept->summary) + "?");
+}
+
+Confirmation copyConfirmation(int from, int to, const std::array<ProgramName, kProgramCount>& names) {
+    const auto named = [&](int p) {
+        const std::string& name = names[static_cast<size_t>(p)].name;
+        return "program " + std::to_string(p) + (name.empty() ? "" : " (" + name + ")");
+    };
+    return {"Copy Program", "Replace " + named(to) + " with a copy of " + named(from) + "?",
+            "What program " + std::to_string(to) +
+                " holds on the amplifier now is overwritten. Back up the programs first to keep it.",
+            "Replace"};
 }
 
 void runMoveProgramsCommand(LinkContext& ctx, bool swap, int a, int b) {
     if (a < 0 || a >= kProgramCount || b < 0 || b >= kProgramCount || a == b) return;
     begin(ctx);
+    // A copy overwrites a program; a swap keeps both.
+    if (!swap) {
+        std::array<ProgramName, kProgramCount> names;
+        std::string error;
+        if (ctx.library != nullptr) ctx.library->names(names, error);
+        const bool yes = askToConfirm(ctx, copyConfirmation(a, b, names));
+        if (ctx.quit) return;
+        if (!yes) {
+            finish(ctx, "");
+            return;
+        }
+    }
     const ProgramMoveResult moved =
         swap ? swapPrograms(ctx, a, b, ctx.library) : copyProgram(ctx, a, b, ctx.library);
     const RestoreResult& restore = moved.restore;
@@ -229,6 +268,48 @@ void runMoveProgramsCommand(LinkContext& ctx, bool swap, int a, int b) {
         if (!moved.libraryError.empty()) status += ", NAMES NOT MOVED";
     }
     finish(ctx, status);
+}
+
+// The comparison's marks are worked out again, from nothing compared or from the new records.
+void clearComparison(LinkContext& ctx) {
+    ctx.comparedWith.reset();
+    ctx.ui->setComparedWith("");
+    ctx.shownName.program = -1;
+    ctx.repaint();
+}
+
+void runCompareCommand(LinkContext& ctx, std::optional<int64_t> keptId) {
+    begin(ctx);
+    ProgramFile file;
+    std::string label;
+    if (keptId) {
+        const std::optional<KeptBackup> kept = keptBackupById(ctx, *keptId, "COMPARE");
+        if (!kept) return;
+        file = programFileOf(*kept);
+        label = "the backup of " + keptBackupTime(kept->summary);
+    } else {
+        std::optional<ChosenFile> chosen = chooseProgramFile(ctx, "COMPARE");
+        if (!chosen) return;
+        file = std::move(chosen->file);
+        label = std::move(chosen->name);
+    }
+    ctx.ui->progress = 0;
+    ctx.repaint();
+    const BackupResult now = backupPrograms(ctx, panelProgress(ctx));
+    if (now.result == ReplyResult::Abandoned) return;
+    if (now.result != ReplyResult::Ok) {
+        finish(ctx, failureText("COMPARE", now.result, now.failedProgram));
+        return;
+    }
+    ctx.comparedWith = recordsOfFile(file);
+    ctx.ui->setComparedWith(label);
+    ctx.shownName.program = -1;
+    const size_t n = compareWithFile(recordsOfFile(now.file), file).size();
+    // Upper case as the panel writes, but a file keeps its own name.
+    if (keptId) label = upper(label);
+    finish(ctx, n == 0 ? "NO PROGRAM DIFFERS FROM " + label
+                       : std::to_string(n) + (n == 1 ? " PROGRAM DIFFERS FROM " : " PROGRAMS DIFFER FROM ") +
+                             label + ", MARKED IN THE PROGRAMS LIST");
 }
 
 }  // namespace halvard

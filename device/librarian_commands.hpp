@@ -1,9 +1,11 @@
 #pragma once
-// The worker's librarian commands (BackupPrograms, RestorePrograms, RestoreKeptBackup) and the texts they
+// The worker's librarian commands (backup, restore, copy and swap, compare) and the texts they
 // leave in the status line. The worker has taken and cleared the command before it calls one of these; each
 // owns every step from there: linkState Busy, the file dialog, the transfer with its percentage, the outcome
 // in the status line, linkState Connected again (Error stays after a time-out). Worker thread only.
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "device/kept_backups.hpp"
@@ -23,6 +25,12 @@ void runRestoreKeptBackupCommand(LinkContext& ctx, int64_t id);
 // CopyProgram and SwapPrograms: program a written over b (or the two exchanged), stored and read
 // back, the names following; the outcome in the status line. Two equal programs do nothing.
 void runMoveProgramsCommand(LinkContext& ctx, bool swap, int a, int b);
+// CompareWithFile (keptId absent: ask for a program file) and CompareWithKeptBackup: reads every
+// program from the amplifier, then marks on the overlay's rows those that differ from the file or
+// backup, for as long as the comparison holds (the marks follow later reads and edits); the status
+// line counts them. ClearComparison (clearComparison) ends it.
+void runCompareCommand(LinkContext& ctx, std::optional<int64_t> keptId);
+void clearComparison(LinkContext& ctx);
 
 // The question before a restore: the programs that would change, by number and name (the first
 // dozen, then how many more), and whether what the amplifier holds is kept first.

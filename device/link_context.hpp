@@ -28,12 +28,18 @@ struct LinkContext {
     MidiPorts* ports = nullptr;  // the input and output port objects; null: runDeviceWorker creates
                                  // the RtMidi pair for as long as it runs
     // Each program's record as last read from the amplifier (as it stores it: the panel's bypass
-    // lock not applied); absent until read. Cleared when a new link is made.
+    // lock not applied); absent until read. Cleared when a new link is made. Written through
+    // setAmplifierRecord, which counts the changes in recordsVersion.
     ProgramRecords amplifierRecords{};
-    // What the panel's program name was last worked out from; program -1: work it out again.
+    uint32_t recordsVersion = 0;
+    // The records of the file or kept backup the PROGRAMS overlay compares with (absent for a
+    // program it does not store); none while nothing is compared. Forgotten with a new link.
+    std::optional<ProgramRecords> comparedWith;
+    // What the panel's program name and the overlay's list were last worked out from; program -1:
+    // work them out again.
     struct {
         int32_t program = -1;
-        std::optional<ProgramRecord> record;
+        uint32_t recordsVersion = 0;
     } shownName;
 
     // Set before the worker starts and never changed while it runs.
@@ -58,6 +64,13 @@ struct LinkContext {
 
     void repaint() const {
         if (requestRepaint) requestRepaint();
+    }
+    void setAmplifierRecord(int program, const std::optional<ProgramRecord>& record) {
+        if (program < 0 || program >= kProgramCount) return;
+        std::optional<ProgramRecord>& held = amplifierRecords[static_cast<size_t>(program)];
+        if (held == record) return;
+        held = record;
+        ++recordsVersion;
     }
 };
 

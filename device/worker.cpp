@@ -117,6 +117,8 @@ void DeviceWorker::runPass() {
 void DeviceWorker::forgetAmplifier() {
     ctx_.ui->resetDeviceMirror();
     ctx_.amplifierRecords = {};
+    ++ctx_.recordsVersion;
+    ctx_.comparedWith.reset();
     ctx_.shownName.program = -1;
 }
 
@@ -323,6 +325,15 @@ bool DeviceWorker::dispatchCommand() {
         case CommandKind::SwapPrograms:
             runMoveProgramsCommand(ctx_, command.kind == CommandKind::SwapPrograms,
                                    command.value / kProgramCount, command.value % kProgramCount);
+            break;
+        case CommandKind::CompareWithFile:
+            runCompareCommand(ctx_, std::nullopt);
+            break;
+        case CommandKind::CompareWithKeptBackup:
+            runCompareCommand(ctx_, command.value);
+            break;
+        case CommandKind::ClearComparison:
+            clearComparison(ctx_);
             break;
     }
     return true;

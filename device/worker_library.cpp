@@ -119,26 +119,34 @@ void publishKeptBackups(LinkContext& ctx) {
 void showProgramName(LinkContext& ctx) {
     DeviceMirror& ui = *ctx.ui;
     const int32_t p = ui.program;
-    if (ctx.library == nullptr || p < 0 || p >= kProgramCount) return;
-    const std::optional<ProgramRecord>& record = ctx.amplifierRecords[static_cast<size_t>(p)];
+    if (p < 0 || p >= kProgramCount) return;
     // (A mirror reset clears the name shown.)
-    if (ctx.shownName.program == p && ctx.shownName.record == record && ui.programName().program == p) return;
+    if (ctx.shownName.program == p && ctx.shownName.recordsVersion == ctx.recordsVersion &&
+        ui.programName().program == p)
+        return;
     ctx.shownName.program = p;
-    ctx.shownName.record = record;
+    ctx.shownName.recordsVersion = ctx.recordsVersion;
+    const std::optional<ProgramRecord>& record = ctx.amplifierRecords[static_cast<size_t>(p)];
+
+    // Without a library the list has no names, but a comparison still marks its rows.
+    std::array<ProgramName, kProgramCount> names;
+    std::string error;
+    const bool named = ctx.library != nullptr && ctx.library->names(names, error);
+    ProgramNameTable table{};
+    for (size_t i = 0; i < names.size(); ++i) {
+        const std::optional<ProgramRecord>& known = ctx.amplifierRecords[i];
+        table[i].name.assign(names[i].name);
+        table[i].stale = known && names[i].staleAgainst(*known);
+        if (ctx.comparedWith) {
+            const std::optional<ProgramRecord>& compared = (*ctx.comparedWith)[i];
+            table[i].differs = compared && known && *compared != *known;
+        }
+    }
+    ui.setProgramNames(table);
 
     ProgramNameLine line;
     line.program = p;
-    std::array<ProgramName, kProgramCount> names;
-    std::string error;
-    if (ctx.library->names(names, error)) {
-        // Every program's name and mark, for the PROGRAMS overlay.
-        ProgramNameTable table{};
-        for (size_t i = 0; i < names.size(); ++i) {
-            const std::optional<ProgramRecord>& known = ctx.amplifierRecords[i];
-            table[i].name.assign(names[i].name);
-            table[i].stale = known && names[i].staleAgainst(*known);
-        }
-        ui.setProgramNames(table);
+    if (named) {
         const ProgramName& name = names[static_cast<size_t>(p)];
         line.name.assign(name.name);
         line.stale = record && name.staleAgainst(*record);
@@ -173,7 +181,7 @@ void programStoredByEditor(LinkContext& ctx) {
     const ProgramSettings settings = ui.record(p);
     if (p < 0 || p >= kProgramCount || settings.loaded == 0) return;
     const ProgramRecord record = recordOfSettings(settings);
-    ctx.amplifierRecords[static_cast<size_t>(p)] = record;
+    ctx.setAmplifierRecord(p, record);
     if (ctx.library == nullptr) return;
     ProgramRecords one{};
     one[static_cast<size_t>(p)] = record;

@@ -27,9 +27,9 @@ std::string keptBackupTime(const KeptBackupSummary& backup);
 // The newest kept backups into the mirror for the menu; none without a library.
 void publishKeptBackups(LinkContext& ctx);
 
-// The current program's name and stale mark into the mirror, with every program's name and mark for
-// the PROGRAMS overlay, worked out again only when the
-// program or its record last read has changed since the last time (or ctx.shownName was cleared).
+// The current program's name and stale mark into the mirror, with every program's name and marks
+// for the PROGRAMS overlay (stale; differing from ctx.comparedWith), worked out again only when the
+// program or any record last read has changed since the last time (or ctx.shownName was cleared).
 // A name given while no record was known is bound to that record first.
 void showProgramName(LinkContext& ctx);
 

@@ -62,6 +62,16 @@ void DeviceMirror::setProgramNames(const ProgramNameTable& table) {
     programNames_ = table;
 }
 
+ComparisonLabel DeviceMirror::comparedWith() const {
+    std::lock_guard lock(recordsMutex_);
+    return comparedWith_;
+}
+
+void DeviceMirror::setComparedWith(std::string_view label) {
+    std::lock_guard lock(recordsMutex_);
+    comparedWith_.assign(label);
+}
+
 ProgramNameText DeviceMirror::renameText() const {
     std::lock_guard lock(recordsMutex_);
     return renameText_;
@@ -112,6 +122,7 @@ MirrorView DeviceMirror::view() const {
     if (v.programsOpen) {
         v.programNames = programNames_;
         v.programs = programs_;
+        v.comparedWith = comparedWith_;
     }
     return v;
 }
@@ -122,6 +133,7 @@ void DeviceMirror::resetDeviceMirror() {
         programs_.fill(ProgramSettings{});
         userIrSlotNames_.fill(SlotName{});
         programName_ = {};
+        comparedWith_ = {};
     }
     firmwareVersion = 0;
     availableFirmware = 0;

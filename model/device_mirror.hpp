@@ -31,18 +31,21 @@ enum class LinkState : int32_t {
 // What the user-interface thread asks the device worker to do.
 enum class CommandKind : int32_t {
     None = 0,
-    SendSettings,       // write the current program's settings and the globals
-    ReadSettings,       // read the current program's settings
-    StorePreset,        // the STORE PRESET button
-    ImportIr,           // ask for a WAV file and import it into user IR slot Command::slot
-    UploadFactoryIr,    // store factory IR factoryIrIndex in the IR panel's user slot
-    ExtractAll,         // ask for a folder and write the factory IRs there as WAV files
-    BackupPrograms,     // ask for a file and back up all programs into it
-    RestorePrograms,    // ask for a file and restore the programs in it, verified
-    RestoreKeptBackup,  // restore the kept backup Command::value, verified, with its names
-    RenameProgram,      // give program Command::value the name the mirror holds (renameText)
-    CopyProgram,        // write program a over program b, verified (Command::value: movedPrograms)
-    SwapPrograms,       // exchange programs a and b, verified (Command::value: movedPrograms)
+    SendSettings,           // write the current program's settings and the globals
+    ReadSettings,           // read the current program's settings
+    StorePreset,            // the STORE PRESET button
+    ImportIr,               // ask for a WAV file and import it into user IR slot Command::slot
+    UploadFactoryIr,        // store factory IR factoryIrIndex in the IR panel's user slot
+    ExtractAll,             // ask for a folder and write the factory IRs there as WAV files
+    BackupPrograms,         // ask for a file and back up all programs into it
+    RestorePrograms,        // ask for a file and restore the programs in it, verified
+    RestoreKeptBackup,      // restore the kept backup Command::value, verified, with its names
+    RenameProgram,          // give program Command::value the name the mirror holds (renameText)
+    CopyProgram,            // write program a over program b, verified (Command::value: movedPrograms)
+    SwapPrograms,           // exchange programs a and b, verified (Command::value: movedPrograms)
+    CompareWithFile,        // ask for a program file and mark the programs on the amplifier that differ
+    CompareWithKeptBackup,  // the same with the kept backup Command::value
+    ClearComparison,        // no more marks
 };
 
 // One request, posted whole in DeviceMirror::command. Only ImportIr, RestoreKeptBackup and the
@@ -52,7 +55,8 @@ enum class CommandKind : int32_t {
 // captured at the post could have the worker write a record it has since forgotten.
 struct Command {
     CommandKind kind = CommandKind::None;
-    int32_t value = 0;  // ImportIr: the user IR slot, 0..5; RestoreKeptBackup: the backup's id;
+    int32_t value = 0;  // ImportIr: the user IR slot, 0..5; RestoreKeptBackup, CompareWithKeptBackup:
+                        // the backup's id;
                         // RenameProgram: the program; CopyProgram, SwapPrograms: both programs
 
     friend bool operator==(const Command&, const Command&) = default;
@@ -113,9 +117,10 @@ struct ProgramNameLine {
     FixedUtf8<4 * kProgramNameMaxChars> name;
 };
 
-// Every program's name and stale mark, from the program library, for the PROGRAMS overlay (worker).
+// Every program's name and marks, from the program library, for the PROGRAMS overlay (worker).
 struct ProgramListEntry {
     bool stale = false;
+    bool differs = false;  // what the amplifier holds is not what the compared file or backup holds
     FixedUtf8<4 * kProgramNameMaxChars> name;  // empty: no name
 };
 using ProgramNameTable = std::array<ProgramListEntry, kProgramCount>;
@@ -130,6 +135,10 @@ struct KeptBackupEntry {
     FixedUtf8<63> label;  // "2026-12-07 11:55 \u00B7 Before a restore", local time
 };
 using KeptBackupList = std::array<KeptBackupEntry, kMenuKeptBackups>;
+
+// What the PROGRAMS overlay compares with: "backup.syx", "the backup of 2026-12-07 11:55"; empty:
+// nothing (worker).
+using ComparisonLabel = FixedUtf8<63>;
 
 // A consistent copy of what the panel draws from.
 struct MirrorView {
@@ -156,10 +165,11 @@ struct MirrorView {
     LibraryState libraryState = LibraryState::None;
     ProgramNameLine programName;
     // The PROGRAMS overlay: open, its first row shown, and (copied only while it is open) every
-    // program's name and record as the mirror holds them.
+    // program's name and record as the mirror holds them, and what they are compared with.
     bool programsOpen = false;
     int32_t programsTop = 0;
     ProgramNameTable programNames;
+    ComparisonLabel comparedWith;
     std::array<ProgramSettings, kProgramCount> programs;
 };
 
@@ -237,9 +247,12 @@ public:
     // The current program's name (worker); a mirror reset clears it.
     ProgramNameLine programName() const;
     void setProgramName(const ProgramNameLine& line);
-    // Every program's name and stale mark (worker); a mirror reset leaves them.
+    // Every program's name and marks (worker); a mirror reset leaves them.
     ProgramNameTable programNames() const;
     void setProgramNames(const ProgramNameTable& table);
+    // What the overlay's marks compare with (worker); a mirror reset clears it.
+    ComparisonLabel comparedWith() const;
+    void setComparedWith(std::string_view label);
     // The name a RenameProgram command gives (UI, before it posts the command).
     ProgramNameText renameText() const;
     void setRenameText(std::string_view text);
@@ -261,6 +274,7 @@ private:
     ProgramNameLine programName_;
     KeptBackupList keptBackups_;
     ProgramNameTable programNames_;
+    ComparisonLabel comparedWith_;
     ProgramNameText renameText_;
 };
 

@@ -275,6 +275,25 @@ ContextMenu contextMenuFor(const KeptBackupList& kept) {
     return menu;
 }
 
+ContextMenu programRowMenuFor(const KeptBackupList& kept, bool comparing) {
+    ContextMenu menu;
+    const auto add = [&](MenuEntry entry, Command command) {
+        menu.entries.push_back(entry);
+        menu.commands.push_back(command);
+    };
+    add({"Name\u2026"}, {});
+    add({"Copy To\u2026"}, {});
+    add({"Swap With\u2026"}, {});
+    add({""}, {});
+    add({"Compare With File\u2026"}, {CommandKind::CompareWithFile});
+    add({"Compare With Kept Backup", 0, kept[0].id != 0}, {});
+    for (const KeptBackupEntry& k : kept)
+        if (k.id != 0) add({k.label.view(), 1}, {CommandKind::CompareWithKeptBackup, k.id});
+    add({"Clear Comparison", 0, comparing}, {CommandKind::ClearComparison});
+    menu.openBackupsFolder = menu.entries.size();  // none
+    return menu;
+}
+
 void PointerHandler::rightButtonDown() {
     if (mirror_.linkState.load() != LinkState::Connected) return;
     // The labels live in kept until the menu has them; the choice may come after this returns.

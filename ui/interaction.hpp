@@ -46,6 +46,12 @@ struct ContextMenu {
     size_t openBackupsFolder = 0;   // the entry that shows the backups folder instead
 };
 ContextMenu contextMenuFor(const KeptBackupList& kept);
+// The right-click menu of a PROGRAMS overlay's row: Name…, Copy To… and Swap With… (entries 0..2,
+// which ask for text first and post no command of their own), then the comparison's entries:
+// Compare With File…, the kept backups in a submenu, and Clear Comparison (greyed while nothing is
+// compared). The labels of the kept backups point into kept.
+inline constexpr size_t kProgramRowTextEntries = 3;
+ContextMenu programRowMenuFor(const KeptBackupList& kept, bool comparing);
 
 // Sleeps the calling thread for the post pause (20 ms on the steady clock).
 void pauseAfterPostOnThisThread();

@@ -428,6 +428,7 @@ private:
                 c.description << ": " << name.name.view();
                 if (name.stale) c.description << ", changed on the amplifier since named";
             }
+            if (name.differs) c.description << ", differs from " << v_.comparedWith.view();
             const ProgramSettings& r = v_.programs[at];
             if (r.loaded == 0) continue;
             const size_t ch = r.channel == 0 ? 0 : 1;

@@ -526,7 +526,8 @@ void Frame::responsePlot(int32_t index, int32_t switchTop) {
 
 // The PROGRAMS overlay: a row per program with its number, the stale mark, its name, and a summary
 // of its record: the channel (RHY or LEAD), then BYP, REV, TRM, LOOP and IRB, lit when on. A program
-// never read has no summary. The current program's row is marked by a bar at its left edge.
+// never read has no summary. The current program's row is marked by a bar at its left edge, a
+// program that differs from the file or backup compared with by a frame around its number.
 void Frame::programsOverlay() {
     struct Label {
         std::string_view text;
@@ -544,11 +545,19 @@ void Frame::programsOverlay() {
         const DipRect& r = row.rect;
         const auto p = static_cast<size_t>(row.number);
         const bool over = hovered(id);
+        const ProgramListEntry& name = view_.programNames[p];
         canvas_.fillRect(r.x, r.y, r.width, r.height, 0, row.number % 2 == 1 ? kColorRowOdd : kColorRowEven);
         if (row.checked) canvas_.fillRect(r.x, r.y, 3, r.height, 0, kColorAccent);
         const uint32_t ink = row.checked ? kColorAccent : over ? kColorTextLight : kColorTextDim;
         text(r.x + 6, r.y, 30, r.height, ink, kFont11, kTrailing, row.value.view());
-        const ProgramListEntry& name = view_.programNames[p];
+        if (name.differs) {
+            constexpr int32_t kFrameX = 6, kFrameWidth = 32, kFrameInset = 3, kLine = 1;
+            const int32_t top = r.y + kFrameInset, bottom = r.y + r.height - kFrameInset - kLine;
+            canvas_.fillRect(r.x + kFrameX, top, kFrameWidth, kLine, 0, kColorAccent);
+            canvas_.fillRect(r.x + kFrameX, bottom, kFrameWidth, kLine, 0, kColorAccent);
+            canvas_.fillRect(r.x + kFrameX, top, kLine, bottom - top, 0, kColorAccent);
+            canvas_.fillRect(r.x + kFrameX + kFrameWidth - kLine, top, kLine, bottom - top, 0, kColorAccent);
+        }
         if (name.stale)
             canvas_.fillRect(r.x + 40, r.y + (r.height - kMarkSize) / 2, kMarkSize, kMarkSize, kMarkSize / 2,
                              kColorAccent);

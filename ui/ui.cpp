@@ -1,5 +1,7 @@
 #include "ui/ui.hpp"
 
+#include <memory>
+
 namespace halvard {
 namespace {
 
@@ -123,13 +125,22 @@ void Ui::programRowMenu(ControlId row) {
     const ControlEntry& e = layout_[row];
     if (!e.shown || !e.control.enabled || !platform_.showContextMenu) return;
     const int32_t program = e.control.number;
-    static constexpr MenuEntry kEntries[] = {{"Name\u2026"}, {"Copy To\u2026"}, {"Swap With\u2026"}};
-    platform_.showContextMenu(kEntries, [this, program](int chosen) {
+    // The labels live in kept until the menu has them; the choice may come after this returns.
+    const KeptBackupList kept = keptBackups();
+    auto menu = std::make_shared<const ContextMenu>(programRowMenuFor(kept, !comparedWith().view().empty()));
+    platform_.showContextMenu(menu->entries, [this, program, menu](int chosen) {
+        if (chosen < 0 || static_cast<size_t>(chosen) >= menu->entries.size()) return;
         if (chosen == 0) {
             renameProgram(program);
             return;
         }
-        if (!platform_.askText || (chosen != 1 && chosen != 2)) return;
+        if (static_cast<size_t>(chosen) >= kProgramRowTextEntries) {
+            const Command command = menu->commands[static_cast<size_t>(chosen)];
+            if (command.kind != CommandKind::None && linkState.load() == LinkState::Connected)
+                postCommand(command);
+            return;
+        }
+        if (!platform_.askText) return;
         const bool swap = chosen == 2;
         FixedText<48> title;
         title << (swap ? "Swap Program " : "Copy Program ") << program

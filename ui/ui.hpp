@@ -63,7 +63,8 @@ public:
     void renameProgramRow(ControlId row);
     void renameProgram(int32_t program);
     // The right-click menu of a PROGRAMS overlay's row: Name…, Copy To… and Swap With… (the other
-    // program's number asked for in the text dialog, then the worker's verified copy or swap).
+    // program's number asked for in the text dialog, then the worker's verified copy or swap), and
+    // the comparison with a file or a kept backup (see programRowMenuFor).
     void programRowMenu(ControlId row);
     // Moves the keyboard focus to the control (drawn with the focus ring from the next frame).
     void focusControl(ControlId control);

@@ -318,6 +318,8 @@ TEST_F(Librarian, TheWorkerShowsTheProgramsNameKeepsItCurrentAndKeepsTheMenusBac
     // Copied from the overlay: written, stored and read back, and the name follows.
     mirror.postCommand(moveProgramsCommand(CommandKind::CopyProgram, 5, 9));
     worker.runPass();
+    EXPECT_EQ(dialogs.questions.back().heading,
+              "Replace program 9 with a copy of program 5 (Lead \u00E9t\u00E9)?");
     EXPECT_EQ(mirror.statusLine().view(), "PROGRAM 5 COPIED TO 9 AND VERIFIED");
     EXPECT_EQ(ports.amp.programs[9], ports.amp.programs[5]);
     worker.runPass();
@@ -338,6 +340,44 @@ TEST_F(Librarian, TheWorkerShowsTheProgramsNameKeepsItCurrentAndKeepsTheMenusBac
     EXPECT_NE(mirror.keptBackups()[0].label.view().find(" \u2014 Backup"), std::string_view::npos);
 }
 
+TEST_F(Librarian, ACompareMarksTheProgramsThatDifferUntilTheyNoLongerDoOrItIsCleared) {
+    DeviceWorker worker(ctx);  // no library: a file is compared without one
+    const auto run = [&](CommandKind c) {
+        mirror.linkState = LinkState::Connected;
+        mirror.postCommand(c);
+        worker.runPass();
+    };
+    Bytes other = expectedBackup(0);
+    for (const int p : {9, 30}) other[21 * static_cast<size_t>(p) + 5] ^= 1;  // their loop bypass
+    std::ofstream(folder / "other.syx", std::ios::binary)
+        .write(reinterpret_cast<const char*>(other.data()), static_cast<std::streamsize>(other.size()));
+    dialogs.answer = (folder / "other.syx").string();
+    const auto marked = [&] {
+        std::vector<int> programs;
+        const ProgramNameTable table = mirror.programNames();
+        for (int p = 0; p < kProgramCount; ++p)
+            if (table[static_cast<size_t>(p)].differs) programs.push_back(p);
+        return programs;
+    };
+
+    run(CommandKind::CompareWithFile);
+    EXPECT_EQ(mirror.statusLine().view(), "2 PROGRAMS DIFFER FROM other.syx, MARKED IN THE PROGRAMS LIST");
+    EXPECT_EQ(sentOfCode(kCodeSettingsWrite).size(), 0u) << "a compare writes nothing";
+    EXPECT_EQ(marked(), (std::vector<int>{9, 30}));
+    EXPECT_EQ(mirror.comparedWith().view(), "other.syx");
+
+    // Program 9 changed at the amplifier to what the file holds: its mark goes with the next read.
+    ports.amp.programs[9].loopBypass ^= 1;
+    ports.deliver({0xF0, 0x00, 0x03, 0x09, 0xF7});
+    worker.runPass();
+    worker.runPass();
+    EXPECT_EQ(marked(), (std::vector<int>{30}));
+
+    run(CommandKind::ClearComparison);
+    EXPECT_EQ(marked(), std::vector<int>{});
+    EXPECT_EQ(mirror.comparedWith().view(), "");
+}
+
 TEST_F(Librarian, ALibraryThatCannotBeUsedLeavesTheEditorWorkingWithoutNames) {
     std::ofstream(libraryFile) << std::string(4096, 'x');
     ctx.libraryPath = libraryFile;
@@ -347,7 +387,7 @@ TEST_F(Librarian, ALibraryThatCannotBeUsedLeavesTheEditorWorkingWithoutNames) {
     DeviceWorker worker(ctx);
     worker.runPass();
     EXPECT_EQ(mirror.linkState, LinkState::Connected);
-    EXPECT_EQ(mirror.programName().program, -1);
+    EXPECT_TRUE(mirror.programName().name.view().empty());
     dialogs.answer = (folder / "all.syx").string();
     mirror.postCommand(CommandKind::BackupPrograms);
     worker.runPass();

@@ -1,7 +1,9 @@
 // The editor in this process (its GTK window and dialogs, the device worker on the private JACK
 // server) against the amplifier emulator, with a program library the test wrote: the current
-// program's name stands beside the program box, and a kept backup picked from the right-click menu's
-// submenu first asks, naming the programs that would change, then restores them and their names.
+// program's name stands beside the program box; the PROGRAMS overlay, compared with a kept backup,
+// marks the programs that differ from it; and that backup picked from the right-click menu's submenu
+// first asks, naming the programs that would change, then restores them and their names, and the
+// marks go.
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
@@ -121,7 +123,7 @@ TEST(LibraryGui, TheNameStandsBesideTheProgramAndAKeptBackupIsRestoredAfterNamin
     GtkWindowSystem windows;
     GtkFileDialogs dialogs;
     std::string question;
-    bool named = false, restored = false;
+    bool named = false, restored = false, marked = false, unmarked = false;
     std::thread user([&] {
         XSession x;
         const unsigned long window = x.findWindow("Halvard Editor", Millis(20000));
@@ -137,15 +139,27 @@ TEST(LibraryGui, TheNameStandsBesideTheProgramAndAKeptBackupIsRestoredAfterNamin
                     return false;
                 },
                 Millis(5000), Millis(50));
-            // The kept backup: the menu's third entry opens the submenu of them. Each key waits for
-            // the menu it is meant for.
-            xdotool("mousemove --window " + std::to_string(window) + " 700 500");
-            xdotool("click 3");
-            if (waitUntil([] { return menusOpen() == 1; }, Millis(10000), Millis(50))) {
-                xdotool("key Down Down Down Right");
-                if (waitUntil([] { return menusOpen() == 2; }, Millis(10000), Millis(50)))
-                    xdotool("key Return");
-            }
+            // The frame around a row's number in the PROGRAMS overlay, in the panel's accent.
+            const auto rowMarked = [&](int row) {
+                return x.pixel(window, boxLeft + 10, 42 + 24 * row + 3).value_or(0) == 0xddcfbc;
+            };
+            // Each key waits for the menu it is meant for.
+            const auto chooseFromSubmenu = [](const char* keys) {
+                if (waitUntil([] { return menusOpen() == 1; }, Millis(10000), Millis(50))) {
+                    xdotool(keys);
+                    if (waitUntil([] { return menusOpen() == 2; }, Millis(10000), Millis(50)))
+                        xdotool("key Return");
+                }
+            };
+            // Opened by a click on the program number; a row's menu compares with the kept backup.
+            const std::string at = "mousemove --window " + std::to_string(window) + " ";
+            xdotool(at + std::to_string(boxLeft + 110) + " 20 click 1");
+            xdotool(at + std::to_string(boxLeft + 100) + " 54 click 3");
+            chooseFromSubmenu("key Down Down Down Down Down Right");
+            marked = waitUntil([&] { return rowMarked(9); }, Millis(30000), Millis(100)) && !rowMarked(8);
+            // The kept backup restored from the menu's third entry, which opens the submenu of them.
+            xdotool(at + "100 500 click 3");
+            chooseFromSubmenu("key Down Down Down Right");
             // The worker reads the amplifier's programs before it asks.
             if (waitUntil([&] { return !(question = questionOnScreen()).empty(); }, Millis(30000),
                           Millis(100))) {
@@ -159,6 +173,7 @@ TEST(LibraryGui, TheNameStandsBesideTheProgramAndAKeptBackupIsRestoredAfterNamin
                         return library && library->names(names, error) && names[9].name == "Old Nine";
                     },
                     Millis(30000));
+                unmarked = waitUntil([&] { return !rowMarked(9); }, Millis(10000), Millis(100));
             }
         }
         x.sendCloseRequest(window);
@@ -167,11 +182,13 @@ TEST(LibraryGui, TheNameStandsBesideTheProgramAndAKeptBackupIsRestoredAfterNamin
     user.join();
 
     EXPECT_TRUE(named) << "no name beside the program box";
+    EXPECT_TRUE(marked) << "the overlay did not mark program 9 alone as differing from the kept backup";
     EXPECT_EQ(question.rfind("Restore Programs|Restore the backup of ", 0), 0u) << question;
     EXPECT_NE(question.find("?|2 programs on the amplifier would change:\nProgram 9: Nine\nProgram 30\n"),
               std::string::npos)
         << question;
     EXPECT_TRUE(restored) << "the kept backup's names did not come back\n" << amp.transcript();
+    EXPECT_TRUE(unmarked) << "program 9 still marked once it holds what the backup holds";
     for (const int p : {9, 30})
         EXPECT_EQ(recordFromHex(amp.recordHex(p)), kept.records[static_cast<size_t>(p)]);
 }

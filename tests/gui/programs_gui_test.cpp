@@ -1,9 +1,11 @@
 // The PROGRAMS overlay of the running editor against the amplifier emulator on the private JACK
 // server, with a program library the test wrote: a click on the program number opens it, the named
-// program's row shows its name, a click on a row selects that program on the amplifier, and a double
-// click names a program through the text dialog.
+// program's row shows its name, a click on a row selects that program on the amplifier, a double
+// click names a program through the text dialog, and a row's menu copies a program over another
+// (after a question) and swaps two, the names following.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -21,6 +23,25 @@ namespace fs = std::filesystem;
 
 constexpr int kRowsTop = 42;  // the overlay's first row, below the top row's rule
 constexpr int kRowHeight = 24;
+
+// How many windows of the process are shown: the editor's, and its menus while they are open.
+int windowsShown(pid_t pid) {
+    FILE* out =
+        popen(("xdotool search --onlyvisible --pid " + std::to_string(pid) + " 2>/dev/null").c_str(), "r");
+    if (out == nullptr) return 0;
+    int n = 0;
+    for (char line[64]; std::fgets(line, sizeof line, out) != nullptr;) ++n;
+    pclose(out);
+    return n;
+}
+
+std::array<ProgramName, kProgramCount> namesIn(const std::filesystem::path& file) {
+    std::array<ProgramName, kProgramCount> names;
+    std::string error;
+    const auto library = ProgramLibrary::open(file, error);
+    if (!library || !library->names(names, error)) ADD_FAILURE() << error;
+    return names;
+}
 
 TEST(ProgramsGui, TheOverlayShowsNamesSelectsAProgramByClickAndNamesOneByDoubleClick) {
     ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "needs an X display (CTest starts one for the gui tests)";
@@ -40,6 +61,8 @@ TEST(ProgramsGui, TheOverlayShowsNamesSelectsAProgramByClickAndNamesOneByDoubleC
     EmulatorProcess amp;
     ASSERT_TRUE(amp.started());
     ASSERT_TRUE(EmulatorProcess::waitFor([&] { return amp.portsOpen(); })) << amp.transcript();
+    const std::string record5 = "01210110020101102331";
+    ASSERT_EQ(amp.command("set-record 5 " + record5).rfind("ok", 0), 0u);
     XSession x;
     ASSERT_TRUE(x.connected());
     EditorProcess editor(editorExecutable(), {"GSETTINGS_BACKEND=memory", "HALVARD_LIBRARY=" + file.string(),
@@ -74,12 +97,37 @@ TEST(ProgramsGui, TheOverlayShowsNamesSelectsAProgramByClickAndNamesOneByDoubleC
     // A double click on the row asks for its name; the name typed is kept in the library.
     ASSERT_TRUE(xdotool(at + row5 + " click --repeat 2 --delay 80 1"));
     EXPECT_TRUE(typeIntoDialog("Name Program 5", "xdotool type --delay 5 Five && xdotool key Return"));
+    EXPECT_TRUE(EmulatorProcess::waitFor([&] { return namesIn(file)[5].name == "Five"; }))
+        << "the name typed was not kept";
+
+    // A row's menu: the keys wait for it to show. A menu asked for while a dialog is still going
+    // away may not get the pointer and stay closed: then the click is made again.
+    const int shown = windowsShown(editor.pid());
+    const auto rowMenu = [&](int row, const std::string& keys) {
+        const std::string y = std::to_string(kRowsTop + kRowHeight * row + 12);
+        for (int attempt = 0; attempt < 5; ++attempt)
+            if (xdotool(at + std::to_string(left + 100) + " " + y + " click 3") &&
+                waitUntil([&] { return windowsShown(editor.pid()) > shown; }, Millis(2000), Millis(50)))
+                return xdotool("key " + keys);
+        return false;
+    };
+    // Copy To… asks for the other program, then whether to replace it.
+    ASSERT_TRUE(rowMenu(5, "Down Down Return"));
+    EXPECT_TRUE(typeIntoDialog("Copy Program 5 To Program", "xdotool type 7 && xdotool key Return"));
+    EXPECT_TRUE(typeIntoDialog("Copy Program", "xdotool key alt+r"));
+    EXPECT_TRUE(EmulatorProcess::waitFor([&] { return amp.recordHex(7) == record5; }, Millis(30000)))
+        << amp.transcript();
+    EXPECT_TRUE(EmulatorProcess::waitFor([&] { return namesIn(file)[7].name == "Five"; }));
+    // Swap With… asks for the other program only: nothing is lost.
+    ASSERT_TRUE(showsConnectedPanel(x, window)) << "still busy after the copy";
+    ASSERT_TRUE(rowMenu(3, "Down Down Down Return"));
+    EXPECT_TRUE(typeIntoDialog("Swap Program 3 With Program", "xdotool type 7 && xdotool key Return"));
+    EXPECT_TRUE(EmulatorProcess::waitFor([&] { return amp.recordHex(3) == record5; }, Millis(30000)))
+        << amp.transcript();
     EXPECT_TRUE(EmulatorProcess::waitFor([&] {
-        std::string error;
-        std::array<ProgramName, kProgramCount> names;
-        const auto library = ProgramLibrary::open(file, error);
-        return library && library->names(names, error) && names[5].name == "Five";
-    })) << "the name typed was not kept";
+        const auto names = namesIn(file);
+        return names[3].name == "Five" && names[7].name == "Clean Crunch";
+    }));
 
     x.sendCloseRequest(window);
     EXPECT_EQ(editor.waitForExit(Millis(20000)), 0);

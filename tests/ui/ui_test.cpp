@@ -333,8 +333,10 @@ TEST_F(ControlList, TheProgramsOverlayListsScrollsSelectsAndRenamesThroughTheTab
     // Its right-click menu: Copy To… asks for the other program's number, and only a number goes.
     std::function<void(int)> chosen;
     platform.showContextMenu = [&](std::span<const MenuEntry> entries, std::function<void(int)> pick) {
-        ASSERT_EQ(entries.size(), 3u);
+        ASSERT_EQ(entries.size(), 7u);  // with a separator before the comparison's entries
         EXPECT_EQ(entries[1].label, "Copy To\u2026");
+        EXPECT_FALSE(entries[5].enabled) << "no kept backup to compare with";
+        EXPECT_FALSE(entries[6].enabled) << "nothing compared to clear";
         chosen = std::move(pick);
     };
     platform.raise(PlatformEvent::RightButtonDown);
@@ -345,6 +347,16 @@ TEST_F(ControlList, TheProgramsOverlayListsScrollsSelectsAndRenamesThroughTheTab
     EXPECT_EQ(ui.command.load().kind, CommandKind::RenameProgram) << "not a program number";
     answer("9");
     EXPECT_EQ(ui.command.load(), moveProgramsCommand(CommandKind::CopyProgram, 127 - rows - 1, 9));
+    chosen(4);
+    EXPECT_EQ(ui.command.load(), Command{CommandKind::CompareWithFile});
+    // A program that differs from what is compared says so to screen readers.
+    ProgramNameTable marks = ui.programNames();
+    marks[61].differs = true;
+    ui.setProgramNames(marks);
+    ui.setComparedWith("other.syx");
+    frame();
+    const PanelControl& row61 = control(ControlId::ProgramRow0 + (61 - (127 - 2 * rows)));
+    EXPECT_NE(row61.description.view().find(", differs from other.syx"), std::string_view::npos);
 
     // Escape, or a press outside the rows, closes it and does nothing else.
     key(KeyCode::Escape);
