@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -26,13 +27,6 @@ namespace {
 
 using e2e::EmulatorProcess;
 namespace fs = std::filesystem;
-
-ProgramRecord recordFromHex(const std::string& hex) {
-    ProgramRecord r{};
-    for (size_t i = 0; i < r.size(); ++i)
-        r[i] = static_cast<uint8_t>(std::stoi(hex.substr(2 * i, 2), nullptr, 16));
-    return r;
-}
 
 // What ask() finds, run on the user-interface thread (where GTK lives); "" when it did not run.
 std::string onUiThread(std::function<std::string()> ask) {
@@ -108,11 +102,9 @@ TEST(LibraryGui, TheNameStandsBesideTheProgramAndAKeptBackupIsRestoredAfterNamin
         ASSERT_TRUE(library) << error;
         ASSERT_TRUE(library->setName(0, "Clean Crunch", std::nullopt, error)) << error;
         ASSERT_TRUE(library->setName(9, "Nine", std::nullopt, error)) << error;
-        const std::string records = amp.recordsHex();
-        ASSERT_EQ(records.size(), 20u * kProgramCount);
-        for (int p = 0; p < kProgramCount; ++p)
-            kept.records[static_cast<size_t>(p)] =
-                recordFromHex(records.substr(20 * static_cast<size_t>(p), 20));
+        const auto records = amp.records();
+        ASSERT_EQ(records.size(), kept.records.size());
+        std::copy(records.begin(), records.end(), kept.records.begin());
         kept.records[9][0] ^= 1;
         kept.records[30][0] ^= 1;
         kept.names[9] = "Old Nine";
@@ -190,7 +182,7 @@ TEST(LibraryGui, TheNameStandsBesideTheProgramAndAKeptBackupIsRestoredAfterNamin
     EXPECT_TRUE(restored) << "the kept backup's names did not come back\n" << amp.transcript();
     EXPECT_TRUE(unmarked) << "program 9 still marked once it holds what the backup holds";
     for (const int p : {9, 30})
-        EXPECT_EQ(recordFromHex(amp.recordHex(p)), kept.records[static_cast<size_t>(p)]);
+        EXPECT_EQ(amp.records()[static_cast<size_t>(p)], kept.records[static_cast<size_t>(p)]);
 }
 
 }  // namespace

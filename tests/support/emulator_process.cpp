@@ -262,6 +262,15 @@ std::string EmulatorProcess::recordsHex() {
     return startsWith(reply, "ok") ? reply.substr(reply.rfind(' ') + 1) : std::string();
 }
 
+std::vector<std::array<uint8_t, 10>> EmulatorProcess::records() {
+    const std::string hex = recordsHex();
+    std::vector<std::array<uint8_t, 10>> out(hex.size() / 20);
+    if (hex.size() != 20 * out.size()) return {};
+    for (size_t i = 0; i < 10 * out.size(); ++i)
+        out[i / 10][i % 10] = static_cast<uint8_t>(std::stoi(hex.substr(2 * i, 2), nullptr, 16));
+    return out;
+}
+
 std::vector<std::string> EmulatorProcess::logLines() const {
     std::lock_guard lock(mutex_);
     return log_;

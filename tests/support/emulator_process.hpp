@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <array>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -61,10 +62,11 @@ public:
     bool portsOpen();
     int received(uint8_t code);  // messages with this code received since the last "clear"
     int receivedTotal();
-    std::vector<uint8_t> message(int index);       // the index-th message received (-1: the last)
-    std::vector<std::vector<uint8_t>> messages();  // every message received since the last "clear"
-    std::string recordHex(int program);            // bytes 5..14 of the program's record, hex
-    std::string recordsHex();                      // the 128 stored records, one after the other
+    std::vector<uint8_t> message(int index);         // the index-th message received (-1: the last)
+    std::vector<std::vector<uint8_t>> messages();    // every message received since the last "clear"
+    std::string recordHex(int program);              // bytes 5..14 of the program's record, hex
+    std::string recordsHex();                        // the 128 stored records, one after the other
+    std::vector<std::array<uint8_t, 10>> records();  // the same as bytes; empty when none came
 
     // Polls until ready() holds, at most limit; true if it did.
     template <class Predicate>

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -332,17 +333,24 @@ TEST_F(WindowsEditor, TheKeysActAsTheirPointerCounterparts) {
 // The PROGRAMS overlay: a click on the program number opens it, the named program's row shows its
 // name, a click on a row selects that program (never read, so the editor reads it), and a double
 // click names it.
-TEST_F(WindowsEditor, TheProgramsOverlayShowsANameSelectsAProgramByClickAndNamesIt) {
+TEST_F(WindowsEditor, TheProgramsOverlayShowsANameSelectsAProgramByClickNamesItAndMarksWhatDiffers) {
     constexpr int kRowsTop = 42;
     constexpr int kRowHeight = 24;
     const fs::path library = dir_ / "library.sqlite3";
+    startEmulator();
     {
+        // Program 3 named; a backup kept of the emulator's programs with program 8 otherwise.
         std::string error;
         auto names = ProgramLibrary::open(library, error);
         ASSERT_TRUE(names) << error;
         ASSERT_TRUE(names->setName(3, "Clean Crunch", std::nullopt, error)) << error;
+        KeptBackup kept;
+        const auto records = amp_->records();
+        ASSERT_EQ(records.size(), kept.records.size());
+        std::copy(records.begin(), records.end(), kept.records.begin());
+        kept.records[8][0] ^= 1;
+        ASSERT_TRUE(names->recordBackup(kept, error)) << error;
     }
-    startEmulator();
     startEditor(environment("HALVARD_WINDOWS_EDITOR"), {"HALVARD_LIBRARY=" + windowsPath(library.string())});
     ASSERT_TRUE(showsConnected()) << transcript();
     ASSERT_EQ(amp_->command("clear"), "ok cleared");
@@ -379,6 +387,21 @@ TEST_F(WindowsEditor, TheProgramsOverlayShowsANameSelectsAProgramByClickAndNames
         return opened && opened->names(names, error) && names[5].name == "Five";
     })) << "the name typed was not kept"
         << transcript();
+
+    // A row's menu compares with the kept backup: a frame around program 8's number alone.
+    ASSERT_TRUE(testing::xdotool("mousemove --window " + std::to_string(window_) + " " +
+                                 std::to_string(left + 100) + " " + std::to_string(kRowsTop + 12) +
+                                 " click 3"));
+    std::this_thread::sleep_for(1500ms);
+    for (const char* key : {"Down", "Down", "Down", "Down", "Down", "Right", "Return"}) {
+        ASSERT_TRUE(testing::xdotool(std::string("key ") + key));
+        std::this_thread::sleep_for(200ms);
+    }
+    const auto marked = [&](int row) {
+        return near(at(left + 10, kRowsTop + kRowHeight * row + 3), 0xddcfbc);
+    };
+    EXPECT_TRUE(waitFor([&] { return marked(8); })) << "program 8 not marked" << transcript();
+    EXPECT_FALSE(marked(7));
     EXPECT_EQ(closeEditor(), 0);
 }
 
