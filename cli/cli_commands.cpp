@@ -22,6 +22,7 @@
 #include "device/rtmidi_ports.hpp"
 #include "ir/extract.hpp"
 #include "ir/factory_catalogue.hpp"
+#include "ir/utf8_path.hpp"
 #include "ir/wav_import.hpp"
 #include "model/device_mirror.hpp"
 
@@ -287,7 +288,7 @@ void warn(const std::string& text) {
 }
 
 std::unique_ptr<ProgramLibrary> openLibrary(const CliOptions& o, std::string& error) {
-    return ProgramLibrary::open(o.library.empty() ? libraryFile() : fs::u8path(o.library), error);
+    return ProgramLibrary::open(o.library.empty() ? libraryFile() : pathFromUtf8(o.library), error);
 }
 
 // The library for a command that works without one: a warning when it cannot be opened.
@@ -359,9 +360,11 @@ int commandBackup(Session& s, const CliOptions& o) {
     if (backup.result != ReplyResult::Ok)
         return fail(stopReason(backup.result, backup.failedProgram) + "; no file written");
     std::string error;
-    if (!writeFileReplacing(o.operands[0], programFileBytes(backup.file), error)) return fail(error);
+    const fs::path file = pathFromUtf8(o.operands[0]);
+    if (!writeFileReplacing(file, programFileBytes(backup.file), error)) return fail(error);
     std::printf("128 programs backed up to %s\n", o.operands[0].c_str());
-    keep(s, backup.file, BackupReason::Cli, fs::path(o.operands[0]).filename().string());
+    const std::u8string fileName = file.filename().u8string();
+    keep(s, backup.file, BackupReason::Cli, std::string(fileName.begin(), fileName.end()));
     return kExitDone;
 }
 
@@ -469,7 +472,7 @@ bool programsToRestore(const CliOptions& o, ProgramLibrary* library, ProgramFile
         return true;
     }
     std::vector<uint8_t> bytes;
-    if (!readWholeFile(o.operands[0], kProgramFileMaxBytes, bytes, error)) return false;
+    if (!readWholeFile(pathFromUtf8(o.operands[0]), kProgramFileMaxBytes, bytes, error)) return false;
     const ParsedProgramFile parsed = parseProgramFile(bytes);
     if (parsed.error) {
         error = o.operands[0] + ": byte " + std::to_string(parsed.error->offset) + ": " +
@@ -609,7 +612,7 @@ int commandIrFactory(Session& s, const CliOptions& o) {
 
 int commandIrExtract(const CliOptions& o) {
     std::error_code ec;
-    fs::create_directories(o.operands[0], ec);
+    fs::create_directories(pathFromUtf8(o.operands[0]), ec);
     const ExtractResult r = extractFactoryIrs(o.operands[0]);
     if (r.written != kFactoryIrCount)
         return fail("only " + std::to_string(r.written) + " of 15 files could be written into " +
@@ -768,7 +771,8 @@ int runCommand(const CliOptions& o) {
     if (o.command == "firmware flash") {
         std::vector<uint8_t> bytes;
         std::string error;
-        if (!readWholeFile(o.operands[0], kFirmwareImageBytes + 1, bytes, error)) return fail(error);
+        if (!readWholeFile(pathFromUtf8(o.operands[0]), kFirmwareImageBytes + 1, bytes, error))
+            return fail(error);
         if (bytes.size() != kFirmwareImageBytes)
             return fail(o.operands[0] + " has " + std::to_string(bytes.size()) +
                         " bytes; an image has exactly 131072");

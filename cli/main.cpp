@@ -2,6 +2,8 @@
 
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -17,9 +19,10 @@ extern "C" void onInterrupt(int) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+namespace {
+
+int run(const std::vector<std::string_view>& args) {
     using namespace halvard::cli;
-    const std::vector<std::string_view> args(argv + 1, argv + argc);
     const ParsedCli parsed = parseCli(args);
     if (!parsed.error.empty()) {
         std::fprintf(stderr, "halvard-cli: %s\nTry 'halvard-cli --help'.\n", parsed.error.c_str());
@@ -38,3 +41,22 @@ int main(int argc, char** argv) {
     std::signal(SIGTERM, onInterrupt);
     return runCommand(options);
 }
+
+}  // namespace
+
+#ifdef _WIN32
+// The arguments as Windows holds them, UTF-16, turned into the UTF-8 the program works in: narrow
+// arguments come in the ANSI code page, which loses a file name's every other character.
+int wmain(int argc, wchar_t** argv) {
+    std::vector<std::string> utf8;
+    for (int i = 1; i < argc; ++i) {
+        const std::u8string text = std::filesystem::path(argv[i]).u8string();
+        utf8.emplace_back(text.begin(), text.end());
+    }
+    return run(std::vector<std::string_view>(utf8.begin(), utf8.end()));
+}
+#else
+int main(int argc, char** argv) {
+    return run(std::vector<std::string_view>(argv + 1, argv + argc));
+}
+#endif

@@ -100,7 +100,8 @@ TEST_F(WindowsCli, NamesAndAKeptBackupInALibraryWhoseFolderIsNotAscii) {
     EmulatorProcess emulator;
     ASSERT_TRUE(emulator.started());
     ASSERT_TRUE(EmulatorProcess::waitFor([&] { return emulator.portsOpen(); })) << emulator.transcript();
-    // HALVARD_LIBRARY, read as wide characters: "J\u00f6rg" outside the ANSI code page's reach.
+    // HALVARD_LIBRARY and the arguments, read as wide characters: "\u263a" outside the ANSI code page's
+    // reach.
     const fs::path library = dir_ / fs::path(u8"J\u00f6rg \u263a") / "library.sqlite3";
     const std::vector<std::string> env = {"HALVARD_LIBRARY=" + windowsPath(library.string()),
                                           "LC_ALL=C.UTF-8"};
@@ -109,8 +110,11 @@ TEST_F(WindowsCli, NamesAndAKeptBackupInALibraryWhoseFolderIsNotAscii) {
     ASSERT_EQ(named.code, 0) << named.transcript;
     EXPECT_TRUE(fs::exists(library)) << "the library is where HALVARD_LIBRARY says";
     const std::string before = emulator.recordHex(3);
-    const CliRun backup = cli({"backup", windowsPath((dir_ / "k.syx").string())}, env);
+    // A file named on the command line in the same folder: the arguments arrive whole.
+    const fs::path file = library.parent_path() / "k.syx";
+    const CliRun backup = cli({"backup", windowsPath(file.string())}, env);
     ASSERT_EQ(backup.code, 0) << backup.transcript;
+    EXPECT_TRUE(fs::exists(file));
     EXPECT_EQ(backup.out.empty() ? "" : backup.out.back(), "kept in the library as backup 1")
         << backup.transcript;
 
