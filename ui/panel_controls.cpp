@@ -88,6 +88,15 @@ const ControlKind& kindOf(ControlId c) {
 
 // The three slot rows of a section, each left to right: choice dot, select, import, browse.
 #define HALVARD_SLOT_ROW(choice, n) choice, C::SlotSelect##n, C::SlotImport##n, C::SlotBrowse##n
+// The switch row, the store bar and both sections with their slot rows, then the CC list's toggle:
+// alike in both orders.
+#define HALVARD_SWITCHES_AND_SECTIONS                                                                  \
+    C::BypassSwitch, C::ChannelSwitch, C::ReverbSwitch, C::TremoloSwitch, C::LoopBypassSwitch,         \
+        C::IrBypassSwitch, C::StorePresetButton, C::RhythmLowpass, C::RhythmHighpass, C::RhythmHfComp, \
+        HALVARD_SLOT_ROW(C::RhythmIrChoice0, 1), HALVARD_SLOT_ROW(C::RhythmIrChoice1, 2),              \
+        HALVARD_SLOT_ROW(C::RhythmIrChoice2, 3), C::LeadLowpass, C::LeadHighpass, C::LeadHfComp,       \
+        HALVARD_SLOT_ROW(C::LeadIrChoice0, 4), HALVARD_SLOT_ROW(C::LeadIrChoice1, 5),                  \
+        HALVARD_SLOT_ROW(C::LeadIrChoice2, 6), C::CcListToggle
 #define HALVARD_FACTORY_ROWS                                                                                \
     C::FactoryRow0, C::FactoryRow0 + 1, C::FactoryRow0 + 2, C::FactoryRow0 + 3, C::FactoryRow0 + 4,         \
         C::FactoryRow0 + 5, C::FactoryRow0 + 6, C::FactoryRow0 + 7, C::FactoryRow0 + 8, C::FactoryRow0 + 9, \
@@ -102,43 +111,15 @@ constexpr std::array<ControlId, kProgramRowsMax> kProgramRows = [] {
 
 // The order in which the frames register the regions: the drawing order (top row, switch row, left
 // column, IR panel), which the region list has kept since its first frames.
+// clang-format off
 constexpr ControlId kRegistrationOrder[] = {
-    C::BypassLockButton,
-    C::MonoButton,
-    C::ReverbTailsButton,
-    C::MidiChannelDown,
-    C::MidiChannelUp,
-    C::ProgramBox,
-    C::ProgramDown,
-    C::ProgramUp,
-    C::BypassSwitch,
-    C::ChannelSwitch,
-    C::ReverbSwitch,
-    C::TremoloSwitch,
-    C::LoopBypassSwitch,
-    C::IrBypassSwitch,
-    C::StorePresetButton,
-    C::RhythmLowpass,
-    C::RhythmHighpass,
-    C::RhythmHfComp,
-    HALVARD_SLOT_ROW(C::RhythmIrChoice0, 1),
-    HALVARD_SLOT_ROW(C::RhythmIrChoice1, 2),
-    HALVARD_SLOT_ROW(C::RhythmIrChoice2, 3),
-    C::LeadLowpass,
-    C::LeadHighpass,
-    C::LeadHfComp,
-    HALVARD_SLOT_ROW(C::LeadIrChoice0, 4),
-    HALVARD_SLOT_ROW(C::LeadIrChoice1, 5),
-    HALVARD_SLOT_ROW(C::LeadIrChoice2, 6),
-    C::CcListToggle,
-    C::ExtractAllButton,
-    C::AuditionSwitch,
-    C::SelectButton,
-    C::FactoryTitle,
-    C::FactoryPrev,
-    C::FactoryNext,
+    C::BypassLockButton, C::MonoButton, C::ReverbTailsButton, C::MidiChannelDown, C::MidiChannelUp,
+    C::ProgramBox, C::ProgramDown, C::ProgramUp,
+    HALVARD_SWITCHES_AND_SECTIONS,
+    C::ExtractAllButton, C::AuditionSwitch, C::SelectButton, C::FactoryTitle, C::FactoryPrev, C::FactoryNext,
     HALVARD_FACTORY_ROWS,
 };
+// clang-format on
 
 // The PROGRAMS overlay's regions come after all of these, so the earlier ones keep their places.
 constexpr auto kRegistrationOrderAll = [] {
@@ -150,38 +131,14 @@ constexpr auto kRegistrationOrderAll = [] {
     return all;
 }();
 
+// Top row left to right, then down the switch row and the sections, then the IR panel.
+// clang-format off
 constexpr ControlId kReadingOrder[] = {
-    C::ReverbTailsButton,
-    C::ProgramBox,
-    C::MonoButton,
-    C::BypassLockButton,
-    C::MidiChannelBox,
-    C::BypassSwitch,
-    C::ChannelSwitch,
-    C::ReverbSwitch,
-    C::TremoloSwitch,
-    C::LoopBypassSwitch,
-    C::IrBypassSwitch,
-    C::StorePresetButton,
-    C::RhythmLowpass,
-    C::RhythmHighpass,
-    C::RhythmHfComp,
-    HALVARD_SLOT_ROW(C::RhythmIrChoice0, 1),
-    HALVARD_SLOT_ROW(C::RhythmIrChoice1, 2),
-    HALVARD_SLOT_ROW(C::RhythmIrChoice2, 3),
-    C::LeadLowpass,
-    C::LeadHighpass,
-    C::LeadHfComp,
-    HALVARD_SLOT_ROW(C::LeadIrChoice0, 4),
-    HALVARD_SLOT_ROW(C::LeadIrChoice1, 5),
-    HALVARD_SLOT_ROW(C::LeadIrChoice2, 6),
-    C::CcListToggle,
-    C::FactoryTitle,
-    HALVARD_FACTORY_ROWS,
-    C::AuditionSwitch,
-    C::ExtractAllButton,
-    C::SelectButton,
+    C::ReverbTailsButton, C::ProgramBox, C::MonoButton, C::BypassLockButton, C::MidiChannelBox,
+    HALVARD_SWITCHES_AND_SECTIONS,
+    C::FactoryTitle, HALVARD_FACTORY_ROWS, C::AuditionSwitch, C::ExtractAllButton, C::SelectButton,
 };
+// clang-format on
 
 constexpr auto kReadingOrderAll = [] {
     std::array<ControlId, std::size(kReadingOrder) + kProgramRowsMax> all{};
@@ -193,6 +150,7 @@ constexpr auto kReadingOrderAll = [] {
 
 #undef HALVARD_SLOT_ROW
 #undef HALVARD_FACTORY_ROWS
+#undef HALVARD_SWITCHES_AND_SECTIONS
 
 // ---- one frame --------------------------------------------------------------------------------
 
