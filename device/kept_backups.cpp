@@ -47,8 +47,12 @@ ProgramMoveResult movePrograms(LinkContext& ctx, std::initializer_list<std::pair
     const SettingsGlobals globals = mirrorGlobals(*ctx.ui);
     ProgramFile file;
     for (const auto& [from, to] : moves) {
+        // The record as the amplifier stores it, just read: the panel's copy has its bypass held off
+        // while BYPASS LOCK is on.
+        const std::optional<ProgramRecord>& stored = ctx.amplifierRecords[static_cast<size_t>(from)];
         StoredProgram s{static_cast<uint8_t>(to), {}};
         buildSettingsWrite(s.write, to, globals, ctx.ui->record(from));
+        if (stored) std::copy(stored->begin(), stored->end(), s.write.begin() + kRecordFirstByte);
         file.stored.push_back(s);
     }
     out.restore = restorePrograms(ctx, file, true);

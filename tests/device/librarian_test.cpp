@@ -378,6 +378,15 @@ TEST_F(Librarian, ACompareMarksTheProgramsThatDifferUntilTheyNoLongerDoOrItIsCle
     EXPECT_EQ(mirror.comparedWith().view(), "");
 }
 
+TEST_F(Librarian, ACopyUnderBypassLockWritesTheBypassTheProgramStoresNotThePanels) {
+    ports.amp.globals.bypassLock = 1;  // the panel shows every program's bypass off
+    ports.amp.programs[5].bypass = 1;
+    const ProgramMoveResult copied = copyProgram(ctx, 5, 9, nullptr);
+    EXPECT_EQ(copied.restore.result, ReplyResult::Ok);
+    EXPECT_EQ(mirror.record(5).bypass, 0);
+    EXPECT_EQ(ports.amp.programs[9], ports.amp.programs[5]);
+}
+
 TEST_F(Librarian, ALibraryThatCannotBeUsedLeavesTheEditorWorkingWithoutNames) {
     std::ofstream(libraryFile) << std::string(4096, 'x');
     ctx.libraryPath = libraryFile;
