@@ -78,7 +78,7 @@ std::string questionOnScreen() {
     });
 }
 
-TEST(LibraryGui, TheNameStandsBesideTheProgramAndAKeptBackupIsRestoredAfterNamingWhatChanges) {
+TEST(LibraryGui, TheNameStandsBesideTheProgramAKeptBackupMarksWhatDiffersAndIsRestoredAfterAsking) {
     ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "needs an X display (CTest starts one for the gui tests)";
     std::string why;
     ASSERT_TRUE(e2e::ensureJackServer(&why)) << why;
@@ -146,6 +146,9 @@ TEST(LibraryGui, TheNameStandsBesideTheProgramAndAKeptBackupIsRestoredAfterNamin
             // Opened by a click on the program number; a row's menu compares with the kept backup.
             const std::string at = "mousemove --window " + std::to_string(window) + " ";
             xdotool(at + std::to_string(boxLeft + 110) + " 20 click 1");
+            // The first row's ground, where no text reaches, once the overlay is drawn.
+            waitUntil([&] { return x.pixel(window, boxLeft + 194, 44).value_or(0) == 0x1c1c1e; },
+                      Millis(10000), Millis(50));
             xdotool(at + std::to_string(boxLeft + 100) + " 54 click 3");
             chooseFromSubmenu("key Down Down Down Down Down Right");
             marked = waitUntil([&] { return rowMarked(9); }, Millis(30000), Millis(100)) && !rowMarked(8);
