@@ -388,19 +388,25 @@ TEST_F(WindowsEditor, TheProgramsOverlayShowsANameSelectsAProgramByClickNamesItA
     })) << "the name typed was not kept"
         << transcript();
 
-    // A row's menu compares with the kept backup: a frame around program 8's number alone.
-    ASSERT_TRUE(testing::xdotool("mousemove --window " + std::to_string(window_) + " " +
-                                 std::to_string(left + 100) + " " + std::to_string(kRowsTop + 12) +
-                                 " click 3"));
-    std::this_thread::sleep_for(1500ms);
-    for (const char* key : {"Down", "Down", "Down", "Down", "Down", "Right", "Return"}) {
-        ASSERT_TRUE(testing::xdotool(std::string("key ") + key));
-        std::this_thread::sleep_for(200ms);
-    }
+    // A row's menu compares with the kept backup: a frame around program 8's number alone. A menu
+    // asked for while the name dialog is still going away may not open (the keys then do nothing on
+    // a panel without focus): then it is asked for again.
     const auto marked = [&](int row) {
         return near(at(left + 10, kRowsTop + kRowHeight * row + 3), 0xddcfbc);
     };
-    EXPECT_TRUE(waitFor([&] { return marked(8); })) << "program 8 not marked" << transcript();
+    bool compared = false;
+    for (int attempt = 0; attempt < 3 && !compared; ++attempt) {
+        ASSERT_TRUE(testing::xdotool("mousemove --window " + std::to_string(window_) + " " +
+                                     std::to_string(left + 100) + " " + std::to_string(kRowsTop + 12) +
+                                     " click 3"));
+        std::this_thread::sleep_for(1500ms);
+        for (const char* key : {"Down", "Down", "Down", "Down", "Down", "Right", "Return"}) {
+            ASSERT_TRUE(testing::xdotool(std::string("key ") + key));
+            std::this_thread::sleep_for(200ms);
+        }
+        compared = waitFor([&] { return marked(8); }, 15s);
+    }
+    EXPECT_TRUE(compared) << "program 8 not marked" << transcript();
     EXPECT_FALSE(marked(7));
     EXPECT_EQ(closeEditor(), 0);
 }
