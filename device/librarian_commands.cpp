@@ -307,9 +307,9 @@ void runCompareCommand(LinkContext& ctx, std::optional<int64_t> keptId) {
     const size_t n = compareWithFile(recordsOfFile(now.file), file).size();
     // Upper case as the panel writes, but a file keeps its own name.
     if (keptId) label = upper(label);
-    finish(ctx, n == 0 ? "NO PROGRAM DIFFERS FROM " + label
-                       : std::to_string(n) + (n == 1 ? " PROGRAM DIFFERS FROM " : " PROGRAMS DIFFER FROM ") +
-                             label + ", MARKED IN THE PROGRAMS LIST");
+    finish(ctx, (n == 0 ? "NO PROGRAM DIFFERS"
+                        : std::to_string(n) + (n == 1 ? " PROGRAM DIFFERS" : " PROGRAMS DIFFER")) +
+                    " FROM " + label);
 }
 
 }  // namespace halvard

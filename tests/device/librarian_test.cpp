@@ -361,7 +361,7 @@ TEST_F(Librarian, ACompareMarksTheProgramsThatDifferUntilTheyNoLongerDoOrItIsCle
     };
 
     run(CommandKind::CompareWithFile);
-    EXPECT_EQ(mirror.statusLine().view(), "2 PROGRAMS DIFFER FROM other.syx, MARKED IN THE PROGRAMS LIST");
+    EXPECT_EQ(mirror.statusLine().view(), "2 PROGRAMS DIFFER FROM other.syx");
     EXPECT_EQ(sentOfCode(kCodeSettingsWrite).size(), 0u) << "a compare writes nothing";
     EXPECT_EQ(marked(), (std::vector<int>{9, 30}));
     EXPECT_EQ(mirror.comparedWith().view(), "other.syx");
