@@ -34,9 +34,9 @@
 //    two clients in every cycle, port open or not (about 1 % of a core at 750 cycles a second).
 //  - JACK port names are taken in one libjack call (jack_get_ports), and a port is opened by its
 //    name: a port may vanish, or the list shift, between the listing and the open.
-//  - Connected over JACK and idle, the worker looks at the input only every
-//    kJackIdleInputInterval: the process callback cannot wake it, and a thread that wakes every
-//    5 ms costs 0.2-0.4 % of a core on the 2-core test machine. The ring holds what comes meanwhile.
+//  - Connected and idle, the worker looks at the input only every kIdleInputInterval: over JACK
+//    the process callback cannot wake it, and its ring holds what comes meanwhile; over ALSA,
+//    RtMidi's queue (kInputQueueLimit messages) does.
 //
 // Listing ports costs far more than the rest of a worker pass (jack_get_ports matches every port
 // of the server against a regular expression; ALSA asks the kernel once per client and port), so
@@ -53,11 +53,7 @@ namespace {
 constexpr const char* kInputClientName = "midi input client";
 constexpr const char* kOutputClientName = "midi client";
 constexpr const char* kScanClientName = "midi scan client";
-constexpr unsigned int kInputQueueLimit = 100;
 constexpr const char* kAlsaSequencerDevice = "/dev/snd/seq";
-// How often the worker, connected over JACK with nothing under way, looks at the input (see above):
-// a change the amplifier reports of its own accord shows this much later at most.
-constexpr std::chrono::milliseconds kJackIdleInputInterval{50};
 
 void silentJackMessage(const char*) {}
 
@@ -232,11 +228,9 @@ public:
         return until;
     }
 
-    // The JACK input's ring holds far more than the amplifier sends of its own accord in that time;
-    // RtMidi's queue holds kInputQueueLimit messages.
-    std::chrono::milliseconds idleInputInterval() const override {
-        return in_.open == Api::Jack ? kJackIdleInputInterval : std::chrono::milliseconds(0);
-    }
+    // The JACK input's ring and RtMidi's queue hold far more than the amplifier sends of its own
+    // accord in that time.
+    std::chrono::milliseconds idleInputInterval() const override { return kIdleInputInterval; }
 
     void reportChangesTo(Wakeup* wakeup) override { changesTo_ = wakeup; }
 

@@ -26,6 +26,8 @@
 //    sees no ports and no messages.
 //  - Library errors close both ports once the operation that raised them has returned
 //    (RtMidiErrors).
+//  - Connected and idle, the worker looks at the input only every kIdleInputInterval; RtMidi's
+//    queue (kInputQueueLimit messages) holds what comes meanwhile.
 //  - Windows lets one program at a time open a MIDI device. RtMidi reports a failed open without
 //    WinMM's code, so after one the device is opened once more directly: MMSYSERR_ALLOCATED says
 //    another program has it (portInUse).
@@ -35,7 +37,6 @@ namespace {
 
 constexpr const char* kInputClientName = "midi input client";
 constexpr const char* kOutputClientName = "midi client";
-constexpr unsigned int kInputQueueLimit = 100;
 constexpr std::chrono::milliseconds kListInterval{500};
 
 class WinMmPorts final : public MidiPorts {
@@ -57,6 +58,8 @@ public:
         return index >= 0 && static_cast<size_t>(index) < names.size() ? names[static_cast<size_t>(index)]
                                                                        : std::string();
     }
+
+    std::chrono::milliseconds idleInputInterval() const override { return kIdleInputInterval; }
 
     // WinMM reports no changes: the lists stand until the next check.
     std::chrono::steady_clock::time_point listingCurrentUntil() override {
