@@ -1,10 +1,13 @@
 // The editor in this process (its GTK window and dialogs, the device worker on the private JACK
 // server) against the amplifier emulator, with a program library the test wrote: the current
-// program's name stands beside the program box, and a kept backup picked from the right-click menu's
-// submenu first asks, naming the programs that would change, then restores them and their names.
+// program's name stands beside the program box; the PROGRAMS overlay, compared with a kept backup,
+// marks the programs that differ from it; and that backup picked from the right-click menu's submenu
+// first asks, naming the programs that would change, then restores them and their names, and the
+// marks go.
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -24,13 +27,6 @@ namespace {
 
 using e2e::EmulatorProcess;
 namespace fs = std::filesystem;
-
-ProgramRecord recordFromHex(const std::string& hex) {
-    ProgramRecord r{};
-    for (size_t i = 0; i < r.size(); ++i)
-        r[i] = static_cast<uint8_t>(std::stoi(hex.substr(2 * i, 2), nullptr, 16));
-    return r;
-}
 
 // What ask() finds, run on the user-interface thread (where GTK lives); "" when it did not run.
 std::string onUiThread(std::function<std::string()> ask) {
@@ -82,7 +78,7 @@ std::string questionOnScreen() {
     });
 }
 
-TEST(LibraryGui, TheNameStandsBesideTheProgramAndAKeptBackupIsRestoredAfterNamingWhatChanges) {
+TEST(LibraryGui, TheNameStandsBesideTheProgramAKeptBackupMarksWhatDiffersAndIsRestoredAfterAsking) {
     ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "needs an X display (CTest starts one for the gui tests)";
     std::string why;
     ASSERT_TRUE(e2e::ensureJackServer(&why)) << why;
@@ -106,11 +102,9 @@ TEST(LibraryGui, TheNameStandsBesideTheProgramAndAKeptBackupIsRestoredAfterNamin
         ASSERT_TRUE(library) << error;
         ASSERT_TRUE(library->setName(0, "Clean Crunch", std::nullopt, error)) << error;
         ASSERT_TRUE(library->setName(9, "Nine", std::nullopt, error)) << error;
-        const std::string records = amp.recordsHex();
-        ASSERT_EQ(records.size(), 20u * kProgramCount);
-        for (int p = 0; p < kProgramCount; ++p)
-            kept.records[static_cast<size_t>(p)] =
-                recordFromHex(records.substr(20 * static_cast<size_t>(p), 20));
+        const auto records = amp.records();
+        ASSERT_EQ(records.size(), kept.records.size());
+        std::copy(records.begin(), records.end(), kept.records.begin());
         kept.records[9][0] ^= 1;
         kept.records[30][0] ^= 1;
         kept.names[9] = "Old Nine";
@@ -121,9 +115,12 @@ TEST(LibraryGui, TheNameStandsBesideTheProgramAndAKeptBackupIsRestoredAfterNamin
     GtkWindowSystem windows;
     GtkFileDialogs dialogs;
     std::string question;
-    bool named = false, restored = false;
+    bool named = false, restored = false, marked = false, unmarked = false;
+    // The display is opened here, before the editor starts: the editor sets an environment
+    // variable as it opens its window, and a getenv on another thread meanwhile (XOpenDisplay's)
+    // could read the environment's array as it is reallocated.
+    XSession x;
     std::thread user([&] {
-        XSession x;
         const unsigned long window = x.findWindow("Halvard Editor", Millis(20000));
         if (window == 0) return;  // (the test then ends at its time-out)
         if (showsConnectedPanel(x, window)) {
@@ -137,15 +134,30 @@ TEST(LibraryGui, TheNameStandsBesideTheProgramAndAKeptBackupIsRestoredAfterNamin
                     return false;
                 },
                 Millis(5000), Millis(50));
-            // The kept backup: the menu's third entry opens the submenu of them. Each key waits for
-            // the menu it is meant for.
-            xdotool("mousemove --window " + std::to_string(window) + " 700 500");
-            xdotool("click 3");
-            if (waitUntil([] { return menusOpen() == 1; }, Millis(10000), Millis(50))) {
-                xdotool("key Down Down Down Right");
-                if (waitUntil([] { return menusOpen() == 2; }, Millis(10000), Millis(50)))
-                    xdotool("key Return");
-            }
+            // The frame around a row's number in the PROGRAMS overlay, in the panel's accent.
+            const auto rowMarked = [&](int row) {
+                return x.pixel(window, boxLeft + 10, 42 + 24 * row + 3).value_or(0) == 0xddcfbc;
+            };
+            // Each key waits for the menu it is meant for.
+            const auto chooseFromSubmenu = [](const char* keys) {
+                if (waitUntil([] { return menusOpen() == 1; }, Millis(10000), Millis(50))) {
+                    xdotool(keys);
+                    if (waitUntil([] { return menusOpen() == 2; }, Millis(10000), Millis(50)))
+                        xdotool("key Return");
+                }
+            };
+            // Opened by a click on the program number; a row's menu compares with the kept backup.
+            const std::string at = "mousemove --window " + std::to_string(window) + " ";
+            xdotool(at + std::to_string(boxLeft + 110) + " 20 click 1");
+            // The first row's ground, where no text reaches, once the overlay is drawn.
+            waitUntil([&] { return x.pixel(window, boxLeft + 194, 44).value_or(0) == 0x1c1c1e; },
+                      Millis(10000), Millis(50));
+            xdotool(at + std::to_string(boxLeft + 100) + " 54 click 3");
+            chooseFromSubmenu("key Down Down Down Down Down Right");
+            marked = waitUntil([&] { return rowMarked(9); }, Millis(30000), Millis(100)) && !rowMarked(8);
+            // The kept backup restored from the menu's third entry, which opens the submenu of them.
+            xdotool(at + "100 500 click 3");
+            chooseFromSubmenu("key Down Down Down Right");
             // The worker reads the amplifier's programs before it asks.
             if (waitUntil([&] { return !(question = questionOnScreen()).empty(); }, Millis(30000),
                           Millis(100))) {
@@ -159,6 +171,7 @@ TEST(LibraryGui, TheNameStandsBesideTheProgramAndAKeptBackupIsRestoredAfterNamin
                         return library && library->names(names, error) && names[9].name == "Old Nine";
                     },
                     Millis(30000));
+                unmarked = waitUntil([&] { return !rowMarked(9); }, Millis(10000), Millis(100));
             }
         }
         x.sendCloseRequest(window);
@@ -167,13 +180,16 @@ TEST(LibraryGui, TheNameStandsBesideTheProgramAndAKeptBackupIsRestoredAfterNamin
     user.join();
 
     EXPECT_TRUE(named) << "no name beside the program box";
+    EXPECT_TRUE(marked) << "the overlay did not mark program 9 alone as differing from the kept backup";
     EXPECT_EQ(question.rfind("Restore Programs|Restore the backup of ", 0), 0u) << question;
     EXPECT_NE(question.find("?|2 programs on the amplifier would change:\nProgram 9: Nine\nProgram 30\n"),
               std::string::npos)
         << question;
     EXPECT_TRUE(restored) << "the kept backup's names did not come back\n" << amp.transcript();
-    for (const int p : {9, 30})
-        EXPECT_EQ(recordFromHex(amp.recordHex(p)), kept.records[static_cast<size_t>(p)]);
+    EXPECT_TRUE(unmarked) << "program 9 still marked once it holds what the backup holds";
+    const auto now = amp.records();
+    ASSERT_EQ(now.size(), kept.records.size()) << amp.transcript();
+    for (const int p : {9, 30}) EXPECT_EQ(now[static_cast<size_t>(p)], kept.records[static_cast<size_t>(p)]);
 }
 
 }  // namespace
