@@ -75,6 +75,7 @@ DeviceWorker::DeviceWorker(LinkContext& ctx) : ctx_(ctx) {
 
 DeviceWorker::~DeviceWorker() {
     ctx_.ui->postNotice = nullptr;
+    if (reopenedLibrary_) ctx_.library = nullptr;
 }
 
 void DeviceWorker::setLinkState(LinkState state) {
@@ -111,7 +112,25 @@ void DeviceWorker::runPass() {
     }
     if (dispatchCommand()) busy = true;
     idle_ = !busy;
-    if (ui.linkState == LinkState::Connected) showProgramName(ctx_);
+    if (ui.linkState == LinkState::Connected) {
+        retryLockedLibrary();
+        showProgramName(ctx_);
+    }
+}
+
+// A library that another program held locked when the worker started (past the library's own
+// wait) would otherwise leave the editor without names until it is restarted. Connected, the
+// worker tries it again every kLibraryRetryMs, briefly each time; once it opens, the names, the
+// stale marks and the kept backups follow at once.
+void DeviceWorker::retryLockedLibrary() {
+    if (ctx_.library != nullptr || ctx_.ui->libraryState != LibraryState::Locked) return;
+    const Clock::TimePoint now = clockOf(ctx_).now();
+    if (now < libraryRetryAt_) return;
+    libraryRetryAt_ = now + std::chrono::milliseconds(kLibraryRetryMs);
+    reopenedLibrary_ = openWorkerLibrary(ctx_, std::chrono::milliseconds(kLibraryRetryBusyWaitMs));
+    if (ctx_.library == nullptr) return;
+    ctx_.shownName.program = -1;
+    ctx_.repaint();
 }
 
 void DeviceWorker::forgetAmplifier() {

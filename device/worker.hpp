@@ -34,6 +34,11 @@ inline constexpr int kStoreDisplayMs = 500;    // how long "STORING..." shows af
 inline constexpr int kNoDeviceWaitLimitMs = 1000;
 // An amplifier port that another program has open is tried again this long after the last try.
 inline constexpr int kPortInUseRetryMs = 2000;
+// A program library that another program held locked is tried again this often while connected,
+// each time waiting at most kLibraryRetryBusyWaitMs for the lock (the worker does nothing else
+// meanwhile).
+inline constexpr int kLibraryRetryMs = 5000;
+inline constexpr int kLibraryRetryBusyWaitMs = 100;
 
 // Finds the amplifier's ports (the first input and the first output whose names are at least 3
 // characters long and contain "VDR") and opens them if they are not open yet. True when both are
@@ -67,6 +72,7 @@ private:
     bool dispatchCommand();
     void setLinkState(LinkState state);
     void forgetAmplifier();  // the mirror reset, and what the worker knew of the amplifier's programs
+    void retryLockedLibrary();
 
     LinkContext& ctx_;
     bool fetchFirmware_ = true;
@@ -74,6 +80,9 @@ private:
     // Whether the last try found the amplifier's port held by another program, and when to try again.
     bool portInUse_ = false;
     std::chrono::steady_clock::time_point retryAt_{};
+    // A library opened on a later try (see retryLockedLibrary), and when the next try is due.
+    std::unique_ptr<ProgramLibrary> reopenedLibrary_;
+    std::chrono::steady_clock::time_point libraryRetryAt_{};
     // The last pass found the link up and did nothing: it took no message, ran no sync or recovery
     // and carried out no command.
     bool idle_ = false;

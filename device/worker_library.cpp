@@ -75,12 +75,12 @@ LibraryState libraryStateOf(LibraryRefusal refusal) {
     return LibraryState::Unavailable;
 }
 
-std::unique_ptr<ProgramLibrary> openWorkerLibrary(LinkContext& ctx) {
+std::unique_ptr<ProgramLibrary> openWorkerLibrary(LinkContext& ctx, std::chrono::milliseconds busyWait) {
     std::unique_ptr<ProgramLibrary> owned;
     if (ctx.library == nullptr && !ctx.libraryPath.empty()) {
         std::string error;
         LibraryRefusal refusal = LibraryRefusal::None;
-        owned = ProgramLibrary::open(ctx.libraryPath, error, &refusal);
+        owned = ProgramLibrary::open(ctx.libraryPath, error, &refusal, busyWait);
         ctx.library = owned.get();
         ctx.ui->libraryState = owned ? LibraryState::Open : libraryStateOf(refusal);
     } else if (ctx.library != nullptr) {

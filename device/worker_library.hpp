@@ -4,6 +4,7 @@
 // for the right-click menu. A library that cannot be opened leaves the editor working without
 // names; the mirror's libraryState says why. Worker thread only.
 
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -13,9 +14,11 @@
 namespace halvard {
 
 // Opens ctx.libraryPath when ctx.library is null (the library returned is then ctx.library, owned
-// by the caller), sets the mirror's libraryState and its kept backups. Null when ctx.library was
-// given, no path is set, or the file cannot be used.
-std::unique_ptr<ProgramLibrary> openWorkerLibrary(LinkContext& ctx);
+// by the caller), waiting at most busyWait for another program's lock, and sets the mirror's
+// libraryState and its kept backups. Null when ctx.library was given, no path is set, or the file
+// cannot be used.
+std::unique_ptr<ProgramLibrary> openWorkerLibrary(
+    LinkContext& ctx, std::chrono::milliseconds busyWait = ProgramLibrary::kBusyWait);
 
 LibraryState libraryStateOf(LibraryRefusal refusal);
 

@@ -222,7 +222,8 @@ std::string checkProgramName(std::string_view name) {
 // ---- opening ----------------------------------------------------------------------------------
 
 std::unique_ptr<ProgramLibrary> ProgramLibrary::open(const std::filesystem::path& path, std::string& error,
-                                                     LibraryRefusal* refusal) {
+                                                     LibraryRefusal* refusal,
+                                                     std::chrono::milliseconds openBusyWait) {
     LibraryRefusal ignored = LibraryRefusal::None;
     LibraryRefusal& kind = refusal ? *refusal : ignored;
     kind = LibraryRefusal::Unavailable;
@@ -243,7 +244,7 @@ std::unique_ptr<ProgramLibrary> ProgramLibrary::open(const std::filesystem::path
         error = where + " cannot be opened: " + (raw ? sqlite3_errmsg(raw) : sqlite3_errstr(opened));
         return nullptr;
     }
-    sqlite3_busy_timeout(raw, 2000);
+    sqlite3_busy_timeout(raw, static_cast<int>(openBusyWait.count()));
     sqlite3_extended_result_codes(raw, 1);
 
     // Reading the header is the first access: a file that is not SQLite fails here.
@@ -309,6 +310,7 @@ std::unique_ptr<ProgramLibrary> ProgramLibrary::open(const std::filesystem::path
         }
     }
     kind = LibraryRefusal::None;
+    sqlite3_busy_timeout(raw, static_cast<int>(kBusyWait.count()));
     return std::unique_ptr<ProgramLibrary>(new ProgramLibrary(db.release(), path));
 }
 

@@ -13,6 +13,7 @@
 // Nothing here touches the amplifier or the window.
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -88,10 +89,15 @@ enum class LibraryRefusal {
 
 class ProgramLibrary {
 public:
-    // Opens (creating when missing, with its folder) and brings the schema up to date. Null with
-    // the reason in error (and, when asked for, its kind in refusal) when the file cannot be used.
+    // How long an operation waits for another program's lock before it gives up.
+    static constexpr std::chrono::milliseconds kBusyWait{2000};
+
+    // Opens (creating when missing, with its folder) and brings the schema up to date, waiting at
+    // most openBusyWait for another program's lock. Null with the reason in error (and, when asked
+    // for, its kind in refusal) when the file cannot be used.
     static std::unique_ptr<ProgramLibrary> open(const std::filesystem::path& path, std::string& error,
-                                                LibraryRefusal* refusal = nullptr);
+                                                LibraryRefusal* refusal = nullptr,
+                                                std::chrono::milliseconds openBusyWait = kBusyWait);
     ~ProgramLibrary();
     ProgramLibrary(const ProgramLibrary&) = delete;
     ProgramLibrary& operator=(const ProgramLibrary&) = delete;

@@ -1,6 +1,7 @@
 #include "device/librarian.hpp"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <filesystem>
 #include <fstream>
@@ -402,6 +403,32 @@ TEST_F(Librarian, ALibraryThatCannotBeUsedLeavesTheEditorWorkingWithoutNames) {
     worker.runPass();
     EXPECT_EQ(mirror.statusLine().view(), "128 PROGRAMS BACKED UP TO all.syx");
     EXPECT_EQ(fs::file_size(libraryFile), 4096u) << "left as it was";
+}
+
+TEST_F(Librarian, ALibraryLockedAtTheStartIsTriedAgainWhileConnectedAndItsNamesThenShow) {
+    {
+        std::string error;
+        ASSERT_TRUE(library()->setName(0, "Clean Crunch", std::nullopt, error)) << error;
+    }
+    sqlite3* holder = nullptr;  // another program, holding the file in exclusive mode
+    ASSERT_EQ(sqlite3_open(libraryFile.string().c_str(), &holder), SQLITE_OK);
+    ASSERT_EQ(
+        sqlite3_exec(holder, "PRAGMA locking_mode = EXCLUSIVE; BEGIN EXCLUSIVE", nullptr, nullptr, nullptr),
+        SQLITE_OK);
+    ctx.libraryPath = libraryFile;
+    EXPECT_FALSE(openWorkerLibrary(ctx, std::chrono::milliseconds(0)));
+    EXPECT_EQ(mirror.libraryState, LibraryState::Locked);
+    mirror.linkState = LinkState::NoDevice;
+    DeviceWorker worker(ctx);
+    worker.runPass();  // connected; tried again, still held
+    EXPECT_EQ(mirror.libraryState, LibraryState::Locked);
+    sqlite3_close(holder);
+    worker.runPass();
+    EXPECT_EQ(mirror.libraryState, LibraryState::Locked) << "tried again before the next try was due";
+    clock.sleepUntil(clock.now() + std::chrono::milliseconds(kLibraryRetryMs));
+    worker.runPass();
+    EXPECT_EQ(mirror.libraryState, LibraryState::Open);
+    EXPECT_EQ(mirror.programName().name.view(), "Clean Crunch");
 }
 
 TEST_F(Librarian, ARestoreAsksFirstNamingWhatWouldChangeKeepsABackupAndBringsKeptNamesBack) {
