@@ -425,9 +425,12 @@ int commandProgramsMove(Session& s, const CliOptions& o) {
         swap ? swapPrograms(s.link, a, b, library.get()) : copyProgram(s.link, a, b, library.get());
     if (moved.restore.result != ReplyResult::Ok)
         return fail(stopReason(moved.restore.result, moved.restore.failedProgram));
-    if (!moved.restore.mismatches.empty())
-        return fail("program " + std::to_string(moved.restore.mismatches.front().program) +
-                    " read back differs from what was written");
+    if (!moved.restore.mismatches.empty()) {
+        const int program = moved.restore.mismatches.front().program;
+        return fail(program < 0
+                        ? std::string("the global settings read back differ from what was written")
+                        : "program " + std::to_string(program) + " read back differs from what was written");
+    }
     if (!moved.libraryError.empty()) warn(moved.libraryError + "; the names did not follow");
     std::printf(swap ? "programs %d and %d swapped and verified\n" : "program %d copied to %d and verified\n",
                 a, b);

@@ -102,6 +102,7 @@ const std::vector<CommandInfo>& commands() {
          {"--library"},
          "copy a program over another, with its name",
          "Writes program FROM's settings to program TO, stores and reads it back. The name follows.\n"
+         "The amplifier is left on program 0.\n"
          "  --library PATH   the program library's file\n"},
         {"programs swap",
          "A B",
@@ -109,6 +110,7 @@ const std::vector<CommandInfo>& commands() {
          {"--library"},
          "exchange two programs, with their names",
          "Exchanges programs A and B on the amplifier, each stored and read back. The names follow.\n"
+         "The amplifier is left on program 0.\n"
          "  --library PATH   the program library's file\n"},
         {"backups",
          "",
@@ -193,7 +195,8 @@ std::string checkOperands(const CliOptions& o) {
     if (o.command == "programs copy" || o.command == "programs swap") {
         std::string error = inRange(0, 127, "a program");
         if (error.empty()) error = inRange(1, 127, "a program");
-        if (error.empty() && o.operands[0] == o.operands[1]) error = "the two programs must differ";
+        if (error.empty() && parseInt(o.operands[0]) == parseInt(o.operands[1]))
+            error = "the two programs must differ";
         return error;
     }
     if ((o.command == "restore" || o.command == "compare") && o.operands.empty() == !o.backup)

@@ -31,10 +31,14 @@ SettingsGlobals mirrorGlobals(const DeviceMirror& m) {
 }
 
 // Reads the programs named (program 0 first when the globals are needed), then writes each wanted
-// record to its program and reads it back.
+// record to its program and reads it back. The amplifier then goes back to the program it was on,
+// and the panel's edits of it not yet stored, which the reads dropped in the amplifier, are written
+// back, unless the move replaced that program.
 ProgramMoveResult movePrograms(LinkContext& ctx, std::initializer_list<std::pair<int, int>> moves,
                                ProgramLibrary* library, bool swap) {
     ProgramMoveResult out;
+    const int start = std::clamp(ctx.ui->program.load(), 0, kProgramCount - 1);
+    const ProgramSettings edited = ctx.ui->record(start);
     std::vector<int> reads = {0};
     for (const auto& [from, to] : moves) reads.push_back(from);
     for (const int p : reads) {
@@ -56,8 +60,14 @@ ProgramMoveResult movePrograms(LinkContext& ctx, std::initializer_list<std::pair
         file.stored.push_back(s);
     }
     out.restore = restorePrograms(ctx, file, true);
-    if (out.restore.result != ReplyResult::Ok || !out.restore.mismatches.empty() || library == nullptr)
-        return out;
+    if (out.restore.result != ReplyResult::Ok) return out;
+    if (readProgramSettings(ctx, start) == ReplyResult::Ok) {
+        out.restore.endProgram = start;
+        const bool replaced =
+            std::any_of(moves.begin(), moves.end(), [&](const auto& m) { return m.second == start; });
+        if (!replaced) writeBackEdits(ctx, start, edited, ctx.ui->record(start), mirrorGlobals(*ctx.ui));
+    }
+    if (!out.restore.mismatches.empty() || library == nullptr) return out;
     const auto [first, second] = *moves.begin();
     const bool moved = swap ? library->swapNames(first, second, out.libraryError)
                             : library->copyName(first, second, out.libraryError);

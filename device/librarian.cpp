@@ -206,14 +206,19 @@ BackupResult backupPrograms(LinkContext& ctx, const LibrarianProgress& progress)
     for (int p = 0; p < kProgramCount; ++p) out.file.stored.push_back({static_cast<uint8_t>(p), write(p)});
     out.file.selection = write(start);
 
-    SettingsWriteMessage before{}, after{};
-    buildSettingsWrite(before, start, globals, edited);
-    buildSettingsWrite(after, start, globals, returnedTo);
-    if (edited.loaded == 1 && before != after) {
-        ui.setRecord(start, edited);
-        writeProgramSettings(ctx, start);
-    }
+    writeBackEdits(ctx, start, edited, returnedTo, globals);
     return out;
+}
+
+void writeBackEdits(LinkContext& ctx, int program, const ProgramSettings& edited,
+                    const ProgramSettings& returnedTo, const SettingsGlobals& globals) {
+    SettingsWriteMessage before{}, after{};
+    buildSettingsWrite(before, program, globals, edited);
+    buildSettingsWrite(after, program, globals, returnedTo);
+    if (edited.loaded == 1 && before != after) {
+        ctx.ui->setRecord(program, edited);
+        writeProgramSettings(ctx, program);
+    }
 }
 
 // ---- restore ----------------------------------------------------------------------------------

@@ -82,6 +82,12 @@ struct BackupResult {
 // by reading other programs; they are written back (a settings write, not stored) at the end.
 BackupResult backupPrograms(LinkContext& ctx, const LibrarianProgress& progress = {});
 
+// The amplifier is back on program after reads of other programs, which dropped its edits not yet
+// stored; returnedTo is what the read that brought it back found. The panel's copy from before
+// (edited) is written back (a settings write, not stored) when it was loaded and differs.
+void writeBackEdits(LinkContext& ctx, int program, const ProgramSettings& edited,
+                    const ProgramSettings& returnedTo, const SettingsGlobals& globals);
+
 struct ProgramMismatch {
     int program = 0;                // -1: the global settings (bytes 4 and 15)
     std::vector<uint8_t> expected;  // the file's bytes

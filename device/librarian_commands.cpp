@@ -146,7 +146,11 @@ void restoreAfterAsking(LinkContext& ctx, const ProgramFile& file, const std::op
         finish(ctx, "");
         return;
     }
-    keepBackup(ctx, now.file, BackupReason::BeforeRestore, {}, error);
+    // The question promised a kept backup of the programs it overwrites.
+    if (ctx.library != nullptr && !keepBackup(ctx, now.file, BackupReason::BeforeRestore, {}, error)) {
+        finish(ctx, "RESTORE NOT STARTED: BACKUP NOT KEPT: " + upper(error));
+        return;
+    }
 
     ctx.ui->progress = 0;
     ctx.repaint();
@@ -155,14 +159,13 @@ void restoreAfterAsking(LinkContext& ctx, const ProgramFile& file, const std::op
     // The amplifier now holds other programs than the mirror: read the one it is left on again.
     if (restore.endProgram >= 0) ctx.ui->program = restore.endProgram;
     ctx.resync = true;
+    bool namesFollowed = true;
     if (ctx.library != nullptr && restore.result == ReplyResult::Ok && restore.mismatches.empty()) {
-        if (kept)
-            ctx.library->restoreNames(*kept, error);
-        else
-            ctx.library->bindNames(recordsOfFile(file), false, error);
+        namesFollowed = kept ? ctx.library->restoreNames(*kept, error)
+                             : ctx.library->bindNames(recordsOfFile(file), false, error);
         ctx.shownName.program = -1;
     }
-    finish(ctx, restoreStatusText(restore));
+    finish(ctx, restoreStatusText(restore) + (namesFollowed ? "" : ", NAMES NOT UPDATED"));
 }
 
 // A program file the user picks, checked whole; none when the dialog is cancelled or the file cannot
@@ -259,8 +262,9 @@ void runMoveProgramsCommand(LinkContext& ctx, bool swap, int a, int b) {
     if (restore.result != ReplyResult::Ok) {
         status = failureText(what, restore.result, restore.failedProgram);
     } else if (!restore.mismatches.empty()) {
-        status = what + " FAILED: PROGRAM " + std::to_string(restore.mismatches.front().program) +
-                 " READ BACK DIFFERS";
+        const int program = restore.mismatches.front().program;
+        status = what + " FAILED: " + (program < 0 ? "GLOBALS" : "PROGRAM " + std::to_string(program)) +
+                 " READ BACK DIFFER" + (program < 0 ? "" : "S");
     } else {
         status = swap
                      ? "PROGRAMS " + std::to_string(a) + " AND " + std::to_string(b) + " SWAPPED AND VERIFIED"

@@ -38,7 +38,7 @@ inline constexpr int kPortInUseRetryMs = 2000;
 // each time waiting at most kLibraryRetryBusyWaitMs for the lock (the worker does nothing else
 // meanwhile).
 inline constexpr int kLibraryRetryMs = 5000;
-inline constexpr int kLibraryRetryBusyWaitMs = 100;
+inline constexpr int kLibraryRetryBusyWaitMs = 10;
 
 // Finds the amplifier's ports (the first input and the first output whose names are at least 3
 // characters long and contain "VDR") and opens them if they are not open yet. True when both are

@@ -263,12 +263,13 @@ std::unique_ptr<ProgramLibrary> ProgramLibrary::open(const std::filesystem::path
                                               : std::string(" cannot be read: ") + sqlite3_errmsg(raw));
         return nullptr;
     }
-    if (version > kLibrarySchemaVersion) {
+    const auto newer = [&](int schema) {
         kind = LibraryRefusal::Newer;
-        error = where + " was written by a newer Halvard Editor (schema " + std::to_string(version) +
+        error = where + " was written by a newer Halvard Editor (schema " + std::to_string(schema) +
                 "; this one knows up to " + std::to_string(kLibrarySchemaVersion) + ") and is left unchanged";
         return nullptr;
-    }
+    };
+    if (version > kLibrarySchemaVersion) return newer(version);
     if (application != kApplicationId && (version != 0 || tables != 0)) {
         kind = LibraryRefusal::Foreign;
         error = where + " is another program's database and is left unchanged";
@@ -298,6 +299,7 @@ std::unique_ptr<ProgramLibrary> ProgramLibrary::open(const std::filesystem::path
         Transaction t(raw);
         // Another process may have migrated it between the read above and the lock.
         const int now = t.begun() ? pragmaInt(raw, "PRAGMA user_version", rc) : -1;
+        if (now > kLibrarySchemaVersion) return newer(now);  // (the stamp below would mark it older)
         bool ok = t.begun() && rc == SQLITE_OK;
         for (int v = now; ok && v < kLibrarySchemaVersion; ++v) ok = exec(raw, kMigrations[v], why);
         const std::string stamp = "PRAGMA user_version = " + std::to_string(kLibrarySchemaVersion) +
@@ -368,6 +370,7 @@ bool ProgramLibrary::bindNames(const ProgramRecords& records, bool unboundOnly, 
 }
 
 bool ProgramLibrary::copyName(int from, int to, std::string& error) {
+    if (from == to) return true;  // (the delete would otherwise remove the name it copies)
     Transaction t(db_);
     if (!t.begun()) return failed(db_, error);
     Statement del(db_, "DELETE FROM program_names WHERE program = ?");

@@ -388,6 +388,23 @@ TEST_F(Librarian, ACopyUnderBypassLockWritesTheBypassTheProgramStoresNotThePanel
     EXPECT_EQ(ports.amp.programs[9], ports.amp.programs[5]);
 }
 
+TEST_F(Librarian, ACopyReturnsToTheCurrentProgramWithItsEditsUnlessItReplacedIt) {
+    mirror.program = 7;
+    ProgramSettings edit = ports.amp.programs[7];
+    edit.loaded = 1;
+    edit.reverb[0] ^= 1;  // on the panel, not stored in the amplifier
+    mirror.setRecord(7, edit);
+    EXPECT_EQ(copyProgram(ctx, 5, 9, nullptr).restore.endProgram, 7);
+    EXPECT_EQ(ports.sent.back().bytes, sentOfCode(kCodeSettingsWrite).back());
+    EXPECT_EQ(ports.amp.programs[7].reverb[0], edit.reverb[0]) << "the edit written back";
+
+    const ProgramMoveResult onto = copyProgram(ctx, 5, 7, nullptr);
+    EXPECT_EQ(onto.restore.endProgram, 7);
+    EXPECT_EQ(ports.sent.back().bytes, (Bytes{0xF0, 0x00, kCodeSettings, 7, 0xF7}))
+        << "replaced, edit and all";
+    EXPECT_EQ(ports.amp.programs[7], ports.amp.programs[5]);
+}
+
 TEST_F(Librarian, ALibraryThatCannotBeUsedLeavesTheEditorWorkingWithoutNames) {
     std::ofstream(libraryFile) << std::string(4096, 'x');
     ctx.libraryPath = libraryFile;
@@ -490,6 +507,17 @@ TEST_F(Librarian, ARestoreAsksFirstNamingWhatWouldChangeKeepsABackupAndBringsKep
     std::array<ProgramName, kProgramCount> names;
     ASSERT_TRUE(opened->names(names, error)) << error;
     EXPECT_EQ(names[9].name, "Nine");
+
+    // A backup that cannot be kept stops the restore it was promised for.
+    sqlite3* hand = nullptr;
+    ASSERT_EQ(sqlite3_open(libraryFile.string().c_str(), &hand), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(hand, "DROP TABLE backup_programs", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(hand);
+    writeFile("other.syx", other);
+    const size_t writes = sentOfCode(kCodeSettingsWrite).size();
+    run({CommandKind::RestorePrograms});
+    EXPECT_EQ(mirror.statusLine().view().substr(0, 21), "RESTORE NOT STARTED: ");
+    EXPECT_EQ(sentOfCode(kCodeSettingsWrite).size(), writes) << "nothing sent";
 
     std::vector<ProgramChange> many(20);
     for (int i = 0; i < 20; ++i) many[static_cast<size_t>(i)].program = i;

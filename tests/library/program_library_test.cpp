@@ -118,6 +118,7 @@ TEST_F(ProgramLibraryTest, NamesAndBackupsSurviveReopeningAndFollowCopySwapAndRe
 
     ASSERT_TRUE(library->swapNames(3, 7, error)) << error;
     ASSERT_TRUE(library->copyName(3, 100, error)) << error;
+    ASSERT_TRUE(library->copyName(3, 3, error)) << error;
     n = names(*library);
     EXPECT_EQ(n[7].name, "Clean Crunch");
     EXPECT_EQ(n[7].boundRecord, recordOf(3));
