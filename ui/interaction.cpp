@@ -316,6 +316,9 @@ void PointerHandler::contextMenuChosen(const ContextMenu& menu, int entry) {
 }
 
 void PointerHandler::postCommand(Command command) {
+    // A post replaces a command the worker has not taken yet: one still pending (the settings of an
+    // edit made just before a store, say) is first given the pause to be taken.
+    if (mirror_.command.load().kind != CommandKind::None) host_.pauseAfterPost();
     mirror_.postCommand(command);
     host_.pauseAfterPost();
     regions_.clearHovered();
@@ -452,6 +455,10 @@ void PointerHandler::act(ControlId c, Press& press, int direction) {
             return;
         case ControlId::BypassLockButton:
             toggle(mirror_.bypassLock);
+            // The lock holds the program's bypass off, as every frame does (applyBypassLock); done
+            // here as well, so that the settings sent, the edit kept and its undo cover both.
+            if (mirror_.bypassLock.load() != 0)
+                mirror_.editRecord(mirror_.program.load(), [](ProgramSettings& r) { r.bypass = 0; });
             settingsChanged();
             return;
         case ControlId::ReverbTailsButton:

@@ -1,8 +1,10 @@
 #pragma once
 // Texts the panel builds every frame, formatted into fixed buffers so that a frame never allocates.
 
+#include <algorithm>
 #include <array>
 #include <charconv>
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -10,15 +12,21 @@
 
 namespace halvard {
 
-// A short text assembled in place; appending past the capacity cuts the text, never the buffer.
+// A short text assembled in place; appending past the capacity cuts the text there (never the
+// buffer, nor a UTF-8 character: the text goes to screen readers, which take UTF-8 only), and what
+// is appended after a cut is left out.
 template <size_t N>
 class FixedText {
 public:
     FixedText& operator<<(std::string_view s) {
-        for (char c : s) {
-            if (size_ == N) break;
-            data_[size_++] = c;
+        if (cut_) return *this;
+        size_t n = std::min(s.size(), N - size_);
+        if (n < s.size()) {
+            cut_ = true;
+            while (n > 0 && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80) --n;
         }
+        std::copy_n(s.begin(), n, data_.begin() + static_cast<std::ptrdiff_t>(size_));
+        size_ += n;
         return *this;
     }
     FixedText& operator<<(int32_t v) {
@@ -28,12 +36,16 @@ public:
         return *this << std::string_view(digits.data(), static_cast<size_t>(end - digits.data()));
     }
     std::string_view view() const { return std::string_view(data_.data(), size_); }
-    void clear() { size_ = 0; }
+    void clear() {
+        size_ = 0;
+        cut_ = false;
+    }
     bool operator==(const FixedText& other) const { return view() == other.view(); }
 
 private:
     std::array<char, N> data_{};
     size_t size_ = 0;
+    bool cut_ = false;
 };
 
 // "FIRMWARE VERSION 1.3.0" for 0x0103: major in the high byte, minor in the low byte.

@@ -234,11 +234,11 @@ TEST_F(Interaction, PostingPausesThenClearsEveryHoverFlag) {
     both(ControlId::RhythmLowpass, 7, 170, 44, 20);
     regions.regions()[0].hovered = true;
     regions.regions()[2].hovered = true;
-    ui.command = kSend;  // a pending command is replaced, never looked at
+    ui.command = kSend;  // pending (an edit's), given a pause to be taken before it is replaced
 
     press(100, 110);
     EXPECT_EQ(ui.command.load(), kStore);
-    EXPECT_EQ(host.commandAtPause, std::vector<Command>{kStore}) << "the pause comes after the post";
+    EXPECT_EQ(host.commandAtPause, (std::vector<Command>{kSend, kStore})) << "and a pause after the post";
     for (const HitRegion& r : regions.regions()) EXPECT_FALSE(r.hovered);
     EXPECT_EQ(host.repaints, 0) << "posting alone asks for no repaint";
 }
@@ -330,6 +330,15 @@ TEST_F(Interaction, UndoAndRedoActOnTheEditsOfTheCurrentProgramUntilTheAmplifier
     EXPECT_FALSE(handler.undo());
     EXPECT_FALSE(handler.redo());
     EXPECT_EQ(current().reverb[0], 1);
+
+    // BYPASS LOCK holds the bypass off; its undo brings both back.
+    both(ControlId::BypassLockButton, 1100, 7, 20, 20);
+    ui.editRecord(0, [](ProgramSettings& r) { r.bypass = 1; });
+    press(1105, 10);
+    EXPECT_EQ(current().bypass, 0);
+    EXPECT_TRUE(handler.undo());
+    EXPECT_EQ(ui.bypassLock, 0);
+    EXPECT_EQ(current().bypass, 1);
 
     ui.editRecord(0, [](ProgramSettings& r) { r.loaded = 0; });
     press(500, 60);

@@ -353,6 +353,11 @@ TEST_F(Panel, StatusLineShowsTextOnlyWhenThereIsSomethingToSay) {
     EXPECT_EQ(noAmplifierText(3).view(), "NO AMPLIFIER AMONG 3 MIDI PORTS");
     EXPECT_EQ(noAmplifierText(1).view(), "NO AMPLIFIER AMONG 1 MIDI PORT");
     EXPECT_EQ(noAmplifierText(0).view(), "NO MIDI PORTS") << "a missing driver, say";
+    FixedText<4> cut;
+    cut << "ab"
+        << "c\u00E9"
+        << "d";
+    EXPECT_EQ(cut.view(), "abc") << "cut before the character that does not fit, and there for good";
     ui.portsSeen = -1;
     ui.linkState = LinkState::Error;
     frame();
