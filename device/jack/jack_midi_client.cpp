@@ -53,8 +53,6 @@ constexpr size_t kOutputRingBytes = 64 * 1024;
 constexpr size_t kHeaderBytes = sizeof(uint32_t);
 // An empty record on the input ring: events were lost here (no room), so a SysEx under way is broken.
 constexpr uint32_t kLossMark = 0;
-// A SysEx longer than this (from a broken sender that never ends it) is dropped.
-constexpr size_t kMaxSysexBytes = 1024 * 1024;
 // How long a message waits for room in the ring while the server takes nothing (a server that has
 // run no cycle for this long is stalled).
 constexpr std::chrono::milliseconds kSendWait{1000};
@@ -133,8 +131,6 @@ JackMidiClient::JackMidiClient(jack_client_t* client, std::function<void()> onCh
     toServer_ = jack_ringbuffer_create(kOutputRingBytes);
     fromServer_ = jack_ringbuffer_create(kInputRingBytes);
     event_.reserve(1024);
-    sysex_.reserve(1024);
-    message_.reserve(1024);
     jack_on_shutdown(client_, &JackMidiClient::onShutdown, this);
     const bool told =
         toServer_ != nullptr && fromServer_ != nullptr &&
@@ -224,7 +220,7 @@ void JackMidiClient::unlink() {
     outHolds_ = false;
     inputLost_ = false;
     outputBroken_ = false;
-    sysex_.clear();
+    joiner_.lose();
     jack_set_process_callback(client_, nullptr, nullptr);
     jack_activate(client_);
     linked_ = false;
@@ -345,7 +341,7 @@ void JackMidiClient::awaitConnections() {
 // is handed out. The worker is the ring's reader, so it may skip what is there.
 void JackMidiClient::dropInput() {
     jack_ringbuffer_read_advance(fromServer_, jack_ringbuffer_read_space(fromServer_));
-    sysex_.clear();
+    joiner_.lose();
 }
 
 // ---- messages, worker side --------------------------------------------------------------------
@@ -395,35 +391,20 @@ std::span<const uint8_t> JackMidiClient::nextMessage(IgnoredTypes ignored) {
             return {};
         jack_ringbuffer_read_advance(fromServer_, kHeaderBytes);
         if (size == kLossMark) {
-            sysex_.clear();
+            joiner_.lose();
             continue;
         }
         event_.resize(size);
         jack_ringbuffer_read(fromServer_, reinterpret_cast<char*>(event_.data()), size);
 
-        const uint8_t first = event_.front();
-        if (first >= 0xF8) {
-            // Real-time messages stand alone, even in the middle of a SysEx.
-            if ((first == 0xF8 && ignored.timing) || (first == 0xFE && ignored.activeSensing)) continue;
-            return event_;
-        }
-        if (first == kSysexStart || (!sysex_.empty() && first < 0x80)) {
-            // A SysEx, or the next piece of one that came in several events.
-            if (first == kSysexStart) sysex_.clear();
-            if (sysex_.size() + event_.size() > kMaxSysexBytes) {
-                sysex_.clear();
-                continue;
-            }
-            sysex_.insert(sysex_.end(), event_.begin(), event_.end());
-            if (event_.back() != kSysexEnd) continue;
-            message_.swap(sysex_);
-            sysex_.clear();
-            if (ignored.sysex) continue;
-            return message_;
-        }
-        sysex_.clear();  // any other status byte ends a SysEx left unfinished
-        if (first == 0xF1 && ignored.timing) continue;
-        return event_;
+        // A SysEx may come in several events.
+        const std::span<const uint8_t> message = joiner_.add(event_);
+        if (message.empty()) continue;
+        const uint8_t first = message.front();
+        if ((first == kSysexStart && ignored.sysex) || ((first == 0xF8 || first == 0xF1) && ignored.timing) ||
+            (first == 0xFE && ignored.activeSensing))
+            continue;
+        return message;
     }
 }
 

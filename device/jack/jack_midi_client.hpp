@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "device/midi_ports.hpp"
+#include "util/midi_joiner.hpp"
 
 namespace halvard {
 
@@ -139,11 +140,10 @@ private:
     bool outHolds_ = false;  // the output's buffer holds events written in an earlier cycle
     bool inputLost_ = false;
     // Worker only: a message longer than the ring went out only in part (see send); the event just
-    // read, a SysEx still being put together, and the message handed out.
+    // read, and the messages put together from the events.
     bool outputBroken_ = false;
     std::vector<uint8_t> event_;
-    std::vector<uint8_t> sysex_;
-    std::vector<uint8_t> message_;
+    MidiJoiner joiner_;
 };
 
 }  // namespace halvard

@@ -16,12 +16,15 @@
 #include <vector>
 
 #include "fake_device.hpp"
+#include "jack_stand_in.hpp"
 
 namespace halvard {
 namespace {
 
 using namespace std::chrono_literals;
 using test::Bytes;
+using test::StandInAmp;
+using test::sysex;
 
 bool jackServerRunning() {
     jack_client_t* probe = jack_client_open("jack client test probe", JackNoStartServer, nullptr);
@@ -29,85 +32,6 @@ bool jackServerRunning() {
     jack_client_close(probe);
     return true;
 }
-
-// A SysEx of `size` bytes with a running pattern of data bytes.
-Bytes sysex(size_t size) {
-    Bytes m(size);
-    m.front() = 0xF0;
-    for (size_t i = 1; i + 1 < size; ++i) m[i] = static_cast<uint8_t>(i % 0x7F);
-    m.back() = 0xF7;
-    return m;
-}
-
-// The stand-in amplifier: "VDR from editor" receives, "VDR to editor" sends. Every event received
-// is kept with the number of the cycle it came in; events to send are queued by cycle.
-class StandInAmp {
-public:
-    struct Event {
-        Bytes bytes;
-        uint64_t cycle;
-    };
-
-    StandInAmp() {
-        client_ = jack_client_open("vdr stand-in", JackNoStartServer, nullptr);
-        if (client_ == nullptr) return;
-        in_ = jack_port_register(client_, "VDR from editor", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
-        out_ = jack_port_register(client_, "VDR to editor", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
-        jack_set_process_callback(client_, &StandInAmp::process, this);
-        jack_activate(client_);
-    }
-    ~StandInAmp() {
-        if (client_) jack_client_close(client_);
-    }
-    StandInAmp(const StandInAmp&) = delete;
-    StandInAmp& operator=(const StandInAmp&) = delete;
-
-    bool running() const { return client_ != nullptr && in_ != nullptr && out_ != nullptr; }
-    std::string inputName() const { return jack_port_name(in_); }
-    std::string outputName() const { return jack_port_name(out_); }
-    void unregisterPorts() {
-        jack_port_unregister(client_, out_);
-        jack_port_unregister(client_, in_);
-    }
-
-    // These events go out together in one cycle, after those queued before.
-    void sendInOneCycle(std::vector<Bytes> events) {
-        std::lock_guard lock(mutex_);
-        toSend_.push_back(std::move(events));
-    }
-    std::vector<Event> received() const {
-        std::lock_guard lock(mutex_);
-        return received_;
-    }
-
-private:
-    static int process(jack_nframes_t frames, void* self) {
-        auto* amp = static_cast<StandInAmp*>(self);
-        std::lock_guard lock(amp->mutex_);
-        ++amp->cycle_;
-        void* in = jack_port_get_buffer(amp->in_, frames);
-        for (uint32_t i = 0; i < jack_midi_get_event_count(in); ++i) {
-            jack_midi_event_t e;
-            jack_midi_event_get(&e, in, i);
-            amp->received_.push_back({Bytes(e.buffer, e.buffer + e.size), amp->cycle_});
-        }
-        void* out = jack_port_get_buffer(amp->out_, frames);
-        jack_midi_clear_buffer(out);
-        if (!amp->toSend_.empty()) {
-            for (const Bytes& e : amp->toSend_.front()) jack_midi_event_write(out, 0, e.data(), e.size());
-            amp->toSend_.pop_front();
-        }
-        return 0;
-    }
-
-    jack_client_t* client_ = nullptr;
-    jack_port_t* in_ = nullptr;
-    jack_port_t* out_ = nullptr;
-    mutable std::mutex mutex_;
-    uint64_t cycle_ = 0;
-    std::vector<Event> received_;
-    std::deque<std::vector<Bytes>> toSend_;
-};
 
 class JackMidiClientTest : public ::testing::Test {
 protected:
@@ -218,15 +142,19 @@ TEST_F(JackMidiClientTest, SysexOfAnyLengthCrossesBothWaysWholeAndInOrder) {
     amp.sendInOneCycle({piece(1), {0xFE}});
     amp.sendInOneCycle({piece(2), {0xF8}});
     amp.sendInOneCycle({piece(3), {0xF0, 0x00, 0x0B, 0x01, 0x07, 0xF7}});
+    // And a reply whose F7 comes as an event of its own.
+    amp.sendInOneCycle({{0xF0, 0x00, 0x0B, 0x01, 0x08}});
+    amp.sendInOneCycle({{0xF7}});
     std::vector<Bytes> got;
     ASSERT_TRUE(test::eventually([&] {
         for (std::span<const uint8_t> m; !(m = client->nextMessage(kAmplifierInputFilter)).empty();)
             got.emplace_back(m.begin(), m.end());
-        return got.size() >= 2;
+        return got.size() >= 3;
     }));
-    ASSERT_EQ(got.size(), 2u) << "clock and active sensing are dropped";
+    ASSERT_EQ(got.size(), 3u) << "clock and active sensing are dropped";
     EXPECT_EQ(got[0], longOne);
     EXPECT_EQ(got[1], (Bytes{0xF0, 0x00, 0x0B, 0x01, 0x07, 0xF7}));
+    EXPECT_EQ(got[2], (Bytes{0xF0, 0x00, 0x0B, 0x01, 0x08, 0xF7}));
     closeBoth();
     EXPECT_TRUE(outOfTheCycle());
     EXPECT_EQ(ownPortCount(), 0) << "unlinked, the client's ports are gone, not only out of the cycle";

@@ -122,7 +122,7 @@ void JackAmpPorts::close() {
     jack_ringbuffer_reset(toServer_);
     jack_ringbuffer_reset(fromServer_);
     outRemaining_ = 0;
-    sysex_.clear();
+    joiner_.lose();
 }
 
 bool JackAmpPorts::send(std::span<const uint8_t> message) {
@@ -150,17 +150,8 @@ void JackAmpPorts::readMessages() {
             jack_ringbuffer_read_advance(fromServer_, kHeaderBytes);
             event.resize(size);
             jack_ringbuffer_read(fromServer_, reinterpret_cast<char*>(event.data()), size);
-            if (event.empty()) continue;
-            if (event.front() == 0xF0 || (!sysex_.empty() && event.front() < 0x80)) {
-                if (event.front() == 0xF0) sysex_.clear();
-                sysex_.insert(sysex_.end(), event.begin(), event.end());
-                if (sysex_.back() != 0xF7) continue;
-                event.swap(sysex_);
-                sysex_.clear();
-            } else if (event.front() < 0xF8) {
-                sysex_.clear();  // a status byte ends a SysEx left unfinished
-            }
-            if (receiver_) receiver_(event);
+            const std::span<const uint8_t> message = joiner_.add(event);
+            if (!message.empty() && receiver_) receiver_({message.begin(), message.end()});
         }
     }
 }

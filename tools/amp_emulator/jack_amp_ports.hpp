@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "amp_ports.hpp"
+#include "util/midi_joiner.hpp"
 
 namespace halvard::emulator {
 
@@ -54,9 +55,9 @@ private:
     sem_t arrived_;
     std::atomic<bool> stopReading_{false};
     std::thread reader_;
-    std::mutex readMutex_;        // the reader reads and delivers under it; close() takes it to stop both
-    std::vector<uint8_t> sysex_;  // reader only: a SysEx that came in several events
-    uint32_t outRemaining_ = 0;   // process callback only: bytes of a long message still to send
+    std::mutex readMutex_;       // the reader reads and delivers under it; close() takes it to stop both
+    MidiJoiner joiner_;          // reader only: a SysEx may come in several events
+    uint32_t outRemaining_ = 0;  // process callback only: bytes of a long message still to send
 };
 
 }  // namespace halvard::emulator

@@ -2,7 +2,9 @@
 // The bridge's one JACK client: lists the server's MIDI ports, and for each WinMM device a Windows
 // program opens, registers a port of its own connected to that device's port. Messages cross the
 // realtime thread through one ring buffer per port: what the driver sends is written into the port
-// in the next cycle, what the port receives is read out by the bridge's loop, in the order it came.
+// in the next cycle (a message longer than a cycle's buffer takes in pieces over several), what the
+// port receives is read out by the bridge's loop, in the order it came, a SysEx that came in
+// several events joined again.
 //
 // Everything but the process and notification callbacks runs on the bridge's one loop thread.
 
@@ -15,6 +17,8 @@
 #include <span>
 #include <string>
 #include <vector>
+
+#include "util/midi_joiner.hpp"
 
 namespace halvard::winemidi {
 
@@ -40,7 +44,7 @@ public:
 
     // Queues one message for the link's port; false when it cannot take it.
     bool send(int slot, std::span<const uint8_t> message);
-    // The oldest message the link's port received, into message; false when none waits.
+    // The oldest whole message the link's port received, into message; false when none waits.
     bool receive(int slot, std::vector<uint8_t>& message);
     // Links that have received something since the last call (the loop reads them).
     std::vector<int> takeReceiving();
@@ -64,9 +68,15 @@ private:
         std::atomic<bool> received{false};
         bool receive = false;
         jack_ringbuffer_t* ring = nullptr;
+        // Process callback only: bytes of the message under way that later cycles still send.
+        uint32_t outRemaining = 0;
+        // The loop only: the event just read, and the messages put together from the events.
+        std::vector<uint8_t> event;
+        MidiJoiner joiner;
     };
 
     static int onProcess(jack_nframes_t frames, void* self);
+    static void transmit(Link& link, void* buffer);
     static void onPortRegistration(jack_port_id_t, int, void* self);
     static void onShutdown(void* self);
     void notify();
