@@ -61,12 +61,12 @@ bool sendBuilt(LinkContext& ctx, Build&& build) {
 // Sends a request whose answer is awaited: the reply code is cleared just before it leaves, so a
 // reply decoded earlier does not count. Once a stop is requested no new exchange starts.
 template <class Build>
-ReplyResult exchange(LinkContext& ctx, int32_t code, Build&& build) {
+ReplyResult exchange(LinkContext& ctx, int32_t code, Build&& build, int32_t subject = -1) {
     if (!outputOpen(ctx)) return ReplyResult::NotSent;
     if (ctx.quit) return ReplyResult::Abandoned;
     ctx.reply = 0;
     sendBuilt(ctx, build);
-    return awaitReply(ctx, code);
+    return awaitReply(ctx, code, subject);
 }
 
 // Sends a request that is not answered, then gives the amplifier one poll interval.
@@ -101,6 +101,9 @@ void applyReply(LinkContext& ctx, const Reply& reply) {
     if (code == 0 || ctx.ui == nullptr) return;
     std::visit(ApplyReply{ctx, *ctx.ui}, reply);
     ctx.reply = code;
+    const auto* settings = std::get_if<SettingsReply>(&reply);
+    const auto* slotName = std::get_if<SlotNameReply>(&reply);
+    ctx.replyFor = settings ? settings->program : slotName ? slotName->slot : -1;
 }
 
 bool pollReply(LinkContext& ctx) {
@@ -117,17 +120,18 @@ void sendRequest(LinkContext& ctx, std::span<const uint8_t> message) {
     ctx.ports->sendMessage(message);
 }
 
-ReplyResult awaitReply(LinkContext& ctx, int32_t code) {
+ReplyResult awaitReply(LinkContext& ctx, int32_t code, int32_t subject) {
+    const auto answered = [&] { return ctx.reply == code && (subject < 0 || ctx.replyFor == subject); };
     Clock& clock = clockOf(ctx);
     int budget = kAckBudgetMs;
     for (;;) {
-        if (ctx.reply == code) return ReplyResult::Ok;
+        if (answered()) return ReplyResult::Ok;
         clock.sleepUntil(clock.now() + kStep);
         budget -= kPollIntervalMs;
         pollReply(ctx);
         if (ctx.quit) return ReplyResult::Abandoned;
         // A reply decoded in the last step arrived within the budget and counts.
-        if (budget <= 0) return ctx.reply == code ? ReplyResult::Ok : ReplyResult::Timeout;
+        if (budget <= 0) return answered() ? ReplyResult::Ok : ReplyResult::Timeout;
     }
 }
 
@@ -142,8 +146,8 @@ ReplyResult readFirmwareVersion(LinkContext& ctx) {
 }
 
 ReplyResult readProgramSettings(LinkContext& ctx, int32_t program) {
-    const ReplyResult result =
-        exchange(ctx, kCodeSettings, [&](std::span<uint8_t> out) { return buildSettingsRead(out, program); });
+    const ReplyResult result = exchange(
+        ctx, kCodeSettings, [&](std::span<uint8_t> out) { return buildSettingsRead(out, program); }, program);
     if (result == ReplyResult::Ok) ctx.failures = 0;
     if (result == ReplyResult::Timeout) reportTimeout(ctx);
     return result;
@@ -157,7 +161,8 @@ void writeProgramSettings(LinkContext& ctx, int32_t program) {
 }
 
 ReplyResult readSlotName(LinkContext& ctx, int32_t slot) {
-    return exchange(ctx, kCodeSlotName, [&](std::span<uint8_t> out) { return buildSlotNameRead(out, slot); });
+    return exchange(
+        ctx, kCodeSlotName, [&](std::span<uint8_t> out) { return buildSlotNameRead(out, slot); }, slot);
 }
 
 void storePreset(LinkContext& ctx) {

@@ -38,8 +38,10 @@ bool pollReply(LinkContext& ctx);
 void sendRequest(LinkContext& ctx, std::span<const uint8_t> message);
 
 // Waits up to kAckBudgetMs, in 5 ms steps of one pollReply each, for LinkContext::reply to become
-// code. Replies of other codes decoded meanwhile take full effect. Never returns NotSent.
-ReplyResult awaitReply(LinkContext& ctx, int32_t code);
+// code (and, with subject >= 0, the reply to be for that program or slot: a late reply to an earlier
+// request is no answer). Replies of other codes decoded meanwhile take full effect. Never returns
+// NotSent.
+ReplyResult awaitReply(LinkContext& ctx, int32_t code, int32_t subject = -1);
 
 // What every awaited step does on Timeout: linkState Error, repaint, one more failure.
 void reportTimeout(LinkContext& ctx);

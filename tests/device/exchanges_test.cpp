@@ -130,6 +130,13 @@ TEST_F(Exchanges, AwaitReplyBudgetAndOutcomes) {
     pollReply(ctx);  // the late answer
     EXPECT_EQ(ports.pendingInput(), 0u);
 
+    // A late reply to an earlier read is no answer to the next one.
+    EXPECT_EQ(readProgramSettings(ctx, 3), ReplyResult::Timeout);
+    ports.amp.replyDelayMs = 0;
+    clock.sleepUntil(clock.now() + std::chrono::milliseconds(5));
+    EXPECT_EQ(readProgramSettings(ctx, 4), ReplyResult::Ok);
+    EXPECT_EQ(ports.pendingInput(), 0u) << "program 4's reply taken, not left behind";
+
     // Other replies decoded meanwhile take effect without ending the wait; one message per step.
     ports.amp.replyDelayMs = 0;
     ctx.resync = false;
