@@ -275,7 +275,11 @@ IrImport importFromMemory(std::span<const uint8_t> bytes) {
     }
     if (signal.decoded() == 0) return failure(WavImportError::NoAudio);
 
-    std::optional<IrWavImage> image = buildIrWavImage(resample(signal, info.samplerate));
+    // Finite samples near the float range's end can sum past it in the resampler.
+    const std::vector<float> samples = resample(signal, info.samplerate);
+    if (!std::all_of(samples.begin(), samples.end(), [](float v) { return std::isfinite(v); }))
+        return failure(WavImportError::NonFinite);
+    std::optional<IrWavImage> image = buildIrWavImage(samples);
     if (!image) return failure(WavImportError::ImageWriter);
     return IrImport{WavImportError::None, std::move(*image)};
 }

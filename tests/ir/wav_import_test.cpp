@@ -301,6 +301,11 @@ TEST(WavImport, RejectsNonFiniteSamplesOfTheFirstChannel) {
     tone[2 * 10 + 1] = nan;
     ASSERT_TRUE(writeSoundFile(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 2, tone));
     EXPECT_TRUE(prepareIrFromWav(path).ok()) << "the discarded right channel does not matter";
+
+    // Finite, but near the end of the float range: resampled, the samples sum past it.
+    ASSERT_TRUE(
+        writeSoundFile(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 44100, 1, std::vector<float>(6000, 3.3e38f)));
+    EXPECT_EQ(prepareIrFromWav(path).error, WavImportError::NonFinite) << "resampled past the float range";
 }
 
 // --- The conversion ------------------------------------------------------------------------------
