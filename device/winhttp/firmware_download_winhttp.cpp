@@ -150,14 +150,16 @@ public:
         WinHttpSetOption(request_, WINHTTP_OPTION_DISABLE_FEATURE, &features, sizeof features);
         DWORD never = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
         WinHttpSetOption(request_, WINHTTP_OPTION_REDIRECT_POLICY, &never, sizeof never);
-        DWORD_PTR context = reinterpret_cast<DWORD_PTR>(&step_);
+        DWORD_PTR context = reinterpret_cast<DWORD_PTR>(step_.get());
         WinHttpSetOption(request_, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context);
     }
 
     ~Request() {
         if (!request_) return;
         WinHttpCloseHandle(request_);
-        WaitForSingleObject(step_.closed, kCloseWaitMs);
+        // Until the handle has closed, WinHTTP may still call back with this step: one that has not
+        // closed by now keeps its step for good (a small leak rather than a write to freed memory).
+        if (WaitForSingleObject(step_->closed, kCloseWaitMs) != WAIT_OBJECT_0) (void)step_.release();
     }
 
     Request(const Request&) = delete;
@@ -165,9 +167,9 @@ public:
 
     // Sends the request and waits for the reply's headers.
     bool send() {
-        if (!request_ || !step_.done || !step_.closed) return false;
+        if (!request_ || !step_->done || !step_->closed) return false;
         return WinHttpSendRequest(request_, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
-                                  reinterpret_cast<DWORD_PTR>(&step_)) &&
+                                  reinterpret_cast<DWORD_PTR>(step_.get())) &&
                wait(WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE) &&
                WinHttpReceiveResponse(request_, nullptr) && wait(WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE);
     }
@@ -204,16 +206,16 @@ public:
                 !wait(WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE)) {
                 return false;
             }
-            const DWORD waiting = step_.bytes;
+            const DWORD waiting = step_->bytes;
             if (waiting == 0) return total == image.size();
             if (total >= image.size()) return false;  // longer than the image: not our image
             const DWORD room = static_cast<DWORD>(std::min<size_t>({image.size() - total, waiting, 4096}));
             if (!WinHttpReadData(request_, image.data() + total, room, nullptr) ||
-                !wait(WINHTTP_CALLBACK_STATUS_READ_COMPLETE) || step_.bytes == 0) {
+                !wait(WINHTTP_CALLBACK_STATUS_READ_COMPLETE) || step_->bytes == 0) {
                 return false;
             }
-            total += step_.bytes;
-            windowBytes += step_.bytes;
+            total += step_->bytes;
+            windowBytes += step_->bytes;
             // Slower than the low-speed limit over a whole window ends the download.
             const auto now = Clock::now();
             if (now - windowStart >= std::chrono::seconds(limits_.lowSpeedSeconds)) {
@@ -234,8 +236,8 @@ private:
         const auto started = Clock::now();
         for (;;) {
             if (quit_.load() || Clock::now() >= deadline_) return false;
-            if (WaitForSingleObject(step_.done, kQuitCheckMs) == WAIT_OBJECT_0)
-                return step_.status == expected;
+            if (WaitForSingleObject(step_->done, kQuitCheckMs) == WAIT_OBJECT_0)
+                return step_->status == expected;
             const auto now = Clock::now();
             // Waiting a whole low-speed window for the next bytes is below any limit.
             if (expected == WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE && limits_.lowSpeedBytesPerSecond > 0 &&
@@ -248,7 +250,7 @@ private:
     const std::atomic<bool>& quit_;
     const DownloadLimits& limits_;
     Clock::time_point deadline_;
-    Step step_;
+    std::unique_ptr<Step> step_ = std::make_unique<Step>();
     Handle connection_;
     HINTERNET request_ = nullptr;
 };
