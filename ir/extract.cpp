@@ -14,21 +14,30 @@ ExtractResult extractFactoryIrs(const std::string& folder) {
     if (folder.empty()) return result;
     for (const FactoryIrEntry& entry : factoryIrCatalogue()) {
         const std::filesystem::path path = pathFromUtf8(folder + "/" + std::string(entry.name) + ".wav");
-        std::ofstream file(path, std::ios::binary | std::ios::trunc);
+        std::filesystem::path partial = path;
+        partial += ".partial";
+        std::ofstream file(partial, std::ios::binary | std::ios::trunc);
         if (!file) break;
+        std::error_code ec;
         const std::optional<IrWavImage> image = buildIrWavImage(*entry.image);
         if (!image) {
+            file.close();
+            std::filesystem::remove(partial, ec);
             result.imageFailed = true;
             break;
         }
         file.write(reinterpret_cast<const char*>(image->data()), static_cast<std::streamsize>(image->size()));
         file.close();
-        if (file) {
-            ++result.written;
-        } else {
-            std::error_code ignored;
-            std::filesystem::remove(path, ignored);
+        if (!file) {
+            std::filesystem::remove(partial, ec);
+            continue;
         }
+        std::filesystem::rename(partial, path, ec);
+        if (ec) {
+            std::filesystem::remove(partial, ec);
+            break;
+        }
+        ++result.written;
     }
     return result;
 }
