@@ -63,7 +63,6 @@ constexpr std::chrono::milliseconds kConnectionCheckStep{1};
 constexpr jack_nframes_t kCyclesAfterConnection = 2;
 
 constexpr uint8_t kSysexStart = 0xF0;
-constexpr uint8_t kSysexEnd = 0xF7;
 
 // Copies bytes into the ring's free space at offset, across its two parts; no bounds check (the
 // caller has checked the space).
