@@ -77,6 +77,15 @@ inline constexpr int32_t kProgressNone = -1;
 inline constexpr int32_t kProgressStoring = 200;
 inline constexpr int32_t kProgressReading = 300;
 
+// How many bytes of UTF-8 text fit into maxBytes: all of it, or as many as end before a whole
+// character, never inside one.
+inline size_t utf8BytesThatFit(std::string_view text, size_t maxBytes) {
+    size_t n = std::min(text.size(), maxBytes);
+    if (n < text.size())
+        while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
+    return n;
+}
+
 // UTF-8 text in fixed storage, so that copying it never allocates. A longer text is cut before a
 // whole character, never inside one.
 template <size_t MaxBytes>
@@ -86,9 +95,7 @@ struct FixedUtf8 {
 
     std::string_view view() const { return std::string_view(bytes.data()); }
     void assign(std::string_view text) {
-        size_t n = std::min(text.size(), kMaxBytes);
-        if (n < text.size())
-            while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
+        const size_t n = utf8BytesThatFit(text, kMaxBytes);
         std::copy_n(text.begin(), n, bytes.begin());
         bytes[n] = '\0';
     }

@@ -20,11 +20,8 @@ class FixedText {
 public:
     FixedText& operator<<(std::string_view s) {
         if (cut_) return *this;
-        size_t n = std::min(s.size(), N - size_);
-        if (n < s.size()) {
-            cut_ = true;
-            while (n > 0 && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80) --n;
-        }
+        const size_t n = utf8BytesThatFit(s, N - size_);
+        cut_ = n < s.size();
         std::copy_n(s.begin(), n, data_.begin() + static_cast<std::ptrdiff_t>(size_));
         size_ += n;
         return *this;

@@ -2,8 +2,9 @@
 
 #include <jack/midiport.h>
 
-#include <algorithm>
 #include <cstring>
+
+#include "tools/jack_midi_out.hpp"
 
 // Why it is built this way (JACK 2, jackd 1.9.21):
 //  - One client with both ports instead of RtMidi's two port objects, each a client in every cycle.
@@ -178,31 +179,7 @@ void JackAmpPorts::moveMessages(jack_nframes_t frames) {
     // Whole messages while they fit; one longer than an empty buffer takes, in pieces.
     void* out = jack_port_get_buffer(out_, frames);
     jack_midi_clear_buffer(out);
-    jack_ringbuffer_t* ring = toServer_;
-    bool wrote = false;
-    for (;;) {
-        if (outRemaining_ == 0) {
-            uint32_t size = 0;
-            if (!peekLength(ring, size)) break;
-            if (size <= jack_midi_max_event_size(out)) {
-                jack_ringbuffer_read_advance(ring, kHeaderBytes);
-                if (jack_midi_data_t* data = jack_midi_event_reserve(out, 0, size))
-                    jack_ringbuffer_read(ring, reinterpret_cast<char*>(data), size);
-                wrote = true;
-                continue;
-            }
-            if (wrote) break;
-            jack_ringbuffer_read_advance(ring, kHeaderBytes);
-            outRemaining_ = size;
-        }
-        const size_t piece = std::min<size_t>(outRemaining_, jack_midi_max_event_size(out));
-        jack_midi_data_t* data = piece > 0 ? jack_midi_event_reserve(out, 0, piece) : nullptr;
-        if (data == nullptr) break;
-        jack_ringbuffer_read(ring, reinterpret_cast<char*>(data), piece);
-        outRemaining_ -= static_cast<uint32_t>(piece);
-        if (outRemaining_ > 0) break;
-        wrote = true;
-    }
+    transmitFromRing(toServer_, out, outRemaining_);
 }
 
 void JackAmpPorts::onShutdown(void* self) {

@@ -4,10 +4,11 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <thread>
+
+#include "tools/jack_midi_out.hpp"
 
 namespace halvard::winemidi {
 
@@ -210,7 +211,7 @@ int JackSide::onProcess(jack_nframes_t frames, void* self) {
         const bool active = link.active.load(std::memory_order_acquire);
         if (!link.receive) {
             jack_midi_clear_buffer(buffer);
-            if (active) transmit(link, buffer);
+            if (active) transmitFromRing(link.ring, buffer, link.outRemaining);
             continue;
         }
         if (!active) continue;
@@ -232,40 +233,6 @@ int JackSide::onProcess(jack_nframes_t frames, void* self) {
     side.cycle_.fetch_add(1, std::memory_order_release);
     if (arrived) side.notify();
     return 0;
-}
-
-// Every whole message that fits this cycle, in order, all at its first frame; one that does not fit
-// waits for the next cycle, and one longer than an empty buffer takes goes out in pieces, one a
-// cycle. (A message is taken only once all of it is in the ring.)
-void JackSide::transmit(Link& link, void* buffer) {
-    bool wrote = false;
-    for (;;) {
-        if (link.outRemaining == 0) {
-            uint32_t length = 0;
-            if (jack_ringbuffer_read_space(link.ring) < kHeader) return;
-            jack_ringbuffer_peek(link.ring, reinterpret_cast<char*>(&length), kHeader);
-            if (jack_ringbuffer_read_space(link.ring) < kHeader + length) return;
-            if (length <= jack_midi_max_event_size(buffer)) {
-                jack_midi_data_t* event = jack_midi_event_reserve(buffer, 0, length);
-                if (!event) return;  // the port's buffer is full: the rest goes next cycle
-                jack_ringbuffer_read_advance(link.ring, kHeader);
-                jack_ringbuffer_read(link.ring, reinterpret_cast<char*>(event), length);
-                wrote = true;
-                continue;
-            }
-            if (wrote) return;  // begun in a cycle of its own
-            jack_ringbuffer_read_advance(link.ring, kHeader);
-            link.outRemaining = length;
-        }
-        const size_t piece =
-            std::min(static_cast<size_t>(link.outRemaining), jack_midi_max_event_size(buffer));
-        jack_midi_data_t* event = piece == 0 ? nullptr : jack_midi_event_reserve(buffer, 0, piece);
-        if (!event) return;
-        jack_ringbuffer_read(link.ring, reinterpret_cast<char*>(event), piece);
-        link.outRemaining -= static_cast<uint32_t>(piece);
-        if (link.outRemaining > 0) return;
-        wrote = true;
-    }
 }
 
 void JackSide::onPortRegistration(jack_port_id_t, int, void* self) {

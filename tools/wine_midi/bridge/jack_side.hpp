@@ -76,7 +76,6 @@ private:
     };
 
     static int onProcess(jack_nframes_t frames, void* self);
-    static void transmit(Link& link, void* buffer);
     static void onPortRegistration(jack_port_id_t, int, void* self);
     static void onShutdown(void* self);
     void notify();
