@@ -157,6 +157,9 @@ void writeProgramSettings(LinkContext& ctx, int32_t program) {
     const DeviceMirror& ui = *ctx.ui;
     const SettingsGlobals globals{ui.midiChannel, ui.bypassLock, ui.reverbTails, ui.mono, ui.irSlot};
     const ProgramSettings settings = ui.record(program);
+    // Only a program read from the amplifier is written: a command posted before an unplug, or
+    // before a change notice moved the program, would otherwise send an empty record.
+    if (settings.loaded == 0) return;
     notify(ctx, [&](std::span<uint8_t> out) { return buildSettingsWrite(out, program, globals, settings); });
 }
 

@@ -45,10 +45,11 @@ void runFirmwareUpdate(LinkContext& ctx, const FirmwareImage& image) {
     // the port list, yet the connections made to it before its restart are dead: close them and
     // start over as for a newly found amplifier, so that the next pass reopens the ports and reads
     // it again instead of showing the finished transfer for ever. The mirror reset forgets the
-    // image, so an amplifier that comes back with its old firmware is not flashed again in this run.
+    // image, so an amplifier that comes back with its old firmware is not flashed again in this run;
+    // the programs read before the update are forgotten too, until they are read again.
     ctx.ports->closePort(PortDirection::Output);
     ctx.ports->closePort(PortDirection::Input);
-    ctx.ui->resetDeviceMirror();
+    ctx.forgetAmplifier();
     ctx.resync = true;
 }
 

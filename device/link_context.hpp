@@ -66,6 +66,14 @@ struct LinkContext {
     void repaint() const {
         if (requestRepaint) requestRepaint();
     }
+    // A new amplifier, or one restarted: the mirror reset, and what was known of its programs.
+    void forgetAmplifier() {
+        ui->resetDeviceMirror();
+        amplifierRecords = {};
+        ++recordsVersion;
+        comparedWith.reset();
+        shownName.program = -1;
+    }
     void setAmplifierRecord(int program, const std::optional<ProgramRecord>& record) {
         if (program < 0 || program >= kProgramCount) return;
         std::optional<ProgramRecord>& held = amplifierRecords[static_cast<size_t>(program)];

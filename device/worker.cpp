@@ -95,20 +95,21 @@ void DeviceWorker::runPass() {
     }
 
     if (ui.linkState == LinkState::NoDevice || ui.linkState == LinkState::Error) {
-        forgetAmplifier();
+        ctx_.forgetAmplifier();
         ctx_.resync = true;
     }
 
-    bool busy = true;
+    // Recovery leaves the ports closed: a pending command waits for the sync after it, as it waits
+    // for an amplifier, rather than be carried out (a store shown as made) with nothing sent.
     if (ctx_.failures >= kFailureLimit) {
         recoverLink();
-    } else {
-        busy = pollReply(ctx_);  // at most one queued message per pass
-        if (ctx_.resync) {
-            ctx_.resync = false;
-            busy = true;
-            if (sync() == SyncEnd::FirmwareUpdated) return;
-        }
+        return;
+    }
+    bool busy = pollReply(ctx_);  // at most one queued message per pass
+    if (ctx_.resync) {
+        ctx_.resync = false;
+        busy = true;
+        if (sync() == SyncEnd::FirmwareUpdated) return;
     }
     if (dispatchCommand()) busy = true;
     idle_ = !busy;
@@ -131,14 +132,6 @@ void DeviceWorker::retryLockedLibrary() {
     if (ctx_.library == nullptr) return;
     ctx_.shownName.program = -1;
     ctx_.repaint();
-}
-
-void DeviceWorker::forgetAmplifier() {
-    ctx_.ui->resetDeviceMirror();
-    ctx_.amplifierRecords = {};
-    ++ctx_.recordsVersion;
-    ctx_.comparedWith.reset();
-    ctx_.shownName.program = -1;
 }
 
 // openDevicePorts, except while the amplifier's port is listed but held by another program: then
@@ -168,7 +161,7 @@ void DeviceWorker::showNoDevice() {
     ui.portsSeen = seen;
     ui.portInUse = portInUse_;
     if (ui.linkState != LinkState::NoDevice) {
-        forgetAmplifier();
+        ctx_.forgetAmplifier();
         ui.setStatusLine("");  // it spoke of the amplifier that went
         setLinkState(LinkState::NoDevice);
     }

@@ -71,7 +71,6 @@ private:
     void recoverLink();
     bool dispatchCommand();
     void setLinkState(LinkState state);
-    void forgetAmplifier();  // the mirror reset, and what the worker knew of the amplifier's programs
     void retryLockedLibrary();
 
     LinkContext& ctx_;

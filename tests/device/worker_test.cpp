@@ -267,9 +267,11 @@ TEST_F(Worker, LibraryErrorClosesBothPortsAndTheNextPassReopensThem) {
 
 TEST_F(Worker, SilentSettingsReadRepeatsTheSyncWithoutRecovery) {
     ports.amp.silentFor = {kCodeSettings};
+    mirror.postCommand(CommandKind::SendSettings);  // taken, but a program never read is not written
     ports.plugAmp();
     for (int pass = 0; pass < 4; ++pass) {
         EXPECT_EQ(codesOfPass(), kSyncCodes) << "pass " << pass;
+        EXPECT_EQ(mirror.command.load(), Command{});
         EXPECT_EQ(mirror.linkState, LinkState::Error);
         EXPECT_EQ(ctx.failures, 0) << "the slot names answered";
         EXPECT_EQ(mirror.slotName(3).view(), "DARK");
@@ -284,7 +286,9 @@ TEST_F(Worker, TwoTimeoutsInARowRecoverTheLink) {
     EXPECT_EQ(mirror.linkState, LinkState::Error);
 
     const auto start = clock.elapsedMs();
+    mirror.postCommand(CommandKind::StorePreset);
     EXPECT_EQ(codesOfPass(), (std::vector<int>{0x0C}));
+    EXPECT_EQ(mirror.command.load(), Command{CommandKind::StorePreset}) << "it waits for the link";
     EXPECT_GE(clock.elapsedMs() - start, 1000);
     EXPECT_FALSE(ports.isPortOpen(kIn));
     EXPECT_FALSE(ports.isPortOpen(kOut));
@@ -292,7 +296,9 @@ TEST_F(Worker, TwoTimeoutsInARowRecoverTheLink) {
     EXPECT_EQ(mirror.progress, kProgressNone);
 
     ports.amp.silent = false;
-    EXPECT_EQ(codesOfPass(), kSyncCodes);
+    std::vector<int> expected = kSyncCodes;
+    expected.push_back(0x0A);
+    EXPECT_EQ(codesOfPass(), expected);
     EXPECT_EQ(mirror.linkState, LinkState::Connected);
 }
 
@@ -384,6 +390,7 @@ TEST_F(Worker, FirmwareImageIsFetchedUntilOnceSuccessfulAndANewerOneEndsThePass)
     EXPECT_EQ(firmware.calls, 2);
     EXPECT_FALSE(worker->fetchFirmware());
     EXPECT_EQ(mirror.command.load(), Command{CommandKind::StorePreset}) << "no dispatch in that pass";
+    EXPECT_FALSE(ctx.amplifierRecords[0]) << "the programs read before the update are forgotten";
     std::vector<int> afterRestart = kSyncCodes;
     afterRestart.push_back(0x0A);
     EXPECT_EQ(codesOfPass(), afterRestart) << "the restarted amplifier is read, then the command runs";
