@@ -210,12 +210,15 @@ void printJson(const Json& json) {
     std::printf("%s\n", json.dump(-1, ' ', false, Json::error_handler_t::replace).c_str());
 }
 
-// Slot names are bytes of Latin-1.
-std::string latin1ToUtf8(std::string_view latin1) {
+// Slot names are bytes of Latin-1, as the amplifier sends them. For a terminal (printable) its
+// control characters become '?': a name must not move the cursor or retitle the window.
+std::string latin1ToUtf8(std::string_view latin1, bool printable = false) {
     std::string out;
     for (const char c : latin1) {
         const auto u = static_cast<uint8_t>(c);
-        if (u < 0x80) {
+        if (printable && (u < 0x20 || (u >= 0x7F && u < 0xA0))) {
+            out += '?';
+        } else if (u < 0x80) {
             out += c;
         } else {
             out += static_cast<char>(0xC0 | (u >> 6));
@@ -276,7 +279,8 @@ int commandInfo(Session& s, const CliOptions& o) {
     for (const auto& f : fields) std::printf("  %-15s %d\n", f.name, f.value);
     for (int slot = 0; slot < kUserIrSlotCount; ++slot) {
         const SlotName name = m.slotName(slot);
-        std::printf("slot %d    %s\n", slot, name.empty() ? "(empty)" : std::string(name.view()).c_str());
+        std::printf("slot %d    %s\n", slot,
+                    name.empty() ? "(empty)" : latin1ToUtf8(name.view(), true).c_str());
     }
     return kExitDone;
 }
@@ -343,12 +347,15 @@ std::optional<ProgramFile> readAllPrograms(Session& s, const CliOptions& o, cons
     return backup.file;
 }
 
-// Keeps a backup in the library; a warning when it cannot.
-void keep(Session& s, const ProgramFile& file, BackupReason reason, const std::string& fileName) {
+// Keeps a backup in the library, with the amplifier's firmware version; the reason when the
+// library is there but cannot keep it (none without a library).
+std::string keep(Session& s, const ProgramFile& file, BackupReason reason, const std::string& fileName) {
+    if (s.link.library == nullptr) return {};
+    if (s.mirror.firmwareVersion == 0) readFirmwareVersion(s.link);
     std::string error;
     const auto id = keepBackup(s.link, file, reason, fs::u8path(fileName).u8string(), error);
-    if (!id && !error.empty()) warn(error + "; the backup is not kept in the library");
     if (id) std::printf("kept in the library as backup %lld\n", static_cast<long long>(*id));
+    return id || error.empty() ? std::string() : error;
 }
 
 int commandBackup(Session& s, const CliOptions& o) {
@@ -364,7 +371,10 @@ int commandBackup(Session& s, const CliOptions& o) {
     if (!writeFileReplacing(file, programFileBytes(backup.file), error)) return fail(error);
     std::printf("128 programs backed up to %s\n", o.operands[0].c_str());
     const std::u8string fileName = file.filename().u8string();
-    keep(s, backup.file, BackupReason::Cli, std::string(fileName.begin(), fileName.end()));
+    if (const std::string error =
+            keep(s, backup.file, BackupReason::Cli, std::string(fileName.begin(), fileName.end()));
+        !error.empty())
+        warn(error + "; the backup is not kept in the library");
     return kExitDone;
 }
 
@@ -504,7 +514,9 @@ int commandRestore(Session& s, const CliOptions& o, ProgramLibrary* library, con
     if (changes > 0 && !o.yes)
         return fail(std::to_string(changes) + " program" + (changes == 1 ? "" : "s") +
                     " would change; nothing sent (--yes restores)");
-    keep(s, *now, BackupReason::BeforeRestore, "");
+    // The automatic backup is what makes a restore undoable: without it nothing is sent.
+    if (const std::string error = keep(s, *now, BackupReason::BeforeRestore, ""); !error.empty())
+        return fail(error + "; the programs read are not kept as a backup, nothing sent");
 
     ProgressDisplay progress(o.noVerify ? "restore" : "restore and verify");
     const RestoreResult restore = restorePrograms(s.link, file, !o.noVerify, progress.steps());
@@ -548,12 +560,17 @@ int commandBackups(const CliOptions& o) {
     Json out = Json::array();
     for (const KeptBackupSummary& b : list) {
         std::optional<std::vector<int>> differing;
+        bool damaged = false;
         if (now) {
-            const std::optional<KeptBackup> kept = library->backup(b.id, error);
-            if (!kept) return fail(error);
-            differing.emplace();
-            for (const ProgramChange& c : compareWithFile(*now, programFileOf(*kept)))
-                differing->push_back(c.program);
+            // One damaged backup is reported as such; the others are still listed.
+            if (const std::optional<KeptBackup> kept = library->backup(b.id, error)) {
+                differing.emplace();
+                for (const ProgramChange& c : compareWithFile(*now, programFileOf(*kept)))
+                    differing->push_back(c.program);
+            } else {
+                warn(error);
+                damaged = true;
+            }
         }
         if (o.json) {
             out.push_back({{"id", b.id},
@@ -562,9 +579,10 @@ int commandBackups(const CliOptions& o) {
                            {"firmware", b.firmware},
                            {"file", b.fileName},
                            {"differing", differing ? Json(*differing) : Json(nullptr)}});
+            if (damaged) out.back()["damaged"] = true;
             continue;
         }
-        std::string differ;
+        std::string differ = damaged ? "damaged" : "";
         if (differing) {
             differ = std::to_string(differing->size()) + " differ";
             for (size_t i = 0; i < differing->size() && i < 8; ++i)
@@ -650,7 +668,10 @@ int commandFirmwareFlash(Session& s, const CliOptions& o, const FirmwareImage& i
     s.progress = &progress;
     const ReplyResult sent = sendFirmware(s.link, image);
     if (sent != ReplyResult::Ok) return fail(stopReason(sent));
-    pauseFor(s.link, kAfterUpdatePauseMs);
+    if (!pauseFor(s.link, kAfterUpdatePauseMs) || !outputOpen(s.link))
+        return fail("firmware " + versionText(version) + " sent, but no restart was asked for (" +
+                    (s.link.quit ? "interrupted" : "the amplifier's ports closed") +
+                    "): restart the amplifier by hand");
     requestRestart(s.link);
     std::printf("firmware %s sent; the amplifier restarts\n", versionText(version).c_str());
     return kExitDone;
@@ -666,8 +687,8 @@ std::string describe(std::span<const uint8_t> m, bool fromAmplifier) {
         if (const auto* n = std::get_if<ChangeNotice>(&r))
             return n->program < 0 ? "change notice" : "change notice, program " + std::to_string(n->program);
         if (const auto* n = std::get_if<SlotNameReply>(&r))
-            return "slot name reply, slot " + std::to_string(n->slot) + " \"" + std::string(n->name.view()) +
-                   "\"";
+            return "slot name reply, slot " + std::to_string(n->slot) + " \"" +
+                   latin1ToUtf8(n->name.view(), true) + "\"";
         if (std::holds_alternative<ChunkAck>(r)) return "chunk acknowledgement";
         if (const auto* v = std::get_if<VersionReply>(&r)) return "version reply " + versionText(v->version);
         return "(not understood)";

@@ -57,9 +57,10 @@ const std::vector<CommandInfo>& commands() {
          "Checks all of FILE (only settings writes and preset stores, each program stored at most\n"
          "once, 7-bit data), or takes kept backup ID (--backup ID). Then reads the amplifier's programs\n"
          "(kept in the library as an automatic backup) and lists the programs that would change; when\n"
-         "any would, nothing is sent without --yes. Then sends the programs, reads every stored one\n"
-         "back and compares it with what was sent. A refused file sends nothing; a difference ends\n"
-         "with exit code 1. A kept backup brings back its names as well.\n"
+         "any would, nothing is sent without --yes, nor when the library cannot keep that backup.\n"
+         "Then sends the programs, reads every stored one back and compares it with what was sent. A\n"
+         "refused file sends nothing; a difference ends with exit code 1. A kept backup brings back\n"
+         "its names as well.\n"
          "  --backup ID      a kept backup instead of a file (see backups)\n"
          "  --yes            restore even though programs would change\n"
          "  --no-verify      do not read the programs back\n"
@@ -71,7 +72,8 @@ const std::vector<CommandInfo>& commands() {
          {"--backup", "--json", "--library"},
          "the programs a restore of a file or kept backup would change",
          "Reads the amplifier's programs and lists those FILE.syx (or kept backup ID) would change,\n"
-         "by number and name, with the settings that differ. Nothing is sent.\n"
+         "by number and name, with the settings that differ. Nothing is written; as each read selects\n"
+         "its program, the amplifier is left on program 0 (edits it has not stored are dropped).\n"
          "  --backup ID      a kept backup instead of a file\n"
          "  --json           one JSON object on standard output\n"
          "  --library PATH   the program library's file\n",
@@ -83,7 +85,7 @@ const std::vector<CommandInfo>& commands() {
          "the 128 programs with their names",
          "Reads all 128 programs and prints each with its number, name and settings. A name marked\n"
          "'?' (\"stale\" in JSON) was given to a program that has since been changed on the amplifier\n"
-         "itself; naming it again confirms it.\n"
+         "itself; naming it again confirms it. The amplifier is left on program 0.\n"
          "  --json           one JSON object on standard output\n"
          "  --library PATH   the program library's file\n"},
         {"programs name",
@@ -118,7 +120,7 @@ const std::vector<CommandInfo>& commands() {
          {"--json", "--library"},
          "the backups kept in the library",
          "Lists the kept backups: id, time (UTC), reason, firmware version, and, when the amplifier is\n"
-         "there, how many of its programs differ from each.\n"
+         "there, how many of its programs differ from each (reading them leaves it on program 0).\n"
          "  --json           one JSON object on standard output\n"
          "  --library PATH   the program library's file\n"},
         {"ir import",
@@ -330,7 +332,8 @@ std::string helpText(const std::string& command) {
         "  --library PATH   the program library (names, kept backups; default: $HALVARD_LIBRARY, else\n"
         "                   library.sqlite3 in the data folder; see the manual page)\n"
         "  --help           this text, or a command's own (halvard-cli backup --help)\n"
-        "  --version        the program's version\n\n"
+        "  --version        the program's version\n"
+        "  --               what follows are operands, even when they start with '-'\n\n"
         "Exit codes: 0 done, 1 device or file error (the reason on standard error), 2 usage error.\n";
     return text;
 }

@@ -3,10 +3,16 @@
 namespace halvard {
 
 bool OptionScanner::next() {
-    if (!error_.empty() || next_ >= args_.size()) return false;
+    if (!error_.empty()) return false;
+    if (!optionsEnded_ && next_ < args_.size() && args_[next_] == "--") {
+        optionsEnded_ = true;
+        ++next_;
+    }
+    if (next_ >= args_.size()) return false;
     at_ = next_++;
     name_ = args_[at_];
     inlineValue_.reset();
+    if (optionsEnded_) return true;
     if (const size_t eq = name_.find('='); name_.starts_with("--") && eq != std::string_view::npos) {
         inlineValue_ = name_.substr(eq + 1);
         name_ = name_.substr(0, eq);
@@ -16,7 +22,7 @@ bool OptionScanner::next() {
 
 bool OptionScanner::isOption() const {
     const std::string_view arg = argument();
-    return arg.starts_with("-") && arg != "-";
+    return !optionsEnded_ && arg.starts_with("-") && arg != "-";
 }
 
 bool OptionScanner::takeValue(std::string_view& value) {

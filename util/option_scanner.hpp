@@ -2,7 +2,8 @@
 // The scanning both command lines share (halvard-cli's and the amplifier emulator's): options
 // "--name", "--name=value" and "--name value", and the words between them. Each program keeps its
 // own table of names and what their values mean; this gives it one argument at a time and the two
-// messages every option shares, "NAME needs a value" and "NAME takes no value".
+// messages every option shares, "NAME needs a value" and "NAME takes no value". After "--" every
+// argument is a word, so that a word may start with '-'.
 
 #include <cstddef>
 #include <optional>
@@ -22,7 +23,7 @@ public:
 
     // The argument as given (a value taken with takeValue is not one).
     std::string_view argument() const { return args_[at_]; }
-    // An option: an argument that starts with '-' and is not "-" alone.
+    // An option: an argument before any "--" that starts with '-' and is not "-" alone.
     bool isOption() const;
     // The option's name: the argument up to its first '=' when it starts with "--", else all of it.
     std::string_view name() const { return name_; }
@@ -41,6 +42,7 @@ private:
     size_t next_ = 0;  // the one after it and the values it took
     std::string_view name_;
     std::optional<std::string_view> inlineValue_;  // the text after "--name="
+    bool optionsEnded_ = false;                    // "--" was passed
 };
 
 }  // namespace halvard

@@ -13,6 +13,7 @@
 
 #include "device/librarian.hpp"
 #include "emulator_process.hpp"
+#include "library_sql.hpp"
 
 namespace halvard::e2e {
 namespace {
@@ -100,6 +101,10 @@ TEST_F(CliE2e, InfoBackupAndRestoreAgainstTheEmulator) {
     EXPECT_NE(info.out.find("\"irLead\":2,"), std::string::npos) << info.out;
     EXPECT_NE(info.out.find("\"slots\":[\"CLOSED 412\",\"OPEN BACK 112\",\"CLEAN\",\"\","), std::string::npos)
         << info.out;
+    // A name from the amplifier that would drive the terminal is printed with its controls as '?'.
+    ASSERT_EQ(emulator.command("set-slot 3 \x1B]0;x\x07y").substr(0, 2), "ok");
+    const CliRun text = cli("info");
+    EXPECT_NE(text.out.find("\nslot 3    ?]0;X?Y\n"), std::string::npos) << text.out;
 
     const CliRun backup = cli("backup " + (dir_ / "b.syx").string());
     ASSERT_EQ(backup.code, 0) << backup.err;
@@ -182,7 +187,16 @@ TEST_F(CliE2e, NamesAndKeptBackupsThroughBackupCompareRestoreCopyAndSwap) {
     EXPECT_EQ(backups[0]["reason"], "before-restore");
     EXPECT_EQ(backups[1]["reason"], "cli");
     EXPECT_EQ(backups[1]["file"], "b.syx");
+    EXPECT_EQ(backups[1]["firmware"], "1.7");
     EXPECT_EQ(backups[1]["differing"].size(), 0u);
+    // A damaged backup is marked, and the others are still listed.
+    librarySql(dir_ / "library.sqlite3",
+               "PRAGMA ignore_check_constraints = ON;"
+               "UPDATE backup_programs SET record = X'00' WHERE backup_id = 2 AND program = 6");
+    const auto marked = json(cli("backups --json"))["backups"];
+    ASSERT_EQ(marked.size(), 2u);
+    EXPECT_TRUE(marked[0]["damaged"]);
+    EXPECT_EQ(marked[1]["differing"].size(), 0u);
 
     ASSERT_EQ(cli("programs swap 3 9").code, 0);
     ASSERT_EQ(cli("programs copy 9 20").code, 0);

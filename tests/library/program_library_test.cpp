@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "library_sql.hpp"
 #include "test_files.hpp"
 
 #ifdef HALVARD_HAS_FORK
@@ -38,13 +39,6 @@ KeptBackup sampleBackup(BackupReason reason, std::string takenAt = {}, uint8_t s
     b.currentProgram = 5;
     for (int p = 0; p < kProgramCount; ++p) b.records[static_cast<size_t>(p)] = recordOf(p, salt);
     return b;
-}
-
-void sql(const fs::path& file, const char* text) {
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(file.string().c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db, text, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
-    sqlite3_close(db);
 }
 
 class ProgramLibraryTest : public ::testing::Test {
@@ -171,12 +165,12 @@ TEST_F(ProgramLibraryTest, OldAutomaticBackupsArePrunedButTheLastTwentyAndTheUse
 TEST_F(ProgramLibraryTest, FilesItCannotUseAreRefusedWithAReasonAndLeftUnchanged) {
     const fs::path newer = dir_ / "newer.sqlite3";
     { auto library = open(newer); }
-    sql(newer, "PRAGMA user_version = 7; CREATE TABLE later (x)");
+    librarySql(newer, "PRAGMA user_version = 7; CREATE TABLE later (x)");
     EXPECT_NE(refusal(newer).find("newer Halvard Editor (schema 7"), std::string::npos);
     EXPECT_EQ(kind_, LibraryRefusal::Newer);
 
     const fs::path foreign = dir_ / "foreign.sqlite3";
-    sql(foreign, "CREATE TABLE program_names (x)");
+    librarySql(foreign, "CREATE TABLE program_names (x)");
     EXPECT_NE(refusal(foreign).find("another program's database"), std::string::npos);
     EXPECT_EQ(kind_, LibraryRefusal::Foreign);
 
@@ -210,10 +204,10 @@ TEST_F(ProgramLibraryTest, RowsWrittenByAnotherHandAreNotTrusted) {
     }
     // Past the schema's checks: a name that is not UTF-8, and a record byte that would end a SysEx
     // message half-way if it were sent.
-    sql(file_,
-        "PRAGMA ignore_check_constraints = ON;"
-        "INSERT INTO program_names (program, name) VALUES (4, CAST(X'626164C3' AS TEXT));"
-        "UPDATE backup_programs SET record = X'00000000F70000000000' WHERE program = 6");
+    librarySql(file_,
+               "PRAGMA ignore_check_constraints = ON;"
+               "INSERT INTO program_names (program, name) VALUES (4, CAST(X'626164C3' AS TEXT));"
+               "UPDATE backup_programs SET record = X'00000000F70000000000' WHERE program = 6");
     auto library = open(file_);
     ASSERT_TRUE(library);
     EXPECT_TRUE(names(*library)[4].name.empty());

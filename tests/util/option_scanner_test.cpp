@@ -33,6 +33,8 @@ TEST(OptionScanner, SplitsAtTheFirstEqualsAndTakesOrRefusesValues) {
     EXPECT_EQ(scan({"--v", "1", "--v"}), "--v=1; --v needs a value");
     EXPECT_EQ(scan({"--a=1", "--a"}), "--a takes no value") << "scanning stops at the first error";
     EXPECT_EQ(scan({"--v="}), "--v=; ") << "an empty value is a value";
+    EXPECT_EQ(scan({"--a", "--", "-dark", "--", "--v"}), "--a; word -dark; word --; word --v; ")
+        << "after \"--\" every argument is a word";
 }
 
 }  // namespace
