@@ -31,7 +31,10 @@ struct ApplyReply {
         // A program the mirror held reads otherwise: the amplifier was changed, not by the editor.
         const std::array<int32_t, 5> globals{ui.midiChannel, ui.bypassLock, ui.reverbTails, ui.mono,
                                              ui.irSlot};
-        if (held.loaded != 0 && (held != s || heldGlobals != globals)) ui.outsideChanges.fetch_add(1);
+        const bool ownEdits =
+            r.program == ctx.editsWrittenBack.program && held == ctx.editsWrittenBack.edited;
+        if (held.loaded != 0 && !ownEdits && (held != s || heldGlobals != globals))
+            ui.outsideChanges.fetch_add(1);
     }
 
     void operator()(const ChangeNotice& r) const {

@@ -182,6 +182,11 @@ BackupResult backupPrograms(LinkContext& ctx, const LibrarianProgress& progress)
     ProgramSettings returnedTo;
 
     // 128 reads in program order, and one more that returns the amplifier to where it was.
+    ctx.editsWrittenBack = {start, edited};
+    const struct Done {
+        LinkContext& ctx;
+        ~Done() { ctx.editsWrittenBack.program = -1; }
+    } done{ctx};
     const int total = kProgramCount + 1;
     for (int step = 0; step < total; ++step) {
         const int p = step < kProgramCount ? step : start;

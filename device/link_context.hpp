@@ -36,6 +36,14 @@ struct LinkContext {
     // The records of the file or kept backup the PROGRAMS overlay compares with (absent for a
     // program it does not store); none while nothing is compared. Forgotten with a new link.
     std::optional<ProgramRecords> comparedWith;
+    // While a backup reads every program: the current one and the panel's record of it, edits the
+    // amplifier drops once another program is read included (they are written back at the end).
+    // Reading that program's stored record meanwhile is the editor's own doing, not an outside
+    // change. Program -1: none.
+    struct {
+        int32_t program = -1;
+        ProgramSettings edited;
+    } editsWrittenBack;
     // What the panel's program name and the overlay's list were last worked out from; program -1:
     // work them out again.
     struct {

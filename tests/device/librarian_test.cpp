@@ -165,10 +165,12 @@ TEST_F(Librarian, BackupReadsEveryProgramAndReturnsToTheCurrentOne) {
     edit.loaded = 1;
     edit.reverb[0] = 1;
     mirror.setRecord(7, edit);
+    const uint32_t outside = mirror.outsideChanges.load();
     ASSERT_EQ(backupPrograms(ctx).result, ReplyResult::Ok);
     EXPECT_EQ(ports.sent.back().bytes[2], 0x01);
     EXPECT_EQ(ports.amp.programs[7].reverb[0], 1);
     EXPECT_EQ(mirror.record(7), edit);
+    EXPECT_EQ(mirror.outsideChanges.load(), outside) << "no outside change: the edit history stays";
 
     // An unanswered read ends the backup there: reported like every time-out, no file.
     ports.sent.clear();
