@@ -447,10 +447,20 @@ int commandProgramsMove(Session& s, const CliOptions& o) {
     return kExitDone;
 }
 
-// The programs a restore of file would change, printed (or as JSON); their number.
-size_t showChanges(const ProgramRecords& now, const ProgramFile& file,
-                   const std::array<ProgramName, kProgramCount>& names, bool json) {
-    const std::vector<ProgramChange> changes = compareWithFile(now, file);
+// What a restore of file would change, printed (or as JSON).
+struct Changes {
+    size_t programs = 0;
+    bool globals = false;
+};
+Changes showChanges(const ProgramFile& now, const ProgramFile& file,
+                    const std::array<ProgramName, kProgramCount>& names, bool json) {
+    const std::vector<ProgramChange> changes = compareWithFile(recordsOfFile(now), file);
+    const std::vector<GlobalChange> globals = compareGlobals(now, file);
+    std::vector<std::string> globalsText;
+    for (const GlobalChange& g : globals)
+        globalsText.push_back(std::string(g.name) + " " + std::to_string(g.now) + " -> " +
+                              std::to_string(g.wanted));
+    const Changes counted{changes.size(), !globals.empty()};
     if (json) {
         Json list = Json::array();
         for (const ProgramChange& c : changes) {
@@ -461,8 +471,8 @@ size_t showChanges(const ProgramRecords& now, const ProgramFile& file,
                             {"restored", recordHex(c.wanted)},
                             {"differences", c.differences}});
         }
-        printJson({{"differing", list}});
-        return changes.size();
+        printJson({{"differing", list}, {"globals", globalsText}});
+        return counted;
     }
     for (const ProgramChange& c : changes) {
         std::string how;
@@ -470,8 +480,11 @@ size_t showChanges(const ProgramRecords& now, const ProgramFile& file,
         std::printf("program %s would change: %s\n",
                     programLabel(c.program, names[static_cast<size_t>(c.program)]).c_str(), how.c_str());
     }
-    if (changes.empty()) std::printf("no program would change\n");
-    return changes.size();
+    std::string how;
+    for (const std::string& d : globalsText) how += (how.empty() ? "" : ", ") + d;
+    if (!how.empty()) std::printf("the global settings would change: %s\n", how.c_str());
+    if (changes.empty() && how.empty()) std::printf("no program would change\n");
+    return counted;
 }
 
 // The file to restore or compare: the checked FILE, or a kept backup (kept is set).
@@ -499,7 +512,7 @@ bool programsToRestore(const CliOptions& o, ProgramLibrary* library, ProgramFile
 int commandCompare(Session& s, const CliOptions& o, ProgramLibrary* library, const ProgramFile& file) {
     const std::optional<ProgramFile> now = readAllPrograms(s, o, "read");
     if (!now) return kExitFailed;
-    showChanges(recordsOfFile(*now), file, namesOf(library), o.json);
+    showChanges(*now, file, namesOf(library), o.json);
     return kExitDone;
 }
 
@@ -510,10 +523,15 @@ int commandRestore(Session& s, const CliOptions& o, ProgramLibrary* library, con
     // automatic backup before the restore.
     const std::optional<ProgramFile> now = readAllPrograms(s, o, "read");
     if (!now) return fail("nothing sent");
-    const size_t changes = showChanges(recordsOfFile(*now), file, namesOf(library), false);
-    if (changes > 0 && !o.yes)
-        return fail(std::to_string(changes) + " program" + (changes == 1 ? "" : "s") +
-                    " would change; nothing sent (--yes restores)");
+    const Changes changes = showChanges(*now, file, namesOf(library), false);
+    if ((changes.programs > 0 || changes.globals) && !o.yes) {
+        const size_t n = changes.programs;
+        const std::string programs = std::to_string(n) + (n == 1 ? " program" : " programs");
+        const std::string what = n == 0            ? "the global settings"
+                                 : changes.globals ? programs + " and the global settings"
+                                                   : programs;
+        return fail(what + " would change; nothing sent (--yes restores)");
+    }
     // The automatic backup is what makes a restore undoable: without it nothing is sent.
     if (const std::string error = keep(s, *now, BackupReason::BeforeRestore, ""); !error.empty())
         return fail(error + "; the programs read are not kept as a backup, nothing sent");

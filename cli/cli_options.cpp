@@ -56,8 +56,9 @@ const std::vector<CommandInfo>& commands() {
          "programs from a SysEx file or a kept backup, read back and compared",
          "Checks all of FILE (only settings writes and preset stores, each program stored at most\n"
          "once, 7-bit data), or takes kept backup ID (--backup ID). Then reads the amplifier's programs\n"
-         "(kept in the library as an automatic backup) and lists the programs that would change; when\n"
-         "any would, nothing is sent without --yes, nor when the library cannot keep that backup.\n"
+         "(kept in the library as an automatic backup) and lists the programs and global settings\n"
+         "that would change; when any would, nothing is sent without --yes, nor when the library\n"
+         "cannot keep that backup.\n"
          "Then sends the programs, reads every stored one back and compares it with what was sent. A\n"
          "refused file sends nothing; a difference ends with exit code 1. A kept backup brings back\n"
          "its names as well.\n"
@@ -72,8 +73,9 @@ const std::vector<CommandInfo>& commands() {
          {"--backup", "--json", "--library"},
          "the programs a restore of a file or kept backup would change",
          "Reads the amplifier's programs and lists those FILE.syx (or kept backup ID) would change,\n"
-         "by number and name, with the settings that differ. Nothing is written; as each read selects\n"
-         "its program, the amplifier is left on program 0 (edits it has not stored are dropped).\n"
+         "by number and name, with the settings that differ, and the global settings that would\n"
+         "change. Nothing is written; as each read selects its program, the amplifier is left on\n"
+         "program 0 (edits it has not stored are dropped).\n"
          "  --backup ID      a kept backup instead of a file\n"
          "  --json           one JSON object on standard output\n"
          "  --library PATH   the program library's file\n",

@@ -187,6 +187,37 @@ std::vector<ProgramChange> compareWithFile(const ProgramRecords& now, const Prog
     return changes;
 }
 
+namespace {
+
+// Bytes 4 and 15 of the last settings write a restore of file sends; none for a file without one.
+std::optional<std::array<uint8_t, 2>> globalsOfFile(const ProgramFile& file) {
+    const SettingsWriteMessage* last = file.selection        ? &*file.selection
+                                       : file.stored.empty() ? nullptr
+                                                             : &file.stored.back().write;
+    if (last == nullptr) return std::nullopt;
+    return std::array<uint8_t, 2>{(*last)[4], (*last)[kRecordFirstByte + kRecordBytes]};
+}
+
+}  // namespace
+
+std::vector<GlobalChange> compareGlobals(const ProgramFile& now, const ProgramFile& file) {
+    std::vector<GlobalChange> changes;
+    const auto before = globalsOfFile(now), after = globalsOfFile(file);
+    if (!before || !after) return changes;
+    const auto fields = [](const std::array<uint8_t, 2>& g) {
+        return std::array<GlobalChange, 5>{{{"midiChannel", "MIDI channel", g[0] & 0x1F, 0},
+                                            {"bypassLock", "bypass lock", (g[0] >> 5) & 1, 0},
+                                            {"reverbTails", "reverb tails", (g[0] >> 6) & 1, 0},
+                                            {"mono", "mono", g[1] & 1, 0},
+                                            {"irSlot", "IR slot", (g[1] >> 1) & 7, 0}}};
+    };
+    const auto was = fields(*before), will = fields(*after);
+    for (size_t i = 0; i < was.size(); ++i)
+        if (was[i].now != will[i].now)
+            changes.push_back({was[i].name, was[i].label, was[i].now, will[i].now});
+    return changes;
+}
+
 ProgramMoveResult copyProgram(LinkContext& ctx, int from, int to, ProgramLibrary* library) {
     return movePrograms(ctx, {{from, to}}, library, false);
 }

@@ -45,6 +45,18 @@ struct ProgramChange {
 };
 std::vector<ProgramChange> compareWithFile(const ProgramRecords& now, const ProgramFile& file);
 
+// A global setting a restore would change: its name as halvard-cli prints it, its label as the
+// editor's questions write it, and its value now and in the file.
+struct GlobalChange {
+    const char* name;
+    const char* label;
+    int now;
+    int wanted;
+};
+// The global settings a restore of file would change on an amplifier whose programs were read into
+// now. Every settings write carries them, and a restore leaves those of the last write it sends.
+std::vector<GlobalChange> compareGlobals(const ProgramFile& now, const ProgramFile& file);
+
 // The settings of a record by name, in the order halvard-cli prints them.
 struct NamedSetting {
     const char* name;

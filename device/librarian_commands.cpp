@@ -98,17 +98,26 @@ void runBackupCommand(LinkContext& ctx) {
 }
 
 Confirmation restoreConfirmation(std::string heading, const std::vector<ProgramChange>& changes,
+                                 const std::vector<GlobalChange>& globals,
                                  const std::array<ProgramName, kProgramCount>& names, bool keptFirst) {
     constexpr size_t kListed = 12;  // programs named one by one; the rest are counted
     Confirmation c{"Restore Programs", std::move(heading), {}, "Restore"};
     const size_t n = changes.size();
-    c.details = std::to_string(n) + (n == 1 ? " program" : " programs") + " on the amplifier would change:";
+    if (n > 0)
+        c.details =
+            std::to_string(n) + (n == 1 ? " program" : " programs") + " on the amplifier would change:";
     for (size_t i = 0; i < n && i < kListed; ++i) {
         const int p = changes[i].program;
         const std::string& name = names[static_cast<size_t>(p)].name;
         c.details += "\nProgram " + std::to_string(p) + (name.empty() ? "" : ": " + name);
     }
     if (n > kListed) c.details += "\nand " + std::to_string(n - kListed) + " more";
+    if (!globals.empty()) {
+        c.details += std::string(n > 0 ? "\n\n" : "") + "The global settings would change:";
+        for (size_t i = 0; i < globals.size(); ++i)
+            c.details += (i ? ", " : " ") + std::string(globals[i].label);
+        c.details += ".";
+    }
     if (keptFirst) c.details += "\n\nThe programs now on the amplifier are kept as a backup first.";
     return c;
 }
@@ -130,7 +139,8 @@ void restoreAfterAsking(LinkContext& ctx, const ProgramFile& file, const std::op
         return;
     }
     const std::vector<ProgramChange> changes = compareWithFile(recordsOfFile(now.file), file);
-    if (changes.empty()) {
+    const std::vector<GlobalChange> globals = compareGlobals(now.file, file);
+    if (changes.empty() && globals.empty()) {
         finish(ctx, "NO PROGRAM WOULD CHANGE: NOTHING SENT");
         return;
     }
@@ -139,8 +149,8 @@ void restoreAfterAsking(LinkContext& ctx, const ProgramFile& file, const std::op
     if (ctx.library != nullptr) ctx.library->names(names, error);
     ctx.ui->progress = kProgressNone;
     ctx.repaint();
-    const bool yes =
-        askToConfirm(ctx, restoreConfirmation(std::move(question), changes, names, ctx.library != nullptr));
+    const bool yes = askToConfirm(
+        ctx, restoreConfirmation(std::move(question), changes, globals, names, ctx.library != nullptr));
     if (ctx.quit) return;
     if (!yes) {
         finish(ctx, "");

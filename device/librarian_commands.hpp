@@ -33,8 +33,10 @@ void runCompareCommand(LinkContext& ctx, std::optional<int64_t> keptId);
 void clearComparison(LinkContext& ctx);
 
 // The question before a restore: the programs that would change, by number and name (the first
-// dozen, then how many more), and whether what the amplifier holds is kept first.
+// dozen, then how many more), the global settings that would, and whether what the amplifier holds
+// is kept first.
 Confirmation restoreConfirmation(std::string heading, const std::vector<ProgramChange>& changes,
+                                 const std::vector<GlobalChange>& globals,
                                  const std::array<ProgramName, kProgramCount>& names, bool keptFirst);
 
 // The status line after each outcome (upper case, as the panel writes its states).

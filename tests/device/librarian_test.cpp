@@ -489,6 +489,16 @@ TEST_F(Librarian, ARestoreAsksFirstNamingWhatWouldChangeKeepsABackupAndBringsKep
     EXPECT_TRUE(sentOfCode(kCodeSettingsWrite).empty()) << "cancelled: nothing sent";
     EXPECT_EQ(mirror.statusLine().view(), "");
 
+    Bytes globalsOnly = now;
+    globalsOnly[kProgramCount * 21 + 4] ^= 1;  // the closing write's MIDI channel
+    writeFile("globals.syx", globalsOnly);
+    run({CommandKind::RestorePrograms});
+    ASSERT_EQ(dialogs.questions.size(), 2u) << "only the global settings differ: asked all the same";
+    EXPECT_EQ(dialogs.questions[1].details,
+              "The global settings would change: MIDI channel.\n\n"
+              "The programs now on the amplifier are kept as a backup first.");
+
+    writeFile("other.syx", other);
     dialogs.accept = true;
     run({CommandKind::RestorePrograms});
     EXPECT_EQ(mirror.statusLine().view(), "128 PROGRAMS RESTORED AND VERIFIED");
@@ -523,7 +533,7 @@ TEST_F(Librarian, ARestoreAsksFirstNamingWhatWouldChangeKeepsABackupAndBringsKep
 
     std::vector<ProgramChange> many(20);
     for (int i = 0; i < 20; ++i) many[static_cast<size_t>(i)].program = i;
-    EXPECT_NE(restoreConfirmation("?", many, names, false).details.find("\nProgram 11\nand 8 more"),
+    EXPECT_NE(restoreConfirmation("?", many, {}, names, false).details.find("\nProgram 11\nand 8 more"),
               std::string::npos);
 }
 

@@ -181,6 +181,9 @@ TEST_F(CliE2e, NamesAndKeptBackupsThroughBackupCompareRestoreCopyAndSwap) {
     EXPECT_EQ(emulator.command("record 3"), "ok record 3 " + record3);
     EXPECT_EQ(json(cli("programs --json"))["programs"][3]["name"], "Clean \xC3\xA9t\xC3\xA9")
         << "the kept backup's names come back";
+    ASSERT_EQ(emulator.command("set-globals 0102").substr(0, 2), "ok");
+    const CliRun globals = cli("restore --backup 1");
+    EXPECT_EQ(globals.err, "halvard-cli: the global settings would change; nothing sent (--yes restores)\n");
 
     const auto backups = json(cli("backups --json"))["backups"];
     ASSERT_EQ(backups.size(), 2u) << "the one made and the one before the restore";
