@@ -24,6 +24,7 @@ struct ApplyReply {
         const std::array<int32_t, 5> heldGlobals{ui.midiChannel, ui.bypassLock, ui.reverbTails, ui.mono,
                                                  ui.irSlot};
         copyReplyGlobals(r, ui);
+        if (r.hasGlobals) ctx.globalsRead = true;
         ctx.setAmplifierRecord(r.program, recordOfSettings(r.settings));
         ProgramSettings s = r.settings;
         if (ui.bypassLock != 0) s.bypass = 0;  // the lock holds every program's bypass off

@@ -22,10 +22,11 @@ namespace halvard {
 
 struct LinkContext {
     // Worker thread only.
-    int32_t reply = 0;      // code of the last reply the decoder accepted; 0 = none since the last request
-    int32_t replyFor = -1;  // the program (settings reply) or slot (slot name reply) it was for; else -1
-    bool resync = false;    // read the whole amplifier again at the next pass
-    int32_t failures = 0;   // consecutive failed exchanges; 2 or more starts link recovery
+    int32_t reply = 0;         // code of the last reply the decoder accepted; 0 = none since the last request
+    int32_t replyFor = -1;     // the program (settings reply) or slot (slot name reply) it was for; else -1
+    bool resync = false;       // read the whole amplifier again at the next pass
+    bool globalsRead = false;  // a settings reply of program 0, which alone carries them, since the link
+    int32_t failures = 0;      // consecutive failed exchanges; 2 or more starts link recovery
     MidiPorts* ports = nullptr;  // the input and output port objects; null: runDeviceWorker creates
                                  // the RtMidi pair for as long as it runs
     // Each program's record as last read from the amplifier (as it stores it: the panel's bypass
@@ -77,6 +78,7 @@ struct LinkContext {
     // A new amplifier, or one restarted: the mirror reset, and what was known of its programs.
     void forgetAmplifier() {
         ui->resetDeviceMirror();
+        globalsRead = false;
         amplifierRecords = {};
         ++recordsVersion;
         comparedWith.reset();

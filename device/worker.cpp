@@ -241,7 +241,11 @@ DeviceWorker::SyncEnd DeviceWorker::sync() {
         fetchFirmware_ = true;
     }
 
-    // 4. The current program's settings (reports its own outcome).
+    // 4. The current program's settings (reports its own outcome). The global settings come with
+    // program 0's alone, and every settings write carries them: an amplifier that reports another
+    // program before they were ever read (a change notice during the version read) is read at
+    // program 0 first, so that no write sends globals never read.
+    if (!ctx_.globalsRead && ui.program != 0) readProgramSettings(ctx_, 0);
     readProgramSettings(ctx_, ui.program);
 
     // 5. The six user IR slot names, each with its own budget; the first time-out ends the loop.

@@ -362,6 +362,17 @@ TEST_F(Worker, CommandsCoalesceAndCarryOutTheirSteps) {
     }
 }
 
+TEST_F(Worker, AnAmplifierOnAnotherProgramBeforeTheGlobalsWereReadIsReadAtProgram0First) {
+    ports.amp.globals.midiChannel = 5;
+    ports.plugAmp();
+    ports.deliver({0xF0, 0x00, 0x03, 9, 0xF7});  // decoded before the sync's settings read
+    std::vector<int> expected = kSyncCodes;
+    expected.insert(expected.begin() + 1, 0x02);
+    EXPECT_EQ(codesOfPass(), expected);
+    EXPECT_EQ(ports.sent[2].bytes[3], 9) << "the read of program 9 comes last, so the amplifier stays there";
+    EXPECT_EQ(mirror.midiChannel, 5);
+}
+
 TEST_F(Worker, CommandPostedWithoutDeviceIsCarriedOutAfterTheFirstSync) {
     mirror.postCommand(CommandKind::SendSettings);
     passes(3);
