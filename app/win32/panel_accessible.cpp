@@ -71,20 +71,23 @@ std::string_view defaultAction(const PanelControl& c) {
     return {};
 }
 
-// The children's ids, for readers that enumerate them (AccessibleChildren).
-class ChildEnumerator final : public IEnumVARIANT {
+}  // namespace
+
+// The children's ids, for readers that enumerate them (AccessibleChildren). A reader in another
+// process keeps the first enumerator it was given for as long as it holds the panel (COM's
+// marshaller keeps one pointer per interface of an object), so the ids are taken from the panel
+// at each Reset, which AccessibleChildren calls first, and at first use. Its identity (IUnknown)
+// and its other interfaces are the panel's.
+class PanelAccessible::ChildEnumerator final : public IEnumVARIANT {
 public:
-    explicit ChildEnumerator(std::vector<long> ids, ULONG at = 0) : ids_(std::move(ids)), at_(at) {}
+    explicit ChildEnumerator(PanelAccessible& owner) : owner_(owner) { owner_.AddRef(); }
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
         if (!object) return E_POINTER;
-        if (riid == __uuidof(IUnknown) || riid == __uuidof(IEnumVARIANT)) {
-            *object = static_cast<IEnumVARIANT*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
+        if (riid != __uuidof(IEnumVARIANT)) return owner_.QueryInterface(riid, object);
+        *object = static_cast<IEnumVARIANT*>(this);
+        AddRef();
+        return S_OK;
     }
     ULONG STDMETHODCALLTYPE AddRef() override {
         return static_cast<ULONG>(InterlockedIncrement(&references_));
@@ -95,35 +98,51 @@ public:
         return static_cast<ULONG>(left);
     }
     HRESULT STDMETHODCALLTYPE Next(ULONG count, VARIANT* out, ULONG* fetched) override {
+        if (fetched) *fetched = 0;
         if (!out) return E_POINTER;
+        if (const HRESULT hr = take(false); FAILED(hr)) return hr;
         ULONG n = 0;
         for (; n < count && at_ < ids_.size(); ++n, ++at_) setChildId(&out[n], ids_[at_]);
         if (fetched) *fetched = n;
         return n == count ? S_OK : S_FALSE;
     }
     HRESULT STDMETHODCALLTYPE Skip(ULONG count) override {
+        if (const HRESULT hr = take(false); FAILED(hr)) return hr;
         const ULONG left = static_cast<ULONG>(ids_.size()) - at_;
         at_ += count < left ? count : left;
         return count <= left ? S_OK : S_FALSE;
     }
-    HRESULT STDMETHODCALLTYPE Reset() override {
-        at_ = 0;
-        return S_OK;
-    }
+    HRESULT STDMETHODCALLTYPE Reset() override { return take(true); }
     HRESULT STDMETHODCALLTYPE Clone(IEnumVARIANT** copy) override {
         if (!copy) return E_POINTER;
-        *copy = new ChildEnumerator(ids_, at_);
+        *copy = new ChildEnumerator(*this);
         return S_OK;
     }
 
 private:
-    ~ChildEnumerator() = default;
+    ChildEnumerator(const ChildEnumerator& from)
+        : owner_(from.owner_), ids_(from.ids_), at_(from.at_), taken_(from.taken_) {
+        owner_.AddRef();
+    }
+    ~ChildEnumerator() { owner_.Release(); }
+
+    // The ids of the controls shown now, from the start: always when again, else on first use.
+    HRESULT take(bool again) {
+        if (!owner_.window_) return CO_E_OBJNOTCONNECTED;
+        if (taken_ && !again) return S_OK;
+        ids_.clear();
+        for (const PanelControl& c : owner_.controls()) ids_.push_back(childIdOf(c.id));
+        at_ = 0;
+        taken_ = true;
+        return S_OK;
+    }
+
+    PanelAccessible& owner_;  // a reference held
     LONG references_ = 1;
     std::vector<long> ids_;
-    ULONG at_;
+    ULONG at_ = 0;
+    bool taken_ = false;
 };
-
-}  // namespace
 
 PanelAccessible::PanelAccessible(HWND window, const PlatformState& platform)
     : window_(window), platform_(&platform) {}
@@ -226,9 +245,7 @@ HRESULT PanelAccessible::QueryInterface(REFIID riid, void** object) {
         *object = static_cast<IAccessible*>(this);
     } else if (riid == __uuidof(IEnumVARIANT)) {
         if (!window_) return E_NOINTERFACE;
-        std::vector<long> ids;
-        for (const PanelControl& c : controls()) ids.push_back(childIdOf(c.id));
-        *object = static_cast<IEnumVARIANT*>(new ChildEnumerator(std::move(ids)));
+        *object = static_cast<IEnumVARIANT*>(new ChildEnumerator(*this));
         return S_OK;
     } else {
         return E_NOINTERFACE;

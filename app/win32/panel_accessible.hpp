@@ -77,6 +77,8 @@ public:
     HRESULT STDMETHODCALLTYPE put_accValue(VARIANT child, BSTR value) override;
 
 private:
+    class ChildEnumerator;  // IEnumVARIANT: the ids of the controls shown now
+
     ~PanelAccessible() = default;
     std::span<const PanelControl> controls() const;
     // The control a child id names: S_OK and nullptr for the client area itself, S_OK and the

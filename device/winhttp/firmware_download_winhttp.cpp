@@ -27,6 +27,7 @@ using Clock = std::chrono::steady_clock;
 constexpr DWORD kQuitCheckMs = 50;
 constexpr int kMaxRedirects = 5;
 constexpr DWORD kCloseWaitMs = 2000;  // for WinHTTP to let go of a closed request
+constexpr DWORD kReadChunkBytes = 4096;
 
 std::wstring widen(std::string_view text) {
     std::wstring out;
@@ -98,6 +99,9 @@ struct Step {
     HANDLE closed = CreateEventW(nullptr, TRUE, FALSE, nullptr);  // the request handle is gone
     DWORD status = 0;  // the WINHTTP_CALLBACK_STATUS_... that ended the step
     DWORD bytes = 0;   // DATA_AVAILABLE: bytes waiting; READ_COMPLETE: bytes read
+    // What each read fills, copied out once it has completed: a read still going when the request
+    // is abandoned writes here, kept with the step, never into the caller's image.
+    uint8_t chunk[kReadChunkBytes];
     ~Step() {
         CloseHandle(done);
         CloseHandle(closed);
@@ -209,13 +213,16 @@ public:
             const DWORD waiting = step_->bytes;
             if (waiting == 0) return total == image.size();
             if (total >= image.size()) return false;  // longer than the image: not our image
-            const DWORD room = static_cast<DWORD>(std::min<size_t>({image.size() - total, waiting, 4096}));
-            if (!WinHttpReadData(request_, image.data() + total, room, nullptr) ||
+            const DWORD room =
+                static_cast<DWORD>(std::min<size_t>({image.size() - total, waiting, kReadChunkBytes}));
+            if (!WinHttpReadData(request_, step_->chunk, room, nullptr) ||
                 !wait(WINHTTP_CALLBACK_STATUS_READ_COMPLETE) || step_->bytes == 0) {
                 return false;
             }
-            total += step_->bytes;
-            windowBytes += step_->bytes;
+            const DWORD got = std::min(step_->bytes, room);
+            std::memcpy(image.data() + total, step_->chunk, got);
+            total += got;
+            windowBytes += got;
             // Slower than the low-speed limit over a whole window ends the download.
             const auto now = Clock::now();
             if (now - windowStart >= std::chrono::seconds(limits_.lowSpeedSeconds)) {

@@ -225,7 +225,8 @@ TEST_F(WindowsEditor, ConnectsReadsTheAmplifierAndWritesAClickedEditByteForByte)
 }
 
 // A screen reader in another process (MSAA through AccessibleObjectFromWindow) finds every control
-// with its role and name, and REVERB's default action writes what a click writes.
+// with its role and name, REVERB's default action writes what a click writes, and the controls of
+// an IR panel opened afterwards are listed to the same reader.
 TEST_F(WindowsEditor, ScreenReadersListTheControlsAndReverbsDefaultActionWritesAsAClickDoes) {
     startConnected();
     WineProgram reader(environment("HALVARD_WINDOWS_MSAA_PROBE"));
@@ -282,6 +283,10 @@ TEST_F(WindowsEditor, ScreenReadersListTheControlsAndReverbsDefaultActionWritesA
     EXPECT_EQ(amp_->message(0), kReverbOnWrite);
     EXPECT_TRUE(waitFor([&] { return field(find(listing(), "REVERB"), "state", 16) & kChecked; }, 10s))
         << "REVERB checked, as the amplifier now has it";
+    // Controls that come later are listed to the same reader: the IR panel's.
+    openIrPanelOfSlot0();
+    EXPECT_TRUE(waitFor([&] { return !find(listing(), "EXTRACT ALL").empty(); }, 10s))
+        << "the IR panel's controls are not listed";
     reader.send("quit");
     EXPECT_EQ(reader.waitForExit(30s), 0);
 }

@@ -31,7 +31,9 @@
 #include <cstring>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "wire.hpp"
@@ -140,18 +142,32 @@ public:
         if (!dev || !desc) return MMSYSERR_BADDEVICEID;
         if (!dev->present || !connected_) return MMSYSERR_NODRIVER;
         if (instance(d, index)) return MMSYSERR_ALLOCATED;
-        OpenResult result = OpenResult::Gone;
+        std::optional<OpenResult> answer;
         {
             Lock serial(opening_.section);
-            ResetEvent(openReply_);
-            openResult_ = OpenResult::Gone;
-            if (!sendFrame(FrameType::Open, devicePayload(d, static_cast<uint16_t>(index))) ||
-                WaitForSingleObject(openReply_, kOpenReplyLimitMs) != WAIT_OBJECT_0) {
+            const Bytes which = devicePayload(d, static_cast<uint16_t>(index));
+            {
+                Lock lock(reply_.section);
+                ResetEvent(openReply_);
+                awaited_ = OpenKey{d, static_cast<uint16_t>(index)};
+                answer_.reset();
+            }
+            const bool sent = sendFrame(FrameType::Open, which);
+            if (sent) WaitForSingleObject(openReply_, kOpenReplyLimitMs);
+            {
+                Lock lock(reply_.section);
+                answer = answer_;
+                awaited_.reset();
+                if (!answer && sent) ++late_;
+            }
+            if (!answer) {
+                // The bridge may still open it and answer late: closed there, the device is not
+                // left held by an open no program has. A close of a device not open does nothing.
+                if (sent) sendFrame(FrameType::Close, which);
                 return MMSYSERR_NODRIVER;
             }
-            result = openResult_;
         }
-        switch (result) {
+        switch (*answer) {
             case OpenResult::Ok:
                 break;
             case OpenResult::Allocated:
@@ -308,8 +324,7 @@ private:
         for (const Direction d : {Direction::In, Direction::Out}) {
             for (UINT i = 0; i < count(d); ++i) setPresent(d, i, false);
         }
-        openResult_ = OpenResult::Gone;
-        SetEvent(openReply_);
+        SetEvent(openReply_);  // an open waiting has no answer
     }
 
     void handleFrame(FrameType type, const Bytes& payload) {
@@ -331,8 +346,14 @@ private:
         const auto d = static_cast<Direction>(payload[0]);
         const uint16_t index = getU16(&payload[1]);
         if (type == FrameType::Opened && payload.size() >= 4) {
-            openResult_ = static_cast<OpenResult>(payload[3]);
-            SetEvent(openReply_);
+            // Only the answer to the open waiting now: one for an open that gave up is not it.
+            Lock lock(reply_.section);
+            if (late_ > 0) {
+                --late_;
+            } else if (awaited_ == OpenKey{d, index} && !answer_) {
+                answer_ = static_cast<OpenResult>(payload[3]);
+                SetEvent(openReply_);
+            }
         } else if (type == FrameType::Presence && payload.size() >= 4) {
             setPresent(d, index, payload[3] != 0);
         }
@@ -396,8 +417,14 @@ private:
     std::vector<std::shared_ptr<Instance>> openOut_;
     Section sending_;
     Section opening_;  // one open at a time waits for its answer
+    using OpenKey = std::pair<Direction, uint16_t>;
+    Section reply_;  // the three below, between the open waiting and the reader thread
+    std::optional<OpenKey> awaited_;
+    std::optional<OpenResult> answer_;
+    // Answers still to come for opens that gave up: the bridge answers every open, in order, so
+    // these come before the answer to any later open, also one of the same device.
+    unsigned late_ = 0;
     HANDLE openReply_ = nullptr;
-    std::atomic<OpenResult> openResult_{OpenResult::Gone};
 };
 
 // Made on first use and never destroyed: its reader thread may outlive the program's last call.
