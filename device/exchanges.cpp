@@ -160,10 +160,12 @@ ReplyResult readProgramSettings(LinkContext& ctx, int32_t program) {
 void writeProgramSettings(LinkContext& ctx, int32_t program) {
     const DeviceMirror& ui = *ctx.ui;
     const SettingsGlobals globals{ui.midiChannel, ui.bypassLock, ui.reverbTails, ui.mono, ui.irSlot};
-    const ProgramSettings settings = ui.record(program);
+    ProgramSettings settings = ui.record(program);
     // Only a program read from the amplifier is written: a command posted before an unplug, or
     // before a change notice moved the program, would otherwise send an empty record.
     if (settings.loaded == 0) return;
+    // The lock holds every program's bypass off, also one the panel read before the lock was set.
+    if (globals.bypassLock != 0) settings.bypass = 0;
     notify(ctx, [&](std::span<uint8_t> out) { return buildSettingsWrite(out, program, globals, settings); });
 }
 

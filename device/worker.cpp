@@ -291,6 +291,9 @@ bool DeviceWorker::dispatchCommand() {
     DeviceMirror& ui = *ctx_.ui;
     // One atomic exchange: a command posted while this one is taken waits for the next pass.
     const Command command = ui.takeCommand();
+    if (command.kind == CommandKind::None) return false;
+    if (ui.settingsUnsent.exchange(false) && command.kind != CommandKind::SendSettings)
+        writeProgramSettings(ctx_, ui.program);
     switch (command.kind) {
         case CommandKind::None:
             return false;

@@ -230,6 +230,10 @@ public:
     void postCommand(CommandKind kind) { postCommand(Command{kind}); }
     // One atomic exchange, so that a command posted while the worker takes another is never lost.
     Command takeCommand() { return command.exchange(Command{}); }
+    // Set with every post of SendSettings, and taken by the worker with the next command it takes:
+    // an edit whose command a later one replaced while the worker was held up (in the folder
+    // dialog, say) is still written, before that command, so that a store stores it.
+    std::atomic<bool> settingsUnsent{false};
 
     // Program records, 0..127; an index outside that range reads an empty record and writes nothing.
     ProgramSettings record(int p) const;

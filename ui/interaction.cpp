@@ -117,11 +117,15 @@ void PointerHandler::leftButtonDown(const PointerInput& in) {
         return;
     }
     Press press = startPress();
+    // Of the overlay's rows only the one shown under the pointer acts: not a row below the list's
+    // last (the window was taller when it was laid out), nor a second row sharing an edge.
+    const std::optional<ControlId> row = programRowAt(p);
     // Every region under the pointer acts, in list order. An action may change the panel state and
     // so the gates of the regions after it; each region is judged as the visit reaches it.
     for (const HitRegion& r : regions_.regions()) {
         if (r.kind != RegionKind::LeftButtonDown || excludedByPanel(r)) continue;
         if (!contains(r, p.x, p.y)) continue;
+        if (isProgramRow(r.control) && r.control != row) continue;
         if (toInt(r.control) < 0 || toInt(r.control) >= kControlIdCount) continue;
         act(r.control, press);
     }
@@ -336,6 +340,7 @@ void PointerHandler::auditionStep() {
 // A program never read from the amplifier is read before it is written.
 void PointerHandler::postSettingsCommand() {
     const bool loaded = mirror_.record(mirror_.program.load()).loaded != 0;
+    if (loaded) mirror_.settingsUnsent.store(true);
     mirror_.postCommand(loaded ? CommandKind::SendSettings : CommandKind::ReadSettings);
 }
 

@@ -183,6 +183,13 @@ TEST_F(Exchanges, ExchangesReportAndRespectTheOutputPort) {
     EXPECT_EQ(ports.sent[3].bytes, (Bytes{0xF0, 0x00, 0x0A, 0xF7}));
     EXPECT_EQ(ports.sent[4].bytes, (Bytes{0xF0, 0x00, 0x0C, 0xF7}));
 
+    // Under BYPASS LOCK no write turns bypass on, whatever the panel's copy of a program holds.
+    mirror.bypassLock = 1;
+    mirror.editRecord(4, [](ProgramSettings& s) { s.bypass = 1; });
+    writeProgramSettings(ctx, 4);
+    EXPECT_EQ(ports.sent.back().bytes[6] & 0x20, 0);
+    ports.sent.pop_back();
+
     // With the output closed nothing is sent, nothing waited for, nothing counted.
     ports.closePort(PortDirection::Output);
     const auto closedAt = clock.elapsedMs();

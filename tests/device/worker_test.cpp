@@ -338,6 +338,12 @@ TEST_F(Worker, CommandsCoalesceAndCarryOutTheirSteps) {
     EXPECT_EQ(mirror.linkState, LinkState::Connected);
     EXPECT_EQ(mirror.progress, kProgressNone);
 
+    // An edit whose settings command a store replaced before the worker took it is written first.
+    mirror.settingsUnsent = true;  // as the panel's post of SendSettings sets it
+    mirror.postCommand(CommandKind::SendSettings);
+    mirror.postCommand(CommandKind::StorePreset);
+    EXPECT_EQ(codesOfPass(), (std::vector<int>{0x01, 0x0A}));
+
     // A settings read that times out still returns the panel to Connected, one failure later.
     ports.amp.silentFor = {kCodeSettings};
     mirror.postCommand(CommandKind::ReadSettings);

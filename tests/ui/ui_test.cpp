@@ -306,9 +306,14 @@ TEST_F(ControlList, TheProgramsOverlayListsScrollsSelectsAndRenamesThroughTheTab
     frame();
     EXPECT_EQ(control(ControlId::ProgramRow0 + (rows - 1)).number, 127);
 
-    // A click on a row selects its program as the arrows do; the overlay stays.
+    // A click on a row selects its program as the arrows do; the overlay stays. On the edge two
+    // rows share only the upper one acts.
     const PanelControl& last = control(ControlId::ProgramRow0 + (rows - 1));
     platform.pointerX = last.rect.x + 100;
+    platform.pointerY = last.rect.y;
+    platform.raise(PlatformEvent::LeftButtonDown);
+    frame();
+    EXPECT_EQ(ui.program, 126);
     platform.pointerY = last.rect.y + 5;
     platform.raise(PlatformEvent::LeftButtonDown);
     frame();
