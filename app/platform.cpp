@@ -186,7 +186,12 @@ void Platform::scrollEvent(const ScrollInput& scroll) {
 }
 
 void Platform::wheelEvent(int32_t delta) {
-    wheelNotches += delta / kWheelDeltaPerNotch;  // whole notches; the remainder is dropped
+    if ((delta < 0) != (wheelRest_ < 0)) wheelRest_ = 0;  // turned the other way
+    wheelRest_ += delta;
+    const int32_t notches = wheelRest_ / kWheelDeltaPerNotch;
+    if (notches == 0) return;
+    wheelRest_ -= notches * kWheelDeltaPerNotch;
+    wheelNotches += notches;
     raise(PlatformEvent::Wheel);
 }
 
@@ -214,7 +219,7 @@ void Platform::setZoom(int percent) {
     if (keepZoom) keepZoom(zoomPercent);
 }
 
-bool Platform::keyEvent(KeyCode pressed, uint32_t modifiers) {
+bool Platform::keyEvent(KeyCode pressed, uint32_t modifiers, bool repeat) {
     if (pressed == KeyCode::None) return false;
     if (modifiers == kKeyControl || modifiers == (kKeyControl | kKeyShift)) {
         switch (pressed) {
@@ -233,6 +238,7 @@ bool Platform::keyEvent(KeyCode pressed, uint32_t modifiers) {
     }
     key = pressed;
     keyModifiers = modifiers;
+    keyRepeat = repeat;
     raise(PlatformEvent::KeyDown);
     return true;
 }

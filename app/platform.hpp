@@ -90,8 +90,9 @@ public:
     // Input from the window, mapped and raised as events (each only while a handler is set).
     void pointerEvent(PlatformEvent event, double logicalX, double logicalY);
     void scrollEvent(const ScrollInput& scroll);
-    // A wheel movement in 120ths of a notch, forward positive: whole notches are added (truncated
-    // toward zero) and Wheel is raised even when that adds nothing.
+    // A wheel movement in 120ths of a notch, forward positive. Fine-grained movements (touchpads,
+    // high-resolution wheels) add up: Wheel is raised once they make a whole notch, the rest kept
+    // for the next movement in the same direction.
     void wheelEvent(int32_t delta);
     void timerTick() { raise(PlatformEvent::Timer); }
     void activationChanged() { raise(PlatformEvent::ActivateApp); }
@@ -101,10 +102,11 @@ public:
     // Windows: the window's DPI, any value. Pointer positions arrive in device pixels there, so the
     // scale factor stays 1.
     void dpiChanged(float newDpi);
-    // A key pressed (or repeated) with its modifiers. Ctrl+plus, Ctrl+minus and Ctrl+0 zoom the
-    // panel here; every other key the panel knows is raised as KeyDown. Returns whether the key was
-    // one of the panel's, so that the window system's own handling of it is skipped.
-    bool keyEvent(KeyCode key, uint32_t modifiers);
+    // A key pressed with its modifiers, or repeated while held (repeat). Ctrl+plus, Ctrl+minus and
+    // Ctrl+0 zoom the panel here; every other key the panel knows is raised as KeyDown. Returns
+    // whether the key was one of the panel's, so that the window system's own handling of it is
+    // skipped.
+    bool keyEvent(KeyCode key, uint32_t modifiers, bool repeat = false);
     // Sets the zoom (a value between the steps goes to the step above; 100 to 200), the DPI the panel
     // is drawn at, and tells the window and the keeper when it changed. Before the window opens it
     // only sets the values.
@@ -112,6 +114,8 @@ public:
 
 private:
     void updateDpi();
+
+    int32_t wheelRest_ = 0;  // 120ths of a notch not yet made whole, in the last direction
 };
 
 }  // namespace halvard

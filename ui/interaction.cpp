@@ -256,7 +256,8 @@ void PointerHandler::wheel(const PointerInput& in, int32_t& wheelNotches) {
     if (!over) return;
     const int32_t notches = wheelNotches;
     wheelNotches = 0;
-    // One program per event whatever the sum; zero (a fine-grained turn) counts as forward.
+    // One program per event whatever the sum (the platform raises the event for whole notches).
+    if (notches == 0) return;
     const int32_t program = mirror_.program.load();
     mirror_.program.store(notches < 0 ? stepDown(program, kProgramMax) : stepUp(program, kProgramMax));
     postSettingsCommand();

@@ -21,8 +21,14 @@ bool inIrPanel(ControlId c) {
 
 }  // namespace
 
-void Ui::keyDown(KeyCode key, uint32_t modifiers) {
+void Ui::keyDown(KeyCode key, uint32_t modifiers, bool repeat) {
     if ((modifiers & kKeyAlt) != 0) return;  // the window system's keys
+    // A held key repeats steps and moves, not presses: a press may open what the next repeat
+    // would then press (a held Space on a browse icon would store a factory IR), and a store or a
+    // rename is asked for once.
+    if (repeat && (key == KeyCode::Return || key == KeyCode::Space || key == KeyCode::F2 ||
+                   key == KeyCode::Escape || (key == KeyCode::S && (modifiers & kKeyControl) != 0)))
+        return;
     if ((modifiers & kKeyControl) != 0) {
         const bool shift = (modifiers & kKeyShift) != 0;
         if (key == KeyCode::Z && !shift) pointerHandler_.undo();

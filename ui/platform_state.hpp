@@ -75,9 +75,11 @@ struct PlatformState {
     // Size of the drawing surface in DIPs, stored by paintWindow before Paint is raised.
     int32_t surfaceWidth = 0;
     int32_t surfaceHeight = 0;
-    // The key of the last KeyDown, and the modifiers held with it (kKeyShift, kKeyControl, kKeyAlt).
+    // The key of the last KeyDown, the modifiers held with it (kKeyShift, kKeyControl, kKeyAlt), and
+    // whether it is a held key's repeat.
     KeyCode key = KeyCode::None;
     uint32_t keyModifiers = 0;
+    bool keyRepeat = false;
     // Dots per inch the panel is drawn at: 96 x the window's scale factor (96 before a window
     // exists), times the panel's zoom.
     float dpi = 96.0f;

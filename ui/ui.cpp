@@ -54,7 +54,7 @@ void Ui::onEvent(PlatformEvent event) {
             pointerHandler_.wheel(pointer(), platform_.wheelNotches);
             break;
         case PlatformEvent::KeyDown:
-            keyDown(platform_.key, platform_.keyModifiers);
+            keyDown(platform_.key, platform_.keyModifiers, platform_.keyRepeat);
             break;
         default:
             break;  // activation, button releases and the timer do nothing

@@ -41,7 +41,7 @@ public:
     // Page Up and Page Down step the program, Escape closes the factory list, the IR panel or the CC
     // list, Ctrl+Z undoes an edit and Ctrl+Y or Ctrl+Shift+Z redoes it, Ctrl+S stores the preset.
     // Every action has the pointer's rules.
-    void keyDown(KeyCode key, uint32_t modifiers);
+    void keyDown(KeyCode key, uint32_t modifiers, bool repeat = false);
 
     // Draws one complete frame on platform().canvas; only while Paint is being handled.
     void renderPanel();

@@ -64,9 +64,22 @@ struct GtkCallbacks {
     static gboolean key(GtkWidget*, GdkEventKey* e, gpointer data) {
         auto* self = static_cast<GtkWindowSystem*>(data);
         if (!self->platform_) return FALSE;
-        return self->platform_->keyEvent(keyFromKeysym(e->keyval), keyModifiersFromGdkState(e->state))
+        const bool repeat = e->hardware_keycode == self->heldKey_;
+        self->heldKey_ = e->hardware_keycode;
+        return self->platform_->keyEvent(keyFromKeysym(e->keyval), keyModifiersFromGdkState(e->state), repeat)
                    ? TRUE
                    : FALSE;
+    }
+
+    // A key let go, here or (the focus gone) anywhere: the next press of it is a new press.
+    static gboolean keyReleased(GtkWidget*, GdkEventKey* e, gpointer data) {
+        auto* self = static_cast<GtkWindowSystem*>(data);
+        if (e->hardware_keycode == self->heldKey_) self->heldKey_ = 0;
+        return FALSE;
+    }
+    static gboolean focusOut(GtkWidget*, GdkEvent*, gpointer data) {
+        static_cast<GtkWindowSystem*>(data)->heldKey_ = 0;
+        return FALSE;
     }
 
     static gboolean motion(GtkWidget*, GdkEventMotion* e, gpointer data) {
@@ -206,6 +219,8 @@ std::string GtkWindowSystem::open(Platform& platform) {
     g_signal_connect(area_, "button-release-event", G_CALLBACK(GtkCallbacks::button), this);
     g_signal_connect(area_, "scroll-event", G_CALLBACK(GtkCallbacks::scroll), this);
     g_signal_connect(window_, "key-press-event", G_CALLBACK(GtkCallbacks::key), this);
+    g_signal_connect(window_, "key-release-event", G_CALLBACK(GtkCallbacks::keyReleased), this);
+    g_signal_connect(window_, "focus-out-event", G_CALLBACK(GtkCallbacks::focusOut), this);
     g_signal_connect(window_, "delete-event", G_CALLBACK(GtkCallbacks::deleteEvent), this);
     g_signal_connect(window_, "notify::is-active", G_CALLBACK(GtkCallbacks::activeChanged), this);
     g_signal_connect(window_, "notify::scale-factor", G_CALLBACK(GtkCallbacks::scaleChanged), this);

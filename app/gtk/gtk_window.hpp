@@ -40,6 +40,9 @@ private:
     GtkWidget* area_ = nullptr;
     unsigned timer_ = 0;
     int shownZoom_ = 100;  // the zoom the window's size was made for
+    // The key held down (its hardware code; 0: none): GDK repeats a held key as presses with no
+    // release between them.
+    unsigned heldKey_ = 0;
     std::atomic<bool> repaintQueued_{false};
     Canvas canvas_;
 

@@ -392,10 +392,15 @@ void syncChildren(HalvardPanelAccessible* self, std::span<const PanelControl> co
     old = std::move(next);
     if (!tell) return;
     for (size_t i = 0; i < old.size(); ++i) {
-        if (added[i])
-            g_signal_emit_by_name(self, "children-changed::add", static_cast<guint>(i), old[i]);
-        else if (changes[i])
-            tellChanges(old[i], changes[i]);
+        if (!added[i]) {
+            if (changes[i]) tellChanges(old[i], changes[i]);
+            continue;
+        }
+        g_signal_emit_by_name(self, "children-changed::add", static_cast<guint>(i), old[i]);
+        // The focus can move onto a control that comes with this frame (a press opened the IR
+        // panel, the factory list or the PROGRAMS overlay): readers follow the focus by this.
+        if (asControl(old[i])->control->focused)
+            atk_object_notify_state_change(old[i], ATK_STATE_FOCUSED, TRUE);
     }
 }
 

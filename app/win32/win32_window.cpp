@@ -307,7 +307,10 @@ LRESULT Win32WindowSystem::handle(UINT message, WPARAM wParam, LPARAM lParam) {
             const uint32_t modifiers = (GetKeyState(VK_SHIFT) < 0 ? kKeyShift : 0u) |
                                        (GetKeyState(VK_CONTROL) < 0 ? kKeyControl : 0u) |
                                        (GetKeyState(VK_MENU) < 0 ? kKeyAlt : 0u);
-            const bool ours = platform.keyEvent(keyFromVirtualKey(static_cast<uint32_t>(wParam)), modifiers);
+            // Bit 30: the key was down before this message, so this is a held key's repeat.
+            const bool repeat = (lParam & (1 << 30)) != 0;
+            const bool ours =
+                platform.keyEvent(keyFromVirtualKey(static_cast<uint32_t>(wParam)), modifiers, repeat);
             // Alt and F10 combinations stay the system's (Alt+F4, the window menu).
             if (message == WM_SYSKEYDOWN || !ours) return DefWindowProcW(window_, message, wParam, lParam);
             return 0;

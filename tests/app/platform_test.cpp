@@ -63,12 +63,15 @@ TEST(Platform, WheelAddsWholeNotchesAndAlwaysRaisesTheEvent) {
     EXPECT_EQ(p.wheelNotches, 1);
     p.scrollEvent({ScrollKind::Smooth, 2.0, false});
     EXPECT_EQ(p.wheelNotches, -1) << "-240 adds -2";
+    // A touchpad's small movements add up to notches; turning back starts again.
     p.scrollEvent({ScrollKind::Smooth, 0.5, false});
-    p.scrollEvent({ScrollKind::Smooth, -0.5, false});
-    EXPECT_EQ(p.wheelNotches, -1) << "half notches add 0, truncated toward zero";
-    EXPECT_EQ(wheels, 4) << "every wheel movement raises Wheel";
+    EXPECT_EQ(p.wheelNotches, -1) << "half a notch: nothing yet";
+    p.scrollEvent({ScrollKind::Smooth, -0.4, false});
+    p.scrollEvent({ScrollKind::Smooth, -0.7, false});
+    EXPECT_EQ(p.wheelNotches, 0) << "0.4 + 0.7 forward: one notch, the half back forgotten";
+    EXPECT_EQ(wheels, 3) << "Wheel only for whole notches";
     p.scrollEvent({ScrollKind::Right, 0, false});
-    EXPECT_EQ(wheels, 4);
+    EXPECT_EQ(wheels, 3);
     EXPECT_EQ(p.pointerX, 7) << "the wheel does not move the pointer";
 }
 

@@ -65,13 +65,18 @@ Accessible find(AtspiAccessible* root, const std::string& name, AtspiRole role) 
     return nullptr;
 }
 
-// The "object:state-changed:checked" events that arrived: the object's name and the new state.
+// The "object:state-changed:checked" events that arrived (the object's name and the new state),
+// and the names of the objects that took the focus.
 struct CheckedEvents {
     std::vector<std::pair<std::string, bool>> seen;
+    std::vector<std::string> focused;
     static void arrived(AtspiEvent* event, void* data) {
         auto* self = static_cast<CheckedEvents*>(data);
-        if (std::string(event->type) == "object:state-changed:checked")
+        const std::string type = event->type;
+        if (type == "object:state-changed:checked")
             self->seen.emplace_back(nameOf(event->source), event->detail1 != 0);
+        if (type == "object:state-changed:focused" && event->detail1 != 0)
+            self->focused.push_back(nameOf(event->source));
         g_boxed_free(ATSPI_TYPE_EVENT, event);
     }
 };
@@ -203,6 +208,25 @@ TEST_F(AccessibleEditor, EveryControlIsListedWithItsRoleAndName) {
     EXPECT_EQ(listed, expected);
     EXPECT_EQ(taken(atspi_accessible_get_description(reverb_.get(), nullptr)), "lead channel")
         << "what the label leaves open";
+
+    // Space on a browse icon opens the IR panel with the focus on its title, a control that was
+    // not there before: readers are told where the focus went.
+    Accessible browse = control("BROWSE FACTORY IRS", ATSPI_ROLE_PUSH_BUTTON);
+    ASSERT_TRUE(browse);
+    AtspiComponent* component = atspi_accessible_get_component_iface(browse.get());
+    ASSERT_NE(component, nullptr);
+    EXPECT_TRUE(atspi_component_grab_focus(component, nullptr));
+    g_object_unref(component);
+    // The key goes to the window under the pointer (Xvfb has no window manager to focus it).
+    ASSERT_TRUE(xdotool("mousemove --window " + std::to_string(window_) + " 700 500 key space"));
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            while (g_main_context_iteration(nullptr, FALSE)) {
+            }
+            return !checked_.focused.empty() && checked_.focused.back() == "FACTORY IR";
+        },
+        Millis(10000), Millis(10)))
+        << "no focus event from the IR panel's title";
 }
 
 TEST_F(AccessibleEditor, ReverbFollowsTheAmplifierAndItsActionWritesWhatAClickWrites) {

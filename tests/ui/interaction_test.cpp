@@ -356,12 +356,12 @@ TEST_F(Interaction, WheelStepsOneProgramAndKeepsNotchesOutsideTheBox) {
     EXPECT_EQ(ui.program, 127);
     EXPECT_EQ(ui.command.load(), kSend);
     EXPECT_EQ(host.repaints, 1);
-    turn(700, 20, 0);  // a fine-grained turn still steps forward
-    EXPECT_EQ(ui.program, 0);
+    turn(700, 20, 0);  // no whole notch: nothing
+    EXPECT_EQ(ui.program, 127);
 
     ui.irPanelSlot = 2;
     turn(700, 20, 1);
-    EXPECT_EQ(ui.program, 0) << "the wheel is ignored while the IR panel is open";
+    EXPECT_EQ(ui.program, 127) << "the wheel is ignored while the IR panel is open";
     EXPECT_EQ(wheelNotches, 1);
 }
 

@@ -83,9 +83,10 @@ protected:
     }
     void frame() { paintWindow(platform, canvas, surface.target(), 1280, 900); }
     // A key as the window raises it, then the frame it asks for.
-    void key(KeyCode k, uint32_t modifiers = 0) {
+    void key(KeyCode k, uint32_t modifiers = 0, bool repeat = false) {
         platform.key = k;
         platform.keyModifiers = modifiers;
+        platform.keyRepeat = repeat;
         platform.raise(PlatformEvent::KeyDown);
         frame();
     }
@@ -199,19 +200,22 @@ TEST_F(ControlList, TabWalksTheEnabledControlsInReadingOrderAndSpacePressesAsACl
     key(KeyCode::Space);
     EXPECT_EQ(ui.record(0).reverb[0], 1);
     EXPECT_EQ(ui.command.load(), Command{CommandKind::SendSettings});
+    key(KeyCode::Space, 0, true);
+    EXPECT_EQ(ui.record(0).reverb[0], 1) << "a held key presses once";
 
     ui.focusControl(ControlId::ProgramBox);
     key(KeyCode::Up);
-    EXPECT_EQ(ui.program, 1) << "the arrows step the focused program box";
+    key(KeyCode::Up, 0, true);
+    EXPECT_EQ(ui.program, 2) << "the arrows step the focused program box, held too";
     key(KeyCode::PageUp);
     key(KeyCode::PageUp);
     key(KeyCode::PageDown);
-    EXPECT_EQ(ui.program, 2) << "Page Up and Down step the program wherever the focus is";
+    EXPECT_EQ(ui.program, 3) << "Page Up and Down step the program wherever the focus is";
 
     ui.linkState = LinkState::NoDevice;
     frame();
     key(KeyCode::Space);
-    EXPECT_EQ(ui.program, 2) << "no device: keys, like the pointer, do nothing";
+    EXPECT_EQ(ui.program, 3) << "no device: keys, like the pointer, do nothing";
     key(KeyCode::Escape);
     key(KeyCode::Tab);
     EXPECT_EQ(ui.focusedControl(), std::nullopt) << "nothing to focus";
