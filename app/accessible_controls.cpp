@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "ui/ui.hpp"
+#include "util/utf8.hpp"
 
 namespace halvard {
 
@@ -10,9 +11,9 @@ ControlSnapshot::ControlSnapshot(const PanelControl& c)
     : id(c.id),
       role(c.role),
       rect(c.rect),
-      name(c.name),
-      description(c.description.view()),
-      value(c.value.view()),
+      name(validUtf8(c.name)),
+      description(validUtf8(c.description.view())),
+      value(validUtf8(c.value.view())),
       number(c.number),
       minimum(c.minimum),
       maximum(c.maximum),

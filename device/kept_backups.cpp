@@ -4,6 +4,7 @@
 
 #include "device/exchanges.hpp"
 #include "device/worker_library.hpp"
+#include "util/utf8.hpp"
 
 namespace halvard {
 namespace {
@@ -130,7 +131,8 @@ std::optional<int64_t> keepBackup(LinkContext& ctx, const ProgramFile& file, Bac
     if (!ctx.library->bindNames(recordsOfFile(file), true, error) || !ctx.library->names(names, error))
         return std::nullopt;
     KeptBackup kept = keptBackupOf(file, reason, ctx.ui->firmwareVersion, names);
-    kept.summary.fileName.assign(fileName.begin(), fileName.end());
+    // Listed in the editor's menus and by halvard-cli: a name in another encoding is made UTF-8.
+    kept.summary.fileName = validUtf8(std::string(fileName.begin(), fileName.end()));
     const std::optional<int64_t> id = ctx.library->recordBackup(kept, error);
     if (id) publishKeptBackups(ctx);
     return id;

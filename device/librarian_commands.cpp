@@ -7,6 +7,7 @@
 #include "device/kept_backups.hpp"
 #include "device/worker_library.hpp"
 #include "ir/utf8_path.hpp"
+#include "util/utf8.hpp"
 
 namespace halvard {
 namespace {
@@ -92,7 +93,8 @@ void runBackupCommand(LinkContext& ctx) {
     if (backup.result == ReplyResult::Ok &&
         writeFileReplacing(file, programFileBytes(backup.file), writeError))
         keepBackup(ctx, backup.file, BackupReason::Menu, fileName, keepError);
-    std::string status = backupStatusText(backup, std::string(fileName.begin(), fileName.end()), writeError);
+    std::string status =
+        backupStatusText(backup, validUtf8(std::string(fileName.begin(), fileName.end())), writeError);
     if (!keepError.empty()) status += " (NOT KEPT IN THE LIBRARY)";
     finish(ctx, status);
 }
@@ -202,8 +204,10 @@ std::optional<ChosenFile> chooseProgramFile(LinkContext& ctx, std::string_view w
         finish(ctx, refusedFileStatusText(*parsed.error));
         return std::nullopt;
     }
+    // Shown in the question and the status line, and told to screen readers: a name in another
+    // encoding than UTF-8 shows its other bytes as U+FFFD.
     const std::u8string name = file.filename().u8string();
-    return ChosenFile{std::move(parsed.file), std::string(name.begin(), name.end())};
+    return ChosenFile{std::move(parsed.file), validUtf8(std::string(name.begin(), name.end()))};
 }
 
 // A kept backup by its id; none when there is no library or no such backup (the status line then

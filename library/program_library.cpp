@@ -6,6 +6,8 @@
 #include <cstring>
 #include <utility>
 
+#include "util/utf8.hpp"
+
 // Sections: the schema and its migrations, statements, opening, names, backups.
 
 namespace halvard {
@@ -195,21 +197,10 @@ std::string_view backupReasonText(BackupReason reason) {
 std::string checkProgramName(std::string_view name) {
     int chars = 0;
     for (size_t i = 0; i < name.size(); ++chars) {
+        const size_t length = utf8CharLength(name, i);
+        if (length == 0) return "a name must be UTF-8 text";
         const auto b = static_cast<uint8_t>(name[i]);
-        const size_t length = b < 0x80                 ? 1
-                              : b >= 0xC2 && b <= 0xDF ? 2
-                              : b >= 0xE0 && b <= 0xEF ? 3
-                              : b >= 0xF0 && b <= 0xF4 ? 4
-                                                       : 0;
-        if (length == 0 || i + length > name.size()) return "a name must be UTF-8 text";
-        // Continuation bytes; the second one's range also rules out overlong forms, surrogates and
-        // code points past U+10FFFF.
         const auto second = length > 1 ? static_cast<uint8_t>(name[i + 1]) : uint8_t{0x80};
-        const uint8_t low = b == 0xE0 ? 0xA0 : b == 0xF0 ? 0x90 : 0x80;
-        const uint8_t high = b == 0xED ? 0x9F : b == 0xF4 ? 0x8F : 0xBF;
-        if (second < low || second > high) return "a name must be UTF-8 text";
-        for (size_t k = 2; k < length; ++k)
-            if ((static_cast<uint8_t>(name[i + k]) & 0xC0) != 0x80) return "a name must be UTF-8 text";
         // C0 controls, DEL and the C1 controls (U+0080..U+009F).
         if (b < 0x20 || b == 0x7F || (b == 0xC2 && second < 0xA0))
             return "a name cannot hold control characters";

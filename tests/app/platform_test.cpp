@@ -172,6 +172,11 @@ TEST(Platform, ReadersGetWholePixelExtentsAndSpinValuesInRange) {
     EXPECT_EQ(stepsTo(program, 128), std::nullopt);
     program.role = ControlRole::ToggleButton;
     EXPECT_EQ(stepsTo(program, 6), std::nullopt) << "only a spin button has a value to set";
+
+    // Readers get UTF-8 only: a file name in another encoding shows its other bytes as U+FFFD.
+    program.description << "differs from caf\xE9.syx, \xC3\xA9t\xC3\xA9 \xED\xA0\x80";
+    EXPECT_EQ(ControlSnapshot(program).description,
+              "differs from caf\xEF\xBF\xBD.syx, \xC3\xA9t\xC3\xA9 \xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
 }
 
 }  // namespace
