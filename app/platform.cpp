@@ -84,6 +84,10 @@ KeyCode keyFromKeysym(uint32_t keysym) {
             return KeyCode::Zero;
         case 0xffbf:  // F2
             return KeyCode::F2;
+        case 0xffc7:  // F10
+            return KeyCode::F10;
+        case 0xff67:  // Menu
+            return KeyCode::Menu;
         default:
             return KeyCode::None;
     }
@@ -128,6 +132,10 @@ KeyCode keyFromVirtualKey(uint32_t virtualKey) {
             return KeyCode::Zero;
         case 0x71:  // VK_F2
             return KeyCode::F2;
+        case 0x79:  // VK_F10
+            return KeyCode::F10;
+        case 0x5d:  // VK_APPS, the menu key
+            return KeyCode::Menu;
         default:
             return KeyCode::None;
     }

@@ -27,7 +27,8 @@ void Ui::keyDown(KeyCode key, uint32_t modifiers, bool repeat) {
     // would then press (a held Space on a browse icon would store a factory IR), and a store or a
     // rename is asked for once.
     if (repeat && (key == KeyCode::Return || key == KeyCode::Space || key == KeyCode::F2 ||
-                   key == KeyCode::Escape || (key == KeyCode::S && (modifiers & kKeyControl) != 0)))
+                   key == KeyCode::F10 || key == KeyCode::Menu || key == KeyCode::Escape ||
+                   (key == KeyCode::S && (modifiers & kKeyControl) != 0)))
         return;
     if ((modifiers & kKeyControl) != 0) {
         const bool shift = (modifiers & kKeyShift) != 0;
@@ -62,6 +63,17 @@ void Ui::keyDown(KeyCode key, uint32_t modifiers, bool repeat) {
             return;
         case KeyCode::F2:
             if (focus_ && isProgramRow(*focus_)) renameProgramRow(*focus_);
+            return;
+        case KeyCode::F10:
+            if ((modifiers & kKeyShift) == 0) return;
+            [[fallthrough]];
+        case KeyCode::Menu:
+            // The menu a right-click opens: the focused PROGRAMS row's, else the panel's.
+            if (focus_ && isProgramRow(*focus_)) {
+                programRowMenu(*focus_);
+            } else {
+                pointerHandler_.rightButtonDown();
+            }
             return;
         case KeyCode::Escape:
             escape();

@@ -54,6 +54,8 @@ enum class KeyCode : int32_t {
     Minus,
     Zero,
     F2,
+    F10,   // with Shift, as the menu key: the menu a right-click opens
+    Menu,  // the menu key
 };
 
 // Bits of PlatformState::keyModifiers.

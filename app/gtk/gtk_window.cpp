@@ -66,9 +66,16 @@ struct GtkCallbacks {
         if (!self->platform_) return FALSE;
         const bool repeat = e->hardware_keycode == self->heldKey_;
         self->heldKey_ = e->hardware_keycode;
-        return self->platform_->keyEvent(keyFromKeysym(e->keyval), keyModifiersFromGdkState(e->state), repeat)
-                   ? TRUE
-                   : FALSE;
+        KeyCode key = keyFromKeysym(e->keyval);
+        // Ctrl+Z, Ctrl+Y and Ctrl+S by the key's place on the first layout, as GTK's accelerators
+        // are, so that they work with a layout without Latin letters too.
+        guint latin = 0;
+        if (key == KeyCode::None && (e->state & GDK_CONTROL_MASK) != 0 &&
+            gdk_keymap_translate_keyboard_state(gdk_keymap_get_for_display(gdk_window_get_display(e->window)),
+                                                e->hardware_keycode, static_cast<GdkModifierType>(e->state),
+                                                0, &latin, nullptr, nullptr, nullptr))
+            key = keyFromKeysym(latin);
+        return self->platform_->keyEvent(key, keyModifiersFromGdkState(e->state), repeat) ? TRUE : FALSE;
     }
 
     // A key let go, here or (the focus gone) anywhere: the next press of it is a new press.

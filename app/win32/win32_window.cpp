@@ -311,8 +311,11 @@ LRESULT Win32WindowSystem::handle(UINT message, WPARAM wParam, LPARAM lParam) {
             const bool repeat = (lParam & (1 << 30)) != 0;
             const bool ours =
                 platform.keyEvent(keyFromVirtualKey(static_cast<uint32_t>(wParam)), modifiers, repeat);
-            // Alt and F10 combinations stay the system's (Alt+F4, the window menu).
-            if (message == WM_SYSKEYDOWN || !ours) return DefWindowProcW(window_, message, wParam, lParam);
+            // Alt and F10 combinations stay the system's (Alt+F4, the window menu), but for
+            // Shift+F10, which opens the panel's menu.
+            const bool shiftF10 = wParam == VK_F10 && modifiers == kKeyShift;
+            if ((message == WM_SYSKEYDOWN && !shiftF10) || !ours)
+                return DefWindowProcW(window_, message, wParam, lParam);
             return 0;
         }
         case WM_DPICHANGED: {

@@ -211,6 +211,13 @@ TEST_F(ControlList, TabWalksTheEnabledControlsInReadingOrderAndSpacePressesAsACl
     key(KeyCode::PageUp);
     key(KeyCode::PageDown);
     EXPECT_EQ(ui.program, 3) << "Page Up and Down step the program wherever the focus is";
+    // The menu key, or Shift+F10, opens the menu a right-click opens.
+    int menus = 0;
+    platform.showContextMenu = [&](std::span<const MenuEntry>, std::function<void(int)>) { ++menus; };
+    key(KeyCode::Menu);
+    key(KeyCode::F10);
+    key(KeyCode::F10, kKeyShift);
+    EXPECT_EQ(menus, 2) << "F10 alone is the window system's";
 
     ui.linkState = LinkState::NoDevice;
     frame();
