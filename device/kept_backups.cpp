@@ -40,6 +40,12 @@ ProgramMoveResult movePrograms(LinkContext& ctx, std::initializer_list<std::pair
     ProgramMoveResult out;
     const int start = std::clamp(ctx.ui->program.load(), 0, kProgramCount - 1);
     const ProgramSettings edited = ctx.ui->record(start);
+    const bool replaced =
+        std::any_of(moves.begin(), moves.end(), [&](const auto& m) { return m.second == start; });
+    // Unless the move replaces it, the current program read back without its edits is no outside
+    // change: they are written back.
+    std::optional<EditsWrittenBack> written;
+    if (!replaced) written.emplace(ctx, start, edited);
     std::vector<int> reads = {0};
     for (const auto& [from, to] : moves) reads.push_back(from);
     for (const int p : reads) {
@@ -64,8 +70,6 @@ ProgramMoveResult movePrograms(LinkContext& ctx, std::initializer_list<std::pair
     if (out.restore.result != ReplyResult::Ok) return out;
     if (readProgramSettings(ctx, start) == ReplyResult::Ok) {
         out.restore.endProgram = start;
-        const bool replaced =
-            std::any_of(moves.begin(), moves.end(), [&](const auto& m) { return m.second == start; });
         if (!replaced) writeBackEdits(ctx, start, edited, ctx.ui->record(start), mirrorGlobals(*ctx.ui));
     }
     if (!out.restore.mismatches.empty() || library == nullptr) return out;

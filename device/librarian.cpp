@@ -1,6 +1,7 @@
 #include "device/librarian.hpp"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -182,11 +183,7 @@ BackupResult backupPrograms(LinkContext& ctx, const LibrarianProgress& progress)
     ProgramSettings returnedTo;
 
     // 128 reads in program order, and one more that returns the amplifier to where it was.
-    ctx.editsWrittenBack = {start, edited};
-    const struct Done {
-        LinkContext& ctx;
-        ~Done() { ctx.editsWrittenBack.program = -1; }
-    } done{ctx};
+    const EditsWrittenBack written(ctx, start, edited);
     const int total = kProgramCount + 1;
     for (int step = 0; step < total; ++step) {
         const int p = step < kProgramCount ? step : start;
@@ -305,9 +302,20 @@ bool readWholeFile(const std::filesystem::path& path, size_t maxBytes, std::vect
                 std::to_string(maxBytes) + ")";
         return false;
     }
+    // At most maxBytes, whatever the size said: the file may grow meanwhile, or be one whose size
+    // the system does not know (it says 0).
     std::ifstream in(path, std::ios::binary);
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (!in.good() && !in.eof()) {
+    bytes.clear();
+    std::array<char, 64 * 1024> chunk;
+    while (in) {
+        in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+        bytes.insert(bytes.end(), chunk.begin(), chunk.begin() + in.gcount());
+        if (bytes.size() > maxBytes) {
+            error = path.string() + " is too large (more than " + std::to_string(maxBytes) + " bytes)";
+            return false;
+        }
+    }
+    if (in.bad() || !in.eof()) {
         error = "cannot read " + path.string();
         return false;
     }
@@ -319,6 +327,10 @@ bool writeFileReplacing(const std::filesystem::path& path, std::span<const uint8
     std::filesystem::path partial = path;
     partial += ".partial";
     {
+        // Whatever has that name goes first: opened, a FIFO would block and a link would lead the
+        // writing elsewhere.
+        std::error_code gone;
+        std::filesystem::remove(partial, gone);
         std::ofstream out(partial, std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         out.close();

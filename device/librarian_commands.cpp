@@ -143,7 +143,19 @@ void restoreAfterAsking(LinkContext& ctx, const ProgramFile& file, const std::op
     const std::vector<ProgramChange> changes = compareWithFile(recordsOfFile(now.file), file);
     const std::vector<GlobalChange> globals = compareGlobals(now.file, file);
     if (changes.empty() && globals.empty()) {
-        finish(ctx, "NO PROGRAM WOULD CHANGE: NOTHING SENT");
+        // A kept backup's names come back all the same: the amplifier holds its programs already.
+        std::array<ProgramName, kProgramCount> current;
+        std::string error;
+        const bool renamed =
+            kept && ctx.library != nullptr && ctx.library->names(current, error) &&
+            !std::equal(current.begin(), current.end(), kept->names.begin(),
+                        [](const ProgramName& n, const std::string& k) { return n.name == k; });
+        if (renamed && ctx.library->restoreNames(*kept, error)) {
+            ctx.shownName.program = -1;
+            finish(ctx, "NO PROGRAM WOULD CHANGE: NAMES RESTORED");
+        } else {
+            finish(ctx, "NO PROGRAM WOULD CHANGE: NOTHING SENT");
+        }
         return;
     }
     std::array<ProgramName, kProgramCount> names;

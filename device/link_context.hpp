@@ -93,6 +93,21 @@ struct LinkContext {
     }
 };
 
+// Holds ctx.editsWrittenBack for as long as it lives: the reads of a backup, a copy or a swap, after
+// which the edits are written back.
+class EditsWrittenBack {
+public:
+    EditsWrittenBack(LinkContext& ctx, int32_t program, const ProgramSettings& edited) : ctx_(ctx) {
+        ctx_.editsWrittenBack = {program, edited};
+    }
+    ~EditsWrittenBack() { ctx_.editsWrittenBack.program = -1; }
+    EditsWrittenBack(const EditsWrittenBack&) = delete;
+    EditsWrittenBack& operator=(const EditsWrittenBack&) = delete;
+
+private:
+    LinkContext& ctx_;
+};
+
 // The context's dialog, or an empty path when the context has none or a stop was requested.
 inline std::string showFileDialog(LinkContext& ctx, DialogMode mode) {
     if (ctx.dialogs == nullptr || ctx.quit) return {};

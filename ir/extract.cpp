@@ -16,6 +16,10 @@ ExtractResult extractFactoryIrs(const std::string& folder) {
         const std::filesystem::path path = pathFromUtf8(folder + "/" + std::string(entry.name) + ".wav");
         std::filesystem::path partial = path;
         partial += ".partial";
+        // Whatever has that name goes first: opened, a FIFO would block and a link would lead the
+        // writing elsewhere.
+        std::error_code gone;
+        std::filesystem::remove(partial, gone);
         std::ofstream file(partial, std::ios::binary | std::ios::trunc);
         if (!file) break;
         std::error_code ec;

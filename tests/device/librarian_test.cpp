@@ -396,7 +396,9 @@ TEST_F(Librarian, ACopyReturnsToTheCurrentProgramWithItsEditsUnlessItReplacedIt)
     edit.loaded = 1;
     edit.reverb[0] ^= 1;  // on the panel, not stored in the amplifier
     mirror.setRecord(7, edit);
+    const uint32_t outside = mirror.outsideChanges.load();
     EXPECT_EQ(copyProgram(ctx, 5, 9, nullptr).restore.endProgram, 7);
+    EXPECT_EQ(mirror.outsideChanges.load(), outside) << "no outside change: the edit history stays";
     EXPECT_EQ(ports.sent.back().bytes, sentOfCode(kCodeSettingsWrite).back());
     EXPECT_EQ(ports.amp.programs[7].reverb[0], edit.reverb[0]) << "the edit written back";
 
@@ -517,6 +519,14 @@ TEST_F(Librarian, ARestoreAsksFirstNamingWhatWouldChangeKeepsABackupAndBringsKep
         EXPECT_EQ(ports.amp.programs[static_cast<size_t>(p)].loopBypass,
                   original[static_cast<size_t>(p)].loopBypass);
     std::array<ProgramName, kProgramCount> names;
+    ASSERT_TRUE(opened->names(names, error)) << error;
+    EXPECT_EQ(names[9].name, "Nine");
+    // With the programs as kept, the names come back all the same.
+    ASSERT_TRUE(opened->setName(9, "Renamed", std::nullopt, error)) << error;
+    const size_t asked = dialogs.questions.size();
+    run({CommandKind::RestoreKeptBackup, static_cast<int32_t>(kept[0].id)});
+    EXPECT_EQ(mirror.statusLine().view(), "NO PROGRAM WOULD CHANGE: NAMES RESTORED");
+    EXPECT_EQ(dialogs.questions.size(), asked);
     ASSERT_TRUE(opened->names(names, error)) << error;
     EXPECT_EQ(names[9].name, "Nine");
 
