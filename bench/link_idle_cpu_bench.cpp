@@ -34,6 +34,7 @@
 
 #include "editor_worker.hpp"
 #include "emulator_process.hpp"
+#include "private_home.hpp"
 #ifdef HALVARD_BENCH_EDITOR_PROCESS
 #include "editor_session.hpp"
 #endif
@@ -266,7 +267,8 @@ bool measureEditor(EmulatorProcess& emulator, double seconds, pid_t server, cons
         std::printf("The real editor: not measured (no X display; run under xvfb-run)\n");
         return true;
     }
-    EditorProcess editor(editorExecutable());
+    const bench::PrivateHome home;
+    EditorProcess editor(editorExecutable(), home.env());
     const unsigned long window = x.findWindow("Halvard Editor", Millis(20000));
     if (window == 0 || !showsConnectedPanel(x, window)) {
         std::fprintf(stderr, "link_idle_cpu_bench: the editor did not show the connected panel\n");

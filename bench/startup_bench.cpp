@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "editor_session.hpp"
+#include "private_home.hpp"
 
 namespace {
 
@@ -30,7 +31,8 @@ Run startOnce(int scale) {
     Run run;
     XSession x;
     const auto start = Clock::now();
-    EditorProcess editor(editorExecutable(), {"GDK_SCALE=" + std::to_string(scale)});
+    const halvard::bench::PrivateHome home;
+    EditorProcess editor(editorExecutable(), home.env({"GDK_SCALE=" + std::to_string(scale)}));
     const unsigned long window = x.findWindow("Halvard Editor", Millis(10000));
     if (!window) {
         std::fprintf(stderr, "startup_bench: no editor window appeared after %.0f ms (exit %d)\n",

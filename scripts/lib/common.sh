@@ -47,8 +47,8 @@ start_jack() {
   export JACK_NO_START_SERVER=1
 }
 
-# True when any JACK server process runs on this machine (ours or not).
-jack_server_alive() { grep -qx -e jackd -e jackdmp /proc/[0-9]*/comm 2>/dev/null; }
+# True when any JACK server process runs on this machine (ours or not), jackdbus's included.
+jack_server_alive() { grep -qx -e jackd -e jackdmp -e jackdbus /proc/[0-9]*/comm 2>/dev/null; }
 
 stop_jack() {
   if [ -n "$HALVARD_JACK_DIR" ]; then

@@ -122,9 +122,11 @@ configure_windows() {
 }
 
 # Every Wine call of the project: the private prefix, no debug output (nor the hint about the
-# missing 32-bit part), and neither Mono nor Gecko offered for installation.
+# missing 32-bit part), neither Mono nor Gecko offered for installation, and no menu builder (it
+# would copy the installer's shortcuts into the desktop's menus, in the real home folder).
 wine_environment() {
-  export WINEPREFIX="$HALVARD_WINEPREFIX" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  export WINEPREFIX="$HALVARD_WINEPREFIX" WINEARCH=win64 WINEDEBUG=-all \
+    WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
 }
 
 # Makes the prefix once (about 12 s), under a lock so that tests started together wait for one
