@@ -272,6 +272,8 @@ std::filesystem::path GtkWindowSystem::settingsFile() const {
 // UI thread, inside the handling of the right button press (the event places the menu).
 void GtkWindowSystem::popupMenu(std::span<const MenuEntry> entries, std::function<void(int)> chosen) {
     if (!area_) return;
+    // The menu takes the keyboard: the release of the key that opened it (the menu key) goes to it.
+    heldKey_ = 0;
     GtkWidget* menu = gtk_menu_new();
     auto* held = new std::function<void(int)>(std::move(chosen));
     g_object_set_data_full(G_OBJECT(menu), "halvard-chosen", held,
