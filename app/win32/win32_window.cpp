@@ -274,6 +274,9 @@ LRESULT Win32WindowSystem::handle(UINT message, WPARAM wParam, LPARAM lParam) {
             InvalidateRect(window_, nullptr, FALSE);
             return 0;
         case WM_TIMER:
+            // A render target that was lost, or could not be made, is made again at the next paint:
+            // one is asked for here, so that an idle window does not stay blank.
+            if (!renderTarget_) InvalidateRect(window_, nullptr, FALSE);
             platform.timerTick();
             return 0;
         case WM_MOUSEMOVE:
@@ -353,14 +356,14 @@ void Win32WindowSystem::paint() {
                         static_cast<UINT32>(client.bottom - client.top)},
             D2D1_PRESENT_OPTIONS_RETAIN_CONTENTS};
         if (FAILED(direct2dFactory()->CreateHwndRenderTarget(properties, windowProperties, &renderTarget_))) {
-            return;  // tried again at the next paint
+            return;  // tried again at the next paint, which the timer asks for
         }
         target_ = CanvasTarget{renderTarget_.Get(), nextCanvasTargetGeneration(), false};
     }
     const D2D1_SIZE_F size = renderTarget_->GetSize();  // DIPs
     paintWindow(*platform_, canvas_, target_, static_cast<int>(size.width), static_cast<int>(size.height));
     if (target_.deviceLost) {
-        // Made again, with fresh device resources, at the next paint.
+        // Made again, with fresh device resources, at the next paint (the timer asks for one).
         renderTarget_.Reset();
         target_ = {};
     }

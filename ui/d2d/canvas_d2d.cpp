@@ -343,7 +343,9 @@ struct Canvas::Impl {
         const double s = static_cast<double>(userScale) * deviceScale;  // user units to device pixels
         const double devW = std::round(s * uw);                         // the whole picture in device pixels
         const double devH = std::round(s * uh);
-        if (devW > kMaxDeviceSide || devH > kMaxDeviceSide) {
+        // Larger than a bitmap this device takes (4096 or less on some), or than is worth keeping.
+        const double maxSide = std::min<double>(kMaxDeviceSide, rt->GetMaximumBitmapSize());
+        if (devW > maxSide || devH > maxSide) {
             drawAssetDirect(asset, ux, uy, uw, uh, px0, py0, px1, py1, asMask, colour);
             return;
         }
@@ -461,6 +463,8 @@ void Canvas::beginFrame(CanvasTarget& target, int dipWidth, int dipHeight) {
     s.rt = target.renderTarget;
     s.target = &target;
     if (!s.ensureDevice(target)) {
+        // No brush on this target: the host makes a new one, with a new device, at its next paint.
+        target.deviceLost = true;
         s.rt = nullptr;
         s.target = nullptr;
         return;
@@ -549,7 +553,13 @@ void Canvas::releaseResources() {
     Impl& s = *impl_;
     s.release();
     trimming_.fill(false);
-    if (s.rt) s.ensureDevice(*s.target);
+    // Inside a frame the device resources are made again at once; without them the frame's
+    // remaining drawing does nothing, and the host makes a new target.
+    if (s.rt && !s.ensureDevice(*s.target)) {
+        s.target->deviceLost = true;
+        s.rt = nullptr;
+        s.target = nullptr;
+    }
 }
 
 // ---- OffscreenSurface
