@@ -460,6 +460,11 @@ Changes showChanges(const ProgramFile& now, const ProgramFile& file,
     for (const GlobalChange& g : globals)
         globalsText.push_back(std::string(g.name) + " " + std::to_string(g.now) + " -> " +
                               std::to_string(g.wanted));
+    const auto joined = [](const std::vector<std::string>& parts) {
+        std::string text;
+        for (const std::string& p : parts) text += (text.empty() ? "" : ", ") + p;
+        return text;
+    };
     const Changes counted{changes.size(), !globals.empty()};
     if (json) {
         Json list = Json::array();
@@ -474,16 +479,12 @@ Changes showChanges(const ProgramFile& now, const ProgramFile& file,
         printJson({{"differing", list}, {"globals", globalsText}});
         return counted;
     }
-    for (const ProgramChange& c : changes) {
-        std::string how;
-        for (const std::string& d : c.differences) how += (how.empty() ? "" : ", ") + d;
+    for (const ProgramChange& c : changes)
         std::printf("program %s would change: %s\n",
-                    programLabel(c.program, names[static_cast<size_t>(c.program)]).c_str(), how.c_str());
-    }
-    std::string how;
-    for (const std::string& d : globalsText) how += (how.empty() ? "" : ", ") + d;
-    if (!how.empty()) std::printf("the global settings would change: %s\n", how.c_str());
-    if (changes.empty() && how.empty()) std::printf("no program would change\n");
+                    programLabel(c.program, names[static_cast<size_t>(c.program)]).c_str(),
+                    joined(c.differences).c_str());
+    if (!globals.empty()) std::printf("the global settings would change: %s\n", joined(globalsText).c_str());
+    if (changes.empty() && globals.empty()) std::printf("no program would change\n");
     return counted;
 }
 

@@ -110,16 +110,16 @@ void PointerHandler::pointerMove(const PointerInput& in) {
 void PointerHandler::leftButtonDown(const PointerInput& in) {
     if (mirror_.linkState.load() != LinkState::Connected) return;
     const DipPoint p = pointerToDip(in);
-    // A press outside the PROGRAMS overlay's rows closes it and does nothing else.
-    if (mirror_.programsOpen.load() && !programRowAt(p)) {
+    // Of the overlay's rows only the one shown under the pointer acts: not a row below the list's
+    // last (the window was taller when it was laid out), nor a second row sharing an edge. A press
+    // outside them closes the overlay and does nothing else.
+    const std::optional<ControlId> row = programRowAt(p);
+    if (mirror_.programsOpen.load() && !row) {
         mirror_.programsOpen.store(false);
         host_.requestRepaint();
         return;
     }
     Press press = startPress();
-    // Of the overlay's rows only the one shown under the pointer acts: not a row below the list's
-    // last (the window was taller when it was laid out), nor a second row sharing an edge.
-    const std::optional<ControlId> row = programRowAt(p);
     // Every region under the pointer acts, in list order. An action may change the panel state and
     // so the gates of the regions after it; each region is judged as the visit reaches it.
     for (const HitRegion& r : regions_.regions()) {
