@@ -5,12 +5,12 @@
 #include <system_error>
 
 #include "app/editor_settings.hpp"
-#include "device/backups_folder.hpp"
-#include "device/file_dialogs.hpp"
-#include "device/firmware_download.hpp"
-#include "device/worker.hpp"
+#include "device/firmware/firmware_download.hpp"
+#include "device/link/file_dialogs.hpp"
+#include "device/worker/worker.hpp"
 #include "halvard_version.hpp"
 #include "ui/ui.hpp"
+#include "util/data_folder.hpp"
 
 namespace halvard {
 

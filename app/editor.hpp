@@ -10,7 +10,7 @@
 #include <string>
 
 #include "app/platform.hpp"
-#include "device/link_context.hpp"
+#include "device/link/link_context.hpp"
 
 namespace halvard {
 

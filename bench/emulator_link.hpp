@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <memory>
 
-#include "device/rtmidi_ports.hpp"
-#include "device/worker.hpp"
+#include "device/link/platform_midi_ports.hpp"
+#include "device/worker/worker.hpp"
 #include "emulator_process.hpp"
 
 namespace halvard::bench {
@@ -32,7 +32,7 @@ struct EmulatorLink {
             std::printf("%s: the emulator did not start\n%s\n", bench, amp->transcript().c_str());
             return 1;
         }
-        ports = makeRtMidiPorts({.useAlsa = false});
+        ports = makePlatformMidiPorts({.useAlsa = false});
         link.ui = &mirror;
         link.ports = ports.get();
         if (!EmulatorProcess::waitFor([&] { return openDevicePorts(link); })) {

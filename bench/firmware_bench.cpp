@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "device/firmware_update.hpp"
+#include "device/firmware/firmware_update.hpp"
 #include "emulator_link.hpp"
 
 using namespace halvard;

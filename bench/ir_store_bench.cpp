@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <memory>
 
-#include "device/exchanges.hpp"
-#include "device/ir_transfer.hpp"
+#include "device/ir_transfer/ir_transfer.hpp"
+#include "device/protocol/exchanges.hpp"
 #include "emulator_link.hpp"
 #include "ir/factory_ir_image.hpp"
 

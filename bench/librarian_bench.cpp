@@ -7,8 +7,8 @@
 #include <chrono>
 #include <cstdio>
 
-#include "device/exchanges.hpp"
-#include "device/librarian.hpp"
+#include "device/librarian/program_backup.hpp"
+#include "device/protocol/exchanges.hpp"
 #include "emulator_link.hpp"
 
 using namespace halvard;

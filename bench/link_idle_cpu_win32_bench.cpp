@@ -15,8 +15,8 @@
 #include <string>
 #include <thread>
 
-#include "device/rtmidi_ports.hpp"
-#include "device/worker.hpp"
+#include "device/link/platform_midi_ports.hpp"
+#include "device/worker/worker.hpp"
 
 using namespace halvard;
 
@@ -58,7 +58,7 @@ private:
 // Connects, waits for the sync to end and a moment more, then measures; -1 when the amplifier was
 // not found within 20 s.
 double idlePercent(bool everyPass, int seconds) {
-    const std::unique_ptr<MidiPorts> winmm = makeRtMidiPorts();
+    const std::unique_ptr<MidiPorts> winmm = makePlatformMidiPorts();
     InputEveryPass wrapped(*winmm);
     DeviceMirror mirror;
     LinkContext link;

@@ -10,11 +10,11 @@
 #include <memory>
 #include <thread>
 
-#include "device/exchanges.hpp"
-#include "device/firmware_update.hpp"
-#include "device/ir_transfer.hpp"
-#include "device/rtmidi_ports.hpp"
-#include "device/worker.hpp"
+#include "device/firmware/firmware_update.hpp"
+#include "device/ir_transfer/ir_transfer.hpp"
+#include "device/link/platform_midi_ports.hpp"
+#include "device/protocol/exchanges.hpp"
+#include "device/worker/worker.hpp"
 #include "ir/factory_ir_image.hpp"
 
 using namespace halvard;
@@ -28,7 +28,7 @@ double sinceMs(std::chrono::steady_clock::time_point start) {
 }  // namespace
 
 int main() {
-    const std::unique_ptr<MidiPorts> ports = makeRtMidiPorts();
+    const std::unique_ptr<MidiPorts> ports = makePlatformMidiPorts();
     DeviceMirror mirror;
     LinkContext link;
     link.ui = &mirror;

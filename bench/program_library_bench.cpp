@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "device/kept_backups.hpp"
-#include "library/program_library.hpp"
+#include "device/librarian/kept_backups.hpp"
+#include "program_library/program_library.hpp"
 
 using namespace halvard;
 namespace fs = std::filesystem;

@@ -10,21 +10,22 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "device/backups_folder.hpp"
-#include "device/clock.hpp"
-#include "device/exchanges.hpp"
-#include "device/firmware_download.hpp"
-#include "device/firmware_update.hpp"
-#include "device/ir_transfer.hpp"
-#include "device/kept_backups.hpp"
-#include "device/librarian.hpp"
-#include "device/midi_ports.hpp"
-#include "device/rtmidi_ports.hpp"
+#include "device/firmware/firmware_download.hpp"
+#include "device/firmware/firmware_update.hpp"
+#include "device/ir_transfer/ir_transfer.hpp"
+#include "device/librarian/kept_backups.hpp"
+#include "device/librarian/program_backup.hpp"
+#include "device/link/clock.hpp"
+#include "device/link/midi_ports.hpp"
+#include "device/link/platform_midi_ports.hpp"
+#include "device/protocol/exchanges.hpp"
 #include "ir/extract.hpp"
 #include "ir/factory_catalogue.hpp"
-#include "ir/utf8_path.hpp"
 #include "ir/wav_import.hpp"
 #include "model/device_mirror.hpp"
+#include "util/data_folder.hpp"
+#include "util/files.hpp"
+#include "util/paths.hpp"
 
 // Sections: output helpers, the session (ports and context), the commands, dispatch.
 
@@ -104,10 +105,10 @@ private:
 // One JACK client for the program ("halvard-cli"), which joins the server's cycle only while a port
 // of the amplifier's (a name that contains portText) is there.
 std::unique_ptr<MidiPorts> makePorts(MidiApi api, const std::string& portText) {
-    return makeRtMidiPorts({.useAlsa = api != MidiApi::Jack,
-                            .useJack = api != MidiApi::Alsa,
-                            .jackClientName = "halvard-cli",
-                            .amplifierPortTag = portText});
+    return makePlatformMidiPorts({.useAlsa = api != MidiApi::Jack,
+                                  .useJack = api != MidiApi::Alsa,
+                                  .jackClientName = "halvard-cli",
+                                  .amplifierPortTag = portText});
 }
 
 int findPort(MidiPorts& ports, PortDirection direction, const std::string& text) {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <charconv>
 
-#include "library/program_library.hpp"
+#include "program_library/program_library.hpp"
 #include "util/option_scanner.hpp"
 
 namespace halvard::cli {

@@ -5,7 +5,7 @@
 
 #include "ir/factory_catalogue.hpp"
 #include "ir/ir_image.hpp"
-#include "ir/utf8_path.hpp"
+#include "util/paths.hpp"
 
 namespace halvard {
 

@@ -5,7 +5,7 @@
 #include <limits>
 #include <string>
 
-#include "ir/path_component.hpp"
+#include "util/paths.hpp"
 
 namespace halvard {
 namespace {

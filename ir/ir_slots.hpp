@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-#include "ir/path_component.hpp"
+#include "util/paths.hpp"
 
 namespace halvard {
 

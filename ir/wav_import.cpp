@@ -19,7 +19,7 @@
 #include <memory>
 #include <new>
 
-#include "ir/utf8_path.hpp"
+#include "util/paths.hpp"
 
 namespace halvard {
 namespace {

@@ -2,7 +2,9 @@
 // One program's settings as the amplifier stores them, and the names of the user IR slots.
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 namespace halvard {
@@ -42,5 +44,12 @@ struct SlotName {
 
     bool operator==(const SlotName& other) const { return view() == other.view(); }
 };
+
+// A program's own bytes as a settings reply or write carries them (bytes 5..14), as the program
+// library keeps them and backups compare them.
+inline constexpr size_t kProgramRecordBytes = 10;
+using ProgramRecord = std::array<uint8_t, kProgramRecordBytes>;
+// One record per program; absent where it is not known.
+using ProgramRecords = std::array<std::optional<ProgramRecord>, kProgramCount>;
 
 }  // namespace halvard

@@ -73,23 +73,23 @@ DipPoint pointerToDip(const PointerInput& in) {
 
 // While the IR panel is open, the main area's controls right of the left column are dead; the
 // left column and the panel's own controls stay live.
-bool PointerHandler::excludedByPanel(const HitRegion& r) const {
+bool InputHandler::excludedByPanel(const HitRegion& r) const {
     return coveredByIrPanel(r.control, r.x, mirror_.irPanelSlot.load());
 }
 
 // The IR panel's controls keep their regions after the panel closes; they answer only while the
 // panel is open, and the factory rows only while its list is open too.
-bool PointerHandler::inert(ControlId c) const {
+bool InputHandler::inert(ControlId c) const {
     return inertInPanelState(c, mirror_.irPanelSlot.load(), mirror_.factoryListOpen.load(),
                              mirror_.programsOpen.load());
 }
 
-bool PointerHandler::answers(ControlId c, const DipRect& hit) const {
+bool InputHandler::answers(ControlId c, const DipRect& hit) const {
     return mirror_.linkState.load() == LinkState::Connected &&
            !coveredByIrPanel(c, hit.x, mirror_.irPanelSlot.load()) && !inert(c);
 }
 
-void PointerHandler::pointerMove(const PointerInput& in) {
+void InputHandler::pointerMove(const PointerInput& in) {
     if (mirror_.linkState.load() != LinkState::Connected) return;
     const DipPoint p = pointerToDip(in);
     bool changed = false;
@@ -107,7 +107,7 @@ void PointerHandler::pointerMove(const PointerInput& in) {
     }
 }
 
-void PointerHandler::leftButtonDown(const PointerInput& in) {
+void InputHandler::leftButtonDown(const PointerInput& in) {
     if (mirror_.linkState.load() != LinkState::Connected) return;
     const DipPoint p = pointerToDip(in);
     // Of the overlay's rows only the one shown under the pointer acts: not a row below the list's
@@ -132,7 +132,7 @@ void PointerHandler::leftButtonDown(const PointerInput& in) {
     finishPress(press, p);
 }
 
-bool PointerHandler::activate(ControlId control, const DipRect& hit) {
+bool InputHandler::activate(ControlId control, const DipRect& hit) {
     if (!actsOnPress(control) || !answers(control, hit)) return false;
     Press press = startPress();
     act(control, press);
@@ -140,7 +140,7 @@ bool PointerHandler::activate(ControlId control, const DipRect& hit) {
     return true;
 }
 
-bool PointerHandler::stepFilter(ControlId control, int delta, const DipRect& hit) {
+bool InputHandler::stepFilter(ControlId control, int delta, const DipRect& hit) {
     if (!isFilter(control) || delta == 0 || !answers(control, hit)) return false;
     Press press = startPress();
     act(control, press, delta);
@@ -148,7 +148,7 @@ bool PointerHandler::stepFilter(ControlId control, int delta, const DipRect& hit
     return true;
 }
 
-void PointerHandler::finishPress(Press& press, DipPoint p) {
+void InputHandler::finishPress(Press& press, DipPoint p) {
     if (mirror_.irPanelSlot.load() > 0) {
         if (mirror_.factoryListOpen.load() && press.keepList) {
             // Any press while the list is open closes it, a row press after selecting its row.
@@ -167,7 +167,7 @@ void PointerHandler::finishPress(Press& press, DipPoint p) {
     if (press.redraw) host_.requestRepaint();
 }
 
-PointerHandler::Press PointerHandler::startPress() const {
+InputHandler::Press InputHandler::startPress() const {
     Press press;
     press.program = mirror_.program.load();
     press.before = captureSettings(mirror_, press.program);
@@ -176,7 +176,7 @@ PointerHandler::Press PointerHandler::startPress() const {
 
 // A press that changed the program is no edit; nor is one on a program never read, whose read
 // (the command that follows) replaces what it changed.
-void PointerHandler::keepEdit(const Press& press) {
+void InputHandler::keepEdit(const Press& press) {
     followOutsideChanges();
     const int32_t program = mirror_.program.load();
     if (program != press.program || mirror_.record(program).loaded == 0) return;
@@ -184,15 +184,15 @@ void PointerHandler::keepEdit(const Press& press) {
     if (after != press.before) history_.record(program, press.before, after);
 }
 
-bool PointerHandler::undo() {
+bool InputHandler::undo() {
     return applyStep(false);
 }
 
-bool PointerHandler::redo() {
+bool InputHandler::redo() {
     return applyStep(true);
 }
 
-bool PointerHandler::applyStep(bool forward) {
+bool InputHandler::applyStep(bool forward) {
     if (mirror_.linkState.load() != LinkState::Connected) return false;
     followOutsideChanges();
     const int32_t program = mirror_.program.load();
@@ -208,18 +208,18 @@ bool PointerHandler::applyStep(bool forward) {
     return true;
 }
 
-void PointerHandler::followOutsideChanges() {
+void InputHandler::followOutsideChanges() {
     const uint32_t seen = mirror_.outsideChanges.load();
     if (seen == seenOutsideChanges_) return;
     seenOutsideChanges_ = seen;
     history_.clear();
 }
 
-std::optional<ControlId> PointerHandler::programRowAt(const PointerInput& in) const {
+std::optional<ControlId> InputHandler::programRowAt(const PointerInput& in) const {
     return programRowAt(pointerToDip(in));
 }
 
-std::optional<ControlId> PointerHandler::programRowAt(DipPoint p) const {
+std::optional<ControlId> InputHandler::programRowAt(DipPoint p) const {
     if (!mirror_.programsOpen.load()) return std::nullopt;
     for (const HitRegion& r : regions_.regions())
         if (r.kind == RegionKind::LeftButtonDown && isProgramRow(r.control) &&
@@ -228,13 +228,13 @@ std::optional<ControlId> PointerHandler::programRowAt(DipPoint p) const {
     return std::nullopt;
 }
 
-void PointerHandler::scrollPrograms(int32_t rows) {
+void InputHandler::scrollPrograms(int32_t rows) {
     const int32_t top = clampedProgramsTop(mirror_.programsTop.load(), programRows_);
     mirror_.programsTop.store(clampedProgramsTop(top + rows, programRows_));
     host_.requestRepaint();
 }
 
-void PointerHandler::wheel(const PointerInput& in, int32_t& wheelNotches) {
+void InputHandler::wheel(const PointerInput& in, int32_t& wheelNotches) {
     if (mirror_.linkState.load() != LinkState::Connected) return;
     // Anywhere on the panel while the PROGRAMS overlay is open: three rows a notch, forward up.
     if (mirror_.programsOpen.load()) {
@@ -299,7 +299,7 @@ ContextMenu programRowMenuFor(const KeptBackupList& kept, bool comparing) {
     return menu;
 }
 
-void PointerHandler::rightButtonDown() {
+void InputHandler::rightButtonDown() {
     if (mirror_.linkState.load() != LinkState::Connected) return;
     // The labels live in kept until the menu has them; the choice may come after this returns.
     const KeptBackupList kept = mirror_.keptBackups();
@@ -307,7 +307,7 @@ void PointerHandler::rightButtonDown() {
     host_.showContextMenu(menu->entries, [this, menu](int entry) { contextMenuChosen(*menu, entry); });
 }
 
-void PointerHandler::contextMenuChosen(const ContextMenu& menu, int entry) {
+void InputHandler::contextMenuChosen(const ContextMenu& menu, int entry) {
     if (entry < 0 || static_cast<size_t>(entry) >= menu.entries.size()) return;
     if (static_cast<size_t>(entry) == menu.openBackupsFolder) {
         host_.openBackupsFolder();
@@ -320,7 +320,7 @@ void PointerHandler::contextMenuChosen(const ContextMenu& menu, int entry) {
     host_.requestRepaint();
 }
 
-void PointerHandler::postCommand(Command command) {
+void InputHandler::postCommand(Command command) {
     // A post replaces a command the worker has not taken yet: one still pending (the settings of an
     // edit made just before a store, say) is first given the pause to be taken.
     if (mirror_.command.load().kind != CommandKind::None) host_.pauseAfterPost();
@@ -330,7 +330,7 @@ void PointerHandler::postCommand(Command command) {
 }
 
 // While audition is on, every change of the factory selection stores the new entry at once.
-void PointerHandler::auditionStep() {
+void InputHandler::auditionStep() {
     if (!mirror_.auditionOn.load()) return;
     host_.pauseAfterPost();
     mirror_.postCommand(CommandKind::UploadFactoryIr);
@@ -339,13 +339,13 @@ void PointerHandler::auditionStep() {
 }
 
 // A program never read from the amplifier is read before it is written.
-void PointerHandler::postSettingsCommand() {
+void InputHandler::postSettingsCommand() {
     const bool loaded = mirror_.record(mirror_.program.load()).loaded != 0;
     if (loaded) mirror_.settingsUnsent.store(true);
     mirror_.postCommand(loaded ? CommandKind::SendSettings : CommandKind::ReadSettings);
 }
 
-void PointerHandler::act(ControlId c, Press& press, int direction) {
+void InputHandler::act(ControlId c, Press& press, int direction) {
     if (inert(c)) return;
     // Edits of the current program's record; every one of them is a settings change.
     const auto editCurrent = [&](auto&& edit) {

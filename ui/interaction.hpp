@@ -4,7 +4,7 @@
 //
 // It edits the device mirror (globals, the current program's record, the panel state) and posts
 // commands for the device worker; it asks for repaints, the arrow cursor and the short pause
-// after a post through PointerHost, so that tests drive it without a window or a clock.
+// after a post through InputHost, so that tests drive it without a window or a clock.
 
 #include <array>
 #include <cstdint>
@@ -24,7 +24,7 @@
 namespace halvard {
 
 // What the pointer handling needs from the window around it.
-class PointerHost {
+class InputHost {
 public:
     virtual void requestRepaint() = 0;
     virtual void showArrowCursor() = 0;
@@ -35,7 +35,7 @@ public:
     virtual void openBackupsFolder() = 0;
 
 protected:
-    ~PointerHost() = default;
+    ~InputHost() = default;
 };
 
 // The right-click menu: the librarian's commands, with the newest kept backups in a submenu of
@@ -71,9 +71,9 @@ struct DipPoint {
 // Pixels to DIPs: divided by DPI / 96 in single precision and truncated.
 DipPoint pointerToDip(const PointerInput& in);
 
-class PointerHandler {
+class InputHandler {
 public:
-    PointerHandler(DeviceMirror& mirror, HitRegions& regions, PointerHost& host)
+    InputHandler(DeviceMirror& mirror, HitRegions& regions, InputHost& host)
         : mirror_(mirror),
           regions_(regions),
           host_(host),
@@ -144,7 +144,7 @@ private:
 
     DeviceMirror& mirror_;
     HitRegions& regions_;
-    PointerHost& host_;
+    InputHost& host_;
     EditHistory history_;
     uint32_t seenOutsideChanges_;
     int32_t programRows_ = 20;

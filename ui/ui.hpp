@@ -22,7 +22,7 @@
 
 namespace halvard {
 
-class Ui : public DeviceMirror, private PointerHost {
+class Ui : public DeviceMirror, private InputHost {
 public:
     // Installs onEvent as the platform's handler (removed again by the destructor) and starts with
     // a reset mirror.
@@ -107,7 +107,7 @@ private:
     std::vector<PanelControl> controls_;
     std::vector<PanelControl> previousControls_;  // the frame before, to tell a change
     std::optional<ControlId> focus_;
-    PointerHandler pointerHandler_{*this, regions_, *this};
+    InputHandler pointerHandler_{*this, regions_, *this};
 };
 
 }  // namespace halvard

@@ -14,7 +14,7 @@
 #include <atomic>
 #include <memory>
 
-#include "device/file_dialogs.hpp"
+#include "device/link/file_dialogs.hpp"
 
 namespace halvard {
 

@@ -10,7 +10,7 @@
 
 #include <memory>
 
-#include "device/file_dialogs.hpp"
+#include "device/link/file_dialogs.hpp"
 
 namespace halvard {
 

@@ -13,11 +13,23 @@ declare -A may_use=(
   [util]="util"
   [model]="model util"
   [ir]="ir util"
-  [library]="library model util"
-  [device]="device library model ir util"
+  [program_library]="program_library model util"
+  [device]="device program_library model ir util"
   [ui]="ui model ir util"
   [app]="app device ui model ir util"
-  [cli]="cli device library ir model util"
+  [cli]="cli device program_library ir model util"
+)
+
+# The rooms of device/, bottom up: what each may include of device/ (the order docs/developers.md
+# explains). The transfers (ir_transfer, firmware, librarian) stand side by side and do not use one
+# another; the worker sequences them all.
+declare -A room_may_use=(
+  [link]="link"
+  [protocol]="protocol link"
+  [ir_transfer]="ir_transfer protocol link"
+  [firmware]="firmware protocol link"
+  [librarian]="librarian protocol link"
+  [worker]="worker ir_transfer firmware librarian protocol link"
 )
 
 # The platform back ends: folders whose headers only they (and the back ends named here after them)
@@ -25,9 +37,9 @@ declare -A may_use=(
 declare -A backend_users=(
   [app/gtk]="" [app/win32]=""
   [ui/cairo]="app/gtk" [ui/d2d]="app/win32"
-  [device/alsa_jack]="" [device/jack]="device/alsa_jack" [device/winmm]=""
-  [device/rtmidi]="device/alsa_jack device/winmm"
-  [device/curl]="" [device/winhttp]="" [device/xdg]="" [device/windows]=""
+  [device/link/alsa_jack]="" [device/link/jack]="device/link/alsa_jack" [device/link/winmm]=""
+  [device/link/rtmidi]="device/link/alsa_jack device/link/winmm"
+  [device/firmware/curl]="" [device/firmware/winhttp]="" [util/posix]="" [util/windows]=""
 )
 
 # The system's and third parties' headers that belong to one back end (or library): a pattern of the
@@ -36,16 +48,16 @@ platform_headers=(
   "^(gtk|gdk|gio|atk)/|^glib|^X11/       app/gtk"
   "^(cairo|pango)                        ui/cairo"
   "^(d2d1|dwrite|wincodec)               ui/d2d app/win32"
-  "^(windows|windowsx|shellapi|shobjidl|winuser)\.h|^wrl/   app/win32 ui/d2d device/winmm device/winhttp device/windows"
-  "^mmsystem\.h                          device/winmm"
+  "^(windows|windowsx|shellapi|shobjidl|winuser)\.h|^wrl/   app/win32 ui/d2d device/link/winmm device/firmware/winhttp util/windows"
+  "^mmsystem\.h                          device/link/winmm"
   "^oleacc\.h                            app/win32"
-  "^(winhttp|winsock2|ws2tcpip)\.h       device/winhttp"
-  "^alsa/                                device/alsa_jack"
-  "^jack/                                device/jack device/alsa_jack"
-  "^rtmidi/|^RtMidi\.h                   device/rtmidi device/alsa_jack device/winmm"
-  "^curl/                                device/curl"
+  "^(winhttp|winsock2|ws2tcpip)\.h       device/firmware/winhttp"
+  "^alsa/                                device/link/alsa_jack"
+  "^jack/                                device/link/jack device/link/alsa_jack"
+  "^rtmidi/|^RtMidi\.h                   device/link/rtmidi device/link/alsa_jack device/link/winmm"
+  "^curl/                                device/firmware/curl"
   "^sndfile\.h                           ir"
-  "^sqlite3\.h                           library"
+  "^sqlite3\.h                           program_library"
 )
 
 # The back-end folder a file lives in ("" if none).
@@ -54,6 +66,12 @@ backend_of() {
   for b in "${!backend_users[@]}"; do
     [[ "$dir" == "$b" || "$dir" == "$b"/* ]] && { echo "$b"; return; }
   done
+}
+
+# The room of device/ a path lies in: device/<room>/... ("" for a file of device/ itself).
+room_of() {
+  local rest="${1#device/}"
+  [[ "$rest" == */* ]] && echo "${rest%%/*}"
 }
 
 # in_list <word> <list of words>
@@ -65,7 +83,7 @@ violation() {
   violations=$((violations + 1))
 }
 
-folders=(util model ir library device ui app cli tests bench tools)
+folders=(util model ir program_library device ui app cli tests bench tools)
 mapfile -t files < <(for f in "${folders[@]}"; do [ -d "$f" ] && find "$f" -type f \( -name '*.cpp' -o -name '*.hpp' -o -name '*.h' \); done | sort)
 [ ${#files[@]} -gt 0 ] || { echo "layering.sh: no sources under $root" >&2; exit 2; }
 
@@ -86,6 +104,17 @@ while IFS=$'\t' read -r file line text name; do
     if [ -n "${may_use[$layer]+x}" ] && ! in_list "$layer" "${may_use[$top]}"; then
       violation "$file" "$line" "$text" "$top may include only ${may_use[$top]// /, } (the layers below it)"
       continue
+    fi
+    if [ "$top" = device ] && [ "$layer" = device ]; then
+      room="$(room_of "$file")" to="$(room_of "$name")"
+      if [ -z "${room_may_use[$room]+x}" ]; then
+        violation "$file" "$line" "$text" "device/ holds its code in rooms: ${!room_may_use[*]}"
+        continue
+      fi
+      if ! in_list "$to" "${room_may_use[$room]}"; then
+        violation "$file" "$line" "$text" "device/$room may include only device/${room_may_use[$room]// /, device/} (the rooms below it)"
+        continue
+      fi
     fi
     target="$(backend_of "$name")"
     if [ -n "$target" ] && [ "$target" != "$own" ] && ! in_list "$own" "${backend_users[$target]}"; then

@@ -1,8 +1,8 @@
-#include "device/exchanges.hpp"
+#include "device/protocol/exchanges.hpp"
 
 #include <gtest/gtest.h>
 
-#include "device/clock.hpp"
+#include "device/link/clock.hpp"
 #include "fake_device.hpp"
 
 namespace halvard {

@@ -1,18 +1,18 @@
 // IR transfers against the fake amplifier in virtual time: chunk and store layouts, the progress
 // steps, the outcomes, and the IR commands as the worker dispatches them.
 
-#include "device/ir_transfer.hpp"
+#include "device/ir_transfer/ir_transfer.hpp"
 
 #include <gtest/gtest.h>
 
 #include <deque>
 #include <filesystem>
 
-#include "device/clock.hpp"
-#include "device/exchanges.hpp"
-#include "device/file_dialogs.hpp"
-#include "device/ir_commands.hpp"
-#include "device/worker.hpp"
+#include "device/ir_transfer/ir_commands.hpp"
+#include "device/link/clock.hpp"
+#include "device/link/file_dialogs.hpp"
+#include "device/protocol/exchanges.hpp"
+#include "device/worker/worker.hpp"
 #include "fake_device.hpp"
 #include "ir/factory_catalogue.hpp"
 #include "ir/ir_image.hpp"

@@ -2,7 +2,7 @@
 // does; without one these tests fail). A plain libjack client with "VDR" ports stands in for the
 // amplifier and records what crosses the wire event by event.
 
-#include "device/jack/jack_midi_client.hpp"
+#include "device/link/jack/jack_midi_client.hpp"
 
 #include <gtest/gtest.h>
 #include <jack/jack.h>

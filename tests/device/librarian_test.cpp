@@ -1,16 +1,15 @@
-#include "device/librarian.hpp"
-
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
 #include <filesystem>
 #include <fstream>
 
-#include "device/clock.hpp"
-#include "device/file_dialogs.hpp"
-#include "device/librarian_commands.hpp"
-#include "device/worker.hpp"
-#include "device/worker_library.hpp"
+#include "device/librarian/librarian_commands.hpp"
+#include "device/librarian/library_access.hpp"
+#include "device/librarian/program_backup.hpp"
+#include "device/link/clock.hpp"
+#include "device/link/file_dialogs.hpp"
+#include "device/worker/worker.hpp"
 #include "fake_device.hpp"
 
 namespace halvard {

@@ -1,4 +1,4 @@
-#include "device/port_list_cache.hpp"
+#include "device/link/port_list_cache.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,6 @@
 // The real port layer on a real JACK server (./scripts/test starts a private one): the test makes
 // its own "VDR" ports as a stand-in amplifier.
 
-#include "device/rtmidi_ports.hpp"
-
 #include <RtMidi.h>
 #include <gtest/gtest.h>
 #include <jack/jack.h>
@@ -12,7 +10,8 @@
 #include <memory>
 #include <thread>
 
-#include "device/worker.hpp"
+#include "device/link/platform_midi_ports.hpp"
+#include "device/worker/worker.hpp"
 #include "fake_device.hpp"
 
 namespace halvard {
@@ -56,7 +55,7 @@ protected:
 
 TEST_F(RtMidiPortsOnJack, FindsOpensExchangesAndLosesTheAmplifier) {
     auto amp = std::make_unique<JackAmp>();
-    auto ports = makeRtMidiPorts({.useAlsa = false});
+    auto ports = makePlatformMidiPorts({.useAlsa = false});
     DeviceMirror mirror;
     LinkContext ctx;
     ctx.ui = &mirror;
@@ -97,7 +96,7 @@ TEST_F(RtMidiPortsOnJack, OpensTheAmplifierWhenOurOwnNewPortIsListedBeforeIt) {
     auto amp = std::make_unique<JackAmp>();
     spare->closePort();
 
-    auto ports = makeRtMidiPorts({.useAlsa = false});
+    auto ports = makePlatformMidiPorts({.useAlsa = false});
     DeviceMirror mirror;
     LinkContext ctx;
     ctx.ui = &mirror;
@@ -112,7 +111,7 @@ TEST_F(RtMidiPortsOnJack, OpensTheAmplifierWhenOurOwnNewPortIsListedBeforeIt) {
 TEST_F(RtMidiPortsOnJack, ListsAgainWhenAPortIsRenamed) {
     // The port lists are kept between passes; a port that takes the amplifier's name must still be
     // found. A plain JACK client, as RtMidi cannot rename a port.
-    auto ports = makeRtMidiPorts({.useAlsa = false});
+    auto ports = makePlatformMidiPorts({.useAlsa = false});
     DeviceMirror mirror;
     LinkContext ctx;
     ctx.ui = &mirror;

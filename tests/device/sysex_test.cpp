@@ -1,4 +1,4 @@
-#include "device/sysex.hpp"
+#include "device/protocol/sysex.hpp"
 
 #include <gtest/gtest.h>
 

@@ -8,8 +8,8 @@
 #include <chrono>
 #include <thread>
 
-#include "device/rtmidi_ports.hpp"
-#include "device/worker.hpp"
+#include "device/link/platform_midi_ports.hpp"
+#include "device/worker/worker.hpp"
 
 namespace halvard {
 namespace {
@@ -18,7 +18,7 @@ TEST(WinMmPorts, WithoutDevicesTheWorkerShowsNoDevice) {
     if (midiInGetNumDevs() > 0 || midiOutGetNumDevs() > 0) GTEST_SKIP() << "this machine has MIDI devices";
     testing::internal::CaptureStderr();
     {
-        const std::unique_ptr<MidiPorts> ports = makeRtMidiPorts();
+        const std::unique_ptr<MidiPorts> ports = makePlatformMidiPorts();
         for (PortDirection d : {PortDirection::Input, PortDirection::Output}) {
             EXPECT_EQ(ports->portCount(d), 0);
             EXPECT_EQ(ports->portName(d, 0), "");

@@ -1,11 +1,11 @@
-#include "device/worker.hpp"
+#include "device/worker/worker.hpp"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
-#include "device/clock.hpp"
-#include "device/exchanges.hpp"
+#include "device/link/clock.hpp"
+#include "device/protocol/exchanges.hpp"
 #include "fake_device.hpp"
 
 namespace halvard {

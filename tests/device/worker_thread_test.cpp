@@ -7,8 +7,8 @@
 #include <chrono>
 #include <thread>
 
-#include "device/clock.hpp"
-#include "device/worker.hpp"
+#include "device/link/clock.hpp"
+#include "device/worker/worker.hpp"
 #include "fake_device.hpp"
 
 namespace halvard {

@@ -11,9 +11,10 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
-#include "device/librarian.hpp"
+#include "device/librarian/program_backup.hpp"
 #include "emulator_process.hpp"
 #include "library_sql.hpp"
+#include "util/files.hpp"
 
 namespace halvard::e2e {
 namespace {

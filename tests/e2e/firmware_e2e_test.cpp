@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "device/firmware_download.hpp"
+#include "device/firmware/firmware_download.hpp"
 #include "editor_worker.hpp"
 #include "loopback_http_server.hpp"
 

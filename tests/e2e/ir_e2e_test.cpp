@@ -11,8 +11,8 @@
 #include <filesystem>
 #include <mutex>
 
-#include "device/file_dialogs.hpp"
-#include "device/sysex.hpp"
+#include "device/link/file_dialogs.hpp"
+#include "device/protocol/sysex.hpp"
 #include "editor_worker.hpp"
 #include "ir/factory_catalogue.hpp"
 #include "ir/ir_image.hpp"

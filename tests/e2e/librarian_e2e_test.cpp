@@ -8,8 +8,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "device/librarian.hpp"
-#include "device/librarian_commands.hpp"
+#include "device/librarian/librarian_commands.hpp"
+#include "device/librarian/program_backup.hpp"
 #include "editor_worker.hpp"
 #include "loopback_http_server.hpp"
 

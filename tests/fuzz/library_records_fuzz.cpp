@@ -15,9 +15,9 @@
 #include <string_view>
 #include <vector>
 
-#include "device/kept_backups.hpp"
-#include "device/worker_library.hpp"
-#include "library/program_library.hpp"
+#include "device/librarian/kept_backups.hpp"
+#include "device/librarian/library_access.hpp"
+#include "program_library/program_library.hpp"
 
 namespace {
 

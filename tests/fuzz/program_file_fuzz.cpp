@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <span>
 
-#include "device/librarian.hpp"
+#include "device/librarian/program_backup.hpp"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <span>
 
-#include "device/exchanges.hpp"
-#include "device/sysex.hpp"
+#include "device/protocol/exchanges.hpp"
+#include "device/protocol/sysex.hpp"
 
 namespace {
 

@@ -8,10 +8,11 @@
 #include <fstream>
 #include <string>
 
-#include "device/librarian.hpp"
+#include "device/librarian/program_backup.hpp"
 #include "dialog_keys.hpp"
 #include "editor_session.hpp"
 #include "emulator_process.hpp"
+#include "util/files.hpp"
 
 namespace halvard::testing {
 namespace {

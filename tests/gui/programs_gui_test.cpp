@@ -13,7 +13,7 @@
 #include "dialog_keys.hpp"
 #include "editor_session.hpp"
 #include "emulator_process.hpp"
-#include "library/program_library.hpp"
+#include "program_library/program_library.hpp"
 
 namespace halvard::testing {
 namespace {

@@ -13,10 +13,10 @@
 #include <thread>
 #include <vector>
 
-#include "device/file_dialogs.hpp"
-#include "device/link_context.hpp"
-#include "device/rtmidi_ports.hpp"
-#include "device/worker.hpp"
+#include "device/link/file_dialogs.hpp"
+#include "device/link/link_context.hpp"
+#include "device/link/platform_midi_ports.hpp"
+#include "device/worker/worker.hpp"
 #include "emulator_process.hpp"
 #include "model/device_mirror.hpp"
 
@@ -81,7 +81,7 @@ public:
             shown_.push_back({mirror.linkState, mirror.progress, link.failures});
         };
         link.worker = std::thread([this] {
-            const std::unique_ptr<MidiPorts> ports = makeRtMidiPorts({.useAlsa = false});
+            const std::unique_ptr<MidiPorts> ports = makePlatformMidiPorts({.useAlsa = false});
             link.ports = ports.get();
             runDeviceWorker(link);
         });

@@ -11,9 +11,9 @@
 #include <thread>
 #include <vector>
 
-#include "device/clock.hpp"
-#include "device/midi_ports.hpp"
-#include "device/sysex.hpp"
+#include "device/link/clock.hpp"
+#include "device/link/midi_ports.hpp"
+#include "device/protocol/sysex.hpp"
 
 namespace halvard::test {
 

@@ -14,7 +14,7 @@ constexpr Command kSend{CommandKind::SendSettings};
 constexpr Command kRead{CommandKind::ReadSettings};
 constexpr Command kStore{CommandKind::StorePreset};
 
-class FakeHost : public PointerHost {
+class FakeHost : public InputHost {
 public:
     explicit FakeHost(DeviceMirror& m) : mirror(m) {}
     void requestRepaint() override { ++repaints; }
@@ -73,7 +73,7 @@ protected:
     DeviceMirror ui;
     HitRegions regions;
     FakeHost host{ui};
-    PointerHandler handler{ui, regions, host};
+    InputHandler handler{ui, regions, host};
     int32_t wheelNotches = 0;
 };
 
@@ -204,7 +204,7 @@ TEST_F(Interaction, EveryControlActsOnItsOwnField) {
         HitRegions r;
         r.registerRegion(c.control, 10, 10, 20, 20, RegionKind::LeftButtonDown);
         FakeHost h{m};
-        PointerHandler p{m, r, h};
+        InputHandler p{m, r, h};
         p.leftButtonDown({15, 15, 96.0f});
         EXPECT_EQ(c.check(m), "");
         EXPECT_EQ(m.command.load(), c.command);

@@ -6,9 +6,9 @@
 #include "app/editor.hpp"
 #include "app/win32/file_dialog_win32.hpp"
 #include "app/win32/win32_window.hpp"
-#include "device/backups_folder.hpp"
-#include "device/firmware_download.hpp"
-#include "device/worker.hpp"
+#include "device/firmware/firmware_download.hpp"
+#include "device/worker/worker.hpp"
+#include "util/data_folder.hpp"
 
 int main() {
     using namespace halvard;

@@ -8,8 +8,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "device/librarian.hpp"
+#include "device/librarian/program_backup.hpp"
 #include "emulator_process.hpp"
+#include "util/files.hpp"
 #include "wine_session.hpp"
 
 namespace halvard::e2e {

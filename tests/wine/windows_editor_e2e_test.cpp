@@ -14,15 +14,15 @@
 #include <memory>
 #include <thread>
 
-#include "device/firmware_download.hpp"
+#include "device/firmware/firmware_download.hpp"
 #include "editor_session.hpp"
 #include "emulator_process.hpp"
 #include "ir/factory_catalogue.hpp"
 #include "ir/ir_image.hpp"
 #include "ir/wav_import.hpp"
-#include "library/program_library.hpp"
 #include "loopback_http_server.hpp"
 #include "panel_listing.hpp"
+#include "program_library/program_library.hpp"
 #include "test_files.hpp"
 #include "wine_session.hpp"
 

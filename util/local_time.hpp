@@ -1,0 +1,14 @@
+#pragma once
+// The local date and time, as backups are named by. One small implementation per platform
+// (posix/, windows/), chosen by the build. Any thread.
+
+#include <ctime>
+
+namespace halvard {
+
+// The current local date and time.
+std::tm localTimeNow();
+// The local date and time at a moment.
+std::tm localTimeAt(std::time_t at);
+
+}  // namespace halvard

@@ -1,0 +1,15 @@
+#include "util/local_time.hpp"
+
+namespace halvard {
+
+std::tm localTimeAt(std::time_t at) {
+    std::tm local{};
+    localtime_r(&at, &local);
+    return local;
+}
+
+std::tm localTimeNow() {
+    return localTimeAt(std::time(nullptr));
+}
+
+}  // namespace halvard
