@@ -25,7 +25,9 @@
 #include "model/device_mirror.hpp"
 #include "util/data_folder.hpp"
 #include "util/files.hpp"
+#include "util/hex.hpp"
 #include "util/paths.hpp"
+#include "util/utf8.hpp"
 
 // Sections: output helpers, the session (ports and context), the commands, dispatch.
 
@@ -51,20 +53,11 @@ std::string versionText(uint16_t v) {
     return std::to_string(v >> 8) + "." + std::to_string(v & 0xFF);
 }
 
-std::string hex(std::span<const uint8_t> bytes) {
-    std::string text;
-    char b[4];
-    for (const uint8_t v : bytes) {
-        std::snprintf(b, sizeof b, "%s%02X", text.empty() ? "" : " ", v);
-        text += b;
-    }
-    return text;
-}
-
 // A message for the monitor: long ones cut to their head and end byte.
 std::string shortHex(std::span<const uint8_t> m) {
-    if (m.size() <= 24) return hex(m);
-    return hex(m.first(12)) + " .. " + hex(m.last(1)) + " (" + std::to_string(m.size()) + " bytes)";
+    if (m.size() <= 24) return toHex(m, true);
+    return toHex(m.first(12), true) + " .. " + toHex(m.last(1), true) + " (" + std::to_string(m.size()) +
+           " bytes)";
 }
 
 // Progress of one transfer on standard output: a bar redrawn in place on a terminal, otherwise a
@@ -211,24 +204,6 @@ void printJson(const Json& json) {
     std::printf("%s\n", json.dump(-1, ' ', false, Json::error_handler_t::replace).c_str());
 }
 
-// Slot names are bytes of Latin-1, as the amplifier sends them. For a terminal (printable) its
-// control characters become '?': a name must not move the cursor or retitle the window.
-std::string latin1ToUtf8(std::string_view latin1, bool printable = false) {
-    std::string out;
-    for (const char c : latin1) {
-        const auto u = static_cast<uint8_t>(c);
-        if (printable && (u < 0x20 || (u >= 0x7F && u < 0xA0))) {
-            out += '?';
-        } else if (u < 0x80) {
-            out += c;
-        } else {
-            out += static_cast<char>(0xC0 | (u >> 6));
-            out += static_cast<char>(0x80 | (u & 0x3F));
-        }
-    }
-    return out;
-}
-
 int commandInfo(Session& s, const CliOptions& o) {
     DeviceMirror& m = s.mirror;
     if (const ReplyResult r = readFirmwareVersion(s.link); r != ReplyResult::Ok) return fail(stopReason(r));
@@ -316,16 +291,6 @@ std::string programLabel(int program, const ProgramName& name) {
     return std::to_string(program) + (name.name.empty() ? "" : " \"" + name.name + "\"");
 }
 
-std::string recordHex(const ProgramRecord& r) {
-    std::string text;
-    char b[3];
-    for (const uint8_t v : r) {
-        std::snprintf(b, sizeof b, "%02X", v);
-        text += b;
-    }
-    return text;
-}
-
 // The channel and the six switches: "LEAD  BYPASS - REVERB - LOOP -"
 std::string programSummary(const ProgramSettings& p) {
     const int ch = p.channel ? 1 : 0;
@@ -399,7 +364,7 @@ int commandPrograms(Session& s, const CliOptions& o) {
             list.push_back({{"program", p},
                             {"name", name.name.empty() ? Json(nullptr) : Json(name.name)},
                             {"stale", stale},
-                            {"record", recordHex(record)},
+                            {"record", toHex(record)},
                             {"settings", settingsJson}});
             continue;
         }
@@ -473,8 +438,8 @@ Changes showChanges(const ProgramFile& now, const ProgramFile& file,
             const std::string& name = names[static_cast<size_t>(c.program)].name;
             list.push_back({{"program", c.program},
                             {"name", name.empty() ? Json(nullptr) : Json(name)},
-                            {"now", c.now ? Json(recordHex(*c.now)) : Json(nullptr)},
-                            {"restored", recordHex(c.wanted)},
+                            {"now", c.now ? Json(toHex(*c.now)) : Json(nullptr)},
+                            {"restored", toHex(c.wanted)},
                             {"differences", c.differences}});
         }
         printJson({{"differing", list}, {"globals", globalsText}});
@@ -546,7 +511,7 @@ int commandRestore(Session& s, const CliOptions& o, ProgramLibrary* library, con
     for (const ProgramMismatch& m : restore.mismatches) {
         std::printf("%s differs: file %s, amplifier %s\n",
                     m.program < 0 ? "globals" : ("program " + std::to_string(m.program)).c_str(),
-                    hex(m.expected).c_str(), hex(m.found).c_str());
+                    toHex(m.expected, true).c_str(), toHex(m.found, true).c_str());
     }
     if (!restore.mismatches.empty())
         return fail(std::to_string(restore.mismatches.size()) +

@@ -17,6 +17,7 @@
 #include <string_view>
 
 #include "model/program_settings.hpp"
+#include "util/utf8.hpp"
 #include "util/wakeup.hpp"
 
 namespace halvard {
@@ -76,15 +77,6 @@ constexpr Command moveProgramsCommand(CommandKind kind, int32_t a, int32_t b) {
 inline constexpr int32_t kProgressNone = -1;
 inline constexpr int32_t kProgressStoring = 200;
 inline constexpr int32_t kProgressReading = 300;
-
-// How many bytes of UTF-8 text fit into maxBytes: all of it, or as many as end before a whole
-// character, never inside one.
-inline size_t utf8BytesThatFit(std::string_view text, size_t maxBytes) {
-    size_t n = std::min(text.size(), maxBytes);
-    if (n < text.size())
-        while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
-    return n;
-}
 
 // UTF-8 text in fixed storage, so that copying it never allocates. A longer text is cut before a
 // whole character, never inside one.

@@ -236,7 +236,7 @@ private:
     // "lead channel, user slot 4: 2_CLEAN": a slot row's controls.
     void describeSlot(ControlEntry& e, int slot, bool withChannel) {
         if (withChannel) e.control.description << channelName(slot < 3 ? 0 : 1) << ", ";
-        const auto name = latin1ToUtf8(v_.userIrSlotNames[static_cast<size_t>(slot)].view());
+        const auto name = slotNameText(v_.userIrSlotNames[static_cast<size_t>(slot)].view());
         e.control.description << "user slot " << static_cast<int32_t>(slot + 1) << ": "
                               << shownSlotName(name.view());
     }

@@ -59,6 +59,6 @@ FixedText<160> statusLineText(const MirrorView& view);
 
 // Slot names hold one byte per character, read as Latin-1; the drawing layer takes UTF-8.
 // 64 Latin-1 characters take at most 128 bytes of UTF-8.
-FixedText<2 * 64> latin1ToUtf8(std::string_view latin1);
+FixedText<2 * 64> slotNameText(std::string_view latin1);
 
 }  // namespace halvard

@@ -204,7 +204,7 @@ void Frame::slotRow(int slot) {
     const uint32_t dotColor = dot.checked ? kColorTextLight : hovered(choice) ? kColorTextDim : kColorWindow;
     canvas_.fillRect(dot.rect.x, dot.rect.y, dot.rect.width, dot.rect.height, 6, dotColor);
 
-    const auto name = latin1ToUtf8(view_.userIrSlotNames[static_cast<size_t>(slot)].view());
+    const auto name = slotNameText(view_.userIrSlotNames[static_cast<size_t>(slot)].view());
     text(28, top, 174, kSlotRowHeight, kColorTextDim, kFont11, kLeading, shownSlotName(name.view()));
 
     const auto icon = [&](ControlId c, const ImageAsset& mask, uint32_t color) {

@@ -40,4 +40,19 @@ std::string validUtf8(std::string_view text) {
     return out;
 }
 
+std::string latin1ToUtf8(std::string_view latin1, bool printable) {
+    std::string out;
+    out.reserve(latin1.size());
+    for (const char ch : latin1) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (printable && (c < 0x20 || (c >= 0x7F && c < 0xA0))) {
+            out += '?';
+            continue;
+        }
+        char bytes[2];
+        out.append(bytes, latin1CharToUtf8(c, bytes));
+    }
+    return out;
+}
+
 }  // namespace halvard

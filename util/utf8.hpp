@@ -14,7 +14,32 @@ namespace halvard {
 // a character cut short by the end.
 size_t utf8CharLength(std::string_view text, size_t i);
 
+// How many bytes of UTF-8 text fit into maxBytes: all of it, or as many as end before a whole
+// character, never inside one.
+inline size_t utf8BytesThatFit(std::string_view text, size_t maxBytes) {
+    size_t n = text.size() < maxBytes ? text.size() : maxBytes;
+    if (n < text.size())
+        while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
+    return n;
+}
+
 // text with every byte that is not part of a character replaced by U+FFFD.
 std::string validUtf8(std::string_view text);
+
+// A Latin-1 character (as the amplifier's slot names are) in UTF-8: its one or two bytes in out, and
+// their count.
+inline size_t latin1CharToUtf8(unsigned char c, char (&out)[2]) {
+    if (c < 0x80) {
+        out[0] = static_cast<char>(c);
+        return 1;
+    }
+    out[0] = static_cast<char>(0xC0 | (c >> 6));
+    out[1] = static_cast<char>(0x80 | (c & 0x3F));
+    return 2;
+}
+
+// Latin-1 text in UTF-8. printable: for a terminal, control characters (C0, DEL and C1) become '?',
+// so that a name cannot move the cursor or retitle the window.
+std::string latin1ToUtf8(std::string_view latin1, bool printable = false);
 
 }  // namespace halvard

@@ -12,6 +12,7 @@
 #include "device/link/clock.hpp"
 #include "device/link/midi_ports.hpp"
 #include "util/files.hpp"
+#include "util/hex.hpp"
 #include "util/local_time.hpp"
 
 // Sections: the file format, reading programs, backup, restore, files.
@@ -20,12 +21,6 @@ namespace halvard {
 namespace {
 
 constexpr size_t kPresetStoreBytes = kShortRequestBytes;
-
-std::string hexByte(uint8_t b) {
-    char text[8];
-    std::snprintf(text, sizeof text, "0x%02X", b);
-    return text;
-}
 
 // ---- reading programs -------------------------------------------------------------------------
 
@@ -120,22 +115,25 @@ ParsedProgramFile parseProgramFile(std::span<const uint8_t> b) {
     size_t unstoredAt = kNone;  // offset of a settings write not followed by a store yet
     SettingsWriteMessage unstored{};
     for (size_t at = 0; at < size;) {
-        if (b[at] != kSysexStart) return fail(at, hexByte(b[at]) + " where a message should start (0xF0)");
+        if (b[at] != kSysexStart)
+            return fail(at, "0x" + hexByte(b[at]) + " where a message should start (0xF0)");
         if (at + 2 >= size) return fail(size, kEndsEarly);
         if (b[at + 1] != 0x00)
-            return fail(at + 1, "not a message of this amplifier (byte 1 is " + hexByte(b[at + 1]) + ")");
+            return fail(at + 1, "not a message of this amplifier (byte 1 is 0x" + hexByte(b[at + 1]) + ")");
         const uint8_t code = b[at + 2];
         if (code != kCodeSettingsWrite && code != kCodePresetStore)
-            return fail(at + 2, "code " + hexByte(code) + " is neither a settings write nor a preset store");
+            return fail(at + 2,
+                        "code 0x" + hexByte(code) + " is neither a settings write nor a preset store");
         const size_t length = code == kCodeSettingsWrite ? kSettingsWriteBytes : kPresetStoreBytes;
         const size_t end = at + length - 1;
         for (size_t i = at + 3; i < end; ++i) {
             if (i >= size) return fail(size, kEndsEarly);
             if (b[i] == kSysexEnd) return fail(i, "the message ends early");
-            if (b[i] > 0x7F) return fail(i, hexByte(b[i]) + " is not a 7-bit data byte");
+            if (b[i] > 0x7F) return fail(i, "0x" + hexByte(b[i]) + " is not a 7-bit data byte");
         }
         if (end >= size) return fail(size, kEndsEarly);
-        if (b[end] != kSysexEnd) return fail(end, hexByte(b[end]) + " where the message should end (0xF7)");
+        if (b[end] != kSysexEnd)
+            return fail(end, "0x" + hexByte(b[end]) + " where the message should end (0xF7)");
 
         if (code == kCodeSettingsWrite) {
             if (unstoredAt != kNone)

@@ -12,19 +12,13 @@
 #include "device/librarian/program_backup.hpp"
 #include "editor_worker.hpp"
 #include "loopback_http_server.hpp"
+#include "util/hex.hpp"
 
 namespace halvard::e2e {
 namespace {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
-
-std::string hex(std::span<const uint8_t> bytes) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string text;
-    for (const uint8_t b : bytes) text += {kDigits[b >> 4], kDigits[b & 0x0F]};
-    return text;
-}
 
 Bytes readFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -87,7 +81,7 @@ protected:
 // Bytes 5..14 of every stored program of a file, one after the other, as the emulator lists them.
 std::string recordsOf(const ProgramFile& file) {
     std::string text;
-    for (const StoredProgram& s : file.stored) text += hex(std::span(s.write).subspan(5, 10));
+    for (const StoredProgram& s : file.stored) text += toHex(std::span(s.write).subspan(5, 10));
     return text;
 }
 
@@ -109,7 +103,7 @@ TEST_F(LibrarianE2e, BackupHoldsTheRecordsAndRestoreMakesThemEqualVerified) {
     ASSERT_TRUE(backup.file.selection);
     EXPECT_EQ((*backup.file.selection)[3], 5) << "the file ends on the program that was current";
     const std::string globals = emulator_->fields(emulator_->command("status")).at("globals");
-    EXPECT_EQ(hex(std::array{backup.file.stored[0].write[4], backup.file.stored[0].write[15]}), globals);
+    EXPECT_EQ(toHex(std::array{backup.file.stored[0].write[4], backup.file.stored[0].write[15]}), globals);
 
     // Other records: every loop bypass flipped.
     ProgramFile other = backup.file;

@@ -12,18 +12,13 @@
 #include <memory>
 #include <sstream>
 
+#include "util/hex.hpp"
+
 namespace halvard::e2e {
 
 namespace {
 
 void quiet(const char*) {}
-
-std::vector<uint8_t> parseHex(const std::string& text) {
-    std::vector<uint8_t> bytes;
-    for (size_t i = 0; i + 1 < text.size(); i += 2)
-        bytes.push_back(static_cast<uint8_t>(std::stoi(text.substr(i, 2), nullptr, 16)));
-    return bytes;
-}
 
 bool startsWith(const std::string& s, const char* prefix) {
     return s.rfind(prefix, 0) == 0;
@@ -242,7 +237,7 @@ int EmulatorProcess::receivedTotal() {
 std::vector<uint8_t> EmulatorProcess::message(int index) {
     const std::string reply = command("received " + std::to_string(index));
     if (!startsWith(reply, "ok")) return {};
-    return parseHex(reply.substr(reply.rfind(' ') + 1));
+    return fromHex(reply.substr(reply.rfind(' ') + 1)).value_or(std::vector<uint8_t>{});
 }
 
 std::vector<std::vector<uint8_t>> EmulatorProcess::messages() {
@@ -263,11 +258,10 @@ std::string EmulatorProcess::recordsHex() {
 }
 
 std::vector<std::array<uint8_t, 10>> EmulatorProcess::records() {
-    const std::string hex = recordsHex();
-    std::vector<std::array<uint8_t, 10>> out(hex.size() / 20);
-    if (hex.size() != 20 * out.size()) return {};
-    for (size_t i = 0; i < 10 * out.size(); ++i)
-        out[i / 10][i % 10] = static_cast<uint8_t>(std::stoi(hex.substr(2 * i, 2), nullptr, 16));
+    const std::optional<std::vector<uint8_t>> bytes = fromHex(recordsHex());
+    if (!bytes || bytes->size() % 10 != 0) return {};
+    std::vector<std::array<uint8_t, 10>> out(bytes->size() / 10);
+    for (size_t i = 0; i < bytes->size(); ++i) out[i / 10][i % 10] = (*bytes)[i];
     return out;
 }
 

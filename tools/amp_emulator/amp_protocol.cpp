@@ -11,11 +11,6 @@ std::optional<Request> reject(std::string* why, std::string text) {
     return std::nullopt;
 }
 
-std::string hexByte(uint8_t b) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    return {kDigits[b >> 4], kDigits[b & 0x0F]};
-}
-
 // Joins count nibbles starting at message[at], most significant first. False if one is above 0x0F.
 bool joinNibbles(std::span<const uint8_t> message, size_t at, size_t count, uint32_t& value) {
     value = 0;
@@ -188,42 +183,6 @@ Message changeNotice(std::optional<uint8_t> program) {
 std::string storeName(const std::array<uint8_t, kNameBytes>& field) {
     const auto end = std::find(field.begin(), field.end(), uint8_t{0});
     return std::string(field.begin(), end);
-}
-
-std::string toHex(std::span<const uint8_t> bytes, bool spaced) {
-    std::string s;
-    s.reserve(bytes.size() * 3);
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        if (spaced && i > 0) s += ' ';
-        s += hexByte(bytes[i]);
-    }
-    return s;
-}
-
-std::optional<std::vector<uint8_t>> fromHex(std::string_view text) {
-    std::vector<uint8_t> out;
-    int high = -1;
-    for (const char c : text) {
-        int v;
-        if (c >= '0' && c <= '9')
-            v = c - '0';
-        else if (c >= 'a' && c <= 'f')
-            v = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F')
-            v = c - 'A' + 10;
-        else if ((c == ' ' || c == '\t') && high < 0)
-            continue;
-        else
-            return std::nullopt;
-        if (high < 0) {
-            high = v;
-        } else {
-            out.push_back(static_cast<uint8_t>(high << 4 | v));
-            high = -1;
-        }
-    }
-    if (high >= 0) return std::nullopt;
-    return out;
 }
 
 }  // namespace halvard::emulator

@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "util/hex.hpp"
+
 namespace halvard::emulator {
 
 using Message = std::vector<uint8_t>;
@@ -104,10 +106,5 @@ Message changeNotice(std::optional<uint8_t> program);  // F0 00 03 F7 or F0 00 0
 
 // The name carried in a store message: the bytes up to the first 0x00, at most 64.
 std::string storeName(const std::array<uint8_t, kNameBytes>& field);
-
-// Hex for logs and the control channel. spaced: "F0 00 0B F7"; otherwise "F0000BF7".
-std::string toHex(std::span<const uint8_t> bytes, bool spaced = false);
-// Parses hex bytes, with or without blanks between them; nothing on an odd digit count or a stray character.
-std::optional<std::vector<uint8_t>> fromHex(std::string_view text);
 
 }  // namespace halvard::emulator
