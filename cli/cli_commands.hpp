@@ -18,4 +18,28 @@ int runCommand(const CliOptions& options);
 // signal handler.
 void interrupt();
 
+// The commands runCommand picks from, one file per group. A command that needs a file checks it
+// before the amplifier is looked for: a bad file never opens a port.
+
+// cli_info.cpp: the ports, and what the amplifier reports of itself.
+int commandPorts(const CliOptions& options);
+int commandInfo(const CliOptions& options);
+// cli_programs.cpp: the 128 programs with their names; naming, copying and swapping them.
+int commandPrograms(const CliOptions& options);
+int commandProgramsName(const CliOptions& options);
+int commandProgramsMove(const CliOptions& options);  // programs copy, programs swap
+// cli_backup.cpp: backup, compare and restore, and the backups kept in the library.
+int commandBackup(const CliOptions& options);
+int commandCompare(const CliOptions& options);
+int commandRestore(const CliOptions& options);
+int commandBackups(const CliOptions& options);
+// cli_ir.cpp: the user IR slots and the factory IRs.
+int commandIrImport(const CliOptions& options);
+int commandIrFactory(const CliOptions& options);
+int commandIrExtract(const CliOptions& options);
+// cli_firmware.cpp
+int commandFirmwareFlash(const CliOptions& options);
+// cli_monitor.cpp
+int commandMonitor(const CliOptions& options);
+
 }  // namespace halvard::cli

@@ -1,0 +1,70 @@
+// halvard-cli firmware flash: a local firmware image to the amplifier, after a backup of its
+// programs.
+
+#include <algorithm>
+#include <cstdio>
+
+#include "cli/cli_commands.hpp"
+#include "cli/cli_output.hpp"
+#include "cli/cli_session.hpp"
+#include "device/firmware/firmware_download.hpp"
+#include "device/firmware/firmware_update.hpp"
+#include "util/data_folder.hpp"
+#include "util/files.hpp"
+#include "util/paths.hpp"
+
+namespace halvard::cli {
+namespace {
+
+int flash(Session& s, const CliOptions& o, const FirmwareImage& image) {
+    if (const ReplyResult r = readFirmwareVersion(s.link); r != ReplyResult::Ok) return fail(stopReason(r));
+    const uint16_t amplifier = s.mirror.firmwareVersion;
+    const uint16_t version = firmwareImageVersion(image);
+    if (version <= amplifier && !o.force)
+        return fail("the image's firmware " + versionText(version) + " is not newer than the amplifier's " +
+                    versionText(amplifier) + " (--force flashes it anyway)");
+
+    const std::unique_ptr<ProgramLibrary> library = libraryOrWarn(o, "the backup is not kept in the library");
+    s.link.library = library.get();
+    s.link.firmwareBackupFolder = backupsFolder();
+    if (s.link.firmwareBackupFolder.empty())
+        return fail("no backups folder (no home folder known); nothing sent");
+    std::string reason;
+    {
+        ProgressDisplay progress("backup");
+        s.progress = &progress;
+        const bool backedUp = backupBeforeFirmwareUpdate(s.link, reason);
+        s.progress = nullptr;
+        if (!backedUp) return fail("no backup of the programs, nothing sent: " + reason);
+    }
+    std::printf("programs backed up into %s\n", s.link.firmwareBackupFolder.string().c_str());
+
+    ProgressDisplay progress("firmware");
+    s.progress = &progress;
+    const ReplyResult sent = sendFirmware(s.link, image);
+    if (sent != ReplyResult::Ok) return fail(stopReason(sent));
+    if (!pauseFor(s.link, kAfterUpdatePauseMs) || !outputOpen(s.link))
+        return fail("firmware " + versionText(version) + " sent, but no restart was asked for (" +
+                    (s.link.quit ? "interrupted" : "the amplifier's ports closed") +
+                    "): restart the amplifier by hand");
+    requestRestart(s.link);
+    std::printf("firmware %s sent; the amplifier restarts\n", versionText(version).c_str());
+    return kExitDone;
+}
+
+}  // namespace
+
+int commandFirmwareFlash(const CliOptions& o) {
+    std::vector<uint8_t> bytes;
+    std::string error;
+    if (!readWholeFile(pathFromUtf8(o.operands[0]), kFirmwareImageBytes + 1, bytes, error))
+        return fail(error);
+    if (bytes.size() != kFirmwareImageBytes)
+        return fail(o.operands[0] + " has " + std::to_string(bytes.size()) +
+                    " bytes; an image has exactly 131072");
+    FirmwareImage image{};
+    std::copy(bytes.begin(), bytes.end(), image.begin());
+    return onAmplifier(o, [&](Session& s) { return flash(s, o, image); });
+}
+
+}  // namespace halvard::cli

@@ -1,0 +1,78 @@
+#pragma once
+// halvard-cli's session: the amplifier's ports, a mirror and a link context, as the editor's worker
+// has them; the program library as the commands open it; and the reads more than one command
+// makes.
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "cli/cli_options.hpp"
+#include "device/librarian/kept_backups.hpp"
+#include "device/librarian/program_backup.hpp"
+#include "device/link/midi_ports.hpp"
+#include "device/protocol/exchanges.hpp"
+#include "model/device_mirror.hpp"
+#include "program_library/program_library.hpp"
+
+namespace halvard::cli {
+
+class ProgressDisplay;
+
+// Set once Ctrl-C was pressed (see interrupt()).
+bool interruptRequested();
+
+// One JACK client for the program ("halvard-cli"), which joins the server's cycle only while a port
+// of the amplifier's (a name that contains portText) is there.
+std::unique_ptr<MidiPorts> makePorts(MidiApi api, const std::string& portText);
+
+// The first port of that direction whose name contains text; -1 when none does.
+int findPort(MidiPorts& ports, PortDirection direction, const std::string& text);
+
+class Session {
+public:
+    explicit Session(const CliOptions& options);
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    // Opens the first input and output whose names contain the --port text; the reason if not.
+    std::string open();
+
+    DeviceMirror mirror;
+    LinkContext link;
+    ProgressDisplay* progress = nullptr;  // shown at every repaint the exchanges ask for
+
+private:
+    const CliOptions& options_;
+    std::unique_ptr<MidiPorts> ports_;
+};
+
+// Opens a session and runs command in it; kExitFailed with the reason when the amplifier's ports
+// cannot be opened.
+int onAmplifier(const CliOptions& options, const std::function<int(Session&)>& command);
+
+// Why an exchange-based step stopped (program: the one that was not answered, if known).
+std::string stopReason(ReplyResult result, int program = -1);
+
+// The program library (--library, else the default file); null with the reason if it cannot open.
+std::unique_ptr<ProgramLibrary> openLibrary(const CliOptions& options, std::string& error);
+
+// The library for a command that works without one: a warning ("...; " + without) when it cannot
+// be opened.
+std::unique_ptr<ProgramLibrary> libraryOrWarn(const CliOptions& options, const std::string& without);
+
+// The programs' names; none (and a warning) without a library.
+std::array<ProgramName, kProgramCount> namesOf(ProgramLibrary* library);
+
+// Reads all 128 programs as a backup does (the amplifier is left on --program, default 0); prints
+// the reason and returns nothing when a read is not answered.
+std::optional<ProgramFile> readAllPrograms(Session& session, const CliOptions& options, const char* label);
+
+// Keeps a backup in the session's library, with the amplifier's firmware version; the reason when
+// the library is there but cannot keep it (none without a library).
+std::string keep(Session& session, const ProgramFile& file, BackupReason reason, const std::string& fileName);
+
+}  // namespace halvard::cli

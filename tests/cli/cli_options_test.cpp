@@ -1,0 +1,110 @@
+// halvard-cli's command line as parseCli reads it: each command with its operands and options, the
+// usage errors (exit code 2) before any port is opened, and "--" ending the options.
+
+#include "cli/cli_options.hpp"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace halvard::cli {
+namespace {
+
+// The command line split at spaces, as a shell would without quotes.
+ParsedCli parse(const std::string& line) {
+    std::vector<std::string> words;
+    std::istringstream in(line);
+    for (std::string word; in >> word;) words.push_back(word);
+    const std::vector<std::string_view> args(words.begin(), words.end());
+    return parseCli(args);
+}
+
+TEST(CliOptions, EveryCommandTakesItsOperandsAndOptions) {
+    const struct {
+        const char* line;
+        const char* command;
+        size_t operands;
+    } cases[] = {
+        {"ports --api jack", "ports", 0},
+        {"info --json --program 5", "info", 0},
+        {"backup b.syx --program 3 --library l.sqlite3", "backup", 1},
+        {"restore b.syx --yes --no-verify", "restore", 1},
+        {"restore --backup 2", "restore", 0},
+        {"compare --json b.syx", "compare", 1},
+        {"programs --json", "programs", 0},
+        {"programs name 3 Lead", "programs name", 2},
+        {"programs name 3", "programs name", 1},
+        {"programs copy 1 2", "programs copy", 2},
+        {"programs swap 127 0", "programs swap", 2},
+        {"backups --json", "backups", 0},
+        {"ir import 0 a.wav", "ir import", 2},
+        {"ir factory 5 14", "ir factory", 2},
+        {"ir extract irs", "ir extract", 1},
+        {"firmware flash f.bin --yes --force", "firmware flash", 1},
+        {"monitor --port=Amp --api alsa", "monitor", 0},
+    };
+    for (const auto& c : cases) {
+        const ParsedCli parsed = parse(c.line);
+        EXPECT_EQ(parsed.error, "") << c.line;
+        EXPECT_EQ(parsed.options.command, c.command) << c.line;
+        EXPECT_EQ(parsed.options.operands.size(), c.operands) << c.line;
+    }
+    const CliOptions info = parse("info --json --program 5").options;
+    EXPECT_TRUE(info.json);
+    EXPECT_EQ(info.program, 5);
+    EXPECT_EQ(info.port, "VDR");
+    const CliOptions monitor = parse("monitor --port=Amp --api alsa").options;
+    EXPECT_EQ(monitor.port, "Amp");
+    EXPECT_EQ(monitor.api, MidiApi::Alsa);
+    EXPECT_EQ(parse("restore --backup 2").options.backup, 2);
+    EXPECT_EQ(parse("backup b.syx --library l.sqlite3").options.library, "l.sqlite3");
+}
+
+TEST(CliOptions, UsageErrorsNameWhatIsWrong) {
+    const struct {
+        const char* line;
+        const char* error;
+    } cases[] = {
+        {"", "no command given"},
+        {"frobnicate", "unknown command \"frobnicate\""},
+        {"ir flash x", "unknown command \"ir flash\""},
+        {"info --bogus", "unknown option --bogus"},
+        {"info --program", "--program needs a value"},
+        {"info --json=1", "--json takes no value"},
+        {"info --program 128", "--program wants 0..127"},
+        {"ports --api midi", "--api wants jack or alsa"},
+        {"restore --backup 0", "--backup wants the id of a kept backup (see backups)"},
+        {"backup", "backup wants FILE"},
+        {"ports extra", "ports takes no operands"},
+        {"restore a.syx --force", "--force does not go with restore"},
+        {"restore a.syx --backup 1", "restore wants a FILE or --backup ID (one of them)"},
+        {"compare", "compare wants a FILE or --backup ID (one of them)"},
+        {"ir factory 6 0", "SLOT wants 0..5, not \"6\""},
+        {"ir factory 0 15", "INDEX wants 0..14, not \"15\""},
+        {"programs copy 5 05", "the two programs must differ"},
+        {"programs name 1x", "N wants 0..127, not \"1x\""},
+        {"firmware flash image.bin", "firmware flash needs --yes"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(parse(c.line).error, c.error) << c.line;
+}
+
+TEST(CliOptions, DoubleDashEndsTheOptions) {
+    const ParsedCli parsed = parse("programs name 3 -- --json");
+    EXPECT_EQ(parsed.error, "");
+    EXPECT_EQ(parsed.options.operands, (std::vector<std::string>{"3", "--json"}));
+    EXPECT_FALSE(parsed.options.json);
+    EXPECT_EQ(parse("ir extract -- -irs").options.operands, std::vector<std::string>{"-irs"});
+}
+
+TEST(CliOptions, HelpNeedsNoOperands) {
+    const ParsedCli parsed = parse("restore --help");
+    EXPECT_EQ(parsed.error, "");
+    EXPECT_TRUE(parsed.options.help);
+    EXPECT_TRUE(helpText(parsed.options.command).starts_with("Usage: halvard-cli restore [FILE] [options]"));
+    EXPECT_TRUE(parse("--version").options.version);
+}
+
+}  // namespace
+}  // namespace halvard::cli
