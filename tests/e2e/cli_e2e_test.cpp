@@ -70,20 +70,8 @@ TEST_F(CliE2e, UsageAndDeviceErrorsHaveTheirExitCodesAndOneLineReasons) {
 
 TEST_F(CliE2e, InfoBackupAndRestoreAgainstTheEmulator) {
     // The emulator starts with every program's loop bypass on, from a program file.
-    ProgramFile loaded;
-    for (int p = 0; p < kProgramCount; ++p) {
-        StoredProgram s{static_cast<uint8_t>(p), {}};
-        ProgramSettings settings;
-        settings.loopBypass = 1;
-        settings.ir[1] = static_cast<uint8_t>(p % 3);
-        settings.filterA[0] = settings.filterA[1] = settings.filterB[0] = settings.filterB[1] = 1;
-        buildSettingsWrite(s.write, p, SettingsGlobals{.midiChannel = 4}, settings);
-        loaded.stored.push_back(s);
-    }
-    const Bytes loadedBytes = programFileBytes(loaded);
-    std::ofstream(dir_ / "loaded.syx", std::ios::binary)
-        .write(reinterpret_cast<const char*>(loadedBytes.data()),
-               static_cast<std::streamsize>(loadedBytes.size()));
+    const ProgramFile loaded = writeTestProgramFile(dir_ / "loaded.syx");
+    ASSERT_FALSE(loaded.stored.empty());
     EmulatorProcess emulator({"--programs", (dir_ / "loaded.syx").string()});
     ASSERT_TRUE(emulator.started());
     ASSERT_TRUE(EmulatorProcess::waitFor([&] { return emulator.portsOpen(); })) << emulator.transcript();
@@ -108,7 +96,6 @@ TEST_F(CliE2e, InfoBackupAndRestoreAgainstTheEmulator) {
     Bytes saved;
     std::string error;
     ASSERT_TRUE(readWholeFile(dir_ / "b.syx", kProgramFileMaxBytes, saved, error)) << error;
-    loaded.selection = loaded.stored[0].write;
     EXPECT_EQ(saved, programFileBytes(loaded)) << "the loaded records, byte for byte";
 
     const CliRun restore = cli("restore " + (dir_ / "b.syx").string());

@@ -12,6 +12,7 @@
 #include <memory>
 #include <sstream>
 
+#include "util/files.hpp"
 #include "util/hex.hpp"
 
 namespace halvard::e2e {
@@ -126,6 +127,50 @@ PipedChild startPipedChild(char* const* argv, char* const* envp) {
     return {pid, in[1], out[0], err[0]};
 }
 
+void readChildLines(int fd, const std::function<void(std::string line)>& onLine) {
+    std::string pending;
+    char buffer[8192];
+    for (;;) {
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        pending.append(buffer, static_cast<size_t>(n));
+        for (size_t end; (end = pending.find('\n')) != std::string::npos;) {
+            std::string line = pending.substr(0, end);
+            pending.erase(0, end + 1);
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            onLine(std::move(line));
+        }
+    }
+    close(fd);
+}
+
+std::string childTranscript(const std::string& name, const std::vector<std::string>& out,
+                            const std::vector<std::string>& err) {
+    std::string text = "--- " + name + ": standard output\n";
+    for (const std::string& l : out) text += l + "\n";
+    text += "--- " + name + ": standard error\n";
+    for (const std::string& l : err) text += l + "\n";
+    return text;
+}
+
+ProgramFile writeTestProgramFile(const std::filesystem::path& file) {
+    ProgramFile programs;
+    for (int p = 0; p < kProgramCount; ++p) {
+        StoredProgram s{static_cast<uint8_t>(p), {}};
+        ProgramSettings settings;
+        settings.loopBypass = 1;
+        settings.ir[1] = static_cast<uint8_t>(p % 3);
+        settings.filterA[0] = settings.filterA[1] = settings.filterB[0] = settings.filterB[1] = 1;
+        buildSettingsWrite(s.write, p, SettingsGlobals{.midiChannel = 4}, settings);
+        programs.stored.push_back(s);
+    }
+    std::string error;
+    if (!writeFileReplacing(file, programFileBytes(programs), error)) return {};
+    programs.selection = programs.stored[0].write;
+    return programs;
+}
+
 EmulatorProcess::EmulatorProcess(std::vector<std::string> args) {
     // $HALVARD_TEST_AMP_EMULATOR names an installed copy to test instead of the build tree's.
     const char* installed = std::getenv("HALVARD_TEST_AMP_EMULATOR");
@@ -139,8 +184,12 @@ EmulatorProcess::EmulatorProcess(std::vector<std::string> args) {
     if (child.pid <= 0) return;
     pid_ = child.pid;
     toChild_ = child.toChild;
-    stdoutReader_ = std::thread([this, fd = child.fromStdout] { readLines(fd, true); });
-    stderrReader_ = std::thread([this, fd = child.fromStderr] { readLines(fd, false); });
+    stdoutReader_ = std::thread([this, fd = child.fromStdout] {
+        readChildLines(fd, [this](std::string l) { takeLine(std::move(l), true); });
+    });
+    stderrReader_ = std::thread([this, fd = child.fromStderr] {
+        readChildLines(fd, [this](std::string l) { takeLine(std::move(l), false); });
+    });
 }
 
 EmulatorProcess::~EmulatorProcess() {
@@ -167,29 +216,16 @@ bool EmulatorProcess::exited() {
     return false;
 }
 
-void EmulatorProcess::readLines(int fd, bool isStdout) {
-    std::string pending;
-    char buffer[8192];
-    for (;;) {
-        const ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        pending.append(buffer, static_cast<size_t>(n));
-        for (size_t end; (end = pending.find('\n')) != std::string::npos;) {
-            std::string line = pending.substr(0, end);
-            pending.erase(0, end + 1);
-            std::lock_guard lock(mutex_);
-            if (!isStdout) {
-                errors_.push_back(std::move(line));
-            } else if (startsWith(line, "ok") || startsWith(line, "error")) {
-                replies_.push_back(std::move(line));
-                replyArrived_.notify_all();
-            } else {
-                log_.push_back(std::move(line));
-            }
-        }
+void EmulatorProcess::takeLine(std::string line, bool isStdout) {
+    std::lock_guard lock(mutex_);
+    if (!isStdout) {
+        errors_.push_back(std::move(line));
+    } else if (startsWith(line, "ok") || startsWith(line, "error")) {
+        replies_.push_back(std::move(line));
+        replyArrived_.notify_all();
+    } else {
+        log_.push_back(std::move(line));
     }
-    close(fd);
 }
 
 std::string EmulatorProcess::command(const std::string& line, std::chrono::milliseconds limit) {
@@ -277,11 +313,7 @@ std::vector<std::string> EmulatorProcess::errorLines() const {
 
 std::string EmulatorProcess::transcript() const {
     std::lock_guard lock(mutex_);
-    std::string text = "--- emulator log\n";
-    for (const std::string& l : log_) text += l + "\n";
-    text += "--- emulator standard error\n";
-    for (const std::string& l : errors_) text += l + "\n";
-    return text;
+    return childTranscript("emulator (without the control replies)", log_, errors_);
 }
 
 }  // namespace halvard::e2e

@@ -10,12 +10,16 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <filesystem>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "device/librarian/program_backup.hpp"
 
 namespace halvard::e2e {
 
@@ -40,6 +44,19 @@ struct PipedChild {
     int fromStderr = -1;
 };
 PipedChild startPipedChild(char* const* argv, char* const* envp = nullptr);
+
+// Reads a child's stream to its end a line at a time (without its '\n', nor the '\r' a Windows
+// program ends it with), gives each to onLine, and closes it: the body of a stream's reader thread.
+void readChildLines(int fd, const std::function<void(std::string line)>& onLine);
+
+// A child's two streams for a failure message, each after a line that names it.
+std::string childTranscript(const std::string& name, const std::vector<std::string>& out,
+                            const std::vector<std::string>& err);
+
+// The programs the CLI tests start the emulator with (its --programs FILE): each with its loop
+// bypass on, its lead IR its number modulo 3 and its filters at 1, on MIDI channel 4. Writes them
+// to file and returns them as a backup ending on program 0 writes them.
+ProgramFile writeTestProgramFile(const std::filesystem::path& file);
 
 class EmulatorProcess {
 public:
@@ -86,7 +103,7 @@ public:
     std::string transcript() const;
 
 private:
-    void readLines(int fd, bool isStdout);
+    void takeLine(std::string line, bool isStdout);
 
     pid_t pid_ = -1;
     int toChild_ = -1;

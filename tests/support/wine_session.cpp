@@ -53,8 +53,12 @@ WineProgram::WineProgram(const std::string& program, const std::vector<std::stri
     if (child.pid <= 0) return;
     pid_ = child.pid;
     toChild_ = child.toChild;
-    stdoutReader_ = std::thread([this, fd = child.fromStdout] { readLines(fd, true); });
-    stderrReader_ = std::thread([this, fd = child.fromStderr] { readLines(fd, false); });
+    stdoutReader_ = std::thread([this, fd = child.fromStdout] {
+        readChildLines(fd, [this](std::string l) { takeLine(std::move(l), true); });
+    });
+    stderrReader_ = std::thread([this, fd = child.fromStderr] {
+        readChildLines(fd, [this](std::string l) { takeLine(std::move(l), false); });
+    });
 }
 
 WineProgram::~WineProgram() {
@@ -90,25 +94,11 @@ bool WineProgram::send(const std::string& line) {
     return toChild_ >= 0 && write(toChild_, text.data(), text.size()) == static_cast<ssize_t>(text.size());
 }
 
-void WineProgram::readLines(int fd, bool isStdout) {
-    std::string pending;
-    char buffer[8192];
-    for (;;) {
-        const ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        pending.append(buffer, static_cast<size_t>(n));
-        for (size_t end; (end = pending.find('\n')) != std::string::npos;) {
-            std::string line = pending.substr(0, end);
-            pending.erase(0, end + 1);
-            if (!line.empty() && line.back() == '\r') line.pop_back();  // a Windows program's line end
-            std::lock_guard lock(mutex_);
-            (isStdout ? out_ : err_).push_back(std::move(line));
-            if (isStdout) taken_.push_back(false);
-            arrived_.notify_all();
-        }
-    }
-    close(fd);
+void WineProgram::takeLine(std::string line, bool isStdout) {
+    std::lock_guard lock(mutex_);
+    (isStdout ? out_ : err_).push_back(std::move(line));
+    if (isStdout) taken_.push_back(false);
+    arrived_.notify_all();
 }
 
 std::optional<std::string> WineProgram::nextLine(const std::string& prefix, std::chrono::milliseconds limit) {
@@ -146,11 +136,7 @@ std::vector<std::string> WineProgram::errorLines() const {
 
 std::string WineProgram::transcript() const {
     std::lock_guard lock(mutex_);
-    std::string text = "--- Windows program's output\n";
-    for (const std::string& l : out_) text += l + "\n";
-    text += "--- its standard error\n";
-    for (const std::string& l : err_) text += l + "\n";
-    return text;
+    return childTranscript("Windows program", out_, err_);
 }
 
 // ---- WineMidiBridge -----------------------------------------------------------------------------

@@ -59,7 +59,7 @@ public:
     void stop();
 
 private:
-    void readLines(int fd, bool isStdout);
+    void takeLine(std::string line, bool isStdout);
 
     pid_t pid_ = -1;
     int toChild_ = -1;

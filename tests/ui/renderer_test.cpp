@@ -124,13 +124,13 @@ protected:
 };
 
 struct Key {
-    int32_t control;
+    ControlId control;
     RegionKind kind;
 };
 
 // Controls in the order the frame first registers them, each with its kinds in order:
 // m = hover, p = press, w = wheel.
-std::vector<Key> expand(std::initializer_list<std::pair<int32_t, const char*>> groups) {
+std::vector<Key> expand(std::initializer_list<std::pair<ControlId, const char*>> groups) {
     std::vector<Key> keys;
     for (const auto& [control, kinds] : groups) {
         for (const char* k = kinds; *k != '\0'; ++k) {
@@ -145,20 +145,27 @@ std::vector<Key> expand(std::initializer_list<std::pair<int32_t, const char*>> g
 void expectOrder(const HitRegions& regions, const std::vector<Key>& keys) {
     ASSERT_EQ(regions.size(), keys.size());
     for (size_t i = 0; i < keys.size(); ++i) {
-        EXPECT_EQ(toInt(regions.regions()[i].control), keys[i].control) << "entry " << i;
+        EXPECT_EQ(toInt(regions.regions()[i].control), toInt(keys[i].control)) << "entry " << i;
         EXPECT_EQ(regions.regions()[i].kind, keys[i].kind) << "entry " << i;
     }
 }
 
 TEST_F(Panel, RegionListHoldsEveryControlInDrawingOrder) {
+    using enum ControlId;
     frame();
     const std::vector<Key> main = expand({
-        {61, "p"},  {11, "p"},  {62, "p"},  {1, "mp"},  {2, "mp"},  {3, "w"},   {4, "mp"},  {5, "mp"},
-        {6, "mp"},  {7, "mp"},  {8, "mp"},  {9, "mp"},  {12, "mp"}, {10, "mp"}, {0, "mp"},  {64, "mp"},
-        {65, "mp"}, {63, "mp"}, {13, "mp"}, {19, "pm"}, {25, "pm"}, {55, "pm"}, {14, "mp"}, {20, "pm"},
-        {26, "pm"}, {56, "pm"}, {15, "mp"}, {21, "pm"}, {27, "pm"}, {57, "pm"}, {67, "mp"}, {68, "mp"},
-        {66, "mp"}, {16, "mp"}, {22, "pm"}, {28, "pm"}, {58, "pm"}, {17, "mp"}, {23, "pm"}, {29, "pm"},
-        {59, "pm"}, {18, "mp"}, {24, "pm"}, {30, "pm"}, {60, "pm"}, {69, "pm"}, {70, "p"},
+        {BypassLockButton, "p"},  {MonoButton, "p"},      {ReverbTailsButton, "p"},  {MidiChannelDown, "mp"},
+        {MidiChannelUp, "mp"},    {ProgramBox, "w"},      {ProgramDown, "mp"},       {ProgramUp, "mp"},
+        {BypassSwitch, "mp"},     {ChannelSwitch, "mp"},  {ReverbSwitch, "mp"},      {TremoloSwitch, "mp"},
+        {LoopBypassSwitch, "mp"}, {IrBypassSwitch, "mp"}, {StorePresetButton, "mp"}, {RhythmLowpass, "mp"},
+        {RhythmHighpass, "mp"},   {RhythmHfComp, "mp"},   {RhythmIrChoice0, "mp"},   {SlotSelect1, "pm"},
+        {SlotImport1, "pm"},      {SlotBrowse1, "pm"},    {RhythmIrChoice1, "mp"},   {SlotSelect2, "pm"},
+        {SlotImport2, "pm"},      {SlotBrowse2, "pm"},    {RhythmIrChoice2, "mp"},   {SlotSelect3, "pm"},
+        {SlotImport3, "pm"},      {SlotBrowse3, "pm"},    {LeadLowpass, "mp"},       {LeadHighpass, "mp"},
+        {LeadHfComp, "mp"},       {LeadIrChoice0, "mp"},  {SlotSelect4, "pm"},       {SlotImport4, "pm"},
+        {SlotBrowse4, "pm"},      {LeadIrChoice1, "mp"},  {SlotSelect5, "pm"},       {SlotImport5, "pm"},
+        {SlotBrowse5, "pm"},      {LeadIrChoice2, "mp"},  {SlotSelect6, "pm"},       {SlotImport6, "pm"},
+        {SlotBrowse6, "pm"},      {CcListToggle, "pm"},   {ProgramsOpener, "p"},
     });
     ASSERT_EQ(main.size(), 89u);
     expectOrder(ui.regions(), main);
@@ -167,15 +174,20 @@ TEST_F(Panel, RegionListHoldsEveryControlInDrawingOrder) {
     ui.irPanelSlot = 4;
     frame();
     std::vector<Key> withPanel = main;
-    for (const Key& k : expand({{33, "mp"}, {54, "mp"}, {34, "mp"}, {35, "mp"}, {31, "mp"}, {32, "mp"}})) {
+    for (const Key& k : expand({{ExtractAllButton, "mp"},
+                                {AuditionSwitch, "mp"},
+                                {SelectButton, "mp"},
+                                {FactoryTitle, "mp"},
+                                {FactoryPrev, "mp"},
+                                {FactoryNext, "mp"}})) {
         withPanel.push_back(k);
     }
     expectOrder(ui.regions(), withPanel);
     ui.factoryListOpen = true;
     frame();
-    for (int32_t row = 36; row <= 50; ++row) {
-        withPanel.push_back({row, RegionKind::PointerMove});
-        withPanel.push_back({row, RegionKind::LeftButtonDown});
+    for (int row = 0; row < 15; ++row) {
+        withPanel.push_back({FactoryRow0 + row, RegionKind::PointerMove});
+        withPanel.push_back({FactoryRow0 + row, RegionKind::LeftButtonDown});
     }
     ASSERT_EQ(withPanel.size(), 131u);
     expectOrder(ui.regions(), withPanel);
@@ -188,8 +200,10 @@ TEST_F(Panel, RegionListHoldsEveryControlInDrawingOrder) {
 }
 
 TEST_F(Panel, RegionsSitWhereTheControlTableSays) {
+    using enum ControlId;
     struct Rect {
-        int32_t control, x, y, w, h;
+        ControlId control;
+        int32_t x, y, w, h;
     };
     for (const bool ccOpen : {false, true}) {
         for (const auto& [W, H] : {std::pair{1280, 900}, std::pair{1264, 861}}) {
@@ -202,37 +216,42 @@ TEST_F(Panel, RegionsSitWhereTheControlTableSays) {
             const int D = ccOpen ? (H - 266) / 2 + 66 : H / 2 + 44;
             const int X = ccOpen ? H - 266 : H - 54;
             std::vector<Rect> table = {
-                {0, 0, 98, 250, 33},        {1, W - 117, 15, 11, 11},   {2, W - 53, 15, 11, 11},
-                {3, P, 7, 220, 27},         {4, P + 11, 15, 11, 11},    {5, P + 198, 15, 11, 11},
-                {6, L + 250, 51, 40, 20},   {7, L + 370, 51, 40, 20},   {8, L + 490, 51, 40, 20},
-                {9, L + 610, 51, 40, 20},   {10, L + 850, 51, 40, 20},  {11, W - 366, 7, 100, 27},
-                {12, L + 730, 51, 40, 20},  {31, 258, 15, 11, 11},      {32, 481, 15, 11, 11},
-                {33, 260, H - 55, 110, 27}, {34, 379, H - 55, 111, 27}, {35, 290, 0, 170, 41},
-                {54, 380, H - 85, 40, 20},  {61, W - 246, 7, 100, 27},  {62, 400, 7, 100, 27},
-                {63, 7, 203, 44, 20},       {64, 7, 170, 44, 20},       {65, 135, 170, 44, 20},
-                {66, 7, D + 72, 44, 20},    {67, 7, D + 39, 44, 20},    {68, 135, D + 39, 44, 20},
-                {69, 226, X + 4, 23, 23},
+                {StorePresetButton, 0, 98, 250, 33},     {MidiChannelDown, W - 117, 15, 11, 11},
+                {MidiChannelUp, W - 53, 15, 11, 11},     {ProgramBox, P, 7, 220, 27},
+                {ProgramDown, P + 11, 15, 11, 11},       {ProgramUp, P + 198, 15, 11, 11},
+                {BypassSwitch, L + 250, 51, 40, 20},     {ChannelSwitch, L + 370, 51, 40, 20},
+                {ReverbSwitch, L + 490, 51, 40, 20},     {TremoloSwitch, L + 610, 51, 40, 20},
+                {IrBypassSwitch, L + 850, 51, 40, 20},   {MonoButton, W - 366, 7, 100, 27},
+                {LoopBypassSwitch, L + 730, 51, 40, 20}, {FactoryPrev, 258, 15, 11, 11},
+                {FactoryNext, 481, 15, 11, 11},          {ExtractAllButton, 260, H - 55, 110, 27},
+                {SelectButton, 379, H - 55, 111, 27},    {FactoryTitle, 290, 0, 170, 41},
+                {AuditionSwitch, 380, H - 85, 40, 20},   {BypassLockButton, W - 246, 7, 100, 27},
+                {ReverbTailsButton, 400, 7, 100, 27},    {RhythmHfComp, 7, 203, 44, 20},
+                {RhythmLowpass, 7, 170, 44, 20},         {RhythmHighpass, 135, 170, 44, 20},
+                {LeadHfComp, 7, D + 72, 44, 20},         {LeadLowpass, 7, D + 39, 44, 20},
+                {LeadHighpass, 135, D + 39, 44, 20},     {CcListToggle, 226, X + 4, 23, 23},
             };
             for (int i = 0; i < 3; ++i) {
-                table.push_back({13 + i, 8, 240 + 31 * i, 12, 12});
-                table.push_back({16 + i, 8, D + 109 + 31 * i, 12, 12});
-                table.push_back({19 + i, 178, 234 + 31 * i, 23, 23});
-                table.push_back({22 + i, 178, D + 103 + 31 * i, 23, 23});
-                table.push_back({25 + i, 204, 234 + 31 * i, 23, 23});
-                table.push_back({28 + i, 204, D + 103 + 31 * i, 23, 23});
-                table.push_back({55 + i, 226, 234 + 31 * i, 23, 23});
-                table.push_back({58 + i, 226, D + 103 + 31 * i, 23, 23});
+                table.push_back({RhythmIrChoice0 + i, 8, 240 + 31 * i, 12, 12});
+                table.push_back({LeadIrChoice0 + i, 8, D + 109 + 31 * i, 12, 12});
+                table.push_back({SlotSelect1 + i, 178, 234 + 31 * i, 23, 23});
+                table.push_back({SlotSelect4 + i, 178, D + 103 + 31 * i, 23, 23});
+                table.push_back({SlotImport1 + i, 204, 234 + 31 * i, 23, 23});
+                table.push_back({SlotImport4 + i, 204, D + 103 + 31 * i, 23, 23});
+                table.push_back({SlotBrowse1 + i, 226, 234 + 31 * i, 23, 23});
+                table.push_back({SlotBrowse4 + i, 226, D + 103 + 31 * i, 23, 23});
             }
-            for (int row = 0; row < 15; ++row) table.push_back({36 + row, 250, 42 + 31 * row, 250, 31});
+            for (int row = 0; row < 15; ++row)
+                table.push_back({FactoryRow0 + row, 250, 42 + 31 * row, 250, 31});
 
             int checked = 0;
             for (const HitRegion& r : ui.regions().regions()) {
                 for (const Rect& t : table) {
-                    if (toInt(r.control) != t.control) continue;
+                    if (r.control != t.control) continue;
                     ++checked;
                     EXPECT_TRUE(r.x == t.x && r.y == t.y && r.width == t.w && r.height == t.h)
-                        << "control " << t.control << " at " << r.x << "," << r.y << " " << r.width << "x"
-                        << r.height << ", expected " << t.x << "," << t.y << " " << t.w << "x" << t.h;
+                        << "control " << toInt(t.control) << " at " << r.x << "," << r.y << " " << r.width
+                        << "x" << r.height << ", expected " << t.x << "," << t.y << " " << t.w << "x" << t.h;
                 }
             }
             EXPECT_EQ(checked, 130);
