@@ -9,14 +9,16 @@
 #include <string_view>
 #include <vector>
 
+#include "util/amplifier_port_tag.hpp"
+
 namespace halvard::cli {
 
 enum class MidiApi { Both, Jack, Alsa };
 
 struct CliOptions {
-    std::string command;                // "ports", "info", "backup", ..., "ir import", "firmware flash"
-    std::vector<std::string> operands;  // checked in number and form for the command
-    std::string port = "VDR";           // the amplifier's ports are the first whose names contain this
+    std::string command;                  // "ports", "info", "backup", ..., "ir import", "firmware flash"
+    std::vector<std::string> operands;    // checked in number and form for the command
+    std::string port{kAmplifierPortTag};  // the amplifier's ports are the first whose names contain this
     MidiApi api = MidiApi::Both;
     bool json = false;              // info, programs, backups, compare
     std::string library;            // --library: the program library's file (default: HALVARD_LIBRARY, then

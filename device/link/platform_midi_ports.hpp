@@ -9,6 +9,7 @@
 #include <string>
 
 #include "device/link/midi_ports.hpp"
+#include "util/amplifier_port_tag.hpp"
 
 namespace halvard {
 
@@ -22,7 +23,7 @@ struct RtMidiPortsOptions {
     std::string jackClientName = "Halvard Editor";
     // The ports about to be opened are those whose names contain this: JACK makes ready for them
     // as soon as one appears (empty: when a port is opened).
-    std::string amplifierPortTag = "VDR";
+    std::string amplifierPortTag{kAmplifierPortTag};
 };
 
 // How often the worker, connected and with nothing under way, looks at the input of these ports

@@ -13,6 +13,7 @@
 #include "device/link/midi_ports.hpp"
 #include "device/link/platform_midi_ports.hpp"
 #include "device/protocol/exchanges.hpp"
+#include "util/amplifier_port_tag.hpp"
 
 // Sections: port scan, the pass, sync, link recovery, command dispatch, thread entry.
 
@@ -25,9 +26,6 @@ constexpr PortDirection kOut = PortDirection::Output;
 // Our own port names, as other programs see them.
 constexpr const char* kOwnInputName = "midi Input";
 constexpr const char* kOwnOutputName = "midi Output";
-// The amplifier's ports are the ones whose names contain this.
-constexpr std::string_view kAmplifierPortTag = "VDR";
-
 int findAmplifierPort(MidiPorts& ports, PortDirection direction) {
     const int count = ports.portCount(direction);
     for (int i = 0; i < count; ++i) {

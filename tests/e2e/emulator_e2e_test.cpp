@@ -11,6 +11,7 @@
 
 #include "editor_messages.hpp"
 #include "emulator_process.hpp"
+#include "util/amplifier_port_tag.hpp"
 
 namespace halvard::e2e {
 namespace {
@@ -19,7 +20,7 @@ using Bytes = std::vector<uint8_t>;
 
 int findVdr(RtMidi& m) {
     for (unsigned i = 0; i < m.getPortCount(); ++i) {
-        if (m.getPortName(i).find("VDR") != std::string::npos) return static_cast<int>(i);
+        if (m.getPortName(i).find(kAmplifierPortTag) != std::string::npos) return static_cast<int>(i);
     }
     return -1;
 }

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "util/amplifier_port_tag.hpp"
 #include "virtual_amp.hpp"
 
 namespace halvard::emulator {
@@ -26,7 +27,7 @@ struct FaultSettings {
 
 struct EmulatorOptions {
     MidiSystem midiSystem = MidiSystem::Auto;
-    std::string portName = "Halvard VDR";  // ports "<name> In" and "<name> Out"
+    std::string portName = "Halvard " + std::string(kAmplifierPortTag);  // ports "<name> In" and "<name> Out"
     std::optional<uint16_t> firmwareVersion;
     std::optional<int> program;
     std::array<std::optional<std::string>, kUserSlots> slotNames;

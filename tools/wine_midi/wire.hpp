@@ -24,6 +24,8 @@
 #include <string_view>
 #include <vector>
 
+#include "util/amplifier_port_tag.hpp"
+
 namespace halvard::winemidi {
 
 inline constexpr std::string_view kMagic{"HWM1", 4};
@@ -33,8 +35,6 @@ inline constexpr const char* kPortVariable = "HALVARD_WINE_MIDI_PORT";
 inline constexpr uint32_t kMaxFrameBytes = 1u << 20;
 // WinMM's device names (szPname) hold 31 characters and the terminator.
 inline constexpr size_t kMaxDeviceName = 31;
-// The amplifier is the port whose name contains this.
-inline constexpr std::string_view kAmplifierTag = "VDR";
 
 enum class FrameType : uint8_t {
     List = 'L',
@@ -119,16 +119,16 @@ inline std::string deviceName(std::string_view jackName) {
     const size_t colon = jackName.find(':');
     if (colon != std::string_view::npos) {
         const std::string_view own = jackName.substr(colon + 1);
-        if (own.find(kAmplifierTag) != std::string_view::npos ||
-            jackName.find(kAmplifierTag) == std::string_view::npos) {
+        if (own.find(kAmplifierPortTag) != std::string_view::npos ||
+            jackName.find(kAmplifierPortTag) == std::string_view::npos) {
             name = own;
         }
     }
     if (name.size() <= kMaxDeviceName) return std::string(name);
-    const size_t tag = name.find(kAmplifierTag);
-    size_t start = tag == std::string_view::npos || tag + kAmplifierTag.size() <= kMaxDeviceName
+    const size_t tag = name.find(kAmplifierPortTag);
+    size_t start = tag == std::string_view::npos || tag + kAmplifierPortTag.size() <= kMaxDeviceName
                        ? 0
-                       : tag + kAmplifierTag.size() - kMaxDeviceName;
+                       : tag + kAmplifierPortTag.size() - kMaxDeviceName;
     size_t end = start + kMaxDeviceName;
     const auto continuation = [&](size_t i) { return (static_cast<uint8_t>(name[i]) & 0xC0) == 0x80; };
     while (start < name.size() && continuation(start)) ++start;
