@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <charconv>
+#include <iterator>
+#include <utility>
 
 #include "program_library/program_library.hpp"
 #include "util/option_scanner.hpp"
@@ -328,6 +330,14 @@ std::string checkOperands(const CliOptions& o) {
     return {};
 }
 
+// The options that take no value, and what each sets.
+constexpr std::pair<std::string_view, bool CliOptions::*> kFlags[] = {
+    {"--help", &CliOptions::help},          {"-h", &CliOptions::help},
+    {"--version", &CliOptions::version},    {"--json", &CliOptions::json},
+    {"--no-verify", &CliOptions::noVerify}, {"--yes", &CliOptions::yes},
+    {"--force", &CliOptions::force},
+};
+
 }  // namespace
 
 ParsedCli parseCli(std::span<const std::string_view> args) {
@@ -347,18 +357,10 @@ ParsedCli parseCli(std::span<const std::string_view> args) {
             arg != "--backup" && arg != "--search" && arg != "--name" && !scan.noValue())
             break;
         seen.emplace_back(arg);
-        if (arg == "--help" || arg == "-h") {
-            o.help = true;
-        } else if (arg == "--version") {
-            o.version = true;
-        } else if (arg == "--json") {
-            o.json = true;
-        } else if (arg == "--no-verify") {
-            o.noVerify = true;
-        } else if (arg == "--yes") {
-            o.yes = true;
-        } else if (arg == "--force") {
-            o.force = true;
+        const auto flag =
+            std::find_if(std::begin(kFlags), std::end(kFlags), [&](const auto& f) { return f.first == arg; });
+        if (flag != std::end(kFlags)) {
+            o.*(flag->second) = true;
         } else if (arg == "--port") {
             if (!scan.takeValue(value)) break;
             if (value.empty()) result.error = "--port wants a text the port names contain";

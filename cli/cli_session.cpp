@@ -93,17 +93,11 @@ int onAmplifier(const CliOptions& options, const std::function<int(Session&)>& c
 }
 
 std::string stopReason(ReplyResult result, int program) {
-    switch (result) {
-        case ReplyResult::Timeout:
-            return program >= 0 ? "program " + std::to_string(program) + " was not answered within 1 s"
-                                : "the amplifier did not answer within 1 s";
-        case ReplyResult::Abandoned:
-            return "interrupted";
-        case ReplyResult::NotSent:
-            return "the amplifier's ports closed";
-        case ReplyResult::Ok:
-            break;
-    }
+    if (result == ReplyResult::Timeout)
+        return program >= 0 ? "program " + std::to_string(program) + " was not answered within 1 s"
+                            : "the amplifier did not answer within 1 s";
+    if (result == ReplyResult::Abandoned) return "interrupted";
+    if (result == ReplyResult::NotSent) return "the amplifier's ports closed";
     return {};
 }
 

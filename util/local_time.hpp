@@ -6,9 +6,12 @@
 
 namespace halvard {
 
-// The current local date and time.
-std::tm localTimeNow();
 // The local date and time at a moment.
 std::tm localTimeAt(std::time_t at);
+
+// The current local date and time.
+inline std::tm localTimeNow() {
+    return localTimeAt(std::time(nullptr));
+}
 
 }  // namespace halvard

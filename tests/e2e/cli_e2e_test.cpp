@@ -37,12 +37,7 @@ std::string readText(const fs::path& path) {
 
 class CliE2e : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string why;
-        ASSERT_TRUE(ensureJackServer(&why)) << why;
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
+    void SetUp() override { ASSERT_EQ(startJackTest(dir_), ""); }
 
     // halvard-cli with these arguments on JACK only, so no amplifier on ALSA is ever touched.
     // $HALVARD_TEST_CLI names an installed copy to test instead of the build tree's.
@@ -75,8 +70,7 @@ TEST_F(CliE2e, InfoBackupAndRestoreAgainstTheEmulator) {
     const ProgramFile loaded = writeTestProgramFile(dir_ / "loaded.syx");
     ASSERT_FALSE(loaded.stored.empty());
     EmulatorProcess emulator({"--programs", (dir_ / "loaded.syx").string()});
-    ASSERT_TRUE(emulator.started());
-    ASSERT_TRUE(EmulatorProcess::waitFor([&] { return emulator.portsOpen(); })) << emulator.transcript();
+    ASSERT_TRUE(emulator.ready()) << emulator.transcript();
 
     const CliRun info = cli("info --json --program 2");
     EXPECT_EQ(info.code, 0) << info.err;
@@ -123,8 +117,7 @@ TEST_F(CliE2e, InfoBackupAndRestoreAgainstTheEmulator) {
 
 TEST_F(CliE2e, NamesAndKeptBackupsThroughBackupCompareRestoreCopyAndSwap) {
     EmulatorProcess emulator;
-    ASSERT_TRUE(emulator.started());
-    ASSERT_TRUE(EmulatorProcess::waitFor([&] { return emulator.portsOpen(); })) << emulator.transcript();
+    ASSERT_TRUE(emulator.ready()) << emulator.transcript();
     const auto json = [](const CliRun& run) { return nlohmann::json::parse(run.out, nullptr, false); };
 
     ASSERT_EQ(cli("programs name 3 \"Clean \xC3\xA9t\xC3\xA9\"").code, 0) << "no amplifier needed";

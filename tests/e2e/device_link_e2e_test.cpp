@@ -6,13 +6,16 @@
 
 #include <thread>
 
+#include "editor_messages.hpp"
 #include "editor_worker.hpp"
 #include "emulator_process.hpp"
 
 namespace halvard::e2e {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using emulator::testing::Bytes;
+using emulator::testing::syncConversation;
+using emulator::testing::sysex;
 
 // Program 0 and the globals as the tests set them in the emulator, and what the editor must make
 // of them. Record bytes 5..14: loop bypass, channel 1 + bypass, reverb/tremolo rhythm and lead,
@@ -21,36 +24,17 @@ constexpr const char* kRecord0 = "01210110020101102331";
 constexpr const char* kGlobals = "4509";  // MIDI channel 5, reverb tails; mono, IR slot 4
 
 ProgramSettings expectedRecord0() {
-    ProgramSettings s;
-    s.loopBypass = 1;
-    s.channel = 1;
-    s.bypass = 1;
-    s.reverb[0] = 1;
-    s.tremolo[1] = 1;
-    s.ir[0] = 2;
-    s.ir[1] = 1;
-    s.irBypass = 1;
-    s.hfComp[1] = 1;
-    s.filterA[0] = 3;
-    s.filterA[1] = 2;
-    s.filterB[0] = 1;
-    s.filterB[1] = 3;
-    s.loaded = 1;
-    return s;
-}
-
-Bytes sysex(std::initializer_list<uint8_t> payload) {
-    Bytes m{0xF0, 0x00};
-    for (const uint8_t b : payload) m.push_back(b);
-    m.push_back(0xF7);
-    return m;
-}
-
-// The requests of one full sync for program p, in order.
-std::vector<Bytes> syncConversation(uint8_t p) {
-    std::vector<Bytes> m{sysex({0x0B}), sysex({0x02, p})};
-    for (uint8_t s = 0; s < 6; ++s) m.push_back(sysex({0x04, s}));
-    return m;
+    return {.loopBypass = 1,
+            .channel = 1,
+            .bypass = 1,
+            .reverb = {1, 0},
+            .tremolo = {0, 1},
+            .ir = {2, 1},
+            .irBypass = 1,
+            .hfComp = {0, 1},
+            .filterA = {3, 2},
+            .filterB = {1, 3},
+            .loaded = 1};
 }
 
 class DeviceLinkE2e : public ::testing::Test {

@@ -85,8 +85,7 @@ TEST_F(EmulatorE2e, AnswersOverJackAndStoresAnIrTransferByteForByte) {
     const std::filesystem::path dump = std::filesystem::path(::testing::TempDir()) / "emulator-e2e-dump";
     std::filesystem::remove_all(dump);
     EmulatorProcess emulator({"--log", "--dump-dir", dump.string(), "--firmware", "2.5"});
-    ASSERT_TRUE(emulator.started());
-    ASSERT_TRUE(EmulatorProcess::waitFor([&] { return emulator.portsOpen(); })) << emulator.transcript();
+    ASSERT_TRUE(emulator.ready()) << emulator.transcript();
 
     Client client;
     ASSERT_TRUE(EmulatorProcess::waitFor([&] { return client.connect(); })) << "the ports carry \"VDR\"";

@@ -36,8 +36,7 @@ TEST(FirmwareE2e, OlderAmplifierIsUpdatedOnceWithTheServedImage) {
     const std::filesystem::path dump = std::filesystem::path(::testing::TempDir()) / "firmware-e2e-dump";
     std::filesystem::remove_all(dump);
     EmulatorProcess emulator({"--firmware", "1.9", "--dump-dir", dump.string()});
-    ASSERT_TRUE(emulator.started());
-    ASSERT_TRUE(EmulatorProcess::waitFor([&] { return emulator.portsOpen(); })) << emulator.transcript();
+    ASSERT_TRUE(emulator.ready()) << emulator.transcript();
 
     HttpFirmwareSource source(server.baseUrl());
     {

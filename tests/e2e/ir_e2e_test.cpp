@@ -37,8 +37,7 @@ protected:
     void connect(std::vector<std::string> args = {}) {
         args.insert(args.end(), {"--dump-dir", dump_.string()});
         amp_ = std::make_unique<EmulatorProcess>(args);
-        ASSERT_TRUE(amp_->started());
-        ASSERT_TRUE(EmulatorProcess::waitFor([&] { return amp_->portsOpen(); })) << amp_->transcript();
+        ASSERT_TRUE(amp_->ready()) << amp_->transcript();
         editor_ = std::make_unique<EditorWorker>(nullptr, &dialogs_);
         ASSERT_TRUE(editor_->connected()) << amp_->transcript();
         amp_->command("clear");

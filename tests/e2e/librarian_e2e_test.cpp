@@ -32,12 +32,7 @@ void writeFile(const fs::path& path, const Bytes& bytes) {
 
 class LibrarianE2e : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string why;
-        ASSERT_TRUE(ensureJackServer(&why)) << why;
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
+    void SetUp() override { ASSERT_EQ(startJackTest(dir_), ""); }
 
     void start(std::vector<std::string> args = {}) {
         args.insert(args.begin(), {"--log", "--restart-away", "300"});

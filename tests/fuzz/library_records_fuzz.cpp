@@ -17,16 +17,13 @@
 
 #include "device/librarian/kept_backups.hpp"
 #include "device/librarian/library_access.hpp"
+#include "fuzz_require.hpp"
 #include "program_library/program_library.hpp"
 #include "util/utf8.hpp"
 
 namespace {
 
 using namespace halvard;
-
-void require(bool condition) {
-    if (!condition) __builtin_trap();
-}
 
 // The input, taken a value at a time; zeros once it is used up.
 struct Input {

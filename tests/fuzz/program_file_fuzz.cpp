@@ -8,14 +8,7 @@
 #include <span>
 
 #include "device/librarian/program_backup.hpp"
-
-namespace {
-
-void require(bool condition) {
-    if (!condition) __builtin_trap();
-}
-
-}  // namespace
+#include "fuzz_require.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace halvard;

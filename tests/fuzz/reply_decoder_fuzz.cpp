@@ -8,14 +8,7 @@
 
 #include "device/protocol/exchanges.hpp"
 #include "device/protocol/sysex.hpp"
-
-namespace {
-
-void require(bool condition) {
-    if (!condition) __builtin_trap();
-}
-
-}  // namespace
+#include "fuzz_require.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace halvard;

@@ -5,15 +5,8 @@
 #include <cstdint>
 #include <span>
 
+#include "fuzz_require.hpp"
 #include "ir/wav_import.hpp"
-
-namespace {
-
-void require(bool condition) {
-    if (!condition) __builtin_trap();
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const halvard::IrImport ir = halvard::prepareIrFromMemory(std::span<const uint8_t>(data, size));

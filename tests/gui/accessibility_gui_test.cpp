@@ -132,8 +132,7 @@ protected:
     // The emulator with program 0 as given, the editor connected to it and found through AT-SPI.
     void startConnected(const char* record) {
         amp_ = std::make_unique<EmulatorProcess>();
-        ASSERT_TRUE(amp_->started());
-        ASSERT_TRUE(EmulatorProcess::waitFor([&] { return amp_->portsOpen(); })) << amp_->transcript();
+        ASSERT_TRUE(amp_->ready()) << amp_->transcript();
         ASSERT_EQ(amp_->command(std::string("set-record 0 ") + record).rfind("ok", 0), 0u);
         ASSERT_TRUE(x_.connected());
         editor_ = std::make_unique<EditorProcess>(editorExecutable());

@@ -31,8 +31,7 @@ TEST(ContextMenuGui, RightClickBacksUpAllProgramsIntoTheChosenFile) {
     const fs::path target = dir / "all programs.syx";
 
     EmulatorProcess amp;
-    ASSERT_TRUE(amp.started());
-    ASSERT_TRUE(EmulatorProcess::waitFor([&] { return amp.portsOpen(); })) << amp.transcript();
+    ASSERT_TRUE(amp.ready()) << amp.transcript();
 
     XSession x;
     ASSERT_TRUE(x.connected());

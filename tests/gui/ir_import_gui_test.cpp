@@ -33,8 +33,7 @@ TEST(IrImportGui, ImportIconOpensTheFileDialogAndTheTypedFileIsStored) {
     ASSERT_TRUE(expected.ok());
 
     EmulatorProcess amp({"--dump-dir", dir.file("dump")});
-    ASSERT_TRUE(amp.started());
-    ASSERT_TRUE(EmulatorProcess::waitFor([&] { return amp.portsOpen(); })) << amp.transcript();
+    ASSERT_TRUE(amp.ready()) << amp.transcript();
 
     XSession x;
     ASSERT_TRUE(x.connected());

@@ -25,8 +25,7 @@ TEST(KeyboardGui, TabSpaceUndoPageUpAndZoomActAsTheirPointerCounterparts) {
     std::filesystem::remove_all(config);
 
     EmulatorProcess amp;
-    ASSERT_TRUE(amp.started());
-    ASSERT_TRUE(EmulatorProcess::waitFor([&] { return amp.portsOpen(); })) << amp.transcript();
+    ASSERT_TRUE(amp.ready()) << amp.transcript();
     ASSERT_EQ(amp.command("set-record 0 01210110020101102331").rfind("ok", 0), 0u);
 
     XSession x;

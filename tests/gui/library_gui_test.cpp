@@ -91,8 +91,7 @@ TEST(LibraryGui, TheNameStandsBesideTheProgramAKeptBackupMarksWhatDiffersAndIsRe
     setenv("GSETTINGS_BACKEND", "memory", 1);
 
     EmulatorProcess amp;
-    ASSERT_TRUE(amp.started());
-    ASSERT_TRUE(EmulatorProcess::waitFor([&] { return amp.portsOpen(); })) << amp.transcript();
+    ASSERT_TRUE(amp.ready()) << amp.transcript();
 
     // Program 0 named; a backup kept of the emulator's programs with 9 and 30 otherwise.
     KeptBackup kept;

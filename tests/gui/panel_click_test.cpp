@@ -24,8 +24,7 @@ TEST(PanelClick, ReverbSwitchClickReachesTheAmplifierAndLightsTheSwitch) {
     ASSERT_TRUE(e2e::ensureJackServer(&why)) << why;
 
     EmulatorProcess amp;
-    ASSERT_TRUE(amp.started());
-    ASSERT_TRUE(EmulatorProcess::waitFor([&] { return amp.portsOpen(); })) << amp.transcript();
+    ASSERT_TRUE(amp.ready()) << amp.transcript();
     // Program 0 uses the lead channel, so the bit to look for is the lead entry's (byte 8), and
     // the rhythm entry (byte 7) must stay clear. Filters 2 / 1 as the amplifier's defaults.
     ASSERT_EQ(amp.command("set-record 0 00010000000000002211").rfind("ok", 0), 0u);

@@ -59,8 +59,7 @@ TEST(ProgramsGui, TheOverlayShowsNamesSelectsAProgramByClickAndNamesOneByDoubleC
     }
 
     EmulatorProcess amp;
-    ASSERT_TRUE(amp.started());
-    ASSERT_TRUE(EmulatorProcess::waitFor([&] { return amp.portsOpen(); })) << amp.transcript();
+    ASSERT_TRUE(amp.ready()) << amp.transcript();
     const std::string record5 = "01210110020101102331";
     ASSERT_EQ(amp.command("set-record 5 " + record5).rfind("ok", 0), 0u);
     XSession x;

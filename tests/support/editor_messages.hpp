@@ -4,12 +4,29 @@
 
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
 namespace halvard::emulator::testing {
 
 using Bytes = std::vector<uint8_t>;
+
+// F0 00, the payload, F7.
+inline Bytes sysex(std::initializer_list<uint8_t> payload) {
+    Bytes m{0xF0, 0x00};
+    for (const uint8_t b : payload) m.push_back(b);
+    m.push_back(0xF7);
+    return m;
+}
+
+// The requests of one full sync for program p, in order: the version, the program, the six slot
+// names.
+inline std::vector<Bytes> syncConversation(uint8_t p) {
+    std::vector<Bytes> m{sysex({0x0B}), sysex({0x02, p})};
+    for (uint8_t s = 0; s < 6; ++s) m.push_back(sysex({0x04, s}));
+    return m;
+}
 
 // A 44-byte IEEE-float mono 48 kHz WAV header followed by n samples of a ramp.
 inline Bytes irImage(uint32_t n) {
@@ -81,11 +98,7 @@ inline Bytes firmwareImage(uint8_t major, uint8_t minor) {
 inline std::vector<Bytes> firmwareTransfer(const Bytes& image) {
     std::vector<Bytes> messages;
     for (uint32_t o = 0; o < image.size(); o += 256) messages.push_back(chunk(image, o, true));
-    Bytes s{0xF0, 0x00, 0x09, 0x10, 0x0F, 0x0F, 0x0F, 0x0F};
-    const std::string name = "VDR.bin";
-    for (size_t i = 0; i < 64; ++i) s.push_back(i < name.size() ? static_cast<uint8_t>(name[i]) : 0);
-    s.push_back(0xF7);
-    messages.push_back(s);
+    messages.push_back(store(0x10, 0xFFFF, "VDR.bin"));
     return messages;
 }
 

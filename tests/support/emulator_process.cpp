@@ -96,6 +96,15 @@ bool ensureJackServer(std::string* why) {
     return own->start(why);
 }
 
+std::string startJackTest(const std::filesystem::path& folder) {
+    std::string why;
+    if (!ensureJackServer(&why)) return why;
+    std::error_code error;
+    std::filesystem::remove_all(folder, error);
+    if (!std::filesystem::create_directories(folder, error)) return "cannot make " + folder.string();
+    return {};
+}
+
 PipedChild startPipedChild(char* const* argv, char* const* envp) {
     PipedChild child;
     int in[2], out[2], err[2];
@@ -127,6 +136,8 @@ PipedChild startPipedChild(char* const* argv, char* const* envp) {
     return {pid, in[1], out[0], err[0]};
 }
 
+namespace {
+
 void readChildLines(int fd, const std::function<void(std::string line)>& onLine) {
     std::string pending;
     char buffer[8192];
@@ -145,12 +156,34 @@ void readChildLines(int fd, const std::function<void(std::string line)>& onLine)
     close(fd);
 }
 
-std::string childTranscript(const std::string& name, const std::vector<std::string>& out,
-                            const std::vector<std::string>& err) {
+}  // namespace
+
+void ChildOutput::start(const PipedChild& child, std::function<void(std::string line)> onStdoutLine) {
+    onStdoutLine_ = std::move(onStdoutLine);
+    stdout_ = std::thread([this, fd = child.fromStdout] { readChildLines(fd, onStdoutLine_); });
+    stderr_ = std::thread([this, fd = child.fromStderr] {
+        readChildLines(fd, [this](std::string line) {
+            std::lock_guard lock(mutex_);
+            errors_.push_back(std::move(line));
+        });
+    });
+}
+
+void ChildOutput::join() {
+    if (stdout_.joinable()) stdout_.join();
+    if (stderr_.joinable()) stderr_.join();
+}
+
+std::vector<std::string> ChildOutput::errorLines() const {
+    std::lock_guard lock(mutex_);
+    return errors_;
+}
+
+std::string ChildOutput::transcript(const std::string& name, const std::vector<std::string>& out) const {
     std::string text = "--- " + name + ": standard output\n";
     for (const std::string& l : out) text += l + "\n";
     text += "--- " + name + ": standard error\n";
-    for (const std::string& l : err) text += l + "\n";
+    for (const std::string& l : errorLines()) text += l + "\n";
     return text;
 }
 
@@ -184,12 +217,7 @@ EmulatorProcess::EmulatorProcess(std::vector<std::string> args) {
     if (child.pid <= 0) return;
     pid_ = child.pid;
     toChild_ = child.toChild;
-    stdoutReader_ = std::thread([this, fd = child.fromStdout] {
-        readChildLines(fd, [this](std::string l) { takeLine(std::move(l), true); });
-    });
-    stderrReader_ = std::thread([this, fd = child.fromStderr] {
-        readChildLines(fd, [this](std::string l) { takeLine(std::move(l), false); });
-    });
+    output_.start(child, [this](std::string line) { takeLine(std::move(line)); });
 }
 
 EmulatorProcess::~EmulatorProcess() {
@@ -202,8 +230,7 @@ EmulatorProcess::~EmulatorProcess() {
         }
     }
     if (toChild_ >= 0) close(toChild_);
-    if (stdoutReader_.joinable()) stdoutReader_.join();
-    if (stderrReader_.joinable()) stderrReader_.join();
+    output_.join();
 }
 
 bool EmulatorProcess::exited() {
@@ -216,11 +243,9 @@ bool EmulatorProcess::exited() {
     return false;
 }
 
-void EmulatorProcess::takeLine(std::string line, bool isStdout) {
+void EmulatorProcess::takeLine(std::string line) {
     std::lock_guard lock(mutex_);
-    if (!isStdout) {
-        errors_.push_back(std::move(line));
-    } else if (startsWith(line, "ok") || startsWith(line, "error")) {
+    if (startsWith(line, "ok") || startsWith(line, "error")) {
         replies_.push_back(std::move(line));
         replyArrived_.notify_all();
     } else {
@@ -306,14 +331,9 @@ std::vector<std::string> EmulatorProcess::logLines() const {
     return log_;
 }
 
-std::vector<std::string> EmulatorProcess::errorLines() const {
-    std::lock_guard lock(mutex_);
-    return errors_;
-}
-
 std::string EmulatorProcess::transcript() const {
     std::lock_guard lock(mutex_);
-    return childTranscript("emulator (without the control replies)", log_, errors_);
+    return output_.transcript("emulator (without the control replies)", log_);
 }
 
 }  // namespace halvard::e2e

@@ -34,6 +34,10 @@ bool jackServerRuns();
 // first JACK client of the process is made. False, with the reason, if none can be had.
 bool ensureJackServer(std::string* why = nullptr);
 
+// A test's start on JACK: ensureJackServer, and folder made empty. "" when both are done, else why
+// not.
+std::string startJackTest(const std::filesystem::path& folder);
+
 // A child process whose standard input, output and error are pipes to this one; it gets SIGTERM if
 // this process dies first. envp null: this process's environment. pid is -1 when it could not be
 // started (and no pipe is left open).
@@ -45,13 +49,32 @@ struct PipedChild {
 };
 PipedChild startPipedChild(char* const* argv, char* const* envp = nullptr);
 
-// Reads a child's stream to its end a line at a time (without its '\n', nor the '\r' a Windows
-// program ends it with), gives each to onLine, and closes it: the body of a stream's reader thread.
-void readChildLines(int fd, const std::function<void(std::string line)>& onLine);
+// A child's standard output and error, each read by a thread of its own to its end a line at a time
+// (without its '\n', nor the '\r' a Windows program ends it with): each output line goes to
+// onStdoutLine, the error lines are kept here. The streams are closed at their end; join() (or the
+// destructor) waits for both threads.
+class ChildOutput {
+public:
+    ChildOutput() = default;
+    ~ChildOutput() { join(); }
+    ChildOutput(const ChildOutput&) = delete;
+    ChildOutput& operator=(const ChildOutput&) = delete;
 
-// A child's two streams for a failure message, each after a line that names it.
-std::string childTranscript(const std::string& name, const std::vector<std::string>& out,
-                            const std::vector<std::string>& err);
+    void start(const PipedChild& child, std::function<void(std::string line)> onStdoutLine);
+    void join();
+
+    // Its standard error so far.
+    std::vector<std::string> errorLines() const;
+    // The output lines given (as the owner keeps them) and the error lines, for a failure message.
+    std::string transcript(const std::string& name, const std::vector<std::string>& out) const;
+
+private:
+    std::function<void(std::string)> onStdoutLine_;
+    mutable std::mutex mutex_;
+    std::vector<std::string> errors_;
+    std::thread stdout_;
+    std::thread stderr_;
+};
 
 // The programs the CLI tests start the emulator with (its --programs FILE): each with its loop
 // bypass on, its lead IR its number modulo 3 and its filters at 1, on MIDI channel 4. Writes them
@@ -67,6 +90,10 @@ public:
     EmulatorProcess& operator=(const EmulatorProcess&) = delete;
 
     bool started() const { return pid_ > 0; }
+    // Started, and its ports open within 10 s: ready for the program under test.
+    bool ready() {
+        return started() && waitFor([this] { return portsOpen(); });
+    }
     bool exited();  // the child has ended (reaps it)
 
     // One control command and its reply line ("ok ..." or "error ..."); "" if none came within limit.
@@ -98,23 +125,21 @@ public:
 
     // Everything the child wrote that was not a control reply (protocol log), and its standard error.
     std::vector<std::string> logLines() const;
-    std::vector<std::string> errorLines() const;
+    std::vector<std::string> errorLines() const { return output_.errorLines(); }
     // Both, for a failure message.
     std::string transcript() const;
 
 private:
-    void takeLine(std::string line, bool isStdout);
+    void takeLine(std::string line);
 
     pid_t pid_ = -1;
     int toChild_ = -1;
-    std::thread stdoutReader_;
-    std::thread stderrReader_;
+    ChildOutput output_;
 
     mutable std::mutex mutex_;
     std::condition_variable replyArrived_;
     std::deque<std::string> replies_;
     std::vector<std::string> log_;
-    std::vector<std::string> errors_;
 };
 
 }  // namespace halvard::e2e

@@ -53,19 +53,13 @@ WineProgram::WineProgram(const std::string& program, const std::vector<std::stri
     if (child.pid <= 0) return;
     pid_ = child.pid;
     toChild_ = child.toChild;
-    stdoutReader_ = std::thread([this, fd = child.fromStdout] {
-        readChildLines(fd, [this](std::string l) { takeLine(std::move(l), true); });
-    });
-    stderrReader_ = std::thread([this, fd = child.fromStderr] {
-        readChildLines(fd, [this](std::string l) { takeLine(std::move(l), false); });
-    });
+    output_.start(child, [this](std::string line) { takeLine(std::move(line)); });
 }
 
 WineProgram::~WineProgram() {
     stop();
     if (toChild_ >= 0) close(toChild_);
-    if (stdoutReader_.joinable()) stdoutReader_.join();
-    if (stderrReader_.joinable()) stderrReader_.join();
+    output_.join();
 }
 
 void WineProgram::stop() {
@@ -94,10 +88,10 @@ bool WineProgram::send(const std::string& line) {
     return toChild_ >= 0 && write(toChild_, text.data(), text.size()) == static_cast<ssize_t>(text.size());
 }
 
-void WineProgram::takeLine(std::string line, bool isStdout) {
+void WineProgram::takeLine(std::string line) {
     std::lock_guard lock(mutex_);
-    (isStdout ? out_ : err_).push_back(std::move(line));
-    if (isStdout) taken_.push_back(false);
+    out_.push_back(std::move(line));
+    taken_.push_back(false);
     arrived_.notify_all();
 }
 
@@ -129,14 +123,9 @@ std::vector<std::string> WineProgram::takeLines(const std::string& prefix) {
     return lines;
 }
 
-std::vector<std::string> WineProgram::errorLines() const {
-    std::lock_guard lock(mutex_);
-    return err_;
-}
-
 std::string WineProgram::transcript() const {
     std::lock_guard lock(mutex_);
-    return childTranscript("Windows program", out_, err_);
+    return output_.transcript("Windows program", out_);
 }
 
 // ---- WineMidiBridge -----------------------------------------------------------------------------

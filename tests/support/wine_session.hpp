@@ -20,6 +20,8 @@
 #include <thread>
 #include <vector>
 
+#include "emulator_process.hpp"
+
 namespace halvard::e2e {
 
 using namespace std::chrono_literals;
@@ -50,7 +52,7 @@ public:
     // The lines not taken yet that start with prefix, taking them.
     std::vector<std::string> takeLines(const std::string& prefix);
     // Its standard error so far.
-    std::vector<std::string> errorLines() const;
+    std::vector<std::string> errorLines() const { return output_.errorLines(); }
     // Everything it wrote, both streams, for a failure message.
     std::string transcript() const;
     // Its exit code once it has ended within limit.
@@ -59,18 +61,16 @@ public:
     void stop();
 
 private:
-    void takeLine(std::string line, bool isStdout);
+    void takeLine(std::string line);
 
     pid_t pid_ = -1;
     int toChild_ = -1;
     std::optional<int> exitCode_;
-    std::thread stdoutReader_;
-    std::thread stderrReader_;
+    ChildOutput output_;
     mutable std::mutex mutex_;
     std::condition_variable arrived_;
     std::vector<std::string> out_;
     std::vector<bool> taken_;  // by line of out_
-    std::vector<std::string> err_;
 };
 
 // The bridge of the wine-midi fixture, through its control port.

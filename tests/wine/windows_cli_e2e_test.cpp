@@ -16,7 +16,6 @@ namespace halvard::e2e {
 namespace {
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<uint8_t>;
 
 struct CliRun {
     int code = -1;
@@ -53,8 +52,7 @@ TEST_F(WindowsCli, BackupAndAVerifiedRestoreAgainstTheEmulator) {
     const ProgramFile loaded = writeTestProgramFile(dir_ / "loaded.syx");
     ASSERT_FALSE(loaded.stored.empty());
     EmulatorProcess emulator({"--programs", (dir_ / "loaded.syx").string()});
-    ASSERT_TRUE(emulator.started());
-    ASSERT_TRUE(EmulatorProcess::waitFor([&] { return emulator.portsOpen(); })) << emulator.transcript();
+    ASSERT_TRUE(emulator.ready()) << emulator.transcript();
 
     const CliRun info = cli({"info", "--program", "2"});
     EXPECT_EQ(info.code, 0) << info.transcript;
@@ -65,7 +63,7 @@ TEST_F(WindowsCli, BackupAndAVerifiedRestoreAgainstTheEmulator) {
 
     const CliRun backup = cli({"backup", windowsPath((dir_ / "b.syx").string())});
     ASSERT_EQ(backup.code, 0) << backup.transcript;
-    Bytes saved;
+    std::vector<uint8_t> saved;
     std::string error;
     ASSERT_TRUE(readWholeFile(dir_ / "b.syx", kProgramFileMaxBytes, saved, error)) << error;
     EXPECT_EQ(saved, programFileBytes(loaded)) << "the loaded records, byte for byte";
@@ -85,8 +83,7 @@ TEST_F(WindowsCli, BackupAndAVerifiedRestoreAgainstTheEmulator) {
 
 TEST_F(WindowsCli, NamesAndAKeptBackupInALibraryWhoseFolderIsNotAscii) {
     EmulatorProcess emulator;
-    ASSERT_TRUE(emulator.started());
-    ASSERT_TRUE(EmulatorProcess::waitFor([&] { return emulator.portsOpen(); })) << emulator.transcript();
+    ASSERT_TRUE(emulator.ready()) << emulator.transcript();
     // HALVARD_LIBRARY and the arguments, read as wide characters: "\u263a" outside the ANSI code page's
     // reach.
     const fs::path library = dir_ / fs::path(u8"J\u00f6rg \u263a") / "library.sqlite3";
@@ -122,8 +119,7 @@ TEST_F(WindowsCli, NamesAndAKeptBackupInALibraryWhoseFolderIsNotAscii) {
 
 TEST_F(WindowsCli, APortHeldByAnotherProgramIsNamedInTheError) {
     EmulatorProcess emulator;
-    ASSERT_TRUE(emulator.started());
-    ASSERT_TRUE(EmulatorProcess::waitFor([&] { return emulator.portsOpen(); })) << emulator.transcript();
+    ASSERT_TRUE(emulator.ready()) << emulator.transcript();
     ASSERT_EQ(bridge_.command("hold Halvard VDR"), "ok hold Halvard VDR");
     const CliRun held = cli({"info"});
     EXPECT_EQ(held.code, 1);

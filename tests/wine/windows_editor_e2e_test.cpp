@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "device/firmware/firmware_download.hpp"
+#include "editor_messages.hpp"
 #include "editor_session.hpp"
 #include "emulator_process.hpp"
 #include "ir/factory_catalogue.hpp"
@@ -31,6 +32,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
+using emulator::testing::syncConversation;
+using emulator::testing::sysex;
 using testing::Millis;
 using testing::XSession;
 
@@ -61,20 +64,6 @@ bool near(std::optional<uint32_t> a, uint32_t b, int tolerance = 3) {
     return true;
 }
 
-Bytes sysex(std::initializer_list<uint8_t> payload) {
-    Bytes m{0xF0, 0x00};
-    for (const uint8_t b : payload) m.push_back(b);
-    m.push_back(0xF7);
-    return m;
-}
-
-// The requests of one full sync for program p, in order.
-std::vector<Bytes> syncConversation(uint8_t p) {
-    std::vector<Bytes> m{sysex({0x0B}), sysex({0x02, p})};
-    for (uint8_t s = 0; s < 6; ++s) m.push_back(sysex({0x04, s}));
-    return m;
-}
-
 class WindowsEditor : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -102,8 +91,7 @@ protected:
                                          "--dump-dir", dump().string(), "--slot-name",    "2=2_CLEAN"};
         args.insert(args.end(), extra.begin(), extra.end());
         amp_ = std::make_unique<EmulatorProcess>(args);
-        ASSERT_TRUE(amp_->started());
-        ASSERT_TRUE(EmulatorProcess::waitFor([&] { return amp_->portsOpen(); })) << amp_->transcript();
+        ASSERT_TRUE(amp_->ready()) << amp_->transcript();
         ASSERT_EQ(amp_->command(std::string("set-record 0 ") + kRecord0).substr(0, 2), "ok");
         ASSERT_EQ(amp_->command(std::string("set-globals ") + kGlobals).substr(0, 2), "ok");
     }

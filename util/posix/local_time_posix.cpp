@@ -8,8 +8,4 @@ std::tm localTimeAt(std::time_t at) {
     return local;
 }
 
-std::tm localTimeNow() {
-    return localTimeAt(std::time(nullptr));
-}
-
 }  // namespace halvard
