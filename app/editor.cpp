@@ -120,7 +120,7 @@ int runEditorProgram(WindowSystem& windows, FileDialogs& dialogs) {
         [&firmware, &dialogs](LinkContext& link) {
             link.firmware = &firmware;
             link.dialogs = &dialogs;
-            link.firmwareBackupFolder = backupsFolder();  // all programs, before a firmware update
+            link.backupFolder = backupsFolder();  // automatic backups the library cannot keep
             link.libraryPath = libraryFile();             // opened by the worker
             dialogs.watch(&link.quit);
             startDeviceWorker(link);  // RtMidi on the system's MIDI service

@@ -133,8 +133,7 @@ int restore(Session& s, const CliOptions& o, const RestoreSource& source) {
         return fail(what + " would change; nothing sent (--yes restores)");
     }
     // The automatic backup is what makes a restore undoable: without it nothing is sent.
-    if (const std::string error = keep(s, *now, BackupReason::BeforeRestore, ""); !error.empty())
-        return fail(error + "; the programs read are not kept as a backup, nothing sent");
+    if (!keptBeforeWriting(s, *now, o, BackupReason::BeforeRestore)) return kExitFailed;
 
     ProgressDisplay progress(o.noVerify ? "restore" : "restore and verify");
     const RestoreResult restore = restorePrograms(s.link, source.file, !o.noVerify, progress.steps());

@@ -75,4 +75,11 @@ std::optional<ProgramFile> readAllPrograms(Session& session, const CliOptions& o
 // the library is there but cannot keep it (none without a library).
 std::string keep(Session& session, const ProgramFile& file, BackupReason reason, const std::string& fileName);
 
+// The automatic backup of now (every program, just read) before a command writes over the
+// amplifier's programs: in the library, else as a .syx in the backups folder (where it went is
+// printed). When neither can keep it: false after the reason (nothing may be sent), unless
+// --no-backup (a warning). alsoAsFile: a .syx as well (the firmware update).
+bool keptBeforeWriting(Session& session, const ProgramFile& now, const CliOptions& options,
+                       BackupReason reason, bool alsoAsFile = false);
+
 }  // namespace halvard::cli

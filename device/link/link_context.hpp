@@ -59,8 +59,10 @@ struct LinkContext {
     Clock* clock = nullptr;                // null: the steady clock
     FileDialogs* dialogs = nullptr;        // null: every dialog is cancelled
     FirmwareSource* firmware = nullptr;    // null: no download is attempted
-    // Where all programs are backed up before a firmware update starts; empty: no backup.
-    std::filesystem::path firmwareBackupFolder;
+    // The backups folder: every program is kept here as a program file before a firmware update,
+    // and before a restore, copy or swap when the library cannot keep them; empty: none known (no
+    // home folder), and then only the library can keep an automatic backup.
+    std::filesystem::path backupFolder;
     // The program library (names, kept backups), used on the worker thread only; null: none (the
     // editor works without names). runDeviceWorker opens libraryPath when it is null.
     ProgramLibrary* library = nullptr;

@@ -228,14 +228,14 @@ DeviceWorker::SyncEnd DeviceWorker::sync() {
     // 3. Update decision: a whole image newer than the amplifier's firmware is sent without asking.
     // After a mirror reset availableFirmware is 0, so only an image fetched since then counts.
     // Every program is backed up first; without a backup no firmware goes out in this sync, and the
-    // image is fetched again for the next one.
+    // image is fetched again for the next one. (With the output closed nothing goes out at all.)
     if (image_ && !fetchFirmware_ && firmwareUpdateDue(ui, *image_)) {
         std::string reason;
-        if (backupBeforeFirmwareUpdate(ctx_, reason)) {
+        if (!outputOpen(ctx_) || backupBeforeFirmwareUpdate(ctx_, reason)) {
             runFirmwareUpdate(ctx_, *image_);
             return SyncEnd::FirmwareUpdated;
         }
-        ui.setStatusLine(kUpdatePostponedText);
+        ui.setStatusLine(updatePostponedText(reason));
         fetchFirmware_ = true;
     }
 

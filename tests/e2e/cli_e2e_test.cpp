@@ -11,6 +11,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
+#include "device/firmware/firmware_download.hpp"
 #include "device/librarian/program_backup.hpp"
 #include "emulator_process.hpp"
 #include "library_sql.hpp"
@@ -42,12 +43,14 @@ protected:
         fs::create_directories(dir_);
     }
 
-    // halvard-cli with these arguments on JACK only, so no amplifier on ALSA is ever touched.
+    // halvard-cli with these arguments on JACK only, so no amplifier on ALSA is ever touched, its
+    // data folder in dir_/data; env: more to its environment ("env -u HOME" and the like).
     // $HALVARD_TEST_CLI names an installed copy to test instead of the build tree's.
-    CliRun cli(const std::string& args) {
+    CliRun cli(const std::string& args, const std::string& env = {}) {
         const fs::path out = dir_ / "stdout", err = dir_ / "stderr";
         const char* installed = std::getenv("HALVARD_TEST_CLI");
-        const std::string line = "HALVARD_LIBRARY=" + (dir_ / "library.sqlite3").string() + " " +
+        const std::string line = "XDG_DATA_HOME=" + (dir_ / "data").string() +
+                                 " HALVARD_LIBRARY=" + (dir_ / "library.sqlite3").string() + " " + env + " " +
                                  std::string(installed ? installed : HALVARD_CLI_PATH) + " --api jack " +
                                  args + " >" + out.string() + " 2>" + err.string();
         const int status = std::system(line.c_str());
@@ -185,8 +188,8 @@ TEST_F(CliE2e, NamesAndKeptBackupsThroughBackupCompareRestoreCopyAndSwap) {
     EXPECT_TRUE(marked[0]["damaged"]);
     EXPECT_EQ(marked[1]["differing"].size(), 0u);
 
-    ASSERT_EQ(cli("programs swap 3 9").code, 0);
-    ASSERT_EQ(cli("programs copy 9 20").code, 0);
+    ASSERT_EQ(cli("programs swap --yes 3 9").code, 0);
+    ASSERT_EQ(cli("programs copy --yes 9 20").code, 0);
     EXPECT_EQ(emulator.command("record 9"), "ok record 9 " + record3);
     EXPECT_EQ(emulator.command("record 20"), "ok record 20 " + record3);
     const auto after = json(cli("programs --json"))["programs"];
@@ -195,6 +198,69 @@ TEST_F(CliE2e, NamesAndKeptBackupsThroughBackupCompareRestoreCopyAndSwap) {
     EXPECT_EQ(after[3]["name"], "Lead");
     EXPECT_FALSE(after[3]["stale"] || after[9]["stale"] || after[20]["stale"])
         << "changed through halvard-cli";
+}
+
+TEST_F(CliE2e, NoWriteOverTheProgramsWithoutAKeptBackup) {
+    EmulatorProcess emulator;
+    ASSERT_TRUE(emulator.started());
+    ASSERT_TRUE(EmulatorProcess::waitFor([&] { return emulator.portsOpen(); })) << emulator.transcript();
+    ASSERT_EQ(cli("backup " + (dir_ / "b.syx").string()).code, 0);
+    const std::string record3 = emulator.recordHex(3);
+    ASSERT_EQ(emulator
+                  .command("set-record 3 " + std::string(record3.substr(0, 2) == "01" ? "00" : "01") +
+                           record3.substr(2))
+                  .substr(0, 2),
+              "ok");
+    ASSERT_NE(emulator.recordHex(3), emulator.recordHex(9));
+    ASSERT_EQ(cli("backup " + (dir_ / "held.syx").string()).code, 0) << "what the amplifier holds now";
+    Bytes held;
+    std::string error;
+    ASSERT_TRUE(readWholeFile(dir_ / "held.syx", kProgramFileMaxBytes, held, error)) << error;
+
+    // A library that cannot be opened: the programs read are kept as a file in the backups folder.
+    std::ofstream(dir_ / "foreign") << "not a program library";
+    const std::string foreign = " --library " + (dir_ / "foreign").string();
+    const CliRun restored = cli("restore --yes " + (dir_ / "b.syx").string() + foreign);
+    ASSERT_EQ(restored.code, 0) << restored.err;
+    const fs::path backups = dir_ / "data" / "halvard-editor" / "backups";
+    std::vector<fs::path> kept;
+    for (const auto& entry : fs::directory_iterator(backups)) kept.push_back(entry.path());
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_TRUE(kept[0].filename().string().ends_with("_before-restore_firmware-1.7.syx")) << kept[0];
+    EXPECT_NE(restored.out.find("kept as " + kept[0].string() + "\n"), std::string::npos) << restored.out;
+    Bytes keptBytes;
+    ASSERT_TRUE(readWholeFile(kept[0], kProgramFileMaxBytes, keptBytes, error)) << error;
+    EXPECT_EQ(keptBytes, held) << "byte for byte what the amplifier held";
+
+    // Neither a library nor a home folder: nothing is sent unless --no-backup says so.
+    const std::string homeless = "env -u HOME -u XDG_DATA_HOME";
+    std::string image(kFirmwareImageBytes, '\x11');
+    image[kFirmwareImageBytes - 3] = 2;  // version 2.0
+    image[kFirmwareImageBytes - 4] = 0;
+    std::ofstream(dir_ / "image.bin", std::ios::binary) << image;
+    const std::string before = emulator.recordsHex();
+    ASSERT_EQ(emulator.command("clear"), "ok cleared");
+    for (const std::string& command :
+         {"restore --yes " + (dir_ / "held.syx").string(), std::string("programs copy --yes 3 9"),
+          std::string("programs swap --yes 3 9"), "firmware flash --yes " + (dir_ / "image.bin").string()}) {
+        const CliRun refused = cli(command + foreign, homeless);
+        EXPECT_EQ(refused.code, 1) << command;
+        EXPECT_NE(refused.err.find("no backup of the programs can be kept"), std::string::npos)
+            << command << ": " << refused.err;
+    }
+    EXPECT_EQ(emulator.received(0x01), 0) << "no settings write";
+    EXPECT_EQ(emulator.received(0x07), 0) << "no firmware chunk";
+    EXPECT_EQ(emulator.recordsHex(), before);
+
+    // A copy over a program that differs needs --yes, a copy of an equal one does not.
+    const CliRun asked = cli("programs copy 9 3");
+    EXPECT_EQ(asked.code, 3);
+    EXPECT_EQ(asked.err, "halvard-cli: program 3 would change; nothing sent (--yes copies)\n");
+    EXPECT_EQ(emulator.received(0x01), 0);
+    const CliRun knowingly = cli("programs swap --yes --no-backup 3 9" + foreign, homeless);
+    EXPECT_EQ(knowingly.code, 0) << knowingly.err;
+    EXPECT_NE(knowingly.err.find("going ahead (--no-backup)"), std::string::npos) << knowingly.err;
+    EXPECT_EQ(emulator.recordHex(9), before.substr(3 * 20, 20));
 }
 
 }  // namespace

@@ -75,7 +75,7 @@ public:
         link.ui = &mirror;
         link.firmware = firmware;
         link.dialogs = dialogs;
-        link.firmwareBackupFolder = std::move(backupFolder);
+        link.backupFolder = std::move(backupFolder);
         link.requestRepaint = [this] {
             std::lock_guard lock(mutex_);
             shown_.push_back({mirror.linkState, mirror.progress, link.failures});
