@@ -64,6 +64,12 @@ Session::~Session() {
 }
 
 std::string Session::open() {
+    // One program at a time at the amplifier: an editor's transfer under way ends first, and the
+    // editor sends nothing until this program ends.
+    const bool held = lock_.waitForAmplifier(link.quit, [] {
+        std::fprintf(stderr, "halvard-cli: the amplifier is in use by another program (halvard-editor); waiting for it\n");
+    });
+    if (!held) return "interrupted";
     ports_ = makePorts(options_.api, options_.port);
     link.ports = ports_.get();
     const int in = findPort(*ports_, PortDirection::Input, options_.port);

@@ -12,6 +12,7 @@
 #include "cli/cli_options.hpp"
 #include "device/librarian/kept_backups.hpp"
 #include "device/librarian/program_backup.hpp"
+#include "device/link/amplifier_lock.hpp"
 #include "device/link/midi_ports.hpp"
 #include "device/protocol/exchanges.hpp"
 #include "model/device_mirror.hpp"
@@ -38,7 +39,9 @@ public:
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
-    // Opens the first input and output whose names contain the --port text; the reason if not.
+    // Holds the amplifier for the session's command, waiting while another program (the editor)
+    // holds it, with a line on standard error; then opens the first input and output whose names
+    // contain the --port text. The reason if not.
     std::string open();
 
     DeviceMirror mirror;
@@ -47,6 +50,7 @@ public:
 
 private:
     const CliOptions& options_;
+    AmplifierLock lock_;
     std::unique_ptr<MidiPorts> ports_;
 };
 

@@ -19,6 +19,7 @@
 
 namespace halvard {
 
+class AmplifierLock;   // device/link/amplifier_lock.hpp
 class FirmwareSource;  // device/firmware/firmware_download.hpp
 
 struct LinkContext {
@@ -67,6 +68,9 @@ struct LinkContext {
     // editor works without names). runDeviceWorker opens libraryPath when it is null.
     ProgramLibrary* library = nullptr;
     std::filesystem::path libraryPath;  // empty: no library
+    // Who may talk to the amplifier across this user's programs (a second editor, halvard-cli),
+    // used by the worker only; null: no other program is kept away (tests on ports of their own).
+    AmplifierLock* amplifierLock = nullptr;
 
     std::atomic<bool> quit{false};  // set by the entry function (or a test) to stop the worker
     // Ends the worker's sleep while it waits, with no amplifier, for the port set to change, or,

@@ -10,12 +10,16 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <thread>
 
 #include "device/firmware/firmware_download.hpp"
 #include "device/librarian/program_backup.hpp"
+#include "device/worker/worker.hpp"
+#include "editor_worker.hpp"
 #include "emulator_process.hpp"
 #include "library_sql.hpp"
 #include "util/files.hpp"
+#include "util/hex.hpp"
 
 namespace halvard::e2e {
 namespace {
@@ -261,6 +265,55 @@ TEST_F(CliE2e, NoWriteOverTheProgramsWithoutAKeptBackup) {
     EXPECT_EQ(knowingly.code, 0) << knowingly.err;
     EXPECT_NE(knowingly.err.find("going ahead (--no-backup)"), std::string::npos) << knowingly.err;
     EXPECT_EQ(emulator.recordHex(9), before.substr(3 * 20, 20));
+}
+
+std::string recordsOfFile(const fs::path& path) {
+    Bytes bytes;
+    std::string error;
+    if (!readWholeFile(path, kProgramFileMaxBytes, bytes, error)) return error;
+    const ParsedProgramFile parsed = parseProgramFile(bytes);
+    std::string hex;
+    for (const StoredProgram& p : parsed.file.stored) hex += toHex(std::span(p.write).subspan(5, 10));
+    return hex;
+}
+
+TEST_F(CliE2e, OneProgramAtATimeAtTheAmplifier) {
+    EmulatorProcess emulator;
+    ASSERT_TRUE(emulator.started());
+    ASSERT_TRUE(EmulatorProcess::waitFor([&] { return emulator.portsOpen(); })) << emulator.transcript();
+    EditorWorker editor(nullptr, nullptr, {}, true);
+    ASSERT_TRUE(editor.connected()) << emulator.transcript();
+    // Then the amplifier reports a change every 100 ms: the editor reads it again and again (and on
+    // a busy machine may not be seen Connected again between two reads).
+    ASSERT_EQ(emulator.command("fault notice-every 100").substr(0, 2), "ok");
+
+    for (int run = 0; run < 2; ++run) {
+        const fs::path file = dir_ / ("b" + std::to_string(run) + ".syx");
+        CliRun backup;
+        std::thread cliThread([&] { backup = cli("backup " + file.string()); });
+        const bool shown = EmulatorProcess::waitFor(
+            [&] { return editor.mirror.statusLine().view() == kInUseByCliText; }, 20s);
+        cliThread.join();
+        ASSERT_EQ(backup.code, 0) << backup.err;
+        EXPECT_TRUE(shown) << "the editor's status line while halvard-cli held the amplifier";
+        EXPECT_EQ(recordsOfFile(file), emulator.recordsHex())
+            << "run " << run << ": none of the editor's replies";
+        // Once halvard-cli is done the editor reads the amplifier again.
+        const size_t after = editor.repaints();
+        EXPECT_TRUE(EmulatorProcess::waitFor([&] {
+            const std::vector<Shown> shown = editor.shown();
+            return editor.mirror.statusLine().view().empty() && shown.size() > after &&
+                   std::any_of(shown.begin() + static_cast<std::ptrdiff_t>(after), shown.end(),
+                               [](const Shown& s) { return s.progress == kProgressReading; });
+        })) << editor.mirror.statusLine().view();
+    }
+
+    // A second editor keeps away from the amplifier the first one has.
+    EditorWorker second(nullptr, nullptr, {}, true);
+    EXPECT_TRUE(EmulatorProcess::waitFor(
+        [&] { return second.mirror.statusLine().view() == kInUseByEditorText; }, 20s));
+    EXPECT_EQ(second.state(), LinkState::NoDevice);
+    EXPECT_NE(editor.state(), LinkState::NoDevice) << "the first editor keeps the amplifier";
 }
 
 }  // namespace
