@@ -189,12 +189,16 @@ int commandBackups(const CliOptions& o) {
     std::vector<KeptBackupSummary> list;
     if (!library->backups(list, error)) return fail(error);
 
+    // Without the amplifier the list is printed all the same; a read of it that fails ends in 1.
     std::optional<ProgramRecords> now;
+    bool readFailed = false;
     {
         Session session(o);
         if (session.open().empty()) {
             if (const std::optional<ProgramFile> file = readAllPrograms(session, o, "read"))
                 now = recordsOfFile(*file);
+            else
+                readFailed = true;
         }
     }
     Json out = Json::array();
@@ -236,7 +240,7 @@ int commandBackups(const CliOptions& o) {
         printJson({{"backups", out}});
     else if (list.empty())
         std::printf("no backups kept in %s\n", library->path().string().c_str());
-    return kExitDone;
+    return readFailed ? kExitFailed : kExitDone;
 }
 
 }  // namespace halvard::cli

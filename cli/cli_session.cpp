@@ -67,7 +67,9 @@ std::string Session::open() {
     // One program at a time at the amplifier: an editor's transfer under way ends first, and the
     // editor sends nothing until this program ends.
     const bool held = lock_.waitForAmplifier(link.quit, [] {
-        std::fprintf(stderr, "halvard-cli: the amplifier is in use by another program (halvard-editor); waiting for it\n");
+        std::fprintf(
+            stderr,
+            "halvard-cli: the amplifier is in use by another program (halvard-editor); waiting for it\n");
     });
     if (!held) return "interrupted";
     ports_ = makePorts(options_.api, options_.port);

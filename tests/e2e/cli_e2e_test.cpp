@@ -316,5 +316,20 @@ TEST_F(CliE2e, OneProgramAtATimeAtTheAmplifier) {
     EXPECT_NE(editor.state(), LinkState::NoDevice) << "the first editor keeps the amplifier";
 }
 
+TEST_F(CliE2e, PortNamesPrintCleanedAndBackupsFailsWhenTheReadDoes) {
+    // Any local program may name its port with a terminal's escape sequences.
+    EmulatorProcess emulator({"--name", "VDR \x1B]0;x\x07\xC2\x9B", "--ignore", "0x02"});
+    ASSERT_TRUE(emulator.started());
+    ASSERT_TRUE(EmulatorProcess::waitFor([&] { return emulator.portsOpen(); })) << emulator.transcript();
+    const CliRun ports = cli("ports");
+    EXPECT_EQ(ports.code, 0) << ports.err;
+    EXPECT_EQ(ports.out.find('\x1B'), std::string::npos) << ports.out;
+    EXPECT_NE(ports.out.find("VDR ?]0;x?? In"), std::string::npos) << ports.out;
+
+    const CliRun backups = cli("backups");
+    EXPECT_EQ(backups.code, 1) << "the amplifier's read failed";
+    EXPECT_NE(backups.err.find("was not answered"), std::string::npos) << backups.err;
+}
+
 }  // namespace
 }  // namespace halvard::e2e
