@@ -6,6 +6,7 @@
 
 #include "app/editor_settings.hpp"
 #include "device/firmware/firmware_download.hpp"
+#include "device/link/amplifier_lock.hpp"
 #include "device/link/file_dialogs.hpp"
 #include "device/worker/worker.hpp"
 #include "halvard_version.hpp"
@@ -116,12 +117,14 @@ std::optional<int> editorOptions(int argc, char** argv) {
 
 int runEditorProgram(WindowSystem& windows, FileDialogs& dialogs) {
     HttpFirmwareSource firmware;  // the address compiled in (HALVARD_FIRMWARE_BASE_URL)
+    AmplifierLock amplifierLock;  // one program at a time at the amplifier
     const DeviceWorkerHooks worker{
-        [&firmware, &dialogs](LinkContext& link) {
+        [&firmware, &dialogs, &amplifierLock](LinkContext& link) {
             link.firmware = &firmware;
+            link.amplifierLock = &amplifierLock;
             link.dialogs = &dialogs;
-            link.firmwareBackupFolder = backupsFolder();  // all programs, before a firmware update
-            link.libraryPath = libraryFile();             // opened by the worker
+            link.backupFolder = backupsFolder();  // automatic backups the library cannot keep
+            link.libraryPath = libraryFile();     // opened by the worker
             dialogs.watch(&link.quit);
             startDeviceWorker(link);  // RtMidi on the system's MIDI service
         },

@@ -133,8 +133,7 @@ int restore(Session& s, const CliOptions& o, const RestoreSource& source) {
         return fail(what + " would change; nothing sent (--yes restores)");
     }
     // The automatic backup is what makes a restore undoable: without it nothing is sent.
-    if (const std::string error = keep(s, *now, BackupReason::BeforeRestore, ""); !error.empty())
-        return fail(error + "; the programs read are not kept as a backup, nothing sent");
+    if (!keptBeforeWriting(s, *now, o, BackupReason::BeforeRestore)) return kExitFailed;
 
     ProgressDisplay progress(o.noVerify ? "restore" : "restore and verify");
     const RestoreResult restore = restorePrograms(s.link, source.file, !o.noVerify, progress.steps());
@@ -190,12 +189,16 @@ int commandBackups(const CliOptions& o) {
     std::vector<KeptBackupSummary> list;
     if (!library->backups(list, error)) return fail(error);
 
+    // Without the amplifier the list is printed all the same; a read of it that fails ends in 1.
     std::optional<ProgramRecords> now;
+    bool readFailed = false;
     {
         Session session(o);
         if (session.open().empty()) {
             if (const std::optional<ProgramFile> file = readAllPrograms(session, o, "read"))
                 now = recordsOfFile(*file);
+            else
+                readFailed = true;
         }
     }
     Json out = Json::array();
@@ -237,7 +240,7 @@ int commandBackups(const CliOptions& o) {
         printJson({{"backups", out}});
     else if (list.empty())
         std::printf("no backups kept in %s\n", library->path().string().c_str());
-    return kExitDone;
+    return readFailed ? kExitFailed : kExitDone;
 }
 
 }  // namespace halvard::cli

@@ -10,6 +10,7 @@ namespace halvard::cli {
 inline constexpr int kExitDone = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
+inline constexpr int kExitRefused = 3;  // would change programs: nothing sent without --yes
 
 // Runs a parsed command line.
 int runCommand(const CliOptions& options);

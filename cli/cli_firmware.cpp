@@ -9,7 +9,6 @@
 #include "cli/cli_session.hpp"
 #include "device/firmware/firmware_download.hpp"
 #include "device/firmware/firmware_update.hpp"
-#include "util/data_folder.hpp"
 #include "util/files.hpp"
 #include "util/paths.hpp"
 
@@ -26,18 +25,11 @@ int flash(Session& s, const CliOptions& o, const FirmwareImage& image) {
 
     const std::unique_ptr<ProgramLibrary> library = libraryOrWarn(o, "the backup is not kept in the library");
     s.link.library = library.get();
-    s.link.firmwareBackupFolder = backupsFolder();
-    if (s.link.firmwareBackupFolder.empty())
-        return fail("no backups folder (no home folder known); nothing sent");
-    std::string reason;
-    {
-        ProgressDisplay progress("backup");
-        s.progress = &progress;
-        const bool backedUp = backupBeforeFirmwareUpdate(s.link, reason);
-        s.progress = nullptr;
-        if (!backedUp) return fail("no backup of the programs, nothing sent: " + reason);
-    }
-    std::printf("programs backed up into %s\n", s.link.firmwareBackupFolder.string().c_str());
+    // Every program kept first, as a file and in the library: an update that fails may leave the
+    // amplifier's programs as they were, or not.
+    const std::optional<ProgramFile> now = readAllPrograms(s, o, "backup");
+    if (!now) return fail("no backup of the programs, nothing sent");
+    if (!keptBeforeWriting(s, *now, o, BackupReason::BeforeFirmwareUpdate, true)) return kExitFailed;
 
     ProgressDisplay progress("firmware");
     s.progress = &progress;

@@ -19,7 +19,8 @@ int commandPorts(const CliOptions& o) {
         const int count = ports->portCount(d);
         if (count == 0) std::printf("  (none)\n");
         for (int i = 0; i < count; ++i)
-            std::printf("%c %d  %s\n", i == match ? '*' : ' ', i, ports->portName(d, i).c_str());
+            std::printf("%c %d  %s\n", i == match ? '*' : ' ', i,
+                        printableUtf8(ports->portName(d, i)).c_str());
     }
     return kExitDone;
 }

@@ -80,7 +80,8 @@ int commandMonitor(const CliOptions& o) {
         s.ports->openPort(PortDirection::Input, index,
                           s.fromAmplifier ? "halvard-cli monitor" : "halvard-cli editor monitor");
         s.ports->ignoreTypes(kAmplifierInputFilter);
-        std::printf("listening to %s\n", s.ports->portName(PortDirection::Input, index).c_str());
+        std::printf("listening to %s\n",
+                    printableUtf8(s.ports->portName(PortDirection::Input, index)).c_str());
         return s.ports->isPortOpen(PortDirection::Input);
     };
     if (!listen(sources[0]))

@@ -54,18 +54,20 @@ const std::vector<CommandInfo>& commands() {
         {"restore",
          "[FILE]",
          0,
-         {"--no-verify", "--backup", "--yes", "--library"},
+         {"--no-verify", "--backup", "--yes", "--no-backup", "--library"},
          "programs from a SysEx file or a kept backup, read back and compared",
          "Checks all of FILE (only settings writes and preset stores, each program stored at most\n"
          "once, 7-bit data), or takes kept backup ID (--backup ID). Then reads the amplifier's programs\n"
-         "(kept in the library as an automatic backup) and lists the programs and global settings\n"
-         "that would change; when any would, nothing is sent without --yes, nor when the library\n"
-         "cannot keep that backup.\n"
+         "and lists the programs and global settings that would change; when any would, nothing is\n"
+         "sent without --yes. What was read is kept as an automatic backup in the library, or, when\n"
+         "the library cannot be used, as a .syx file in the backups folder; when neither can keep it,\n"
+         "nothing is sent without --no-backup.\n"
          "Then sends the programs, reads every stored one back and compares it with what was sent. A\n"
          "refused file sends nothing; a difference ends with exit code 1. A kept backup brings back\n"
          "its names as well.\n"
          "  --backup ID      a kept backup instead of a file (see backups)\n"
          "  --yes            restore even though programs would change\n"
+         "  --no-backup      restore even when no automatic backup can be kept\n"
          "  --no-verify      do not read the programs back\n"
          "  --library PATH   the program library's file\n",
          1},
@@ -105,18 +107,24 @@ const std::vector<CommandInfo>& commands() {
         {"programs copy",
          "FROM TO",
          2,
-         {"--library"},
+         {"--yes", "--no-backup", "--library"},
          "copy a program over another, with its name",
          "Writes program FROM's settings to program TO, stores and reads it back. The name follows.\n"
-         "The amplifier is left on program 0.\n"
+         "All programs are read and kept first, as restore keeps them; when TO differs from FROM,\n"
+         "nothing is sent without --yes. The amplifier is left on program 0.\n"
+         "  --yes            copy even though program TO would change\n"
+         "  --no-backup      copy even when no automatic backup can be kept\n"
          "  --library PATH   the program library's file\n"},
         {"programs swap",
          "A B",
          2,
-         {"--library"},
+         {"--yes", "--no-backup", "--library"},
          "exchange two programs, with their names",
          "Exchanges programs A and B on the amplifier, each stored and read back. The names follow.\n"
-         "The amplifier is left on program 0.\n"
+         "All programs are read and kept first, as restore keeps them; when A and B differ, nothing\n"
+         "is sent without --yes. The amplifier is left on program 0.\n"
+         "  --yes            swap even though the programs would change\n"
+         "  --no-backup      swap even when no automatic backup can be kept\n"
          "  --library PATH   the program library's file\n"},
         {"backups",
          "",
@@ -248,12 +256,13 @@ const std::vector<CommandInfo>& commands() {
         {"firmware flash",
          "FILE.bin",
          1,
-         {"--yes", "--force", "--library"},
+         {"--yes", "--force", "--no-backup", "--library"},
          "a local firmware image, after a backup",
          "Sends a local firmware image (exactly 131072 bytes) to the amplifier and restarts it. All\n"
-         "programs are backed up first into the backups folder (and kept in the program library);\n"
-         "without a backup nothing is sent.\n"
+         "programs are backed up first into the backups folder and kept in the program library;\n"
+         "when neither can keep them nothing is sent without --no-backup.\n"
          "  --yes            required: flashing cannot be undone from here\n"
+         "  --no-backup      flash even when no backup can be kept\n"
          "  --force          also when the image is not newer than the amplifier's firmware\n"},
         {"monitor",
          "",
@@ -335,7 +344,7 @@ constexpr std::pair<std::string_view, bool CliOptions::*> kFlags[] = {
     {"--help", &CliOptions::help},          {"-h", &CliOptions::help},
     {"--version", &CliOptions::version},    {"--json", &CliOptions::json},
     {"--no-verify", &CliOptions::noVerify}, {"--yes", &CliOptions::yes},
-    {"--force", &CliOptions::force},
+    {"--force", &CliOptions::force},        {"--no-backup", &CliOptions::noBackup},
 };
 
 }  // namespace

@@ -25,7 +25,8 @@ struct CliOptions {
                                     // the user's library.sqlite3)
     std::optional<int64_t> backup;  // restore, compare: a kept backup instead of a file
     bool noVerify = false;          // restore
-    bool yes = false;               // firmware flash; restore: when programs would change
+    bool yes = false;               // firmware flash; restore, programs copy/swap: when programs would change
+    bool noBackup = false;          // restore, programs copy/swap, firmware flash: without an automatic backup
     bool force = false;             // firmware flash
     std::optional<int> program;     // info, backup: the program to end on (default 0); collection add: the
                                     // amplifier's program to add, or the one to pick from a backup .syx;

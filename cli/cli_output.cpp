@@ -14,6 +14,11 @@ int fail(const std::string& reason) {
     return kExitFailed;
 }
 
+int refuse(const std::string& reason) {
+    fail(reason);
+    return kExitRefused;
+}
+
 void warn(const std::string& text) {
     std::fprintf(stderr, "halvard-cli: warning: %s\n", text.c_str());
 }

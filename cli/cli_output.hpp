@@ -12,6 +12,8 @@ namespace halvard::cli {
 
 // The reason on standard error; returns kExitFailed.
 int fail(const std::string& reason);
+// The reason on standard error; returns kExitRefused (nothing was sent for want of --yes).
+int refuse(const std::string& reason);
 void warn(const std::string& text);
 
 // "1.7"

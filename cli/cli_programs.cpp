@@ -44,6 +44,17 @@ int listPrograms(Session& s, const CliOptions& o, ProgramLibrary* library) {
 int movePrograms(Session& s, const CliOptions& o, ProgramLibrary* library) {
     const int a = std::stoi(o.operands[0]), b = std::stoi(o.operands[1]);
     const bool swap = o.command == "programs swap";
+    // What the amplifier holds is read first: to know whether the move changes a program, and kept
+    // as the automatic backup, as before a restore.
+    const std::optional<ProgramFile> now = readAllPrograms(s, o, "read");
+    if (!now) return fail("nothing sent");
+    const ProgramRecords records = recordsOfFile(*now);
+    if (records[static_cast<size_t>(a)] != records[static_cast<size_t>(b)] && !o.yes) {
+        return refuse((swap ? "programs " + std::to_string(a) + " and " + std::to_string(b)
+                            : "program " + std::to_string(b)) +
+                      " would change; nothing sent (--yes " + (swap ? "swaps" : "copies") + ")");
+    }
+    if (!keptBeforeWriting(s, *now, o, BackupReason::BeforeRestore)) return kExitFailed;
     const ProgramMoveResult moved =
         swap ? swapPrograms(s.link, a, b, library) : copyProgram(s.link, a, b, library);
     if (moved.restore.result != ReplyResult::Ok)

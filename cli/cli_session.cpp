@@ -46,6 +46,7 @@ int findPort(MidiPorts& ports, PortDirection direction, const std::string& text)
 
 Session::Session(const CliOptions& options) : options_(options) {
     link.ui = &mirror;
+    link.backupFolder = backupsFolder();
     link.requestRepaint = [this] {
         if (progress) progress->show(mirror.progress);
     };
@@ -63,6 +64,14 @@ Session::~Session() {
 }
 
 std::string Session::open() {
+    // One program at a time at the amplifier: an editor's transfer under way ends first, and the
+    // editor sends nothing until this program ends.
+    const bool held = lock_.waitForAmplifier(link.quit, [] {
+        std::fprintf(
+            stderr,
+            "halvard-cli: the amplifier is in use by another program (halvard-editor); waiting for it\n");
+    });
+    if (!held) return "interrupted";
     ports_ = makePorts(options_.api, options_.port);
     link.ports = ports_.get();
     const int in = findPort(*ports_, PortDirection::Input, options_.port);
@@ -142,6 +151,22 @@ std::string keep(Session& session, const ProgramFile& file, BackupReason reason,
         keepBackup(session.link, file, reason, std::filesystem::u8path(fileName).u8string(), error);
     if (id) std::printf("kept in the library as backup %lld\n", static_cast<long long>(*id));
     return id || error.empty() ? std::string() : error;
+}
+
+bool keptBeforeWriting(Session& session, const ProgramFile& now, const CliOptions& options,
+                       BackupReason reason, bool alsoAsFile) {
+    if (session.mirror.firmwareVersion == 0) readFirmwareVersion(session.link);
+    const AutomaticBackup kept = keepAutomaticBackup(session.link, now, reason, alsoAsFile);
+    if (kept.id) std::printf("kept in the library as backup %lld\n", static_cast<long long>(*kept.id));
+    if (!kept.file.empty()) std::printf("kept as %s\n", kept.file.string().c_str());
+    if (kept.kept()) return true;
+    if (options.noBackup) {
+        warn("no backup of the programs can be kept (" + kept.error + "); going ahead (--no-backup)");
+        return true;
+    }
+    fail("no backup of the programs can be kept (" + kept.error +
+         "); nothing sent (--no-backup goes ahead without one)");
+    return false;
 }
 
 }  // namespace halvard::cli

@@ -12,6 +12,7 @@
 #include "cli/cli_options.hpp"
 #include "device/librarian/kept_backups.hpp"
 #include "device/librarian/program_backup.hpp"
+#include "device/link/amplifier_lock.hpp"
 #include "device/link/midi_ports.hpp"
 #include "device/protocol/exchanges.hpp"
 #include "model/device_mirror.hpp"
@@ -38,7 +39,9 @@ public:
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
-    // Opens the first input and output whose names contain the --port text; the reason if not.
+    // Holds the amplifier for the session's command, waiting while another program (the editor)
+    // holds it, with a line on standard error; then opens the first input and output whose names
+    // contain the --port text. The reason if not.
     std::string open();
 
     DeviceMirror mirror;
@@ -47,6 +50,7 @@ public:
 
 private:
     const CliOptions& options_;
+    AmplifierLock lock_;
     std::unique_ptr<MidiPorts> ports_;
 };
 
@@ -74,5 +78,12 @@ std::optional<ProgramFile> readAllPrograms(Session& session, const CliOptions& o
 // Keeps a backup in the session's library, with the amplifier's firmware version; the reason when
 // the library is there but cannot keep it (none without a library).
 std::string keep(Session& session, const ProgramFile& file, BackupReason reason, const std::string& fileName);
+
+// The automatic backup of now (every program, just read) before a command writes over the
+// amplifier's programs: in the library, else as a .syx in the backups folder (where it went is
+// printed). When neither can keep it: false after the reason (nothing may be sent), unless
+// --no-backup (a warning). alsoAsFile: a .syx as well (the firmware update).
+bool keptBeforeWriting(Session& session, const ProgramFile& now, const CliOptions& options,
+                       BackupReason reason, bool alsoAsFile = false);
 
 }  // namespace halvard::cli

@@ -12,12 +12,13 @@ struct ExtractResult {
     bool imageFailed = false;  // an image could not be built: the caller returns linkState to Connected
 };
 
-// An empty folder (the dialog was cancelled) writes nothing. Each file is written under its name
-// with ".partial" added, then renamed over the file it replaces, so that a file left by a failure
-// or a killed program is never a truncated WAV under the label's name, and nothing but a regular
-// file is ever opened there (a FIFO of that name would hang the worker). A file that cannot be
-// created, or put in place, stops the extraction there: that entry and all later ones are skipped.
-// A file whose write or close fails is removed, and the next entry is written.
+// An empty folder (the dialog was cancelled) writes nothing. Each file is written through
+// writeFileReplacing (util/files.hpp): under its name with ".partial" added, synced to the disk,
+// then renamed over the file it replaces, so that a file left by a failure, a killed program or a
+// power cut is never a truncated WAV under the label's name, and nothing but a regular file is
+// ever opened there (a FIFO of that name would hang the worker). A file that cannot be written or
+// put in place is removed and stops the extraction there: that entry and all later ones are
+// skipped.
 ExtractResult extractFactoryIrs(const std::string& folder);
 
 }  // namespace halvard

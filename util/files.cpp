@@ -4,6 +4,8 @@
 #include <fstream>
 #include <system_error>
 
+#include "util/synced_files.hpp"
+
 namespace halvard {
 
 bool readWholeFile(const std::filesystem::path& path, size_t maxBytes, std::vector<uint8_t>& bytes,
@@ -43,30 +45,16 @@ bool writeFileReplacing(const std::filesystem::path& path, std::span<const uint8
                         std::string& error) {
     std::filesystem::path partial = path;
     partial += ".partial";
-    {
-        // Whatever has that name goes first: opened, a FIFO would block and a link would lead the
-        // writing elsewhere.
-        std::error_code gone;
-        std::filesystem::remove(partial, gone);
-        std::ofstream out(partial, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        out.close();
-        if (!out) {
-            std::error_code ignored;
-            std::filesystem::remove(partial, ignored);
-            error = "cannot write " + path.string();
-            return false;
-        }
-    }
-    std::error_code ec;
-    std::filesystem::rename(partial, path, ec);
-    if (ec) {
-        std::error_code ignored;
-        std::filesystem::remove(partial, ignored);
-        error = "cannot write " + path.string() + ": " + ec.message();
-        return false;
-    }
-    return true;
+    // Whatever has that name goes first: opened, a FIFO would block and a link would lead the
+    // writing elsewhere.
+    std::error_code gone;
+    std::filesystem::remove(partial, gone);
+    // The file reaches the disk before the rename, and the rename before this returns: a power cut
+    // (or a firmware update that starts next) never finds the name on an empty or partial file.
+    if (writeSyncedFile(partial, bytes, error) && renameSynced(partial, path, error)) return true;
+    std::error_code ignored;
+    std::filesystem::remove(partial, ignored);
+    return false;
 }
 
 }  // namespace halvard

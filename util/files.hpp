@@ -15,8 +15,10 @@ namespace halvard {
 bool readWholeFile(const std::filesystem::path& path, size_t maxBytes, std::vector<uint8_t>& bytes,
                    std::string& error);
 
-// Writes bytes under a temporary name beside path (path + ".partial") and renames it to path, so
-// that a failure never leaves a partial file under either name. False with a one-line reason.
+// Writes bytes under a temporary name beside path (path + ".partial"), synced to the disk, and
+// renames it to path, the folder synced after it: a failure, a kill or a power cut at any point
+// leaves the old file or the whole new one under path, never a partial one. False with a one-line
+// reason.
 bool writeFileReplacing(const std::filesystem::path& path, std::span<const uint8_t> bytes,
                         std::string& error);
 

@@ -40,6 +40,24 @@ std::string validUtf8(std::string_view text) {
     return out;
 }
 
+std::string printableUtf8(std::string_view text) {
+    const std::string valid = validUtf8(text);
+    std::string out;
+    out.reserve(valid.size());
+    for (size_t i = 0; i < valid.size(); ++i) {
+        const auto c = static_cast<unsigned char>(valid[i]);
+        // C1 controls are U+0080..U+009F: C2 80..C2 9F.
+        const bool c1 = c == 0xC2 && i + 1 < valid.size() && static_cast<unsigned char>(valid[i + 1]) < 0xA0;
+        if (c < 0x20 || c == 0x7F || c1) {
+            out += '?';
+            i += c1 ? 1 : 0;
+            continue;
+        }
+        out += valid[i];
+    }
+    return out;
+}
+
 std::string latin1ToUtf8(std::string_view latin1, bool printable) {
     std::string out;
     out.reserve(latin1.size());

@@ -26,6 +26,10 @@ inline size_t utf8BytesThatFit(std::string_view text, size_t maxBytes) {
 // text with every byte that is not part of a character replaced by U+FFFD.
 std::string validUtf8(std::string_view text);
 
+// The same for a terminal, by latin1ToUtf8's printable rule: control characters (C0, DEL and C1)
+// become '?' as well. For names any local program may choose (a MIDI port's).
+std::string printableUtf8(std::string_view text);
+
 // A Latin-1 character (as the amplifier's slot names are) in UTF-8: its one or two bytes in out, and
 // their count.
 inline size_t latin1CharToUtf8(unsigned char c, char (&out)[2]) {

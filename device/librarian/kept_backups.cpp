@@ -5,6 +5,8 @@
 #include "device/librarian/library_access.hpp"
 #include "device/librarian/program_file.hpp"
 #include "device/protocol/exchanges.hpp"
+#include "util/files.hpp"
+#include "util/local_time.hpp"
 #include "util/utf8.hpp"
 
 namespace halvard {
@@ -122,6 +124,48 @@ std::optional<int64_t> keepBackup(LinkContext& ctx, const ProgramFile& file, Bac
     const std::optional<int64_t> id = ctx.library->recordBackup(kept, error);
     if (id) publishKeptBackups(ctx);
     return id;
+}
+
+namespace {
+
+// A program file in ctx.backupFolder; its path, or empty with the reason.
+std::filesystem::path keepAsFile(LinkContext& ctx, const ProgramFile& file, BackupReason reason,
+                                 std::string& error) {
+    const std::filesystem::path& folder = ctx.backupFolder;
+    if (folder.empty()) {
+        error = "no backups folder (no home folder known)";
+        return {};
+    }
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    if (ec) {
+        error = "cannot create " + folder.string() + ": " + ec.message();
+        return {};
+    }
+    // Two backups in one second (a copy, then a swap) each keep a file of their own.
+    const std::string name =
+        automaticBackupName(localTimeNow(), ctx.ui->firmwareVersion, backupReasonText(reason));
+    std::filesystem::path path = folder / name;
+    for (int n = 2; std::filesystem::exists(path, ec) && n < 100; ++n)
+        path = folder / (name.substr(0, name.size() - 4) + "-" + std::to_string(n) + ".syx");
+    if (!writeFileReplacing(path, programFileBytes(file), error)) return {};
+    return path;
+}
+
+}  // namespace
+
+AutomaticBackup keepAutomaticBackup(LinkContext& ctx, const ProgramFile& file, BackupReason reason,
+                                    bool alsoAsFile) {
+    AutomaticBackup out;
+    std::string fileError;
+    if (alsoAsFile) out.file = keepAsFile(ctx, file, reason, fileError);
+    std::string libraryError = "no program library";
+    out.id = keepBackup(ctx, file, reason, out.file.filename().u8string(), libraryError);
+    if (!out.id && !alsoAsFile) out.file = keepAsFile(ctx, file, reason, fileError);
+    if (!out.kept())
+        out.error =
+            (ctx.library ? "the library cannot keep it: " + libraryError : libraryError) + "; " + fileError;
+    return out;
 }
 
 ProgramFile programFileOf(const KeptBackup& backup) {

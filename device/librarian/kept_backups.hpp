@@ -6,6 +6,7 @@
 // Threads: the worker thread in the editor, the only thread of halvard-cli.
 
 #include <array>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -27,6 +28,19 @@ KeptBackup keptBackupOf(const ProgramFile& file, BackupReason reason, uint16_t f
 // library (error empty) or it failed (error says why).
 std::optional<int64_t> keepBackup(LinkContext& ctx, const ProgramFile& file, BackupReason reason,
                                   const std::u8string& fileName, std::string& error);
+// The automatic backup before a write to the amplifier's stored programs (a restore, a copy or a
+// swap, a firmware update): nothing may be written without one.
+struct AutomaticBackup {
+    std::optional<int64_t> id;   // kept in the library
+    std::filesystem::path file;  // kept as a program file in the backups folder
+    std::string error;           // why neither could keep it
+    bool kept() const { return id.has_value() || !file.empty(); }
+};
+// Keeps file (every program, just read) in ctx.library; when there is none or it cannot keep it, or
+// alsoAsFile, as a program file in ctx.backupFolder (created when missing), named by the time, the
+// reason and the firmware version, beside and never over an earlier one.
+AutomaticBackup keepAutomaticBackup(LinkContext& ctx, const ProgramFile& file, BackupReason reason,
+                                    bool alsoAsFile = false);
 // The program file that restores a kept backup.
 ProgramFile programFileOf(const KeptBackup& backup);
 

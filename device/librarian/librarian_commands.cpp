@@ -51,6 +51,17 @@ std::string failureText(std::string_view what, ReplyResult result, int program) 
     return std::string(what) + " FAILED: THE AMPLIFIER WENT AWAY";
 }
 
+// The automatic backup of what the amplifier holds (now, just read) before what writes over its
+// programs: true once the library or the backups folder keeps it; otherwise nothing is sent and the
+// status line says why.
+bool keptBeforeWriting(LinkContext& ctx, const ProgramFile& now, std::string_view what) {
+    const AutomaticBackup kept = keepAutomaticBackup(ctx, now, BackupReason::BeforeRestore);
+    if (kept.kept()) return true;
+    finish(ctx,
+           std::string(what) + " NOT STARTED: NO BACKUP OF THE PROGRAMS CAN BE KEPT: " + upper(kept.error));
+    return false;
+}
+
 }  // namespace
 
 std::string backupStatusText(const BackupResult& backup, const std::string& fileName,
@@ -71,6 +82,10 @@ std::string restoreStatusText(const RestoreResult& restore) {
     for (const ProgramMismatch& m : restore.mismatches)
         text += m.program < 0 ? " GLOBALS" : " " + std::to_string(m.program);
     return text;
+}
+
+std::string updatePostponedText(const std::string& reason) {
+    return std::string(kUpdatePostponedText) + (reason.empty() ? "" : ": " + upper(reason));
 }
 
 std::string refusedFileStatusText(const ProgramFileError& error) {
@@ -164,18 +179,15 @@ void restoreAfterAsking(LinkContext& ctx, const ProgramFile& file, const std::op
     if (ctx.library != nullptr) ctx.library->names(names, error);
     ctx.ui->progress = kProgressNone;
     ctx.repaint();
-    const bool yes = askToConfirm(
-        ctx, restoreConfirmation(std::move(question), changes, globals, names, ctx.library != nullptr));
+    const bool yes =
+        askToConfirm(ctx, restoreConfirmation(std::move(question), changes, globals, names, true));
     if (ctx.quit) return;
     if (!yes) {
         finish(ctx, "");
         return;
     }
     // The question promised a kept backup of the programs it overwrites.
-    if (ctx.library != nullptr && !keepBackup(ctx, now.file, BackupReason::BeforeRestore, {}, error)) {
-        finish(ctx, "RESTORE NOT STARTED: BACKUP NOT KEPT: " + upper(error));
-        return;
-    }
+    if (!keptBeforeWriting(ctx, now.file, "RESTORE")) return;
 
     ctx.ui->progress = 0;
     ctx.repaint();
@@ -257,7 +269,8 @@ Confirmation copyConfirmation(int from, int to, const std::array<ProgramName, kP
     };
     return {"Copy Program", "Replace " + named(to) + " with a copy of " + named(from) + "?",
             "What program " + std::to_string(to) +
-                " holds on the amplifier now is overwritten. Back up the programs first to keep it.",
+                " holds on the amplifier now is overwritten. The programs now on the amplifier are kept as a "
+                "backup first.",
             "Replace"};
 }
 
@@ -276,6 +289,19 @@ void runMoveProgramsCommand(LinkContext& ctx, bool swap, int a, int b) {
             return;
         }
     }
+    // A copy or a swap writes over stored programs: what they held is kept first.
+    ctx.ui->progress = 0;
+    ctx.repaint();
+    const std::string what = swap ? "SWAP" : "COPY";
+    const BackupResult now = backupPrograms(ctx, panelProgress(ctx));
+    if (now.result == ReplyResult::Abandoned) return;
+    if (now.result != ReplyResult::Ok) {
+        finish(ctx, failureText(what, now.result, now.failedProgram) + ", NOTHING SENT");
+        return;
+    }
+    if (!keptBeforeWriting(ctx, now.file, what)) return;
+    ctx.ui->progress = kProgressNone;
+    ctx.repaint();
     const ProgramMoveResult moved =
         swap ? swapPrograms(ctx, a, b, ctx.library) : copyProgram(ctx, a, b, ctx.library);
     const RestoreResult& restore = moved.restore;
@@ -284,7 +310,6 @@ void runMoveProgramsCommand(LinkContext& ctx, bool swap, int a, int b) {
     if (restore.endProgram >= 0) ctx.ui->program = restore.endProgram;
     ctx.resync = true;
     ctx.shownName.program = -1;
-    const std::string what = swap ? "SWAP" : "COPY";
     std::string status;
     if (restore.result != ReplyResult::Ok) {
         status = failureText(what, restore.result, restore.failedProgram);

@@ -44,8 +44,10 @@ std::string backupStatusText(const BackupResult& backup, const std::string& file
                              const std::string& writeError);
 std::string restoreStatusText(const RestoreResult& restore);
 std::string refusedFileStatusText(const ProgramFileError& error);
-// What the status line says when the backup before a firmware update could not be made.
+// What the status line says when the backup before a firmware update could not be made: this text,
+// then why. The update waits for the next read of the amplifier.
 inline constexpr std::string_view kUpdatePostponedText =
     "NO BACKUP OF THE PROGRAMS: FIRMWARE UPDATE POSTPONED";
+std::string updatePostponedText(const std::string& reason);
 
 }  // namespace halvard

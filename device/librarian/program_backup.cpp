@@ -11,9 +11,7 @@
 #include "device/librarian/kept_backups.hpp"
 #include "device/link/clock.hpp"
 #include "device/link/midi_ports.hpp"
-#include "util/files.hpp"
 #include "util/hex.hpp"
-#include "util/local_time.hpp"
 
 // Sections: the file format, reading programs, backup, restore, files.
 
@@ -286,34 +284,24 @@ RestoreResult restorePrograms(LinkContext& ctx, const ProgramFile& file, bool ve
     return out;
 }
 
-std::string automaticBackupName(const std::tm& t, uint16_t firmwareVersion) {
-    char name[64];
-    std::snprintf(name, sizeof name, "%04d-%02d-%02d_%02d%02d%02d_firmware-%d.%d.syx", t.tm_year + 1900,
-                  t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, firmwareVersion >> 8,
-                  firmwareVersion & 0xFF);
+std::string automaticBackupName(const std::tm& t, uint16_t firmwareVersion, std::string_view reason) {
+    char name[96];
+    std::snprintf(name, sizeof name, "%04d-%02d-%02d_%02d%02d%02d_%.*s%sfirmware-%d.%d.syx", t.tm_year + 1900,
+                  t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, static_cast<int>(reason.size()),
+                  reason.data(), reason.empty() ? "" : "_", firmwareVersion >> 8, firmwareVersion & 0xFF);
     return name;
 }
 
 bool backupBeforeFirmwareUpdate(LinkContext& ctx, std::string& reason) {
-    const std::filesystem::path& folder = ctx.firmwareBackupFolder;
-    if (folder.empty()) return true;
     const BackupResult backup = backupPrograms(ctx);
     if (backup.result != ReplyResult::Ok) {
         reason = "program " + std::to_string(backup.failedProgram) + " could not be read";
         return false;
     }
-    std::error_code ec;
-    std::filesystem::create_directories(folder, ec);
-    if (ec) {
-        reason = "cannot create " + folder.string() + ": " + ec.message();
-        return false;
-    }
-    const std::filesystem::path path = folder / automaticBackupName(localTimeNow(), ctx.ui->firmwareVersion);
-    if (!writeFileReplacing(path, programFileBytes(backup.file), reason)) return false;
-    // Kept in the library as well, when there is one; the file alone suffices for the update.
-    std::string ignored;
-    keepBackup(ctx, backup.file, BackupReason::BeforeFirmwareUpdate, path.filename().u8string(), ignored);
-    return true;
+    const AutomaticBackup kept =
+        keepAutomaticBackup(ctx, backup.file, BackupReason::BeforeFirmwareUpdate, true);
+    reason = kept.error;
+    return kept.kept();
 }
 
 }  // namespace halvard

@@ -106,13 +106,15 @@ struct RestoreResult {
 RestoreResult restorePrograms(LinkContext& ctx, const ProgramFile& file, bool verify,
                               const LibrarianProgress& progress = {});
 
-// "2026-12-07_115503_firmware-1.7.syx": local date and time, and the amplifier's firmware version.
-std::string automaticBackupName(const std::tm& localTime, uint16_t firmwareVersion);
+// "2026-12-07_115503_before-restore_firmware-1.7.syx": local date and time, why it was made (none:
+// left out), and the amplifier's firmware version.
+std::string automaticBackupName(const std::tm& localTime, uint16_t firmwareVersion,
+                                std::string_view reason = {});
 
-// The backup before a firmware update, into ctx.firmwareBackupFolder (created when missing): true
-// when the file was written, or when the context names no folder (no backup wanted). False (the
-// update must not start) when the programs could not be read or the file not written; reason says
-// why.
+// The backup before a firmware update: every program read, then kept as a program file in
+// ctx.backupFolder and in the library (keepAutomaticBackup). True when either kept it; false (the
+// update must not start) when the programs could not be read or neither could keep them; reason
+// says why.
 bool backupBeforeFirmwareUpdate(LinkContext& ctx, std::string& reason);
 
 }  // namespace halvard

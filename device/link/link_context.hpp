@@ -19,6 +19,7 @@
 
 namespace halvard {
 
+class AmplifierLock;   // device/link/amplifier_lock.hpp
 class FirmwareSource;  // device/firmware/firmware_download.hpp
 
 struct LinkContext {
@@ -59,12 +60,17 @@ struct LinkContext {
     Clock* clock = nullptr;                // null: the steady clock
     FileDialogs* dialogs = nullptr;        // null: every dialog is cancelled
     FirmwareSource* firmware = nullptr;    // null: no download is attempted
-    // Where all programs are backed up before a firmware update starts; empty: no backup.
-    std::filesystem::path firmwareBackupFolder;
+    // The backups folder: every program is kept here as a program file before a firmware update,
+    // and before a restore, copy or swap when the library cannot keep them; empty: none known (no
+    // home folder), and then only the library can keep an automatic backup.
+    std::filesystem::path backupFolder;
     // The program library (names, kept backups), used on the worker thread only; null: none (the
     // editor works without names). runDeviceWorker opens libraryPath when it is null.
     ProgramLibrary* library = nullptr;
     std::filesystem::path libraryPath;  // empty: no library
+    // Who may talk to the amplifier across this user's programs (a second editor, halvard-cli),
+    // used by the worker only; null: no other program is kept away (tests on ports of their own).
+    AmplifierLock* amplifierLock = nullptr;
 
     std::atomic<bool> quit{false};  // set by the entry function (or a test) to stop the worker
     // Ends the worker's sleep while it waits, with no amplifier, for the port set to change, or,

@@ -9,6 +9,7 @@
 #include "device/ir_transfer/ir_commands.hpp"
 #include "device/librarian/librarian_commands.hpp"
 #include "device/librarian/library_access.hpp"
+#include "device/link/amplifier_lock.hpp"
 #include "device/link/clock.hpp"
 #include "device/link/midi_ports.hpp"
 #include "device/link/platform_midi_ports.hpp"
@@ -73,6 +74,10 @@ DeviceWorker::DeviceWorker(LinkContext& ctx) : ctx_(ctx) {
 
 DeviceWorker::~DeviceWorker() {
     ctx_.ui->postNotice = nullptr;
+    if (AmplifierLock* lock = ctx_.amplifierLock) {
+        lock->release();
+        lock->leaveEditorPlace();
+    }
     if (reopenedLibrary_) ctx_.library = nullptr;
 }
 
@@ -91,6 +96,14 @@ void DeviceWorker::runPass() {
         awaitPortChange();
         return;
     }
+    if (!holdAmplifier()) return;
+    // Held for this pass's transfer or command only, whichever way the pass ends.
+    struct Release {
+        AmplifierLock* lock;
+        ~Release() {
+            if (lock) lock->release();
+        }
+    } release{ctx_.amplifierLock};
 
     if (ui.linkState == LinkState::NoDevice || ui.linkState == LinkState::Error) {
         ctx_.forgetAmplifier();
@@ -132,6 +145,33 @@ void DeviceWorker::retryLockedLibrary() {
     ctx_.repaint();
 }
 
+// Another program's command (halvard-cli) under way or waiting to start: the editor sends nothing,
+// takes no command and drops what the amplifier sends meanwhile (the replies to that program), and
+// the status line says why. Once it is done the amplifier is read again: the other program may have
+// changed it. False while it holds the amplifier.
+bool DeviceWorker::holdAmplifier() {
+    AmplifierLock* lock = ctx_.amplifierLock;
+    if (lock == nullptr) return true;
+    DeviceMirror& ui = *ctx_.ui;
+    if (!lock->tryTakeForTransfer()) {
+        while (!ctx_.ports->nextMessage().empty()) {
+        }
+        if (!heldByCli_) {
+            heldByCli_ = true;
+            ui.setStatusLine(kInUseByCliText);
+            ctx_.repaint();
+        }
+        return false;
+    }
+    if (heldByCli_) {
+        heldByCli_ = false;
+        if (ui.statusLine().view() == kInUseByCliText) ui.setStatusLine("");
+        ctx_.resync = true;
+        ctx_.repaint();
+    }
+    return true;
+}
+
 // openDevicePorts, except while the amplifier's port is listed but held by another program: then
 // it is tried again only every kPortInUseRetryMs, so that the editor neither hammers the other
 // program's driver nor spins.
@@ -140,6 +180,20 @@ bool DeviceWorker::findAndOpenPorts() {
     const Clock::TimePoint now = clockOf(ctx_).now();
     const bool listed = findAmplifierPort(ports, kIn) >= 0 && findAmplifierPort(ports, kOut) >= 0;
     if (portInUse_ && now < retryAt_ && listed) return false;
+    // One editor at a time: another that holds the amplifier keeps this one from connecting.
+    if (AmplifierLock* lock = ctx_.amplifierLock; lock != nullptr) {
+        if (!listed) {
+            lock->leaveEditorPlace();
+            otherEditor_ = false;
+        } else if (!lock->editorPlaceHeld()) {
+            if (otherEditor_ && now < retryAt_) return false;
+            otherEditor_ = !lock->takeEditorPlace();
+            if (otherEditor_) {
+                retryAt_ = now + std::chrono::milliseconds(kPortInUseRetryMs);
+                return false;
+            }
+        }
+    }
     if (openDevicePorts(ctx_)) {
         portInUse_ = false;
         return true;
@@ -163,6 +217,11 @@ void DeviceWorker::showNoDevice() {
         ui.setStatusLine("");  // it spoke of the amplifier that went
         setLinkState(LinkState::NoDevice);
     }
+    if (otherEditor_ != otherEditorShown_) {
+        otherEditorShown_ = otherEditor_;
+        ui.setStatusLine(otherEditor_ ? kInUseByEditorText : "");
+        ctx_.repaint();
+    }
     if (changed) ctx_.repaint();
 }
 
@@ -176,7 +235,7 @@ void DeviceWorker::awaitPortChange() {
     const Clock::TimePoint now = clock.now();
     Clock::TimePoint until =
         std::min(ctx_.ports->listingCurrentUntil(), now + std::chrono::milliseconds(kNoDeviceWaitLimitMs));
-    if (portInUse_) until = std::min(until, retryAt_);
+    if (portInUse_ || otherEditor_) until = std::min(until, retryAt_);
     if (until > now && !ctx_.quit) clock.waitUntil(until, ctx_.wakeup);
 }
 
@@ -228,14 +287,14 @@ DeviceWorker::SyncEnd DeviceWorker::sync() {
     // 3. Update decision: a whole image newer than the amplifier's firmware is sent without asking.
     // After a mirror reset availableFirmware is 0, so only an image fetched since then counts.
     // Every program is backed up first; without a backup no firmware goes out in this sync, and the
-    // image is fetched again for the next one.
+    // image is fetched again for the next one. (With the output closed nothing goes out at all.)
     if (image_ && !fetchFirmware_ && firmwareUpdateDue(ui, *image_)) {
         std::string reason;
-        if (backupBeforeFirmwareUpdate(ctx_, reason)) {
+        if (!outputOpen(ctx_) || backupBeforeFirmwareUpdate(ctx_, reason)) {
             runFirmwareUpdate(ctx_, *image_);
             return SyncEnd::FirmwareUpdated;
         }
-        ui.setStatusLine(kUpdatePostponedText);
+        ui.setStatusLine(updatePostponedText(reason));
         fetchFirmware_ = true;
     }
 

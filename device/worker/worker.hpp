@@ -21,6 +21,7 @@
 
 #include <chrono>
 #include <memory>
+#include <string_view>
 
 #include "device/firmware/firmware_download.hpp"
 #include "device/link/link_context.hpp"
@@ -39,6 +40,11 @@ inline constexpr int kPortInUseRetryMs = 2000;
 // meanwhile).
 inline constexpr int kLibraryRetryMs = 5000;
 inline constexpr int kLibraryRetryBusyWaitMs = 10;
+// The status line while another program holds the amplifier (ctx.amplifierLock): halvard-cli for a
+// command (the editor sends nothing meanwhile and reads the amplifier again after it), or another
+// editor (this one does not connect; it tries again every kPortInUseRetryMs).
+inline constexpr std::string_view kInUseByCliText = "AMPLIFIER IN USE BY HALVARD-CLI";
+inline constexpr std::string_view kInUseByEditorText = "AMPLIFIER IN USE BY HALVARD-EDITOR";
 
 // Finds the amplifier's ports (the first input and the first output whose names are at least 3
 // characters long and contain "VDR") and opens them if they are not open yet. True when both are
@@ -65,6 +71,7 @@ private:
 
     SyncEnd sync();
     bool findAndOpenPorts();
+    bool holdAmplifier();
     void showNoDevice();
     void awaitPortChange();
     bool awaitWork();
@@ -78,6 +85,11 @@ private:
     std::unique_ptr<FirmwareImage> image_;  // allocated on the first fetch
     // Whether the last try found the amplifier's port held by another program, and when to try again.
     bool portInUse_ = false;
+    // Another editor holds the amplifier (retried at retryAt_), and whether the status line says so;
+    // halvard-cli held it at the last pass.
+    bool otherEditor_ = false;
+    bool otherEditorShown_ = false;
+    bool heldByCli_ = false;
     std::chrono::steady_clock::time_point retryAt_{};
     // A library opened on a later try (see retryLockedLibrary), and when the next try is due.
     std::unique_ptr<ProgramLibrary> reopenedLibrary_;

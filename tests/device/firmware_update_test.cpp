@@ -177,6 +177,7 @@ struct SyncRig : Rig {
     explicit SyncRig(uint16_t amplifierVersion, uint16_t imageVersion) : firmware(imageVersion) {
         ports.amp.version = amplifierVersion;
         ctx.firmware = &firmware;
+        ctx.backupFolder = std::filesystem::path(::testing::TempDir()) / "firmware-sync-backups";
     }
     FakeFirmware firmware;
     DeviceWorker worker{ctx};
@@ -188,8 +189,10 @@ struct SyncRig : Rig {
     }
 };
 
+// The version read, every program read for the backup (and the current one again), the transfer.
 std::vector<int> updateCodes(int chunks, bool store) {
     std::vector<int> codes = {0x0B};
+    codes.insert(codes.end(), kProgramCount + 1, 0x02);
     codes.insert(codes.end(), static_cast<size_t>(chunks), 0x07);
     if (store) codes.push_back(0x09);
     codes.push_back(0x0C);

@@ -334,7 +334,8 @@ TEST_F(Librarian, TheWorkerShowsTheProgramsNameKeepsItCurrentAndKeepsTheMenusBac
     std::vector<KeptBackupSummary> kept;
     std::string error;
     ASSERT_TRUE(library()->backups(kept, error)) << error;
-    ASSERT_EQ(kept.size(), 1u);
+    ASSERT_EQ(kept.size(), 2u);
+    EXPECT_EQ(kept[1].reason, BackupReason::BeforeRestore) << "kept before the copy";
     EXPECT_EQ(kept[0].reason, BackupReason::Menu);
     EXPECT_EQ(kept[0].firmware, "1.7");
     EXPECT_EQ(kept[0].fileName, "all.syx");

@@ -393,6 +393,7 @@ TEST_F(Worker, CommandPostedWithoutDeviceIsCarriedOutAfterTheFirstSync) {
 TEST_F(Worker, FirmwareImageIsFetchedUntilOnceSuccessfulAndANewerOneEndsThePass) {
     FakeFirmware firmware;
     ctx.firmware = &firmware;
+    ctx.backupFolder = std::filesystem::path(::testing::TempDir()) / "worker-backups";
     connect();
     EXPECT_EQ(firmware.calls, 1);
     EXPECT_TRUE(worker->fetchFirmware()) << "a failed download is tried again at the next sync";
@@ -400,7 +401,9 @@ TEST_F(Worker, FirmwareImageIsFetchedUntilOnceSuccessfulAndANewerOneEndsThePass)
     firmware.succeed = true;
     mirror.postCommand(CommandKind::StorePreset);
     ports.deliver({0xF0, 0x00, 0x03, 0xF7});
-    std::vector<int> update = {0x0B};  // the version read, the transfer, the store, the restart request
+    // The version read, the backup's reads, the transfer, the store, the restart request.
+    std::vector<int> update = {0x0B};
+    update.insert(update.end(), kProgramCount + 1, 0x02);
     update.insert(update.end(), 512, 0x07);
     update.insert(update.end(), {0x09, 0x0C});
     EXPECT_EQ(codesOfPass(), update) << "the update step ends the sync and the pass";

@@ -10,9 +10,13 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <thread>
 
+#include "device/firmware/firmware_download.hpp"
 #include "device/librarian/program_backup.hpp"
 #include "device/librarian/program_file.hpp"
+#include "device/worker/worker.hpp"
+#include "editor_worker.hpp"
 #include "emulator_process.hpp"
 #include "library_sql.hpp"
 #include "util/files.hpp"
@@ -39,12 +43,14 @@ class CliE2e : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_EQ(startJackTest(dir_), ""); }
 
-    // halvard-cli with these arguments on JACK only, so no amplifier on ALSA is ever touched.
+    // halvard-cli with these arguments on JACK only, so no amplifier on ALSA is ever touched, its
+    // data folder in dir_/data; env: more to its environment ("env -u HOME" and the like).
     // $HALVARD_TEST_CLI names an installed copy to test instead of the build tree's.
-    CliRun cli(const std::string& args) {
+    CliRun cli(const std::string& args, const std::string& env = {}) {
         const fs::path out = dir_ / "stdout", err = dir_ / "stderr";
         const char* installed = std::getenv("HALVARD_TEST_CLI");
-        const std::string line = "HALVARD_LIBRARY=" + (dir_ / "library.sqlite3").string() + " " +
+        const std::string line = "XDG_DATA_HOME=" + (dir_ / "data").string() +
+                                 " HALVARD_LIBRARY=" + (dir_ / "library.sqlite3").string() + " " + env + " " +
                                  std::string(installed ? installed : HALVARD_CLI_PATH) + " --api jack " +
                                  args + " >" + out.string() + " 2>" + err.string();
         const int status = std::system(line.c_str());
@@ -180,8 +186,8 @@ TEST_F(CliE2e, NamesAndKeptBackupsThroughBackupCompareRestoreCopyAndSwap) {
     EXPECT_TRUE(marked[0]["damaged"]);
     EXPECT_EQ(marked[1]["differing"].size(), 0u);
 
-    ASSERT_EQ(cli("programs swap 3 9").code, 0);
-    ASSERT_EQ(cli("programs copy 9 20").code, 0);
+    ASSERT_EQ(cli("programs swap --yes 3 9").code, 0);
+    ASSERT_EQ(cli("programs copy --yes 9 20").code, 0);
     EXPECT_EQ(emulator.command("record 9"), "ok record 9 " + record3);
     EXPECT_EQ(emulator.command("record 20"), "ok record 20 " + record3);
     const auto after = json(cli("programs --json"))["programs"];
@@ -194,8 +200,7 @@ TEST_F(CliE2e, NamesAndKeptBackupsThroughBackupCompareRestoreCopyAndSwap) {
 
 TEST_F(CliE2e, ProgramsAsFilesAndTheCollectionThroughExportAddLoadPlaceAndImport) {
     EmulatorProcess emulator;
-    ASSERT_TRUE(emulator.started());
-    ASSERT_TRUE(EmulatorProcess::waitFor([&] { return emulator.portsOpen(); })) << emulator.transcript();
+    ASSERT_TRUE(emulator.ready()) << emulator.transcript();
     const auto json = [](const CliRun& run) { return nlohmann::json::parse(run.out, nullptr, false); };
     const auto record = [&](int p) {
         const std::string head = "ok record " + std::to_string(p) + " ";
@@ -268,6 +273,130 @@ TEST_F(CliE2e, ProgramsAsFilesAndTheCollectionThroughExportAddLoadPlaceAndImport
 
     ASSERT_EQ(cli("collection remove 1").code, 0);
     EXPECT_EQ(json(cli("collection list --json"))["entries"].size(), 1u);
+}
+
+TEST_F(CliE2e, NoWriteOverTheProgramsWithoutAKeptBackup) {
+    EmulatorProcess emulator;
+    ASSERT_TRUE(emulator.ready()) << emulator.transcript();
+    ASSERT_EQ(cli("backup " + (dir_ / "b.syx").string()).code, 0);
+    const std::string record3 = emulator.recordHex(3);
+    ASSERT_EQ(emulator
+                  .command("set-record 3 " + std::string(record3.substr(0, 2) == "01" ? "00" : "01") +
+                           record3.substr(2))
+                  .substr(0, 2),
+              "ok");
+    ASSERT_NE(emulator.recordHex(3), emulator.recordHex(9));
+    ASSERT_EQ(cli("backup " + (dir_ / "held.syx").string()).code, 0) << "what the amplifier holds now";
+    Bytes held;
+    std::string error;
+    ASSERT_TRUE(readWholeFile(dir_ / "held.syx", kProgramFileMaxBytes, held, error)) << error;
+
+    // A library that cannot be opened: the programs read are kept as a file in the backups folder.
+    std::ofstream(dir_ / "foreign") << "not a program library";
+    const std::string foreign = " --library " + (dir_ / "foreign").string();
+    const CliRun restored = cli("restore --yes " + (dir_ / "b.syx").string() + foreign);
+    ASSERT_EQ(restored.code, 0) << restored.err;
+    const fs::path backups = dir_ / "data" / "halvard-editor" / "backups";
+    std::vector<fs::path> kept;
+    for (const auto& entry : fs::directory_iterator(backups)) kept.push_back(entry.path());
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_TRUE(kept[0].filename().string().ends_with("_before-restore_firmware-1.7.syx")) << kept[0];
+    EXPECT_NE(restored.out.find("kept as " + kept[0].string() + "\n"), std::string::npos) << restored.out;
+    Bytes keptBytes;
+    ASSERT_TRUE(readWholeFile(kept[0], kProgramFileMaxBytes, keptBytes, error)) << error;
+    EXPECT_EQ(keptBytes, held) << "byte for byte what the amplifier held";
+
+    // Neither a library nor a home folder: nothing is sent unless --no-backup says so.
+    const std::string homeless = "env -u HOME -u XDG_DATA_HOME";
+    std::string image(kFirmwareImageBytes, '\x11');
+    image[kFirmwareImageBytes - 3] = 2;  // version 2.0
+    image[kFirmwareImageBytes - 4] = 0;
+    std::ofstream(dir_ / "image.bin", std::ios::binary) << image;
+    const std::string before = emulator.recordsHex();
+    ASSERT_EQ(emulator.command("clear"), "ok cleared");
+    for (const std::string& command :
+         {"restore --yes " + (dir_ / "held.syx").string(), std::string("programs copy --yes 3 9"),
+          std::string("programs swap --yes 3 9"), "firmware flash --yes " + (dir_ / "image.bin").string()}) {
+        const CliRun refused = cli(command + foreign, homeless);
+        EXPECT_EQ(refused.code, 1) << command;
+        EXPECT_NE(refused.err.find("no backup of the programs can be kept"), std::string::npos)
+            << command << ": " << refused.err;
+    }
+    EXPECT_EQ(emulator.received(0x01), 0) << "no settings write";
+    EXPECT_EQ(emulator.received(0x07), 0) << "no firmware chunk";
+    EXPECT_EQ(emulator.recordsHex(), before);
+
+    // A copy over a program that differs needs --yes, a copy of an equal one does not.
+    const CliRun asked = cli("programs copy 9 3");
+    EXPECT_EQ(asked.code, 3);
+    EXPECT_EQ(asked.err, "halvard-cli: program 3 would change; nothing sent (--yes copies)\n");
+    EXPECT_EQ(emulator.received(0x01), 0);
+    const CliRun knowingly = cli("programs swap --yes --no-backup 3 9" + foreign, homeless);
+    EXPECT_EQ(knowingly.code, 0) << knowingly.err;
+    EXPECT_NE(knowingly.err.find("going ahead (--no-backup)"), std::string::npos) << knowingly.err;
+    EXPECT_EQ(emulator.recordHex(9), before.substr(3 * 20, 20));
+}
+
+std::string recordsOfFile(const fs::path& path) {
+    Bytes bytes;
+    std::string error;
+    if (!readWholeFile(path, kProgramFileMaxBytes, bytes, error)) return error;
+    const ParsedProgramFile parsed = parseProgramFile(bytes);
+    std::string hex;
+    for (const StoredProgram& p : parsed.file.stored) hex += toHex(std::span(p.write).subspan(5, 10));
+    return hex;
+}
+
+TEST_F(CliE2e, OneProgramAtATimeAtTheAmplifier) {
+    EmulatorProcess emulator;
+    ASSERT_TRUE(emulator.ready()) << emulator.transcript();
+    EditorWorker editor(nullptr, nullptr, {}, true);
+    ASSERT_TRUE(editor.connected()) << emulator.transcript();
+    // Then the amplifier reports a change every 100 ms: the editor reads it again and again (and on
+    // a busy machine may not be seen Connected again between two reads).
+    ASSERT_EQ(emulator.command("fault notice-every 100").substr(0, 2), "ok");
+
+    for (int run = 0; run < 2; ++run) {
+        const fs::path file = dir_ / ("b" + std::to_string(run) + ".syx");
+        CliRun backup;
+        std::thread cliThread([&] { backup = cli("backup " + file.string()); });
+        const bool shown = EmulatorProcess::waitFor(
+            [&] { return editor.mirror.statusLine().view() == kInUseByCliText; }, 20s);
+        cliThread.join();
+        ASSERT_EQ(backup.code, 0) << backup.err;
+        EXPECT_TRUE(shown) << "the editor's status line while halvard-cli held the amplifier";
+        EXPECT_EQ(recordsOfFile(file), emulator.recordsHex())
+            << "run " << run << ": none of the editor's replies";
+        // Once halvard-cli is done the editor reads the amplifier again.
+        const size_t after = editor.repaints();
+        EXPECT_TRUE(EmulatorProcess::waitFor([&] {
+            const std::vector<Shown> shown = editor.shown();
+            return editor.mirror.statusLine().view().empty() && shown.size() > after &&
+                   std::any_of(shown.begin() + static_cast<std::ptrdiff_t>(after), shown.end(),
+                               [](const Shown& s) { return s.progress == kProgressReading; });
+        })) << editor.mirror.statusLine().view();
+    }
+
+    // A second editor keeps away from the amplifier the first one has.
+    EditorWorker second(nullptr, nullptr, {}, true);
+    EXPECT_TRUE(EmulatorProcess::waitFor(
+        [&] { return second.mirror.statusLine().view() == kInUseByEditorText; }, 20s));
+    EXPECT_EQ(second.state(), LinkState::NoDevice);
+    EXPECT_NE(editor.state(), LinkState::NoDevice) << "the first editor keeps the amplifier";
+}
+
+TEST_F(CliE2e, PortNamesPrintCleanedAndBackupsFailsWhenTheReadDoes) {
+    // Any local program may name its port with a terminal's escape sequences.
+    EmulatorProcess emulator({"--name", "VDR \x1B]0;x\x07\xC2\x9B", "--ignore", "0x02"});
+    ASSERT_TRUE(emulator.ready()) << emulator.transcript();
+    const CliRun ports = cli("ports");
+    EXPECT_EQ(ports.code, 0) << ports.err;
+    EXPECT_EQ(ports.out.find('\x1B'), std::string::npos) << ports.out;
+    EXPECT_NE(ports.out.find("VDR ?]0;x?? In"), std::string::npos) << ports.out;
+
+    const CliRun backups = cli("backups");
+    EXPECT_EQ(backups.code, 1) << "the amplifier's read failed";
+    EXPECT_NE(backups.err.find("was not answered"), std::string::npos) << backups.err;
 }
 
 }  // namespace

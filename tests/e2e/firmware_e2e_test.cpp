@@ -40,7 +40,7 @@ TEST(FirmwareE2e, OlderAmplifierIsUpdatedOnceWithTheServedImage) {
 
     HttpFirmwareSource source(server.baseUrl());
     {
-        EditorWorker editor(&source);
+        EditorWorker editor(&source, nullptr, dump / "backups");
         const DeviceMirror& mirror = editor.mirror;
         // The transfer, the store, the restart (the ports stay away 2.5 s), and the sync afterwards.
         const bool updated = EmulatorProcess::waitFor(

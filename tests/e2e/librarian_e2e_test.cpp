@@ -82,7 +82,7 @@ std::string recordsOf(const ProgramFile& file) {
 
 TEST_F(LibrarianE2e, BackupHoldsTheRecordsAndRestoreMakesThemEqualVerified) {
     start();
-    connect();
+    connect(nullptr, dir_ / "kept");  // no library: the automatic backups are kept as files
     // The amplifier switches to program 5 and says so; the editor reads it.
     ASSERT_EQ(emulator_->command("notice 5"), "ok notice sent");
     ASSERT_TRUE(EmulatorProcess::waitFor([&] { return worker_->mirror.record(5).loaded == 1; }));
@@ -151,14 +151,19 @@ TEST_F(LibrarianE2e, AFirmwareUpdateStartsOnlyAfterItsBackupIsWritten) {
     HttpFirmwareSource source(server.baseUrl());
     start({"--firmware", "1.9"});
 
-    // A folder that cannot be made (a file is in the way): no firmware goes out.
+    // No library, and no backups folder (no home folder) or one that cannot be made (a file is in
+    // the way): no firmware goes out.
     writeFile(dir_ / "blocked", {});
-    connect(&source, dir_ / "blocked" / "backups");
-    ASSERT_TRUE(EmulatorProcess::waitFor([&] { return !worker_->mirror.statusLine().view().empty(); }, 20s));
-    EXPECT_EQ(worker_->mirror.statusLine().view(), kUpdatePostponedText);
-    EXPECT_EQ(worker_->state(), LinkState::Connected);
-    EXPECT_EQ(emulator_->received(0x07), 0);
-    worker_.reset();
+    for (const fs::path& folder : {fs::path(), dir_ / "blocked" / "backups"}) {
+        connect(&source, folder);
+        ASSERT_TRUE(
+            EmulatorProcess::waitFor([&] { return !worker_->mirror.statusLine().view().empty(); }, 20s));
+        EXPECT_TRUE(worker_->mirror.statusLine().view().starts_with(kUpdatePostponedText))
+            << worker_->mirror.statusLine().view();
+        EXPECT_EQ(worker_->state(), LinkState::Connected);
+        EXPECT_EQ(emulator_->received(0x07), 0) << folder;
+        worker_.reset();
+    }
 
     // A folder that can be made: the backup is written, then the image goes out.
     ASSERT_EQ(emulator_->command("clear"), "ok cleared");

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "device/link/amplifier_lock.hpp"
 #include "device/link/file_dialogs.hpp"
 #include "device/link/link_context.hpp"
 #include "device/link/platform_midi_ports.hpp"
@@ -68,14 +69,15 @@ private:
 
 class EditorWorker {
 public:
-    // The seams the worker may use: a firmware source and the file dialogs (null: none), and the
-    // folder for the backup before a firmware update (empty: none).
+    // The seams the worker may use: a firmware source and the file dialogs (null: none), the
+    // backups folder (empty: none), and whether it keeps to the amplifier's lock as the editor does.
     explicit EditorWorker(FirmwareSource* firmware = nullptr, FileDialogs* dialogs = nullptr,
-                          std::filesystem::path backupFolder = {}) {
+                          std::filesystem::path backupFolder = {}, bool locked = false) {
         link.ui = &mirror;
+        if (locked) link.amplifierLock = &lock_;
         link.firmware = firmware;
         link.dialogs = dialogs;
-        link.firmwareBackupFolder = std::move(backupFolder);
+        link.backupFolder = std::move(backupFolder);
         link.requestRepaint = [this] {
             std::lock_guard lock(mutex_);
             shown_.push_back({mirror.linkState, mirror.progress, link.failures});
@@ -112,6 +114,7 @@ public:
     LinkContext link;
 
 private:
+    AmplifierLock lock_;
     mutable std::mutex mutex_;
     std::vector<Shown> shown_;
 };

@@ -20,7 +20,7 @@ int main() {
         [&](LinkContext& link) {
             link.firmware = &firmware;
             link.dialogs = &dialogs;
-            link.firmwareBackupFolder = backupsFolder();
+            link.backupFolder = backupsFolder();
             dialogs.watch(&link.quit);
             startDeviceWorker(link);
         },
