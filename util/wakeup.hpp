@@ -19,11 +19,13 @@ public:
         changed_.notify_all();
     }
 
-    // Sleeps until deadline or a notice, whichever comes first, and takes the notice.
-    void sleepUntil(std::chrono::steady_clock::time_point deadline) {
+    // Sleeps until deadline or a notice, whichever comes first, and takes the notice; true when a
+    // notice ended the sleep.
+    bool sleepUntil(std::chrono::steady_clock::time_point deadline) {
         std::unique_lock lock(mutex_);
-        changed_.wait_until(lock, deadline, [this] { return pending_; });
+        const bool noticed = changed_.wait_until(lock, deadline, [this] { return pending_; });
         pending_ = false;
+        return noticed;
     }
 
     // Takes a notice given since the last sleep; true if there was one.

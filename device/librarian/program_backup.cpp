@@ -62,8 +62,9 @@ ProgramRead readProgram(LinkContext& ctx, int p) {
     ctx.reply = 0;
     sendRequest(ctx, std::span<const uint8_t>(request.data(), buildSettingsRead(request, p)));
     Clock& clock = clockOf(ctx);
-    for (int budget = kAckBudgetMs; budget > 0; budget -= kPollIntervalMs) {
-        clock.sleepUntil(clock.now() + std::chrono::milliseconds(kPollIntervalMs));
+    const Clock::TimePoint deadline = clock.now() + std::chrono::milliseconds(kAckBudgetMs);
+    while (clock.now() < deadline) {
+        clock.sleepUntil(std::min(clock.now() + std::chrono::milliseconds(kPollIntervalMs), deadline));
         const bool answered = drainReplies(ctx, p, &read);
         if (ctx.quit) {
             read.result = ReplyResult::Abandoned;

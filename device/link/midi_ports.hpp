@@ -39,16 +39,14 @@ public:
     // Until when (steady clock) the last listing stays right unless a change is reported: the
     // moment of the next slower-paced check, time_point::max() when every change is reported, and
     // the default, the clock's epoch, when the system must be listed on every pass. The worker
-    // waits that long, with no amplifier, rather than pass every 5 ms.
+    // waits that long, with no amplifier or connected and idle, rather than pass every 5 ms.
     virtual std::chrono::steady_clock::time_point listingCurrentUntil() { return {}; }
-    // How long input may wait in the back end, with nothing lost, for the worker to take it: the
-    // worker, connected and with nothing under way, looks at the input this often rather than at
-    // every 5 ms pass, and otherwise sleeps until a command is posted or the ports change. Zero
-    // (the default): at every pass, as for a queue of a few messages.
-    virtual std::chrono::milliseconds idleInputInterval() const { return {}; }
-    // Where to report port changes (from whatever thread the system reports on); null: nowhere.
-    // Set by the worker while it runs.
-    virtual void reportChangesTo(Wakeup* /*wakeup*/) {}
+    // Where to report, from whatever thread the system reports on, that the port lists may have
+    // changed and that an input message has been queued (each time one is); null: nowhere. Set by
+    // the worker while it runs: connected and idle, it sleeps until one of these, a posted command
+    // or quit, so a back end that does not report its input is looked at only when the lists are
+    // due (at every pass for the default listingCurrentUntil).
+    virtual void reportTo(Wakeup* /*wakeup*/) {}
 
     // Opens port index of the last enumeration under our own port name ("midi Input", "midi Output").
     virtual void openPort(PortDirection direction, int index, const std::string& ownPortName) = 0;

@@ -5,6 +5,7 @@
 // options.
 
 #include <chrono>
+#include <cstddef>
 #include <memory>
 #include <string>
 
@@ -26,14 +27,11 @@ struct RtMidiPortsOptions {
     std::string amplifierPortTag{kAmplifierPortTag};
 };
 
-// How often the worker, connected and with nothing under way, looks at the input of these ports
-// (idleInputInterval): a change the amplifier reports of its own accord shows this much later at
-// most. A thread that wakes every 5 ms costs 0.2-0.4 % of a core on the 2-core test machine.
-inline constexpr std::chrono::milliseconds kIdleInputInterval{50};
-// What RtMidi's input queue holds (ALSA and WinMM): far more than the amplifier can send in
-// kIdleInputInterval (a MIDI cable carries some 600 of its shortest messages a second; the clock
-// and active sensing are dropped before the queue).
-inline constexpr unsigned int kInputQueueLimit = 1024;
+// What the input queue of the RtMidi back ends holds (ALSA and WinMM): far more than the amplifier
+// sends between two of the worker's looks (a MIDI cable carries some 600 of its shortest messages a
+// second; the clock and active sensing are dropped before the queue). A message that finds it full
+// is lost, as RtMidi's own queue would lose it.
+inline constexpr size_t kInputQueueLimit = 1024;
 
 // Create on the thread that will use the ports (the worker) and use them from that thread only.
 // Never throws: a MIDI system that cannot be reached simply offers no ports.

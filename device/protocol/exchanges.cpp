@@ -127,15 +127,16 @@ void sendRequest(LinkContext& ctx, std::span<const uint8_t> message) {
 ReplyResult awaitReply(LinkContext& ctx, int32_t code, int32_t subject) {
     const auto answered = [&] { return ctx.reply == code && (subject < 0 || ctx.replyFor == subject); };
     Clock& clock = clockOf(ctx);
-    int budget = kAckBudgetMs;
+    // The budget is steady-clock time, not a count of steps: steps that run late take no more
+    // time than the budget, and none ends before its deadline, so neither does the budget.
+    const Clock::TimePoint deadline = clock.now() + std::chrono::milliseconds(kAckBudgetMs);
     for (;;) {
         if (answered()) return ReplyResult::Ok;
-        clock.sleepUntil(clock.now() + kStep);
-        budget -= kPollIntervalMs;
+        clock.sleepUntil(std::min(clock.now() + kStep, deadline));
         pollReply(ctx);
         if (ctx.quit) return ReplyResult::Abandoned;
         // A reply decoded in the last step arrived within the budget and counts.
-        if (budget <= 0) return answered() ? ReplyResult::Ok : ReplyResult::Timeout;
+        if (clock.now() >= deadline) return answered() ? ReplyResult::Ok : ReplyResult::Timeout;
     }
 }
 

@@ -37,7 +37,8 @@ bool pollReply(LinkContext& ctx);
 // exchanges below send only while the port is open.
 void sendRequest(LinkContext& ctx, std::span<const uint8_t> message);
 
-// Waits up to kAckBudgetMs, in 5 ms steps of one pollReply each, for LinkContext::reply to become
+// Waits kAckBudgetMs of the clock's time, in 5 ms steps of one pollReply each (the last step cut to
+// the budget's end), for LinkContext::reply to become
 // code (and, with subject >= 0, the reply to be for that program or slot: a late reply to an earlier
 // request is no answer). Replies of other codes decoded meanwhile take full effect. Never returns
 // NotSent.

@@ -70,9 +70,11 @@ bool openDevicePorts(LinkContext& ctx) {
 
 DeviceWorker::DeviceWorker(LinkContext& ctx) : ctx_(ctx) {
     ctx_.ui->postNotice = &ctx_.wakeup;
+    if (ctx_.ports != nullptr) ctx_.ports->reportTo(&ctx_.wakeup);
 }
 
 DeviceWorker::~DeviceWorker() {
+    if (ctx_.ports != nullptr) ctx_.ports->reportTo(nullptr);
     ctx_.ui->postNotice = nullptr;
     if (AmplifierLock* lock = ctx_.amplifierLock) {
         lock->release();
@@ -89,6 +91,9 @@ void DeviceWorker::runPass() {
     DeviceMirror& ui = *ctx_.ui;
     if (!(idle_ ? awaitWork() : pauseFor(ctx_, kPollIntervalMs))) return;
     idle_ = false;
+    // What notices told of (a message queued, a command posted, the ports changed) this pass looks
+    // at anyway; only what comes from now on may end the next idle wait early.
+    ctx_.wakeup.take();
 
     if (!findAndOpenPorts()) {
         // No amplifier. A pending command stays posted until one is found.
@@ -240,20 +245,17 @@ void DeviceWorker::awaitPortChange() {
 }
 
 // Connected, with nothing under way after the last pass: nothing is awaited from the amplifier but
-// what it may send of its own accord (a change notice), which the port back end holds for
-// idleInputInterval. So rather than pass every 5 ms, the worker sleeps until a command is posted,
-// the system reports a change of ports (an amplifier that goes), quit, or that interval is up,
-// whichever comes first; where the back end holds only a few messages, or the port lists must be
-// taken on every pass, it passes every 5 ms as always. The pass that follows starts at once. False
-// once quit is set.
+// what it may send of its own accord (a change notice). So rather than pass every 5 ms, the worker
+// sleeps until the port back end reports input queued, a command is posted, the system reports a
+// change of ports (an amplifier that goes), or quit; at the latest when the back end's lists are
+// due to be taken again (at the next pass where the lists must be taken on every pass), and never
+// longer than kIdleWaitLimitMs. The pass that follows starts at once. False once quit is set.
 bool DeviceWorker::awaitWork() {
-    const auto interval = ctx_.ports->idleInputInterval();
-    const auto step = std::chrono::milliseconds(kPollIntervalMs);
-    if (interval <= step) return pauseFor(ctx_, kPollIntervalMs);
     Clock& clock = clockOf(ctx_);
     const Clock::TimePoint now = clock.now();
     const Clock::TimePoint until =
-        std::min(now + interval, std::max(ctx_.ports->listingCurrentUntil(), now + step));
+        std::clamp(ctx_.ports->listingCurrentUntil(), now + std::chrono::milliseconds(kPollIntervalMs),
+                   now + std::chrono::milliseconds(kIdleWaitLimitMs));
     if (!ctx_.quit) clock.waitUntil(until, ctx_.wakeup);
     return !ctx_.quit;
 }
@@ -423,7 +425,6 @@ void runDeviceWorker(LinkContext& ctx) {
         owned = makePlatformMidiPorts();
         ctx.ports = owned.get();
     }
-    ctx.ports->reportChangesTo(&ctx.wakeup);
     // Opened here, so that only this thread ever touches it; one that cannot be used leaves the
     // editor without names.
     const std::unique_ptr<ProgramLibrary> library = openWorkerLibrary(ctx);
@@ -432,7 +433,6 @@ void runDeviceWorker(LinkContext& ctx) {
         while (!ctx.quit) worker.runPass();
     }
     if (library) ctx.library = nullptr;
-    ctx.ports->reportChangesTo(nullptr);
     ctx.ports->closePort(kIn);
     ctx.ports->closePort(kOut);
     if (owned) ctx.ports = nullptr;

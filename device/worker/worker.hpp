@@ -4,8 +4,8 @@
 // the amplifier reports a change, recovers the link after repeated time-outs, and carries out the
 // command the user-interface thread posted. While there is no amplifier it has nothing to do until
 // the port set changes, and sleeps until the MIDI system reports a change (see awaitPortChange);
-// connected with nothing under way, it sleeps until a command is posted, the ports change or the
-// input is due a look, where the port back end holds input that long (see awaitWork).
+// connected with nothing under way, it sleeps until input comes, a command is posted or the ports
+// change (see awaitWork).
 //
 // Starting and stopping (entry function, or a test without a window):
 //
@@ -31,8 +31,10 @@ namespace halvard {
 inline constexpr int kFailureLimit = 2;        // failures at or above this start link recovery
 inline constexpr int kRecoveryPauseMs = 1000;  // ports open after the restart request during recovery
 inline constexpr int kStoreDisplayMs = 500;    // how long "STORING..." shows after a preset store
-// The longest sleep with no amplifier, whatever the port back end expects of its system.
+// The longest sleep with no amplifier, and connected and idle, whatever the port back end expects
+// of its system.
 inline constexpr int kNoDeviceWaitLimitMs = 1000;
+inline constexpr int kIdleWaitLimitMs = 1000;
 // An amplifier port that another program has open is tried again this long after the last try.
 inline constexpr int kPortInUseRetryMs = 2000;
 // A program library that another program held locked is tried again this often while connected,

@@ -39,6 +39,7 @@ declare -A backend_users=(
   [ui/cairo]="app/gtk" [ui/d2d]="app/win32"
   [device/link/alsa_jack]="" [device/link/jack]="device/link/alsa_jack" [device/link/winmm]=""
   [device/link/rtmidi]="device/link/alsa_jack device/link/winmm"
+  [device/link/posix]="" [device/link/windows]=""
   [device/firmware/curl]="" [device/firmware/winhttp]="" [util/posix]="" [util/windows]=""
 )
 
@@ -48,8 +49,8 @@ platform_headers=(
   "^(gtk|gdk|gio|atk)/|^glib|^X11/       app/gtk"
   "^(cairo|pango)                        ui/cairo"
   "^(d2d1|dwrite|wincodec)               ui/d2d app/win32"
-  "^(windows|windowsx|shellapi|shobjidl|winuser)\.h|^wrl/   app/win32 ui/d2d device/link/winmm device/firmware/winhttp util/windows"
-  "^mmsystem\.h                          device/link/winmm"
+  "^(windows|windowsx|shellapi|shobjidl|winuser)\.h|^wrl/   app/win32 ui/d2d device/link/winmm device/link/windows device/firmware/winhttp util/windows"
+  "^mmsystem\.h                          device/link/winmm device/link/windows"
   "^oleacc\.h                            app/win32"
   "^(winhttp|winsock2|ws2tcpip)\.h       device/firmware/winhttp"
   "^alsa/                                device/link/alsa_jack"

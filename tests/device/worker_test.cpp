@@ -132,23 +132,21 @@ TEST_F(Worker, ChangeNoticeRunsOneFullSyncOfTheNamedProgram) {
     EXPECT_TRUE(codesOfPass().empty());
 }
 
-// Connected with nothing under way, over ports that hold their input for a while, the worker looks
-// at the input that often rather than every 5 ms; a message it finds, or a command posted, has it
-// pass again at once and every 5 ms until nothing is under way once more.
-TEST_F(Worker, ConnectedAndIdleItSleepsUntilTheInputIsDueOrACommandComes) {
+// Connected with nothing under way, the worker sleeps until input arrives or a command is posted
+// (at most kIdleWaitLimitMs), then passes at once and every 5 ms until nothing is under way again.
+TEST_F(Worker, ConnectedAndIdleItSleepsUntilInputOrACommandComes) {
     ports.listedUntil = Clock::TimePoint::max();
-    ports.idleInput = std::chrono::milliseconds(50);
     connect();
     passes(1);  // the first pass after the sync finds nothing to do
     long long start = clock.elapsedMs();
     passes(2);
-    EXPECT_EQ(clock.elapsedMs() - start, 2 * 50);
+    EXPECT_EQ(clock.elapsedMs() - start, 2 * kIdleWaitLimitMs);
 
     ports.deliver({0xF0, 0x00, 0x03, 0x05, 0xF7}, 20);  // a change notice, 20 ms from now
     start = clock.elapsedMs();
     const size_t mark = ports.sent.size();
     EXPECT_EQ(codesOfPass(), kSyncCodes);
-    EXPECT_EQ(ports.sent[mark].atMs - start, 50) << "found at the next look";
+    EXPECT_EQ(ports.sent[mark].atMs - start, 20) << "read as it arrives";
     EXPECT_EQ(mirror.program, 5);
 
     passes(2);  // the pass after the sync finds nothing: idle again
@@ -183,9 +181,9 @@ TEST_F(Worker, WithNoAmplifierAPassWaitsUntilThePortsMayHaveChanged) {
     ports.listedUntil = Clock::TimePoint::max();  // a system that reports every change
     passes(2);
     EXPECT_EQ(clock.elapsedMs(), 2 * (kPollIntervalMs + kNoDeviceWaitLimitMs));
-    ctx.wakeup.notify();  // a change reported before the wait begins still ends it
+    clock.notifyAt(clock.now() + std::chrono::milliseconds(300), ctx.wakeup);  // a change reported
     passes(1);
-    EXPECT_EQ(clock.elapsedMs(), 3 * kPollIntervalMs + 2 * kNoDeviceWaitLimitMs);
+    EXPECT_EQ(clock.elapsedMs(), 2 * (kPollIntervalMs + kNoDeviceWaitLimitMs) + 300) << "ends the sleep";
     ports.plugAmp();
     EXPECT_EQ(codesOfPass(), kSyncCodes);
 }

@@ -32,10 +32,9 @@ struct WorkerThread : ::testing::Test {
 };
 
 TEST_F(WorkerThread, ReaderPostsAndReadsWhileTheWorkerRuns) {
-    // Ports that hold their input and report their changes: between commands the worker sleeps
-    // until a post wakes it.
+    // Ports that report their input and their changes: between commands the worker sleeps until a
+    // post wakes it.
     ports.listedUntil = Clock::TimePoint::max();
-    ports.idleInput = 50ms;
     startDeviceWorker(ctx);
     ASSERT_TRUE(test::eventually([&] { return mirror.linkState == LinkState::Connected; }));
 

@@ -105,7 +105,16 @@ bool FakePorts::ampListed() const {
 }
 
 void FakePorts::deliver(Bytes message, int delayMs) {
-    input_.push_back({clock_.now() + std::chrono::milliseconds(delayMs), std::move(message)});
+    const Clock::TimePoint at = clock_.now() + std::chrono::milliseconds(delayMs);
+    input_.push_back({at, std::move(message)});
+    // The worker hears of it when it arrives: in virtual time at that moment, else at once (a look
+    // too early finds nothing and waits again).
+    if (wakeup_ != nullptr) {
+        if (auto* virtualClock = dynamic_cast<VirtualClock*>(&clock_))
+            virtualClock->notifyAt(at, *wakeup_);
+        else
+            wakeup_->notify();
+    }
 }
 
 std::vector<int> FakePorts::sentCodes(size_t from) const {

@@ -82,12 +82,11 @@ public:
 
     // What listingCurrentUntil reports; by default the lists are taken on every pass.
     Clock::TimePoint listedUntil{};
-    // What idleInputInterval reports; by default the input is looked at on every pass.
-    std::chrono::milliseconds idleInput{0};
 
     int portCount(PortDirection direction) override;
     std::chrono::steady_clock::time_point listingCurrentUntil() override { return listedUntil; }
-    std::chrono::milliseconds idleInputInterval() const override { return idleInput; }
+    // Input delivered is reported here as it arrives.
+    void reportTo(Wakeup* wakeup) override { wakeup_ = wakeup; }
     std::string portName(PortDirection direction, int index) override;
     void openPort(PortDirection direction, int index, const std::string& ownPortName) override;
     void closePort(PortDirection direction) override { open_[idx(direction)] = false; }
@@ -108,6 +107,7 @@ private:
         Bytes bytes;
     };
     Clock& clock_;
+    Wakeup* wakeup_ = nullptr;
     bool open_[2] = {false, false};
     bool inUse_[2] = {false, false};
     std::deque<Pending> input_;

@@ -17,6 +17,7 @@
 #include "device/link/jack/jack_midi_client.hpp"
 #include "device/link/platform_midi_ports.hpp"
 #include "device/link/rtmidi/rtmidi_errors.hpp"
+#include "device/link/rtmidi/rtmidi_input_queue.hpp"
 
 // The ALSA sequencer through RtMidi 5.0.0 (as Debian 12 ships it), JACK on libjack itself
 // (JackMidiClient), and why:
@@ -34,9 +35,9 @@
 //    two clients in every cycle, port open or not (about 1 % of a core at 750 cycles a second).
 //  - JACK port names are taken in one libjack call (jack_get_ports), and a port is opened by its
 //    name: a port may vanish, or the list shift, between the listing and the open.
-//  - Connected and idle, the worker looks at the input only every kIdleInputInterval: over JACK
-//    the process callback cannot wake it, and its ring holds what comes meanwhile; over ALSA,
-//    RtMidi's queue (kInputQueueLimit messages) does.
+//  - Connected and idle, the worker sleeps until input comes: over ALSA RtMidi's input calls back
+//    into a queue of our own (RtMidiInputQueue), which wakes it; over JACK the client wakes it
+//    (JackMidiClient, from outside its process callback).
 //
 // Listing ports costs far more than the rest of a worker pass (jack_get_ports matches every port
 // of the server against a regular expression; ALSA asks the kernel once per client and port), so
@@ -165,7 +166,8 @@ public:
         std::error_code noSequencer;
         if (options_.useAlsa && std::filesystem::exists(kAlsaSequencerDevice, noSequencer)) {
             try {
-                alsaIn_ = std::make_unique<RtMidiIn>(RtMidi::LINUX_ALSA, kInputClientName, kInputQueueLimit);
+                alsaIn_ = std::make_unique<RtMidiIn>(RtMidi::LINUX_ALSA, kInputClientName);
+                alsaInput_.fillFrom(*alsaIn_);
                 alsaOut_ = std::make_unique<RtMidiOut>(RtMidi::LINUX_ALSA, kOutputClientName);
                 announcements_ = std::make_unique<AlsaAnnouncements>([this] { reportChange(); });
             } catch (...) {
@@ -228,11 +230,10 @@ public:
         return until;
     }
 
-    // The JACK input's ring and RtMidi's queue hold far more than the amplifier sends of its own
-    // accord in that time.
-    std::chrono::milliseconds idleInputInterval() const override { return kIdleInputInterval; }
-
-    void reportChangesTo(Wakeup* wakeup) override { changesTo_ = wakeup; }
+    void reportTo(Wakeup* wakeup) override {
+        changesTo_ = wakeup;
+        alsaInput_.reportTo(wakeup);
+    }
 
     void openPort(PortDirection direction, int index, const std::string& ownPortName) override {
         Side& s = side(direction);
@@ -261,6 +262,7 @@ public:
             }
         }
         if (jack_) jack_->closePort(direction);
+        if (direction == PortDirection::Input) alsaInput_.clear();  // nothing from before is handed out
         side(direction).open = Api::None;
     }
 
@@ -293,9 +295,8 @@ public:
     std::span<const uint8_t> nextMessage() override {
         if (in_.open == Api::Jack) return jack_ ? jack_->nextMessage(ignored_) : std::span<const uint8_t>();
         message_.clear();
-        auto* in = static_cast<RtMidiIn*>(object(PortDirection::Input, in_.open));
-        if (in != nullptr) errors_.call([&] { in->getMessage(&message_); });
-        return {message_.data(), message_.size()};
+        if (in_.open == Api::Alsa && alsaInput_.take(message_)) return {message_.data(), message_.size()};
+        return {};
     }
 
 private:
@@ -343,11 +344,12 @@ private:
         if (now < nextProbe_) return false;
         nextProbe_ = now + options_.jackProbeInterval;
         jack_ = JackMidiClient::open(
-            options_.jackClientName, [this] { reportChange(); }, options_.amplifierPortTag);
+            options_.jackClientName, [this] { reportChange(); }, options_.amplifierPortTag,
+            [this] { reportChange(); });
         return jack_ != nullptr;
     }
 
-    // Any thread: the port lists may have changed.
+    // Any thread: the port lists may have changed, or JACK input was queued.
     void reportChange() {
         if (Wakeup* wakeup = changesTo_.load()) wakeup->notify();
     }
@@ -363,8 +365,9 @@ private:
     }
 
     RtMidiPortsOptions options_;
-    RtMidiErrors errors_{*this};               // outlives the RtMidi objects that report to it
-    std::atomic<Wakeup*> changesTo_{nullptr};  // before the objects whose threads report to it
+    RtMidiErrors errors_{*this};                    // outlives the RtMidi objects that report to it
+    std::atomic<Wakeup*> changesTo_{nullptr};       // before the objects whose threads report to it
+    RtMidiInputQueue alsaInput_{kInputQueueLimit};  // filled by alsaIn_'s thread, so made before it
     std::unique_ptr<RtMidiIn> alsaIn_;
     std::unique_ptr<RtMidiOut> alsaOut_;
     std::unique_ptr<AlsaAnnouncements> announcements_;  // null: the ALSA lists are taken every pass

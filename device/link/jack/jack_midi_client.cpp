@@ -46,8 +46,8 @@ namespace halvard {
 namespace {
 
 // The worker takes what came in every 5 ms while it awaits a reply, when a server cycle may bring up
-// to 32 KiB every 1.3 ms: room for about eight full cycles. (Idle, it looks only every 50 ms, when
-// nothing comes but the amplifier's rare notices of its own.)
+// to 32 KiB every 1.3 ms: room for about eight full cycles. (Idle, it sleeps until the relay tells it
+// of input.)
 constexpr size_t kInputRingBytes = 256 * 1024;
 constexpr size_t kOutputRingBytes = 64 * 1024;
 constexpr size_t kHeaderBytes = sizeof(uint32_t);
@@ -116,17 +116,20 @@ bool waitUntil(std::chrono::steady_clock::time_point end, Done&& done) {
 }  // namespace
 
 std::unique_ptr<JackMidiClient> JackMidiClient::open(const std::string& clientName,
-                                                     std::function<void()> onChange,
-                                                     std::string amplifierTag) {
+                                                     std::function<void()> onChange, std::string amplifierTag,
+                                                     std::function<void()> onInput) {
     jack_client_t* client = jack_client_open(clientName.c_str(), JackNoStartServer, nullptr);
     if (client == nullptr) return nullptr;
     return std::unique_ptr<JackMidiClient>(
-        new JackMidiClient(client, std::move(onChange), std::move(amplifierTag)));
+        new JackMidiClient(client, std::move(onChange), std::move(amplifierTag), std::move(onInput)));
 }
 
 JackMidiClient::JackMidiClient(jack_client_t* client, std::function<void()> onChange,
-                               std::string amplifierTag)
-    : client_(client), onChange_(std::move(onChange)), amplifierTag_(std::move(amplifierTag)) {
+                               std::string amplifierTag, std::function<void()> onInput)
+    : client_(client),
+      onChange_(std::move(onChange)),
+      amplifierTag_(std::move(amplifierTag)),
+      onInput_(std::move(onInput)) {
     toServer_ = jack_ringbuffer_create(kOutputRingBytes);
     fromServer_ = jack_ringbuffer_create(kInputRingBytes);
     event_.reserve(1024);
@@ -144,6 +147,14 @@ JackMidiClient::JackMidiClient(jack_client_t* client, std::function<void()> onCh
             // no thread: the switch is made when the port is opened
         }
     }
+    if (onInput_ && sem_init(&inputCame_, 0, 0) == 0) {
+        try {
+            relay_ = std::thread([this] { relayInput(); });
+            relays_ = true;
+        } catch (const std::system_error&) {
+            sem_destroy(&inputCame_);  // no thread: input waits for the worker's next look
+        }
+    }
     watched_ = told && jack_activate(client_) == 0;
 }
 
@@ -158,6 +169,12 @@ JackMidiClient::~JackMidiClient() {
     }
     // Closing deactivates first, which ends the process and notification threads.
     jack_client_close(client_);
+    if (relays_) {
+        stopRelay_ = true;
+        sem_post(&inputCame_);
+        relay_.join();
+        sem_destroy(&inputCame_);
+    }
     if (toServer_) jack_ringbuffer_free(toServer_);
     if (fromServer_) jack_ringbuffer_free(fromServer_);
 }
@@ -413,7 +430,11 @@ int JackMidiClient::process(jack_nframes_t frames, void* self) {
     auto* client = static_cast<JackMidiClient*>(self);
     client->cycles_.fetch_add(1, std::memory_order_relaxed);
     client->inCycle_.store(true);  // before the ports are looked at (see unregisterPorts)
-    if (jack_port_t* in = client->in_.port.load()) client->receive(jack_port_get_buffer(in, frames));
+    if (jack_port_t* in = client->in_.port.load()) {
+        // A semaphore's post neither blocks nor takes a lock: the one call the relay needs.
+        if (client->receive(jack_port_get_buffer(in, frames)) && client->relays_)
+            sem_post(&client->inputCame_);
+    }
     // With nothing to send and the output's buffer left empty by an earlier cycle, the buffer is
     // not touched: JACK keeps an output port's buffer as it was last written (it clears it itself
     // only when the port is registered or the period changes), and PipeWire's JACK sends nothing
@@ -426,15 +447,35 @@ int JackMidiClient::process(jack_nframes_t frames, void* self) {
 }
 
 // Each event as one record. Events that find no room are lost, as a full MIDI queue loses them, and
-// a loss mark goes in their place as soon as there is room for it.
-void JackMidiClient::receive(void* buffer) {
+// a loss mark goes in their place as soon as there is room for it. True when an event other than
+// the clock or active sensing was queued.
+bool JackMidiClient::receive(void* buffer) {
+    bool queued = false;
     const uint32_t count = jack_midi_get_event_count(buffer);
     for (uint32_t i = 0; i < count; ++i) {
         jack_midi_event_t event;
         if (jack_midi_event_get(&event, buffer, i) != 0 || event.size == 0) continue;
         if (inputLost_) inputLost_ = !writeRecord(fromServer_, nullptr, kLossMark);
-        if (inputLost_ || !writeRecord(fromServer_, event.buffer, static_cast<uint32_t>(event.size)))
+        if (inputLost_ || !writeRecord(fromServer_, event.buffer, static_cast<uint32_t>(event.size))) {
             inputLost_ = true;
+            continue;
+        }
+        const uint8_t first = event.buffer[0];
+        if (first != 0xF1 && first < 0xF8) queued = true;
+    }
+    return queued;
+}
+
+// The relay thread: tells the worker of the input the process callback queued. Posts that came
+// while it was telling are taken together.
+void JackMidiClient::relayInput() {
+    for (;;) {
+        while (sem_wait(&inputCame_) != 0 && errno == EINTR) {
+        }
+        while (sem_trywait(&inputCame_) == 0) {
+        }
+        if (stopRelay_) return;
+        onInput_();
     }
 }
 

@@ -14,10 +14,13 @@
 //    are closed.
 //
 // Made and used on the worker thread only; onChange is called on libjack's notification thread and
-// on the link-ahead thread.
+// on the link-ahead thread, onInput on a relay thread of its own: the process callback may not take
+// a lock or wait, so it only posts a semaphore when it has queued input, and the relay, woken by
+// it, tells the worker.
 
 #include <jack/jack.h>
 #include <jack/ringbuffer.h>
+#include <semaphore.h>
 
 #include <atomic>
 #include <condition_variable>
@@ -40,9 +43,11 @@ public:
     // A client named clientName (JACK appends a number when the name is taken) on the server that
     // runs; null when none runs. No server is started. onChange: the port lists may have changed,
     // or the server has gone. amplifierTag: a port whose name holds it is about to be opened
-    // (empty: none is expected).
+    // (empty: none is expected). onInput: a message came in (not the clock or active sensing,
+    // which the amplifier's input filter drops); may be empty.
     static std::unique_ptr<JackMidiClient> open(const std::string& clientName, std::function<void()> onChange,
-                                                std::string amplifierTag = {});
+                                                std::string amplifierTag = {},
+                                                std::function<void()> onInput = {});
     ~JackMidiClient();
     JackMidiClient(const JackMidiClient&) = delete;
     JackMidiClient& operator=(const JackMidiClient&) = delete;
@@ -88,7 +93,8 @@ private:
         bool tagListed = false;  // the last listing held a port with the amplifier's tag
     };
 
-    JackMidiClient(jack_client_t* client, std::function<void()> onChange, std::string amplifierTag);
+    JackMidiClient(jack_client_t* client, std::function<void()> onChange, std::string amplifierTag,
+                   std::function<void()> onInput);
     Side& side(PortDirection d) { return d == PortDirection::Input ? in_ : out_; }
     const Side& side(PortDirection d) const { return d == PortDirection::Input ? in_ : out_; }
 
@@ -102,7 +108,8 @@ private:
 
     // libjack's threads.
     static int process(jack_nframes_t frames, void* self);
-    void receive(void* buffer);
+    bool receive(void* buffer);
+    void relayInput();
     void transmit(void* buffer);
     static void onPortRegistration(jack_port_id_t, int, void* self);
     static void onPortRename(jack_port_id_t, const char*, const char*, void* self);
@@ -127,6 +134,12 @@ private:
     bool linkAsked_ = false;
     bool stopAsked_ = false;
     std::thread linker_;
+    // The input relay: the process callback posts inputCame_, the relay calls onInput_.
+    std::function<void()> onInput_;
+    sem_t inputCame_{};
+    bool relays_ = false;  // the relay runs; set once, before the activation
+    std::atomic<bool> stopRelay_{false};
+    std::thread relay_;
     bool linksAhead_ = false;  // the link-ahead thread runs; set once, before any callback can come
     bool watched_ = false;
     std::atomic<bool> changed_{true};

@@ -11,6 +11,7 @@
 #include "device/link/platform_midi_ports.hpp"
 #include "device/link/port_list_cache.hpp"
 #include "device/link/rtmidi/rtmidi_errors.hpp"
+#include "device/link/rtmidi/rtmidi_input_queue.hpp"
 
 // How RtMidi 5.0.0 is used on Windows (WinMM), and why:
 //  - A port is a WinMM device ID, 0 to the device count - 1 in each direction; the IDs of the
@@ -26,8 +27,8 @@
 //    sees no ports and no messages.
 //  - Library errors close both ports once the operation that raised them has returned
 //    (RtMidiErrors).
-//  - Connected and idle, the worker looks at the input only every kIdleInputInterval; RtMidi's
-//    queue (kInputQueueLimit messages) holds what comes meanwhile.
+//  - Connected and idle, the worker sleeps until input comes: RtMidi's input calls back into a
+//    queue of our own (RtMidiInputQueue, kInputQueueLimit messages), which wakes it.
 //  - Windows lets one program at a time open a MIDI device. RtMidi reports a failed open without
 //    WinMM's code, so after one the device is opened once more directly: MMSYSERR_ALLOCATED says
 //    another program has it (portInUse).
@@ -59,7 +60,7 @@ public:
                                                                        : std::string();
     }
 
-    std::chrono::milliseconds idleInputInterval() const override { return kIdleInputInterval; }
+    void reportTo(Wakeup* wakeup) override { input_.reportTo(wakeup); }
 
     // WinMM reports no changes: the lists stand until the next check.
     std::chrono::steady_clock::time_point listingCurrentUntil() override {
@@ -90,6 +91,7 @@ public:
             } catch (...) {
             }
         }
+        if (direction == PortDirection::Input) input_.clear();  // nothing from before is handed out
     }
 
     bool isPortOpen(PortDirection direction) const override {
@@ -112,8 +114,9 @@ public:
 
     std::span<const uint8_t> nextMessage() override {
         message_.clear();
-        if (isPortOpen(PortDirection::Input)) errors_.call([&] { in_->getMessage(&message_); });
-        return {message_.data(), message_.size()};
+        if (isPortOpen(PortDirection::Input) && input_.take(message_))
+            return {message_.data(), message_.size()};
+        return {};
     }
 
 private:
@@ -151,7 +154,8 @@ private:
     RtMidi* make(PortDirection direction) {
         try {
             if (direction == PortDirection::Input) {
-                in_ = std::make_unique<RtMidiIn>(RtMidi::WINDOWS_MM, kInputClientName, kInputQueueLimit);
+                in_ = std::make_unique<RtMidiIn>(RtMidi::WINDOWS_MM, kInputClientName);
+                input_.fillFrom(*in_);
                 in_->ignoreTypes(ignored_.sysex, ignored_.timing, ignored_.activeSensing);
             } else {
                 out_ = std::make_unique<RtMidiOut>(RtMidi::WINDOWS_MM, kOutputClientName);
@@ -163,7 +167,8 @@ private:
         return object(direction);
     }
 
-    RtMidiErrors errors_{*this};  // outlives the RtMidi objects that report to it
+    RtMidiErrors errors_{*this};                // outlives the RtMidi objects that report to it
+    RtMidiInputQueue input_{kInputQueueLimit};  // filled by in_'s thread, so made before it
     std::unique_ptr<RtMidiIn> in_;
     std::unique_ptr<RtMidiOut> out_;
     PortListCache inList_;
