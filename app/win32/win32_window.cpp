@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <utility>
 
 #include "app/win32/text_dialog_win32.hpp"
 
@@ -259,7 +260,10 @@ LRESULT Win32WindowSystem::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_ERASEBKGND:
             return 1;  // every frame covers the whole client area
         case WM_CLOSE:
-            platform.closeRequest();  // the loop ends; the window is not destroyed here
+            // The loop ends; the window is destroyed after it. (Not hidden here: under Wine hiding
+            // it can wait seconds on the other threads.)
+            if (closing) std::exchange(closing, nullptr)();
+            platform.closeRequest();
             return 0;
         case WM_ACTIVATEAPP:
             platform.activationChanged();

@@ -38,6 +38,9 @@ public:
     void show() override;
     void iterate() override;
     void close() override;
+    // Called once, on the user-interface thread, as the user asks the window to close (before the
+    // loop ends and the device worker is stopped).
+    std::function<void()> closing;
     // Explorer, showing the folder.
     void openFolder(const std::filesystem::path& folder) override;
     // Screen readers see the panel's controls as the client area's MSAA children.

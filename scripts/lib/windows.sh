@@ -171,6 +171,11 @@ set_wine_dpi() {
   wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1
 }
 
+# new_wine_midi_token: prints a random token (32 hex digits) for the Wine MIDI bridge and its driver.
+new_wine_midi_token() {
+  od -An -N16 -tx1 /dev/urandom | tr -d ' \n'
+}
+
 # The MIDI driver of wine-run --jack-midi, in the prefix: the DLL in system32 (replaced by a rename,
 # never rewritten in place, as running programs may have it loaded) and listed first among the
 # drivers mmdevapi considers. It offers itself only to a program that is given a bridge, so every

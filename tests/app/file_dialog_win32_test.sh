@@ -22,7 +22,11 @@ ask() {
   "${wine_run[@]}" "$probe" "$mode" >"$work/out" 2>/dev/null &
   local pid=$! w
   w="$(find_window "$title")"
-  if [ -n "$w" ]; then
+  if [ -n "$w" ] && [ "$mode" = confirm ]; then
+    # The question box says when it is ready for keys; a fixed wait was too short on a busy machine.
+    for _ in $(seq 1 300); do grep -q '^shown' "$work/out" && break; sleep 0.1; done
+    "$@" "$w"
+  elif [ -n "$w" ]; then
     sleep 1
     "$@" "$w"
   fi
@@ -74,7 +78,8 @@ expect "a typed name to save under comes back as its path" \
 press() {
   eval "$(xdotool getwindowgeometry --shell "$2")"
   xdotool mousemove --window "$2" $((WIDTH / 2)) 12 click 1
-  sleep 0.3
+  # The keys go to the X window with the focus: the box's, once the click has given it.
+  for _ in $(seq 1 100); do [ "$(xdotool getwindowfocus 2>/dev/null)" = "$2" ] && break; sleep 0.1; done
   xdotool key "$1"
 }
 expect "the Restore button answers yes" "$(ask confirm 'Restore Programs' press alt+r)" "1"

@@ -3,8 +3,9 @@
 //   win32_probe wave|folder|program|save   one dialog on a worker thread; prints "path=<answer>"
 //   win32_probe shutdown   a dialog that shutdown() closes from the main thread, as at exit; prints
 //                          "path=<answer>", then "after=<answer>" of a later request
-//   win32_probe confirm    the question before a restore on a worker thread; prints "path=1" when
-//                          its Restore button was pressed, "path=0" otherwise
+//   win32_probe confirm    the question before a restore on a worker thread; prints "shown" once
+//                          it is ready for keys, then "path=1" when its Restore button was pressed,
+//                          "path=0" otherwise
 //   win32_probe menu       the editor's window and its right-click menu at the pointer, with two
 //                          kept backups; prints "chosen=<entry index>", -1 when dismissed
 #include <windows.h>
@@ -12,6 +13,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <future>
 #include <thread>
 
@@ -47,6 +49,21 @@ int main(int argc, char** argv) {
     if (std::strcmp(what, "menu") == 0) return showMenu();
     halvard::Win32FileDialogs dialogs;
     if (std::strcmp(what, "confirm") == 0) {
+        // "shown" once the box is up, activated, with its accept button named (as it activates),
+        // so that the keys sent afterwards find it ready.
+        std::thread([] {
+            for (;;) {
+                const HWND box = FindWindowW(nullptr, L"Restore Programs");
+                wchar_t accept[16] = {};
+                if (box && GetForegroundWindow() == box && GetDlgItemTextW(box, IDOK, accept, 16) &&
+                    std::wcscmp(accept, L"&Restore") == 0) {
+                    std::printf("shown\n");
+                    std::fflush(stdout);
+                    return;
+                }
+                std::this_thread::sleep_for(20ms);
+            }
+        }).detach();
         const halvard::Confirmation question{
             "Restore Programs", "Restore the programs in all.syx?",
             "2 programs on the amplifier would change:\nProgram 9: Nine\nProgram 30", "Restore"};

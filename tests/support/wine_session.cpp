@@ -130,16 +130,35 @@ std::string WineProgram::transcript() const {
 
 // ---- WineMidiBridge -----------------------------------------------------------------------------
 
-WineMidiBridge::WineMidiBridge() {
+int WineMidiBridge::connectToPort() {
     std::ifstream file(environment("HALVARD_WINE_MIDI_BRIDGE"));
     int port = 0;
-    if (!(file >> port) || port <= 0 || port > 65535) return;
-    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (!(file >> port) || port <= 0 || port > 65535) return -1;
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = htons(static_cast<uint16_t>(port));
-    if (fd_ >= 0 && connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+std::string WineMidiBridge::token() {
+    const std::string portFile = environment("HALVARD_WINE_MIDI_BRIDGE");
+    std::ifstream file(portFile.substr(0, portFile.rfind('/') + 1) + "wine-midi.token");
+    std::string token;
+    file >> token;
+    return token;
+}
+
+WineMidiBridge::WineMidiBridge() {
+    fd_ = connectToPort();
+    const std::string hello = "HWM1 " + token() + " control\n";
+    if (fd_ >= 0 &&
+        send(fd_, hello.data(), hello.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(hello.size())) {
         close(fd_);
         fd_ = -1;
     }

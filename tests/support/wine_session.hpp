@@ -73,7 +73,7 @@ private:
     std::vector<bool> taken_;  // by line of out_
 };
 
-// The bridge of the wine-midi fixture, through its control port.
+// The bridge of the wine-midi fixture, through a control connection that shows its token.
 class WineMidiBridge {
 public:
     WineMidiBridge();
@@ -86,6 +86,11 @@ public:
     std::string command(const std::string& line);
     // The fields of "status" (drivers, open, opens, refused, ...).
     std::map<std::string, std::string> status();
+
+    // A bare connection to the bridge's port, nothing sent yet; -1 when there is none.
+    static int connectToPort();
+    // The token its clients must show (the fixture's wine-midi.token beside the port file).
+    static std::string token();
 
 private:
     int fd_ = -1;

@@ -571,5 +571,18 @@ TEST_F(WindowsEditor, UnpluggedDuringATransferItStopsAndReconnectsWhenBack) {
     EXPECT_EQ(closeEditor(), 0);
 }
 
+// Closing ends the process with code 0 whatever the worker is doing: here it waits in the open of a
+// port that does not answer (the driver gives up after 5 s), and the work of the Wine process's
+// exit in the system's libraries is slow (Wine's server kills a process that is still there half a
+// second after it said it was gone: exit code 137).
+TEST_F(WindowsEditor, ClosingEndsWithCodeZeroWhileAPortOpenHangsAndExitWorkIsSlow) {
+    startEmulator();
+    ASSERT_EQ(bridge_.command("stall Halvard VDR"), "ok stall Halvard VDR");
+    startEditor(environment("HALVARD_WINDOWS_EDITOR"), {std::string("LD_PRELOAD=") + HALVARD_SLOW_EXIT});
+    ASSERT_TRUE(EmulatorProcess::waitFor([&] { return bridge_.status()["stalled"] == "1"; }, 30s))
+        << transcript();
+    EXPECT_EQ(closeEditor(), 0) << transcript();
+}
+
 }  // namespace
 }  // namespace halvard::e2e

@@ -2,10 +2,15 @@
 // amplifier emulator on the test JACK server: the device list, messages both ways in order, a SysEx
 // longer than the program's buffers arriving over several of them, input only between start and
 // stop, buffers given back by a reset; and what Windows programs meet: a device another program
-// has open, a device whose port went away.
+// has open, a device whose port went away. And the bridge's own guard: only who shows its token
+// is served, and a client that stops reading stalls nobody else.
 
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <memory>
 #include <thread>
 
@@ -184,6 +189,79 @@ TEST_F(WineMidi, ADeviceInUseRefusesToOpenAndAGoneOneFailsItsSends) {
         << emulator_->transcript();
     EXPECT_EQ(emulator_->message(0), (std::vector<uint8_t>{0x90, 0x3D, 0x64}));
     EXPECT_TRUE(second->takeLines("data").empty()) << "nothing came while the port was away";
+}
+
+// Everything the bridge sends on fd until it closes the connection, or until nothing has come for
+// 10 s (then "(still open)" ends the text).
+std::string readToEnd(int fd) {
+    std::string text;
+    for (;;) {
+        pollfd entry{fd, POLLIN, 0};
+        if (poll(&entry, 1, 10000) <= 0) return text + "(still open)";
+        char buffer[4096];
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n <= 0) return text;
+        text.append(buffer, static_cast<size_t>(n));
+    }
+}
+
+TEST_F(WineMidi, TheBridgeClosesConnectionsThatDoNotShowItsToken) {
+    const int plain = WineMidiBridge::connectToPort();
+    ASSERT_GE(plain, 0);
+    const std::string commands = "status\nunplug Halvard\nquit\n";
+    ASSERT_EQ(write(plain, commands.data(), commands.size()), static_cast<ssize_t>(commands.size()));
+    EXPECT_EQ(readToEnd(plain), "") << "closed unanswered";
+    close(plain);
+
+    // A driver's greeting with another token: no device list.
+    const int driver = WineMidiBridge::connectToPort();
+    ASSERT_GE(driver, 0);
+    const std::string greeting = "HWM1 " + std::string(32, '0') + " driver\n";
+    const char list[5] = {1, 0, 0, 0, 'L'};
+    ASSERT_EQ(write(driver, greeting.data(), greeting.size()), static_cast<ssize_t>(greeting.size()));
+    ASSERT_EQ(write(driver, list, sizeof list), static_cast<ssize_t>(sizeof list));
+    EXPECT_EQ(readToEnd(driver), "");
+    close(driver);
+
+    const auto status = bridge_.status();
+    EXPECT_EQ(status.at("strangers"), "2");
+    EXPECT_EQ(status.at("unplugged"), "0") << "nothing of what they sent was carried out";
+}
+
+// A control client that sends commands and never reads the replies is dropped once it has left
+// the bridge's bound untaken; a driver is served all the while.
+TEST_F(WineMidi, ADriverIsServedWhileAnotherClientStopsReading) {
+    const int slow = WineMidiBridge::connectToPort();
+    ASSERT_GE(slow, 0);
+    std::string pending = "HWM1 " + WineMidiBridge::token() + " control\n", batch;
+    for (int i = 0; i < 100; ++i) batch += "status\n";
+    // 100 000 status requests (about 20 MB of replies) unless the bridge drops the connection first;
+    // a bridge that stops taking them (blocked on this client) ends the loop too.
+    bool dropped = false, stalled = false;
+    for (int batches = 0; !dropped && !stalled && (batches < 1000 || !pending.empty());) {
+        if (pending.empty()) {
+            pending = batch;
+            ++batches;
+        }
+        const ssize_t n = send(slow, pending.data(), pending.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            pending.erase(0, static_cast<size_t>(n));
+        } else if (n < 0 && errno == EAGAIN) {
+            pollfd entry{slow, POLLOUT, 0};
+            stalled = poll(&entry, 1, 10000) == 0;
+        } else {
+            dropped = true;
+        }
+    }
+    EXPECT_FALSE(stalled) << "the bridge stopped taking commands";
+
+    auto p = probe();
+    ASSERT_EQ(ask(*p, "open-out " + in(ampOut_)), "ok");
+    ASSERT_EQ(ask(*p, "short 903C64"), "ok");
+    ASSERT_TRUE(EmulatorProcess::waitFor([&] { return emulator_->receivedTotal() == 1; }))
+        << emulator_->transcript();
+    EXPECT_EQ(bridge_.status()["slow"], "1") << "the client that stopped reading was dropped";
+    close(slow);
 }
 
 }  // namespace

@@ -3,7 +3,10 @@
 // (halvard-wine-midi-bridge, a JACK client on the Linux side) say to each other over one loopback
 // TCP connection per Windows process. Built into both, so nothing here touches a platform.
 //
-// The driver opens with the four bytes of kMagic; after that both sides send frames:
+// Every connection opens with a hello line, "HWM1 <token> driver" or "HWM1 <token> control" and a
+// newline: the token is the bridge's secret (kTokenVariable), so that no other local program (a web
+// page's request to 127.0.0.1 among them) can drive the bridge. A connection whose first line is
+// anything else is closed unanswered. After a driver's hello both sides send frames:
 //   u32 length (of what follows, little-endian), u8 type, payload
 // Directions are as WinMM sees them: an input device delivers what a JACK output port sends, an
 // output device sends to a JACK input port. Devices are indices into the list the bridge sent.
@@ -15,11 +18,11 @@
 //   Close: u8 direction, u16 index
 //   Message: u16 output index, one MIDI message    Message: u16 input index, one MIDI message
 //                                                  Presence: u8 direction, u16 index, u8 present
-// A connection that opens with anything else is a control connection: text lines, as on the
-// bridge's standard input.
+// After a control hello: text lines, as on the bridge's standard input.
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,8 +32,14 @@
 namespace halvard::winemidi {
 
 inline constexpr std::string_view kMagic{"HWM1", 4};
-// The environment variable that gives the driver the bridge's TCP port on 127.0.0.1.
+// The environment variables that give the driver and the bridge the bridge's TCP port on 127.0.0.1
+// and the token (at least kMinTokenBytes, at most kMaxTokenBytes, no spaces).
 inline constexpr const char* kPortVariable = "HALVARD_WINE_MIDI_PORT";
+inline constexpr const char* kTokenVariable = "HALVARD_WINE_MIDI_TOKEN";
+inline constexpr size_t kMinTokenBytes = 16;
+inline constexpr size_t kMaxTokenBytes = 128;
+// A hello or control line longer than this ends the connection.
+inline constexpr size_t kMaxLineBytes = 4096;
 // Longer frames end the connection: nothing JACK carries in one cycle comes near.
 inline constexpr uint32_t kMaxFrameBytes = 1u << 20;
 // WinMM's device names (szPname) hold 31 characters and the terminator.
@@ -81,6 +90,31 @@ inline Bytes devicePayload(Direction direction, uint16_t index) {
     return b;
 }
 
+enum class Peer { Driver, Control };
+
+inline bool validToken(std::string_view token) {
+    if (token.size() < kMinTokenBytes || token.size() > kMaxTokenBytes) return false;
+    for (const char c : token)
+        if (c <= ' ' || c > '~') return false;
+    return true;
+}
+
+inline std::string hello(std::string_view token, Peer peer) {
+    return std::string(kMagic) + " " + std::string(token) +
+           (peer == Peer::Driver ? " driver\n" : " control\n");
+}
+
+// Who the hello line (without its newline) says is connecting, when it carries the token.
+inline std::optional<Peer> acceptHello(std::string_view line, std::string_view token) {
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    for (const Peer peer : {Peer::Driver, Peer::Control}) {
+        std::string expected = hello(token, peer);
+        expected.pop_back();
+        if (line == expected) return peer;
+    }
+    return std::nullopt;
+}
+
 // Collects bytes as they arrive and hands out whole frames.
 class FrameReader {
 public:
@@ -109,6 +143,29 @@ private:
     Bytes buffer_;
     size_t start_ = 0;
 };
+
+// The bridge's List payload: the inputs' names, then the outputs'. False when it is cut short or a
+// name is longer than a WinMM name can be.
+struct DeviceList {
+    std::vector<std::string> inputs, outputs;
+};
+inline bool parseList(const Bytes& payload, DeviceList& list) {
+    size_t at = 0;
+    for (auto* names : {&list.inputs, &list.outputs}) {
+        names->clear();
+        if (at + 2 > payload.size()) return false;
+        const uint16_t n = getU16(&payload[at]);
+        at += 2;
+        for (uint16_t i = 0; i < n; ++i) {
+            if (at >= payload.size() || payload[at] > kMaxDeviceName || at + 1 + payload[at] > payload.size())
+                return false;
+            names->emplace_back(payload.begin() + static_cast<std::ptrdiff_t>(at + 1),
+                                payload.begin() + static_cast<std::ptrdiff_t>(at + 1 + payload[at]));
+            at += 1 + payload[at];
+        }
+    }
+    return at == payload.size();
+}
 
 // The WinMM name of a JACK port ("client:port"): the whole name when it fits in 31 characters;
 // else the port's own name (or the whole one, when only its client part holds the amplifier's

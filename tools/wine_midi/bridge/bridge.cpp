@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <sstream>
+#include <utility>
 
 // Sections: set-up, the loop, the drivers' requests, relaying, presence, control.
 
@@ -43,8 +44,8 @@ std::string hex(const Bytes& bytes) {
 
 // ---- set-up -------------------------------------------------------------------------------------
 
-Bridge::Bridge(JackSide& jack, std::ostream& replies, std::ostream& log, bool logMessages)
-    : jack_(jack), replies_(replies), log_(log), logMessages_(logMessages) {
+Bridge::Bridge(JackSide& jack, std::string token, std::ostream& replies, std::ostream& log, bool logMessages)
+    : jack_(jack), token_(std::move(token)), replies_(replies), log_(log), logMessages_(logMessages) {
     stopFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
 }
 
@@ -90,7 +91,7 @@ bool Bridge::run(bool controlOnStdin) {
         std::vector<pollfd> fds{{listenFd_, POLLIN, 0}, {jack_.notifyFd(), POLLIN, 0}, {stopFd_, POLLIN, 0}};
         std::vector<int> ids;
         for (const auto& [id, client] : clients_) {
-            fds.push_back({client.fd, POLLIN, 0});
+            fds.push_back({client.fd, static_cast<short>(POLLIN | (client.out.empty() ? 0 : POLLOUT)), 0});
             ids.push_back(id);
         }
         if (poll(fds.data(), fds.size(), 1000) < 0 && errno != EINTR) return false;
@@ -102,7 +103,16 @@ bool Bridge::run(bool controlOnStdin) {
         }
         if (fds[0].revents) accept();
         for (size_t i = 0; i < ids.size(); ++i) {
-            if (fds[i + 3].revents && clients_.count(ids[i]) && !readClient(ids[i])) dropClient(ids[i]);
+            const short events = fds[i + 3].revents;
+            auto it = clients_.find(ids[i]);
+            if (!events || it == clients_.end()) continue;
+            if ((events & POLLOUT) && !writeOut(it->second)) it->second.broken = true;
+            if ((events & ~POLLOUT) && !it->second.broken && !readClient(ids[i])) dropClient(ids[i]);
+        }
+        // Those that stopped taking what was sent, or whose connection failed meanwhile.
+        for (auto it = clients_.begin(); it != clients_.end();) {
+            const int id = (it++)->first;
+            if (clients_.at(id).broken) dropClient(id);
         }
     }
     while (!clients_.empty()) dropClient(clients_.begin()->first);
@@ -114,7 +124,7 @@ bool Bridge::run(bool controlOnStdin) {
 }
 
 void Bridge::accept() {
-    const int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+    const int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (fd < 0) return;
     const int yes = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
@@ -134,36 +144,37 @@ bool Bridge::readClient(int id) {
     const uint8_t* data = buffer;
     size_t count = static_cast<size_t>(n);
     if (client.kind == Client::Kind::Unknown) {
+        // Nothing but the hello line until it is whole: its token or the end of the connection.
+        const size_t before = client.head.size();
         client.head.append(reinterpret_cast<const char*>(data), count);
-        if (client.head.size() < kMagic.size() && kMagic.starts_with(client.head)) return true;
-        if (client.head.starts_with(kMagic)) {
+        const size_t end = client.head.find('\n', before);
+        if (end == std::string::npos) {
+            if (client.head.size() <= kMaxLineBytes) return true;
+            ++strangers_;
+            return false;
+        }
+        const std::optional<Peer> peer = acceptHello(std::string_view(client.head).substr(0, end), token_);
+        if (!peer) {
+            ++strangers_;
+            log_ << "halvard-wine-midi-bridge: refused connection " << id << " (no token)" << std::endl;
+            return false;
+        }
+        const std::string rest = client.head.substr(end + 1);
+        client.head.clear();
+        if (*peer == Peer::Driver) {
             client.kind = Client::Kind::Driver;
-            client.frames.add(reinterpret_cast<const uint8_t*>(client.head.data()) + kMagic.size(),
-                              client.head.size() - kMagic.size());
-            client.head.clear();
+            client.frames.add(reinterpret_cast<const uint8_t*>(rest.data()), rest.size());
             log_ << "halvard-wine-midi-bridge: driver " << id << " connected" << std::endl;
         } else {
             client.kind = Client::Kind::Control;
+            client.head = rest;
         }
         data = nullptr;
         count = 0;
     }
     if (client.kind == Client::Kind::Control) {
         if (data) client.head.append(reinterpret_cast<const char*>(data), count);
-        for (size_t end; (end = client.head.find('\n')) != std::string::npos;) {
-            std::string line = client.head.substr(0, end);
-            client.head.erase(0, end + 1);
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            const std::string reply = control(line) + "\n";
-            if (id == kStdinClient) {
-                replies_ << reply << std::flush;
-            } else if (send(client.fd, reply.data(), reply.size(), MSG_NOSIGNAL) !=
-                       static_cast<ssize_t>(reply.size())) {
-                return false;
-            }
-            if (quit_) break;
-        }
-        return true;
+        return takeLines(id, client);
     }
     if (data) client.frames.add(data, count);
     FrameType type{};
@@ -176,10 +187,64 @@ bool Bridge::readClient(int id) {
                 return false;
             case FrameReader::Next::Frame:
                 if (!handleFrame(id, type, payload)) return false;
-                if (!clients_.count(id)) return true;
+                if (!clients_.count(id) || client.broken) return true;
                 break;
         }
     }
+}
+
+// A control connection's whole lines, each answered; the text after the last stays for the next
+// read. A line longer than kMaxLineBytes ends a TCP connection (standard input loses the line).
+bool Bridge::takeLines(int id, Client& client) {
+    for (size_t end; (end = client.head.find('\n', client.scanned)) != std::string::npos;) {
+        std::string line = client.head.substr(0, end);
+        client.head.erase(0, end + 1);
+        client.scanned = 0;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        const std::string reply =
+            (line.size() > kMaxLineBytes ? "error line too long" : control(line)) + "\n";
+        if (id == kStdinClient) {
+            replies_ << reply << std::flush;
+        } else if (!queue(id, reply)) {
+            return true;  // dropped at the end of this pass
+        }
+        if (quit_) return true;
+    }
+    client.scanned = client.head.size();
+    if (client.head.size() <= kMaxLineBytes) return true;
+    if (id != kStdinClient) return false;
+    client.head.clear();
+    client.scanned = 0;
+    replies_ << "error line too long\n" << std::flush;
+    return true;
+}
+
+bool Bridge::writeOut(Client& client) {
+    while (!client.out.empty()) {
+        const ssize_t n = send(client.fd, client.out.data(), client.out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
+        if (n <= 0) return false;
+        client.out.erase(0, static_cast<size_t>(n));
+    }
+    return true;
+}
+
+// Sends what it can now and keeps the rest for when the connection takes more. A connection that
+// has left kMaxPendingBytes untaken is marked to be dropped; false then.
+bool Bridge::queue(int id, const std::string& bytes) {
+    const auto it = clients_.find(id);
+    if (it == clients_.end() || it->second.broken) return false;
+    Client& client = it->second;
+    client.out += bytes;
+    if (!writeOut(client)) {
+        client.broken = true;
+    } else if (client.out.size() > kMaxPendingBytes) {
+        client.broken = true;
+        ++slow_;
+        log_ << "halvard-wine-midi-bridge: dropped connection " << id << ": it stopped reading" << std::endl;
+    }
+    return !client.broken;
 }
 
 void Bridge::dropClient(int id) {
@@ -232,6 +297,8 @@ void Bridge::sendList(int id) {
     Bytes payload;
     for (const Direction d : {Direction::In, Direction::Out}) {
         std::vector<Device>& devices = client.devices[static_cast<int>(d)];
+        // A list again starts afresh: what the driver had open under the last one closes.
+        for (size_t i = 0; i < devices.size(); ++i) closeDevice(id, d, static_cast<uint16_t>(i));
         devices.clear();
         for (std::string& name : jack_.midiPorts(d == Direction::In)) {
             if (devices.size() == 0xFFFF) break;
@@ -267,6 +334,12 @@ void Bridge::openDevice(int id, Direction direction, uint16_t index) {
         result = OpenResult::BadIndex;
     } else if (!devices[index].present) {
         result = OpenResult::Gone;
+    } else if (contains(stalledPatterns_, devices[index].jackName)) {
+        // A device that does not answer: the driver waits for its own time limit.
+        ++stalled_;
+        log_ << "halvard-wine-midi-bridge: driver " << id << " opens " << directionName(direction) << " "
+             << index << ": left unanswered" << std::endl;
+        return;
     } else if (devices[index].link >= 0 || devices[index].dead || held(devices[index].jackName, direction)) {
         result = OpenResult::Allocated;
         ++refused_;
@@ -333,17 +406,8 @@ void Bridge::relayFromJack() {
 }
 
 bool Bridge::sendFrame(int id, FrameType type, const Bytes& payload) {
-    const auto it = clients_.find(id);
-    if (it == clients_.end()) return false;
     const Bytes bytes = frame(type, payload);
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = send(it->second.fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;  // the program has gone; its connection closes at its next read
-        done += static_cast<size_t>(n);
-    }
-    return true;
+    return queue(id, std::string(bytes.begin(), bytes.end()));
 }
 
 // ---- presence -----------------------------------------------------------------------------------
@@ -404,7 +468,8 @@ std::string Bridge::status() const {
     std::ostringstream s;
     s << "ok status drivers=" << drivers << " open=" << open << " opens=" << opens_ << " refused=" << refused_
       << " to-jack=" << toJack_ << " from-jack=" << fromJack_ << " dropped=" << jack_.dropped()
-      << " held=" << heldPatterns_.size() << " unplugged=" << unpluggedPatterns_.size();
+      << " held=" << heldPatterns_.size() << " unplugged=" << unpluggedPatterns_.size()
+      << " stalled=" << stalled_ << " strangers=" << strangers_ << " slow=" << slow_;
     return s.str();
 }
 
@@ -416,8 +481,8 @@ std::string Bridge::control(const std::string& line) {
     std::getline(words >> std::ws, text);
     if (command.empty()) return "error empty command (try help)";
     if (command == "help") {
-        return "ok commands: status, ports, hold TEXT, release [TEXT], unplug TEXT, plug [TEXT], reset, quit "
-               "(TEXT: part of a JACK port name)";
+        return "ok commands: status, ports, hold TEXT, release [TEXT], unplug TEXT, plug [TEXT], stall TEXT, "
+               "reset, quit (TEXT: part of a JACK port name)";
     }
     if (command == "status") return status();
     if (command == "ports") {
@@ -428,9 +493,12 @@ std::string Bridge::control(const std::string& line) {
         }
         return reply;
     }
-    if (command == "hold" || command == "unplug") {
+    if (command == "hold" || command == "unplug" || command == "stall") {
         if (text.empty()) return "error " + command + " needs part of a port name";
-        (command == "hold" ? heldPatterns_ : unpluggedPatterns_).push_back(text);
+        (command == "hold"     ? heldPatterns_
+         : command == "unplug" ? unpluggedPatterns_
+                               : stalledPatterns_)
+            .push_back(text);
         if (command == "unplug") updatePresence();
         return "ok " + command + " " + text;
     }
@@ -446,8 +514,9 @@ std::string Bridge::control(const std::string& line) {
     if (command == "reset") {
         heldPatterns_.clear();
         unpluggedPatterns_.clear();
+        stalledPatterns_.clear();
         updatePresence();
-        refused_ = toJack_ = fromJack_ = opens_ = 0;
+        refused_ = toJack_ = fromJack_ = opens_ = stalled_ = strangers_ = slow_ = 0;
         return "ok reset";
     }
     if (command == "quit") {

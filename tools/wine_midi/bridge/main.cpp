@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iostream>
@@ -22,6 +23,9 @@ constexpr const char* kHelp = R"(Usage: halvard-wine-midi-bridge [OPTIONS]
 Lets Windows programs under Wine (with the driver winehalvardmidi.drv) use the MIDI ports of the JACK
 server that JACK_DEFAULT_SERVER names: each input port there is a WinMM output device, each output
 port a WinMM input device, named after the port (at most 31 characters, keeping "VDR").
+HALVARD_WINE_MIDI_TOKEN must hold a secret of 16 to 128 printable characters: the driver and every
+control connection open with it (a line "HWM1 TOKEN driver" or "HWM1 TOKEN control"), and a
+connection that does not is closed unanswered. scripts/wine-run and scripts/test-service make one.
 
   --port N          listen on 127.0.0.1:N (default: a free port)
   --port-file FILE  write the port number into FILE once listening
@@ -29,14 +33,18 @@ port a WinMM input device, named after the port (at most 31 characters, keeping 
   --log             log every message relayed (standard error)
   --help, --version
 
-Control commands, one a line on standard input or on a TCP connection to the port, answered with
-one line ("ok ..." or "error ..."):
-  status              drivers, open devices, opens, refused opens, messages each way
+Control commands, one a line on standard input or on a TCP control connection, answered with one
+line ("ok ..." or "error ..."):
+  status              drivers, open devices, opens, refused opens, messages each way, opens left
+                      unanswered, connections refused for want of the token, connections dropped
+                      for not reading
   ports               the devices a driver connecting now would list
   hold TEXT           ports whose names contain TEXT are held by another program: opening them
                       fails with MMSYSERR_ALLOCATED (release [TEXT] ends that)
   unplug TEXT         ports whose names contain TEXT are away: open devices fail with
                       MMSYSERR_NODRIVER (plug [TEXT] brings them back)
+  stall TEXT          opens of ports whose names contain TEXT are not answered (the driver gives
+                      up after its own time limit), as a device that hangs
   reset               release and plug everything, counters to 0
   quit
 )";
@@ -100,13 +108,19 @@ int main(int argc, char** argv) {
     signal(SIGPIPE, SIG_IGN);
     signal(SIGTTIN, SIG_IGN);
 
+    const char* token = std::getenv(halvard::winemidi::kTokenVariable);
+    if (token == nullptr || !halvard::winemidi::validToken(token)) {
+        std::cerr << "halvard-wine-midi-bridge: " << halvard::winemidi::kTokenVariable
+                  << " must hold 16 to 128 printable characters (see --help)\n";
+        return 2;
+    }
     halvard::winemidi::JackSide jack;
     std::string error;
     if (!jack.open(error)) {
         std::cerr << "halvard-wine-midi-bridge: " << error << '\n';
         return 1;
     }
-    halvard::winemidi::Bridge bridge(jack, std::cout, std::cerr, logMessages);
+    halvard::winemidi::Bridge bridge(jack, token, std::cout, std::cerr, logMessages);
     if (!bridge.listen(port, error)) {
         std::cerr << "halvard-wine-midi-bridge: " << error << '\n';
         return 1;

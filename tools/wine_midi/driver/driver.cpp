@@ -70,6 +70,14 @@ struct Section {
     CRITICAL_SECTION section;
 };
 
+// The bridge's token (kTokenVariable); empty when there is none fit to send.
+std::string configuredToken() {
+    char value[kMaxTokenBytes + 2];
+    const DWORD n = GetEnvironmentVariableA(kTokenVariable, value, sizeof value);
+    if (n == 0 || n >= sizeof value || !validToken(std::string_view(value, n))) return {};
+    return std::string(value, n);
+}
+
 uint16_t configuredPort() {
     char value[16];
     const DWORD n = GetEnvironmentVariableA(kPortVariable, value, sizeof value);
@@ -109,6 +117,8 @@ struct Instance {
     std::deque<MIDIHDR*> buffers;
     bool started = false;
     bool delivering = false;
+    DWORD deliverer = 0;                                     // the thread delivering, while one does
+    CONDITION_VARIABLE delivered = CONDITION_VARIABLE_INIT;  // woken as a delivery ends
     DWORD startTick = 0;
 
     void callback(UINT message, DWORD_PTR p1, DWORD_PTR p2) const {
@@ -241,7 +251,8 @@ private:
         setsockopt(socket_, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&limit), sizeof limit);
         if (::connect(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
             return closeSocket();
-        if (!sendAll(reinterpret_cast<const uint8_t*>(kMagic.data()), kMagic.size()) ||
+        const std::string greeting = hello(configuredToken(), Peer::Driver);
+        if (!sendAll(reinterpret_cast<const uint8_t*>(greeting.data()), greeting.size()) ||
             !sendFrame(FrameType::List, {})) {
             return closeSocket();
         }
@@ -277,22 +288,17 @@ private:
     }
 
     bool readList(const Bytes& payload) {
-        size_t at = 0;
-        for (auto* list : {&inputs_, &outputs_}) {
-            if (at + 2 > payload.size()) return false;
-            const uint16_t n = getU16(&payload[at]);
-            at += 2;
-            for (uint16_t i = 0; i < n; ++i) {
-                if (at >= payload.size() || at + 1 + payload[at] > payload.size()) return false;
-                const std::string utf8(payload.begin() + static_cast<std::ptrdiff_t>(at + 1),
-                                       payload.begin() + static_cast<std::ptrdiff_t>(at + 1 + payload[at]));
-                at += 1 + payload[at];
+        DeviceList list;
+        if (!parseList(payload, list)) return false;
+        for (const auto& [names, devices] :
+             {std::pair{&list.inputs, &inputs_}, std::pair{&list.outputs, &outputs_}}) {
+            for (const std::string& utf8 : *names) {
                 auto dev = std::make_unique<Device>();
                 wchar_t wide[kMaxDeviceName + 1] = {};
                 const int w = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
                                                   wide, static_cast<int>(kMaxDeviceName));
                 dev->name.assign(wide, static_cast<size_t>(std::max(w, 0)));
-                list->push_back(std::move(dev));
+                devices->push_back(std::move(dev));
             }
         }
         return true;
@@ -605,6 +611,7 @@ void Driver::deliver(Instance& in) {
         return;
     }
     in.delivering = true;
+    in.deliverer = GetCurrentThreadId();
     while (in.started && !in.dead && !in.closed && !in.pending.empty()) {
         const Bytes& m = in.pending.front();
         const DWORD time = GetTickCount() - in.startTick;
@@ -640,7 +647,19 @@ void Driver::deliver(Instance& in) {
         EnterCriticalSection(&in.lock.section);
     }
     in.delivering = false;
+    in.deliverer = 0;
     LeaveCriticalSection(&in.lock.section);
+    WakeAllConditionVariable(&in.delivered);
+}
+
+// With the instance's lock held: input stops, and a delivery under way on another thread is waited
+// for, so that no callback reaches the program once a reset, stop or close has returned (a program
+// frees its buffers then). From inside the callback itself there is nothing to wait for: the
+// delivery goes no further once it returns, as input has stopped.
+void stopDelivering(Instance& in) {
+    in.started = false;
+    while (in.delivering && in.deliverer != GetCurrentThreadId())
+        SleepConditionVariableCS(&in.delivered, &in.lock.section, INFINITE);
 }
 
 // Every buffer still queued goes back to the program, from the calling thread.
@@ -648,7 +667,7 @@ void returnBuffers(Instance& in, bool all) {
     std::vector<MIDIHDR*> back;
     {
         Lock lock(in.lock.section);
-        in.started = false;
+        stopDelivering(in);
         in.pending.clear();
         in.pendingBytes = 0;
         in.offset = 0;
@@ -690,7 +709,7 @@ DWORD inputMessage(UINT index, UINT message, DWORD_PTR user, DWORD_PTR p1, DWORD
             {
                 Lock lock(in->lock.section);
                 if (!in->buffers.empty()) return MIDIERR_STILLPLAYING;
-                in->started = false;
+                stopDelivering(*in);
             }
             driver().closeDevice(in);
             return MMSYSERR_NOERROR;
