@@ -55,6 +55,25 @@ CREATE TABLE backup_programs (
     PRIMARY KEY (backup_id, program)
 ) WITHOUT ROWID;
 )sql",
+    R"sql(
+CREATE TABLE collection (
+    -- Programs kept beyond the amplifier's 128: each with its name, tags and notes, its record (the 10
+    -- setting bytes), the names of the user IR slots its IR choices pointed at then, and where and
+    -- when it came from.
+    id             INTEGER PRIMARY KEY,
+    name           TEXT NOT NULL CHECK (length(name) BETWEEN 1 AND 24),
+    tags           TEXT NOT NULL DEFAULT '',  -- each tag followed by a line break, in the order given
+    notes          TEXT NOT NULL DEFAULT '',
+    record         BLOB NOT NULL CHECK (length(record) = 10),
+    ir_rhythm      TEXT NOT NULL DEFAULT '',  -- the slot names, UTF-8; empty: not known
+    ir_lead        TEXT NOT NULL DEFAULT '',
+    source         TEXT NOT NULL CHECK (source IN ('file', 'amplifier', 'backup')),
+    source_file    TEXT NOT NULL DEFAULT '',  -- the file's name, without its folder
+    source_program INTEGER CHECK (source_program IS NULL OR source_program BETWEEN 0 AND 127),
+    source_backup  INTEGER,                   -- a kept backup's id (no reference: it may be pruned)
+    added_at       TEXT NOT NULL DEFAULT (strftime('%Y-%m-%dT%H:%M:%SZ', 'now'))  -- UTC
+);
+)sql",
 };
 constexpr int kMigrationCount = static_cast<int>(std::size(kMigrations));
 static_assert(kMigrationCount == kLibrarySchemaVersion);
@@ -181,6 +200,7 @@ int pragmaInt(sqlite3* db, const char* sql, int& rc) {
 }
 
 constexpr const char* kReasonTexts[] = {"menu", "cli", "before-firmware-update", "before-restore"};
+constexpr const char* kSourceTexts[] = {"file", "amplifier", "backup"};
 
 BackupReason reasonFromText(const std::string& text) {
     for (size_t i = 0; i < std::size(kReasonTexts); ++i)
@@ -194,20 +214,42 @@ std::string_view backupReasonText(BackupReason reason) {
     return kReasonTexts[static_cast<size_t>(reason)];
 }
 
-std::string checkProgramName(std::string_view name) {
+std::string_view entrySourceText(EntrySource source) {
+    return kSourceTexts[static_cast<size_t>(source)];
+}
+
+std::string checkLibraryText(std::string_view text, int maxChars, std::string_view allowed,
+                             const char* what) {
     int chars = 0;
-    for (size_t i = 0; i < name.size(); ++chars) {
-        const size_t length = utf8CharLength(name, i);
-        if (length == 0) return "a name must be UTF-8 text";
-        const auto b = static_cast<uint8_t>(name[i]);
-        const auto second = length > 1 ? static_cast<uint8_t>(name[i + 1]) : uint8_t{0x80};
+    for (size_t i = 0; i < text.size(); ++chars) {
+        const size_t length = utf8CharLength(text, i);
+        if (length == 0) return std::string(what) + " must be UTF-8 text";
+        const auto b = static_cast<uint8_t>(text[i]);
+        const auto second = length > 1 ? static_cast<uint8_t>(text[i + 1]) : uint8_t{0x80};
         // C0 controls, DEL and the C1 controls (U+0080..U+009F).
-        if (b < 0x20 || b == 0x7F || (b == 0xC2 && second < 0xA0))
-            return "a name cannot hold control characters";
+        if ((b < 0x20 || b == 0x7F || (b == 0xC2 && second < 0xA0)) &&
+            (length > 1 || allowed.find(static_cast<char>(b)) == std::string_view::npos))
+            return std::string(what) + " cannot hold control characters";
         i += length;
     }
-    if (chars > kProgramNameMaxChars) return "a name has at most 24 characters";
+    if (chars > maxChars)
+        return std::string(what) + " has at most " + std::to_string(maxChars) + " characters";
     return {};
+}
+
+std::string checkProgramName(std::string_view name) {
+    return checkLibraryText(name, kProgramNameMaxChars, "", "a name");
+}
+
+std::string checkTag(std::string_view tag) {
+    if (tag.empty()) return "a tag cannot be empty";
+    if (tag.find(',') != std::string_view::npos) return "a tag cannot hold a comma";
+    if (tag.front() == ' ' || tag.back() == ' ') return "a tag cannot begin or end with a blank";
+    return checkLibraryText(tag, kTagMaxChars, "", "a tag");
+}
+
+std::string checkNotes(std::string_view notes) {
+    return checkLibraryText(notes, kNotesMaxChars, "\n\r\t", "notes");
 }
 
 // ---- opening ----------------------------------------------------------------------------------
@@ -228,8 +270,10 @@ std::unique_ptr<ProgramLibrary> ProgramLibrary::open(const std::filesystem::path
 
     sqlite3* raw = nullptr;
     const std::u8string utf8 = path.u8string();  // SQLite names files in UTF-8 on every system
-    const int opened = sqlite3_open_v2(reinterpret_cast<const char*>(utf8.c_str()), &raw,
-                                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    // No mutex: one ProgramLibrary belongs to one thread.
+    const int opened =
+        sqlite3_open_v2(reinterpret_cast<const char*>(utf8.c_str()), &raw,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     std::unique_ptr<sqlite3, int (*)(sqlite3*)> db(raw, sqlite3_close);
     if (opened != SQLITE_OK) {
         error = where + " cannot be opened: " + (raw ? sqlite3_errmsg(raw) : sqlite3_errstr(opened));
@@ -282,7 +326,9 @@ std::unique_ptr<ProgramLibrary> ProgramLibrary::open(const std::filesystem::path
             return nullptr;
         }
     }
-    if (!exec(raw, "PRAGMA foreign_keys = ON; PRAGMA synchronous = FULL", why)) {
+    // A page cache that holds a collection of tens of thousands of entries: listing one reads every
+    // page.
+    if (!exec(raw, "PRAGMA foreign_keys = ON; PRAGMA synchronous = FULL; PRAGMA cache_size = -16384", why)) {
         error = where + ": " + why;
         return nullptr;
     }
@@ -519,6 +565,239 @@ bool ProgramLibrary::restoreNames(const KeptBackup& backup, std::string& error) 
             return failed(db_, error);
     }
     return t.commit() || failed(db_, error);
+}
+
+// ---- the collection ---------------------------------------------------------------------------
+
+namespace {
+
+// The tags column: each tag once, followed by a line break (which no tag holds).
+std::string joinTags(const std::vector<std::string>& tags) {
+    std::string out;
+    for (size_t i = 0; i < tags.size(); ++i)
+        if (std::find(tags.begin(), tags.begin() + static_cast<ptrdiff_t>(i), tags[i]) ==
+            tags.begin() + static_cast<ptrdiff_t>(i))
+            out += tags[i] + "\n";
+    return out;
+}
+
+// The tags of a column as this program writes them; any other (a damaged row) is left out.
+std::vector<std::string> splitTags(std::string_view column) {
+    std::vector<std::string> out;
+    for (size_t at = 0; at < column.size();) {
+        size_t end = column.find('\n', at);
+        if (end == std::string_view::npos) end = column.size();
+        const std::string_view tag = column.substr(at, end - at);
+        if (checkTag(tag).empty() && std::find(out.begin(), out.end(), tag) == out.end())
+            out.emplace_back(tag);
+        at = end + 1;
+    }
+    return out;
+}
+
+std::string checkTags(const std::vector<std::string>& tags) {
+    for (const std::string& t : tags)
+        if (std::string why = checkTag(t); !why.empty()) return why;
+    return {};
+}
+
+// The reason an entry cannot be kept; empty when it can.
+std::string checkEntry(const CollectionEntry& e) {
+    if (e.name.empty()) return "an entry needs a name";
+    if (std::string why = checkProgramName(e.name); !why.empty()) return why;
+    if (std::string why = checkTags(e.tags); !why.empty()) return why;
+    if (std::string why = checkNotes(e.notes); !why.empty()) return why;
+    for (const std::string& slot : e.irSlotNames)
+        if (std::string why = checkLibraryText(slot, kSlotNameMaxBytes, "", "a slot name"); !why.empty())
+            return why;
+    if (std::any_of(e.record.begin(), e.record.end(), [](uint8_t b) { return b > 0x7F; }))
+        return "a record's bytes are below 0x80";
+    if (std::string why = checkLibraryText(e.sourceFile, 4096, "", "a file name"); !why.empty()) return why;
+    if (e.sourceProgram >= kProgramCount) return "a program number is 0..127";
+    return {};
+}
+
+constexpr const char* kEntryColumns =
+    "id, name, tags, notes, record, ir_rhythm, ir_lead, source, source_file, source_program, source_backup, "
+    "added_at";
+
+// The entry of a row read with kEntryColumns; none for a row this program would not have written.
+// Text as it is when it is ASCII (the common case, cheaply tested), else made valid UTF-8.
+std::string utf8Text(std::string text) {
+    if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<uint8_t>(c) < 0x80; }))
+        return text;
+    return validUtf8(text);
+}
+
+// Reads a row of kEntryColumns into e; false for a row this program would not have written.
+bool entryOfRow(const Statement& s, CollectionEntry& e) {
+    const auto record = s.blob<kProgramRecordBytes>(4);
+    if (!record) return false;
+    e.id = s.integer(0);
+    e.name = s.name(1);
+    if (e.name.empty()) e.name = "?";
+    e.tags = splitTags(s.text(2));
+    e.notes = s.text(3);
+    if (!checkNotes(e.notes).empty()) e.notes.clear();
+    e.record = *record;
+    for (size_t c = 0; c < 2; ++c) {
+        e.irSlotNames[c] = s.text(5 + static_cast<int>(c));
+        if (!checkLibraryText(e.irSlotNames[c], kSlotNameMaxBytes, "", "").empty()) e.irSlotNames[c].clear();
+    }
+    const std::string source = s.text(7);
+    for (size_t i = 0; i < std::size(kSourceTexts); ++i)
+        if (source == kSourceTexts[i]) e.source = static_cast<EntrySource>(i);
+    e.sourceFile = utf8Text(s.text(8));
+    const int64_t program = s.isNull(9) ? -1 : s.integer(9);
+    e.sourceProgram = program >= 0 && program < kProgramCount ? static_cast<int>(program) : -1;
+    e.sourceBackup = s.isNull(10) ? 0 : s.integer(10);
+    e.addedAt = utf8Text(s.text(11));
+    return true;
+}
+
+}  // namespace
+
+std::optional<int64_t> ProgramLibrary::addEntry(const CollectionEntry& entry, std::string& error) {
+    const auto ids = addEntries({entry}, error);
+    if (!ids) return std::nullopt;
+    return ids->front();
+}
+
+std::optional<std::vector<int64_t>> ProgramLibrary::addEntries(const std::vector<CollectionEntry>& entries,
+                                                               std::string& error) {
+    for (size_t i = 0; i < entries.size(); ++i) {
+        if (std::string why = checkEntry(entries[i]); !why.empty()) {
+            error = entries.size() == 1 ? why : "entry " + std::to_string(i + 1) + ": " + why;
+            return std::nullopt;
+        }
+    }
+    Transaction t(db_);
+    if (!t.begun()) {
+        failed(db_, error);
+        return std::nullopt;
+    }
+    Statement put(
+        db_,
+        "INSERT INTO collection (name, tags, notes, record, ir_rhythm, ir_lead, source, source_file, "
+        "source_program, source_backup, added_at) "
+        "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, coalesce(?, strftime('%Y-%m-%dT%H:%M:%SZ', 'now')))");
+    std::vector<int64_t> ids;
+    for (const CollectionEntry& e : entries) {
+        put.bind(1, e.name)
+            .bind(2, joinTags(e.tags))
+            .bind(3, e.notes)
+            .bindBlob(4, e.record.data(), e.record.size())
+            .bind(5, e.irSlotNames[0])
+            .bind(6, e.irSlotNames[1])
+            .bind(7, entrySourceText(e.source))
+            .bind(8, e.sourceFile);
+        e.sourceProgram >= 0 ? put.bind(9, e.sourceProgram) : put.bindNull(9);
+        e.source == EntrySource::KeptBackup ? put.bind(10, e.sourceBackup) : put.bindNull(10);
+        e.addedAt.empty() ? put.bindNull(11) : put.bind(11, e.addedAt);
+        if (!put.run() || !put.reset()) {
+            failed(db_, error);
+            return std::nullopt;
+        }
+        ids.push_back(sqlite3_last_insert_rowid(db_));
+    }
+    if (!t.commit()) {
+        failed(db_, error);
+        return std::nullopt;
+    }
+    return ids;
+}
+
+bool ProgramLibrary::entries(std::vector<CollectionEntry>& out, std::string& error, std::string_view search) {
+    out.clear();
+    // LIKE matches the letters A-Z in either case; the search text's own %, _ and \ are escaped.
+    const std::string sql = std::string("SELECT ") + kEntryColumns + " FROM collection" +
+                            (search.empty() ? ""
+                                            : " WHERE name LIKE ?1 ESCAPE '\\' OR tags LIKE ?1 ESCAPE '\\' "
+                                              "OR notes LIKE ?1 ESCAPE '\\'");
+    Statement s(db_, sql.c_str());
+    if (!search.empty()) {
+        std::string pattern = "%";
+        for (const char c : search) {
+            if (c == '%' || c == '_' || c == '\\') pattern += '\\';
+            pattern += c;
+        }
+        s.bind(1, pattern + "%");
+    }
+    while (s.step()) {
+        // Read in place: a listing of ten thousand entries moves none of them.
+        if (!entryOfRow(s, out.emplace_back())) out.pop_back();
+    }
+    // Sorted here rather than by SQLite, whose sorter would copy every row once more.
+    const auto folded = [](const std::string& a, const std::string& b) {
+        return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+            const auto fold = [](char c) {
+                return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+            };
+            return static_cast<uint8_t>(fold(x)) < static_cast<uint8_t>(fold(y));
+        });
+    };
+    std::sort(out.begin(), out.end(), [&](const CollectionEntry& a, const CollectionEntry& b) {
+        if (folded(a.name, b.name)) return true;
+        if (folded(b.name, a.name)) return false;
+        return a.id < b.id;
+    });
+    return s.ok() || failed(db_, error);
+}
+
+std::optional<CollectionEntry> ProgramLibrary::entry(int64_t id, std::string& error) {
+    Statement s(db_, (std::string("SELECT ") + kEntryColumns + " FROM collection WHERE id = ?").c_str());
+    if (s.bind(1, id).step()) {
+        if (CollectionEntry e; entryOfRow(s, e)) return e;
+        error = "collection entry " + std::to_string(id) + " is damaged";
+        return std::nullopt;
+    }
+    if (s.ok())
+        error = "no collection entry " + std::to_string(id);
+    else
+        failed(db_, error);
+    return std::nullopt;
+}
+
+namespace {
+
+// Sets one text column of an entry; false with "no collection entry N" when there is none.
+bool updateEntry(sqlite3* db, const char* sql, int64_t id, std::string_view value, std::string& error) {
+    Statement s(db, sql);
+    if (!s.bind(1, value).bind(2, id).run()) return failed(db, error);
+    if (sqlite3_changes(db) == 0) {
+        error = "no collection entry " + std::to_string(id);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool ProgramLibrary::renameEntry(int64_t id, std::string_view name, std::string& error) {
+    error = name.empty() ? "an entry needs a name" : checkProgramName(name);
+    return error.empty() && updateEntry(db_, "UPDATE collection SET name = ? WHERE id = ?", id, name, error);
+}
+
+bool ProgramLibrary::setEntryTags(int64_t id, const std::vector<std::string>& tags, std::string& error) {
+    error = checkTags(tags);
+    return error.empty() &&
+           updateEntry(db_, "UPDATE collection SET tags = ? WHERE id = ?", id, joinTags(tags), error);
+}
+
+bool ProgramLibrary::setEntryNotes(int64_t id, std::string_view notes, std::string& error) {
+    error = checkNotes(notes);
+    return error.empty() &&
+           updateEntry(db_, "UPDATE collection SET notes = ? WHERE id = ?", id, notes, error);
+}
+
+bool ProgramLibrary::removeEntry(int64_t id, std::string& error) {
+    Statement s(db_, "DELETE FROM collection WHERE id = ?");
+    if (!s.bind(1, id).run()) return failed(db_, error);
+    if (sqlite3_changes(db_) == 0) {
+        error = "no collection entry " + std::to_string(id);
+        return false;
+    }
+    return true;
 }
 
 }  // namespace halvard

@@ -1,7 +1,7 @@
 #pragma once
-// The program library: the names the user gives the 128 programs and the backups kept of them, in
-// one SQLite file per user (library.sqlite3). The amplifier stores no names; this file is where
-// they live.
+// The program library: the names the user gives the 128 programs, the backups kept of them, and the
+// collection (programs kept beyond the amplifier's 128, with names, tags and notes), in one SQLite
+// file per user (library.sqlite3). The amplifier stores no names; this file is where they live.
 //
 // Every change is one transaction; the file is in WAL mode, so a process killed in the middle of a
 // change leaves the library as it was before that change. The schema carries its version
@@ -28,7 +28,8 @@ struct sqlite3;
 
 namespace halvard {
 
-inline constexpr int kLibrarySchemaVersion = 1;
+// 1: names and kept backups; 2: the collection.
+inline constexpr int kLibrarySchemaVersion = 2;
 // Automatic backups are pruned, but the last kKeptAutomaticBackups and all of the last
 // kKeptAutomaticBackupDays days stay.
 inline constexpr int kKeptAutomaticBackups = 20;
@@ -66,9 +67,42 @@ struct KeptBackup {
     std::array<std::string, kProgramCount> names;  // the names at the time; empty: none
 };
 
+// Empty when text is UTF-8 of at most maxChars characters whose only control characters (C0, DEL,
+// C1) are those in allowed; else the reason, about what ("a name must be UTF-8 text").
+std::string checkLibraryText(std::string_view text, int maxChars, std::string_view allowed, const char* what);
 // Checks a name the user typed: valid UTF-8, at most 24 characters, no control characters. Empty
 // on success, else the reason.
 std::string checkProgramName(std::string_view name);
+// A collection entry's tag: 1 to 32 characters of UTF-8, no control characters, no comma, no blank
+// at either end. Empty on success, else the reason.
+inline constexpr int kTagMaxChars = 32;
+std::string checkTag(std::string_view tag);
+// A collection entry's notes: UTF-8 of at most 2000 characters; line breaks and tabs are the only
+// control characters. Empty on success, else the reason.
+inline constexpr int kNotesMaxChars = 2000;
+std::string checkNotes(std::string_view notes);
+
+// ---- the collection ---------------------------------------------------------------------------
+
+// Where an entry of the collection came from.
+enum class EntrySource { File, Amplifier, KeptBackup };
+std::string_view entrySourceText(EntrySource source);  // "file", "amplifier", "backup"
+
+struct CollectionEntry {
+    int64_t id = 0;                 // set by addEntry
+    std::string name;               // 1..24 characters, as checkProgramName accepts
+    std::vector<std::string> tags;  // each as checkTag accepts, no two alike, in the order given
+    std::string notes;              // as checkNotes accepts
+    ProgramRecord record{};         // the program's 10 bytes
+    // The names of the user IR slots the program's IR choices (rhythm, lead) pointed at when it was
+    // kept, UTF-8; empty: not known.
+    std::array<std::string, 2> irSlotNames;
+    EntrySource source = EntrySource::File;
+    std::string sourceFile;    // File: the file's name (no folder)
+    int sourceProgram = -1;    // Amplifier, KeptBackup (and a .syx File): the program number; else -1
+    int64_t sourceBackup = 0;  // KeptBackup: the kept backup's id (which may since have been pruned)
+    std::string addedAt;       // UTC, "2026-12-07T11:55:03Z"; set by addEntry when empty
+};
 
 // Why a file could not be used as the library.
 enum class LibraryRefusal {
@@ -118,6 +152,23 @@ public:
     std::optional<KeptBackup> backup(int64_t id, std::string& error);
     // After a kept backup was restored: the names become its names, bound to its records.
     bool restoreNames(const KeptBackup& backup, std::string& error);
+
+    // The collection. Every text is checked as the check functions above say; a refused one
+    // changes nothing and error says why.
+    // Adds an entry (its id and addedAt ignored): the new id.
+    std::optional<int64_t> addEntry(const CollectionEntry& entry, std::string& error);
+    // Adds several in one transaction (an import of many files): their ids, in order; none added
+    // when one is refused (error names its index).
+    std::optional<std::vector<int64_t>> addEntries(const std::vector<CollectionEntry>& entries,
+                                                   std::string& error);
+    // The entries, by name (then id); with a search text, only those whose name, notes or one of
+    // whose tags contain it (letters A-Z matched in either case).
+    bool entries(std::vector<CollectionEntry>& out, std::string& error, std::string_view search = {});
+    std::optional<CollectionEntry> entry(int64_t id, std::string& error);
+    bool renameEntry(int64_t id, std::string_view name, std::string& error);
+    bool setEntryTags(int64_t id, const std::vector<std::string>& tags, std::string& error);
+    bool setEntryNotes(int64_t id, std::string_view notes, std::string& error);
+    bool removeEntry(int64_t id, std::string& error);
 
 private:
     ProgramLibrary(sqlite3* db, std::filesystem::path path) : db_(db), path_(std::move(path)) {}

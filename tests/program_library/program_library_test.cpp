@@ -1,6 +1,6 @@
 // The program library on real SQLite files: names and kept backups surviving a reopening, names
-// following copies, swaps and restores, pruning, the files it refuses, and a writer killed in the
-// middle of recording a backup.
+// following copies, swaps and restores, pruning, the files it refuses, a writer killed in the middle
+// of recording a backup, a library of schema 1 migrated, and the collection.
 
 #include "program_library/program_library.hpp"
 
@@ -28,6 +28,13 @@ ProgramRecord recordOf(int program, uint8_t salt = 0) {
     ProgramRecord r{};
     for (size_t i = 0; i < r.size(); ++i) r[i] = static_cast<uint8_t>((program + i + salt) & 0x7F);
     return r;
+}
+
+CollectionEntry entryOf(std::string name, const ProgramRecord& record) {
+    CollectionEntry e;
+    e.name = std::move(name);
+    e.record = record;
+    return e;
 }
 
 KeptBackup sampleBackup(BackupReason reason, std::string takenAt = {}, uint8_t salt = 0) {
@@ -214,6 +221,127 @@ TEST_F(ProgramLibraryTest, RowsWrittenByAnotherHandAreNotTrusted) {
     std::string error;
     EXPECT_FALSE(library->backup(id, error));
     EXPECT_EQ(error, "kept backup " + std::to_string(id) + " is damaged");
+}
+
+TEST_F(ProgramLibraryTest, ALibraryOfSchemaOneOpensWithItsNamesAndBackupsIntact) {
+    // Written by the program before the collection: two names (one bound to its record) and one
+    // backup of a halvard-cli run with its file name.
+    fs::copy_file(HALVARD_SCHEMA1_LIBRARY, file_.parent_path() / "old.sqlite3", [&] {
+        fs::create_directories(file_.parent_path());
+        return fs::copy_options::none;
+    }());
+    const fs::path old = file_.parent_path() / "old.sqlite3";
+    auto library = open(old);
+    ASSERT_TRUE(library);
+    const ProgramRecord bound = {0, 1, 0x11, 0x10, 1, 2, 0, 0x10, 0x12, 0x21};
+    const auto n = names(*library);
+    EXPECT_EQ(n[3].name, "Clean Crunch");
+    EXPECT_EQ(n[3].boundRecord, bound);
+    EXPECT_EQ(n[7].name, "Lead \xC3\xA9t\xC3\xA9");
+    EXPECT_FALSE(n[7].boundRecord);
+    std::string error;
+    std::vector<KeptBackupSummary> list;
+    ASSERT_TRUE(library->backups(list, error)) << error;
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].takenAt, "2026-12-07T11:55:03Z");
+    EXPECT_EQ(list[0].fileName, "before-gig.syx");
+    const auto kept = library->backup(list[0].id, error);
+    ASSERT_TRUE(kept) << error;
+    EXPECT_EQ(kept->records[3], bound);
+    EXPECT_EQ(kept->names[3], "Clean Crunch");
+    EXPECT_EQ(kept->currentProgram, 5);
+
+    ASSERT_TRUE(library->addEntry(entryOf("New", bound), error)) << error;
+    library.reset();
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(old.string().c_str(), &db), SQLITE_OK);
+    sqlite3_stmt* s = nullptr;
+    sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &s, nullptr);
+    ASSERT_EQ(sqlite3_step(s), SQLITE_ROW);
+    EXPECT_EQ(sqlite3_column_int(s, 0), kLibrarySchemaVersion);
+    sqlite3_finalize(s);
+    sqlite3_close(db);
+}
+
+TEST_F(ProgramLibraryTest, CollectionEntriesAreKeptSearchedChangedAndRemoved) {
+    std::string error;
+    {
+        auto library = open(file_);
+        ASSERT_TRUE(library);
+        CollectionEntry warm = entryOf("Warm Clean", recordOf(1)), ambient = entryOf("ambient", recordOf(2)),
+                        crunch = entryOf("Crunch", recordOf(3));
+        warm.tags = {"clean", "Live"};
+        warm.irSlotNames = {"CLEAN 4X12", ""};
+        warm.source = EntrySource::Amplifier;
+        warm.sourceProgram = 12;
+        ambient.notes = "Swell pedal.\nReverb on.";
+        ambient.sourceFile = "ambient.halvard-program";
+        crunch.tags = {"rock", "rock"};
+        crunch.source = EntrySource::KeptBackup;
+        crunch.sourceProgram = 4;
+        crunch.sourceBackup = 9;
+        crunch.addedAt = "2026-01-02T03:04:05Z";
+        const auto ids = library->addEntries({warm, ambient, crunch}, error);
+        ASSERT_TRUE(ids) << error;
+        ASSERT_EQ(ids->size(), 3u);
+        // One refused entry: none of the others is added.
+        CollectionEntry bad = entryOf("Bad", recordOf(5));
+        bad.tags = {"a,b"};
+        EXPECT_FALSE(library->addEntries({entryOf("Fine", recordOf(4)), bad}, error));
+        EXPECT_EQ(error, "entry 2: a tag cannot hold a comma");
+        EXPECT_FALSE(library->addEntry(entryOf("", recordOf(4)), error));
+        EXPECT_EQ(error, "an entry needs a name");
+    }
+    auto library = open(file_);
+    ASSERT_TRUE(library);
+    const auto namesOf = [&](std::string_view search) {
+        std::vector<CollectionEntry> list;
+        EXPECT_TRUE(library->entries(list, error, search)) << error;
+        std::string out;
+        for (const CollectionEntry& e : list) out += (out.empty() ? "" : ",") + e.name;
+        return out;
+    };
+    EXPECT_EQ(namesOf(""), "ambient,Crunch,Warm Clean") << "by name, in either case";
+    EXPECT_EQ(namesOf("CLEAN"), "Warm Clean");
+    EXPECT_EQ(namesOf("live"), "Warm Clean") << "a tag";
+    EXPECT_EQ(namesOf("reverb on"), "ambient") << "the notes";
+    EXPECT_EQ(namesOf("50%"), "");
+
+    std::vector<CollectionEntry> list;
+    ASSERT_TRUE(library->entries(list, error, "crunch"));
+    ASSERT_EQ(list.size(), 1u);
+    const CollectionEntry crunch = list[0];
+    EXPECT_EQ(crunch.tags, std::vector<std::string>{"rock"});
+    EXPECT_EQ(crunch.record, recordOf(3));
+    EXPECT_EQ(crunch.source, EntrySource::KeptBackup);
+    EXPECT_EQ(crunch.sourceBackup, 9);
+    EXPECT_EQ(crunch.sourceProgram, 4);
+    EXPECT_EQ(crunch.addedAt, "2026-01-02T03:04:05Z");
+    const auto warm = library->entry(crunch.id - 2, error);
+    ASSERT_TRUE(warm) << error;
+    EXPECT_EQ(warm->irSlotNames[0], "CLEAN 4X12");
+    EXPECT_EQ(warm->sourceProgram, 12);
+    EXPECT_EQ(warm->addedAt.size(), 20u) << "stamped when added";
+
+    EXPECT_TRUE(library->renameEntry(crunch.id, "Big Crunch", error)) << error;
+    EXPECT_TRUE(library->setEntryTags(crunch.id, {"heavy", "rhythm"}, error)) << error;
+    EXPECT_TRUE(library->setEntryNotes(crunch.id, "Bridge pickup.", error)) << error;
+    EXPECT_FALSE(library->renameEntry(crunch.id, std::string(25, 'x'), error));
+    EXPECT_FALSE(library->setEntryTags(crunch.id, {" heavy"}, error));
+    EXPECT_FALSE(library->setEntryNotes(crunch.id, "bell \a", error));
+    const auto changed = library->entry(crunch.id, error);
+    ASSERT_TRUE(changed) << error;
+    EXPECT_EQ(changed->name, "Big Crunch");
+    EXPECT_EQ(changed->tags, (std::vector<std::string>{"heavy", "rhythm"}));
+    EXPECT_EQ(changed->notes, "Bridge pickup.");
+    EXPECT_EQ(namesOf("rhythm"), "Big Crunch");
+
+    EXPECT_TRUE(library->removeEntry(crunch.id, error)) << error;
+    EXPECT_FALSE(library->removeEntry(crunch.id, error));
+    EXPECT_EQ(error, "no collection entry " + std::to_string(crunch.id));
+    EXPECT_FALSE(library->entry(crunch.id, error));
+    EXPECT_FALSE(library->renameEntry(crunch.id, "Gone", error));
+    EXPECT_EQ(namesOf(""), "ambient,Warm Clean");
 }
 
 #ifdef HALVARD_HAS_FORK
