@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "device/librarian/library_access.hpp"
+#include "device/librarian/program_file.hpp"
 #include "device/protocol/exchanges.hpp"
 #include "util/utf8.hpp"
 
@@ -118,22 +119,9 @@ ProgramFile programFileOf(const KeptBackup& backup) {
 }
 
 std::array<NamedSetting, 16> namedSettings(const ProgramSettings& p) {
-    return {{{"channel", p.channel},
-             {"bypass", p.bypass},
-             {"loopBypass", p.loopBypass},
-             {"reverbRhythm", p.reverb[0]},
-             {"reverbLead", p.reverb[1]},
-             {"tremoloRhythm", p.tremolo[0]},
-             {"tremoloLead", p.tremolo[1]},
-             {"irRhythm", p.ir[0]},
-             {"irLead", p.ir[1]},
-             {"irBypass", p.irBypass},
-             {"hfCompRhythm", p.hfComp[0]},
-             {"hfCompLead", p.hfComp[1]},
-             {"lowpassRhythm", p.filterA[0]},
-             {"lowpassLead", p.filterA[1]},
-             {"highpassRhythm", p.filterB[0]},
-             {"highpassLead", p.filterB[1]}}};
+    std::array<NamedSetting, 16> out{};
+    for (size_t i = 0; i < out.size(); ++i) out[i] = {kSettingFields[i].name, kSettingFields[i].get(p)};
+    return out;
 }
 
 std::vector<ProgramChange> compareWithFile(const ProgramRecords& now, const ProgramFile& file) {
