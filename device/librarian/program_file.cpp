@@ -167,8 +167,9 @@ std::string readJson(std::span<const uint8_t> bytes, PortableProgram& p) {
     Json file;
     try {
         file = Json::parse(bytes.begin(), bytes.end());
-    } catch (const Json::parse_error& e) {
-        // "[json.exception.parse_error.101] parse error at line 1, column 2: ..." without its tag.
+    } catch (const Json::exception& e) {
+        // "[json.exception.parse_error.101] parse error at line 1, column 2: ..." without its tag; a
+        // number too large for a double is refused as out_of_range.406.
         const std::string what = e.what();
         const size_t tag = what.find("] ");
         return "not a program file: " + (tag == std::string::npos ? what : what.substr(tag + 2));

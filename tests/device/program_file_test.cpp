@@ -136,7 +136,8 @@ TEST(ProgramFileTest, EveryRefusalNamesItsField) {
         EXPECT_NE(r.error.find(c.reason), std::string::npos) << c.what << ": " << r.error;
         EXPECT_EQ(r.error.find('\n'), std::string::npos) << c.what << ": one line";
     }
-    for (const char* text : {"", "{\"format\": \"halvard-program\",", "[1, 2]", "\xC3 not UTF-8"}) {
+    for (const char* text :
+         {"", "{\"format\": \"halvard-program\",", "[1, 2]", "\xC3 not UTF-8", "{\"version\": 1e999}"}) {
         const PortableProgramRead r = readPortableProgram(bytesOf(text));
         EXPECT_FALSE(r.program) << text;
         EXPECT_EQ(r.error.rfind("not a program file", 0), 0u) << r.error;

@@ -2,8 +2,8 @@
 // written past the schema's checks as another program or a damaged disk could leave them, then read
 // back as the editor and halvard-cli read them. Nothing may crash, and nothing read back is trusted
 // beyond what this program would have written: every name is one it accepts, a kept backup it
-// hands out restores as a well-formed program file and its names can come back, and a menu label is
-// UTF-8.
+// hands out restores as a well-formed program file and its names can come back, a menu label is
+// UTF-8, and a collection entry's texts are ones it would have written.
 
 #include <sqlite3.h>
 #include <unistd.h>
@@ -19,6 +19,7 @@
 #include "device/librarian/library_access.hpp"
 #include "fuzz_require.hpp"
 #include "program_library/program_library.hpp"
+#include "util/utf8.hpp"
 
 namespace {
 
@@ -109,10 +110,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     require(sqlite3_open(libraryFile().c_str(), &db) == SQLITE_OK);
     sqlite3_exec(db,
                  "PRAGMA ignore_check_constraints = ON; PRAGMA foreign_keys = OFF; BEGIN;"
-                 "DELETE FROM backup_programs; DELETE FROM backups; DELETE FROM program_names;",
+                 "DELETE FROM backup_programs; DELETE FROM backups; DELETE FROM program_names; DELETE FROM "
+                 "collection;",
                  nullptr, nullptr, nullptr);
     while (in.left > 0) {
-        switch (in.byte() % 5) {
+        switch (in.byte() % 6) {
+            case 4:
+                run(db,
+                    "INSERT OR IGNORE INTO collection (id, name, tags, notes, record, ir_rhythm, ir_lead, "
+                    "source, "
+                    "source_file, source_program, source_backup, added_at) VALUES (?, ?, ?, ?, ?, ?, ?, ?, "
+                    "?, ?, ?, "
+                    "?)",
+                    in, 12);
+                break;
             case 0:
                 run(db, "INSERT OR IGNORE INTO program_names (program, name, bound_record) VALUES (?, ?, ?)",
                     in, 3);
@@ -155,6 +166,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::array<ProgramName, kProgramCount> names;
     if (library->names(names, error))
         for (const ProgramName& n : names) require(checkProgramName(n.name).empty());
+    std::vector<CollectionEntry> entries;
+    if (library->entries(entries, error)) {
+        for (const CollectionEntry& e : entries) {
+            require(!e.name.empty() && checkProgramName(e.name).empty() && checkNotes(e.notes).empty());
+            for (const std::string& t : e.tags) require(checkTag(t).empty());
+            for (const uint8_t b : e.record) require(b < 0x80);
+            require(validUtf8(e.sourceFile) == e.sourceFile && e.sourceProgram < kProgramCount);
+        }
+    }
     std::vector<KeptBackupSummary> kept;
     if (!library->backups(kept, error)) return 0;
     for (const KeptBackupSummary& summary : kept) {
