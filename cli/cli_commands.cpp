@@ -24,6 +24,16 @@ int runCommand(const CliOptions& o) {
         {"ir extract", commandIrExtract},
         {"firmware flash", commandFirmwareFlash},
         {"monitor", commandMonitor},
+        {"programs export", commandProgramsExport},
+        {"programs import", commandProgramsImport},
+        {"collection list", commandCollectionList},
+        {"collection add", commandCollectionAdd},
+        {"collection show", commandCollectionShow},
+        {"collection export", commandCollectionExport},
+        {"collection load", commandCollectionLoad},
+        {"collection place", commandCollectionPlace},
+        {"collection remove", commandCollectionRemove},
+        {"collection tag", commandCollectionTag},
     };
     for (const auto& command : kCommands)
         if (o.command == command.name) return command.run(o);

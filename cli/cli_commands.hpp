@@ -41,5 +41,16 @@ int commandIrExtract(const CliOptions& options);
 int commandFirmwareFlash(const CliOptions& options);
 // cli_monitor.cpp
 int commandMonitor(const CliOptions& options);
+// cli_collection.cpp: programs as files, and the collection of them in the program library.
+int commandProgramsExport(const CliOptions& options);
+int commandProgramsImport(const CliOptions& options);
+int commandCollectionList(const CliOptions& options);
+int commandCollectionAdd(const CliOptions& options);
+int commandCollectionShow(const CliOptions& options);
+int commandCollectionExport(const CliOptions& options);
+int commandCollectionLoad(const CliOptions& options);
+int commandCollectionPlace(const CliOptions& options);
+int commandCollectionRemove(const CliOptions& options);
+int commandCollectionTag(const CliOptions& options);
 
 }  // namespace halvard::cli

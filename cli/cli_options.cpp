@@ -127,6 +127,106 @@ const std::vector<CommandInfo>& commands() {
          "there, how many of its programs differ from each (reading them leaves it on program 0).\n"
          "  --json           one JSON object on standard output\n"
          "  --library PATH   the program library's file\n"},
+        {"programs export",
+         "N FILE",
+         2,
+         {"--library"},
+         "program N into a program file",
+         "Reads program N (0..127) and writes it to FILE as a program file (JSON: its name, every\n"
+         "setting by name, the names of the user IR slots its IR choices point at). The amplifier is\n"
+         "left on program N.\n"
+         "  --library PATH   the program library's file (for the program's name)\n"},
+        {"programs import",
+         "FILE N",
+         2,
+         {"--yes", "--program", "--library"},
+         "a program file (or .syx) into program N, after a backup",
+         "Reads FILE (a program file, a .syx of one settings write, or a backup .syx with --program\n"
+         "P picking its program P) and writes it to program N: stored and read back, as programs copy\n"
+         "does, after all programs were kept in the library as an automatic backup. When program N\n"
+         "holds something else, nothing is sent without --yes. The program's name follows (a .syx has\n"
+         "none: program N's name is cleared). The amplifier is left on program 0.\n"
+         "  --yes            replace program N even though it differs\n"
+         "  --program P      the program to take from a backup .syx\n"
+         "  --library PATH   the program library's file\n"},
+        {"collection list",
+         "",
+         0,
+         {"--json", "--search", "--library"},
+         "the programs kept in the collection",
+         "Lists the collection's entries by name: id, name, tags and settings. Needs no amplifier.\n"
+         "  --search TEXT    only the entries whose name, tags or notes contain TEXT (A-Z in either case)\n"
+         "  --json           one JSON object on standard output\n"
+         "  --library PATH   the program library's file\n"},
+        {"collection add",
+         "[FILE...]",
+         0,
+         {"--program", "--name", "--library"},
+         "program files, or a program of the amplifier, into the collection",
+         "Adds each FILE (a program file, a .syx of one settings write, or a backup .syx with\n"
+         "--program P picking its program P) to the collection; a program without a name is named\n"
+         "after its file. A file that cannot be read is named with its reason, the others are added\n"
+         "(exit code 1 all the same). Without FILE, --program N adds the amplifier's program N (as it\n"
+         "is stored), with the names of the user IR slots its IR choices point at, named --name TEXT,\n"
+         "else by its name in the library, else \"Program N\"; the amplifier is left on program N.\n"
+         "  --program N      the amplifier's program (without FILE), or the one to pick from a backup\n"
+         "  --name TEXT      the entry's name (with --program and no FILE)\n"
+         "  --library PATH   the program library's file\n",
+         1000},
+        {"collection show",
+         "ID",
+         1,
+         {"--json", "--library"},
+         "one entry of the collection with its settings",
+         "Prints entry ID: its name, tags, notes, where and when it came from, the user IR slot names\n"
+         "its IR choices pointed at then, and every setting. Needs no amplifier.\n"
+         "  --json           one JSON object on standard output\n"
+         "  --library PATH   the program library's file\n"},
+        {"collection export",
+         "ID FILE",
+         2,
+         {"--library"},
+         "one entry into a program file",
+         "Writes entry ID to FILE as a program file, with its tags and notes. Needs no amplifier.\n"
+         "  --library PATH   the program library's file\n"},
+        {"collection load",
+         "ID",
+         1,
+         {"--program", "--library"},
+         "an entry into the current program, to try it (not stored)",
+         "Writes entry ID to the amplifier's current program as an edit, without storing it: another\n"
+         "program selected, or the amplifier switched off, and it is gone. The current program is the\n"
+         "one --program names (default 0, where the other commands leave the amplifier). A user IR\n"
+         "slot whose name differs from the one the entry's IR choice pointed at is named.\n"
+         "  --program N      the amplifier's current program (default 0)\n"
+         "  --library PATH   the program library's file\n"},
+        {"collection place",
+         "ID N",
+         2,
+         {"--yes", "--library"},
+         "an entry into program N, after a backup",
+         "Writes entry ID to program N (0..127): stored and read back, as programs copy does, after\n"
+         "all programs were kept in the library as an automatic backup. When program N holds something\n"
+         "else, nothing is sent without --yes. Program N takes the entry's name. The amplifier is left\n"
+         "on program 0.\n"
+         "  --yes            replace program N even though it differs\n"
+         "  --library PATH   the program library's file\n"},
+        {"collection remove",
+         "ID",
+         1,
+         {"--library"},
+         "remove an entry from the collection",
+         "Removes entry ID from the collection. Needs no amplifier.\n"
+         "  --library PATH   the program library's file\n"},
+        {"collection tag",
+         "ID [TAG...]",
+         1,
+         {"--library"},
+         "set an entry's tags (none: clear them)",
+         "Sets the tags of entry ID to the TAGs given (each up to 32 characters, no comma); without\n"
+         "TAG its tags are cleared. Needs no amplifier.\n"
+         "  --library PATH   the program library's file\n",
+         1000},
         {"ir import",
          "SLOT FILE.wav",
          2,
@@ -207,6 +307,26 @@ std::string checkOperands(const CliOptions& o) {
     }
     if ((o.command == "restore" || o.command == "compare") && o.operands.empty() == !o.backup)
         return o.command + " wants a FILE or --backup ID (one of them)";
+    if (o.command.starts_with("collection ") && o.command != "collection list" &&
+        o.command != "collection add") {
+        const std::optional<int> id = parseInt(o.operands[0]);
+        if (!id || *id < 1)
+            return "ID wants the id of a collection entry (see collection list), not \"" + o.operands[0] +
+                   "\"";
+    }
+    if (o.command == "collection place") return inRange(1, 127, "N");
+    if (o.command == "programs export") return inRange(0, 127, "N");
+    if (o.command == "programs import") return inRange(1, 127, "N");
+    if (o.command == "collection add") {
+        if (o.operands.empty() && !o.program) return "collection add wants FILE... or --program N";
+        if (o.name && !o.operands.empty()) return "--name goes with --program N, without FILE";
+        if (o.name) return o.name->empty() ? "--name wants a name" : checkProgramName(*o.name);
+    }
+    if (o.command == "collection tag") {
+        for (size_t i = 1; i < o.operands.size(); ++i)
+            if (std::string error = checkTag(o.operands[i]); !error.empty())
+                return error + ": \"" + o.operands[i] + "\"";
+    }
     return {};
 }
 
@@ -234,7 +354,7 @@ ParsedCli parseCli(std::span<const std::string_view> args) {
         const std::string_view arg = scan.name();
         std::string_view value;  // an option's value, once taken from "--name=value" or the next argument
         if (arg != "--port" && arg != "--api" && arg != "--program" && arg != "--library" &&
-            arg != "--backup" && !scan.noValue())
+            arg != "--backup" && arg != "--search" && arg != "--name" && !scan.noValue())
             break;
         seen.emplace_back(arg);
         const auto flag =
@@ -261,6 +381,12 @@ ParsedCli parseCli(std::span<const std::string_view> args) {
             if (!scan.takeValue(value)) break;
             if (value.empty()) result.error = "--library wants a file";
             o.library = value;
+        } else if (arg == "--search") {
+            if (!scan.takeValue(value)) break;
+            o.search = value;
+        } else if (arg == "--name") {
+            if (!scan.takeValue(value)) break;
+            o.name = value;
         } else if (arg == "--backup") {
             if (!scan.takeValue(value)) break;
             const std::optional<int> id = parseInt(value);
@@ -279,8 +405,10 @@ ParsedCli parseCli(std::span<const std::string_view> args) {
     size_t first = 1;
     o.command = words[0];
     const bool programsCommand = words[0] == "programs" && words.size() > 1 &&
-                                 (words[1] == "name" || words[1] == "copy" || words[1] == "swap");
-    if ((words[0] == "ir" || words[0] == "firmware" || programsCommand) && words.size() > 1) {
+                                 (words[1] == "name" || words[1] == "copy" || words[1] == "swap" ||
+                                  words[1] == "export" || words[1] == "import");
+    if ((words[0] == "ir" || words[0] == "firmware" || words[0] == "collection" || programsCommand) &&
+        words.size() > 1) {
         o.command += " " + words[1];
         first = 2;
     }
@@ -314,7 +442,11 @@ std::string helpText(const std::string& command) {
         std::string text = "Usage: halvard-cli " + std::string(info->name);
         if (!info->usage.empty()) text += " " + std::string(info->usage);
         text += " [options]\n\n" + std::string(info->help);
-        if (info->name != "ir extract" && info->name != "programs name" && info->name != "backups")
+        // The commands that need no amplifier have no use for its port.
+        const std::string_view offline[] = {"ir extract",      "programs name",    "backups",
+                                            "collection list", "collection show",  "collection export",
+                                            "collection tag",  "collection remove"};
+        if (std::find(std::begin(offline), std::end(offline), info->name) == std::end(offline))
             text +=
                 "  --port TEXT      the amplifier's ports are the first whose names contain TEXT (default "
                 "VDR)\n"

@@ -27,8 +27,13 @@ struct CliOptions {
     bool noVerify = false;          // restore
     bool yes = false;               // firmware flash; restore: when programs would change
     bool force = false;             // firmware flash
-    std::optional<int> program;     // info, backup: the program to end on (default 0)
-    bool help = false;              // --help: for the command, or the overview without one
+    std::optional<int> program;     // info, backup: the program to end on (default 0); collection add: the
+                                    // amplifier's program to add, or the one to pick from a backup .syx;
+                                    // programs import: the one to pick; collection load: the program
+                                    // loaded into (default 0)
+    std::optional<std::string> search;  // collection list
+    std::optional<std::string> name;    // collection add --program
+    bool help = false;                  // --help: for the command, or the overview without one
     bool version = false;
 };
 

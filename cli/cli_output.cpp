@@ -53,4 +53,19 @@ LibrarianProgress ProgressDisplay::steps() {
     return [this](int done, int total) { show(static_cast<int>(100LL * done / std::max(total, 1))); };
 }
 
+std::string programSummary(const ProgramSettings& p) {
+    const int ch = p.channel ? 1 : 0;
+    const auto on = [](int value, const char* name) { return std::string(value ? name : "-"); };
+    return std::string(ch ? "LEAD  " : "RHYTHM") + "  " + on(p.bypass, "BYPASS") + " " +
+           on(p.reverb[ch], "REVERB") + " " + on(p.tremolo[ch], "TREMOLO") + " " + on(p.loopBypass, "LOOP") +
+           " " + on(p.irBypass, "IR-BYPASS");
+}
+
+std::string paddedName(const std::string& name) {
+    const auto chars = std::count_if(name.begin(), name.end(),
+                                     [](char c) { return (static_cast<uint8_t>(c) & 0xC0) != 0x80; });
+    return name +
+           std::string(static_cast<size_t>(std::max<std::ptrdiff_t>(kProgramNameMaxChars - chars, 0)), ' ');
+}
+
 }  // namespace halvard::cli

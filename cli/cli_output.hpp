@@ -17,6 +17,11 @@ void warn(const std::string& text);
 // "1.7"
 std::string versionText(uint16_t version);
 
+// The channel and the six switches: "LEAD    BYPASS - REVERB - LOOP -"
+std::string programSummary(const ProgramSettings& settings);
+// A program's name padded with blanks to 24 characters (not bytes), for a column.
+std::string paddedName(const std::string& name);
+
 // Written with insertion order kept, so that the output reads in the order the manual gives.
 using Json = nlohmann::ordered_json;
 

@@ -11,15 +11,6 @@
 namespace halvard::cli {
 namespace {
 
-// The channel and the six switches: "LEAD  BYPASS - REVERB - LOOP -"
-std::string programSummary(const ProgramSettings& p) {
-    const int ch = p.channel ? 1 : 0;
-    const auto on = [](int value, const char* name) { return std::string(value ? name : "-"); };
-    return std::string(ch ? "LEAD  " : "RHYTHM") + "  " + on(p.bypass, "BYPASS") + " " +
-           on(p.reverb[ch], "REVERB") + " " + on(p.tremolo[ch], "TREMOLO") + " " + on(p.loopBypass, "LOOP") +
-           " " + on(p.irBypass, "IR-BYPASS");
-}
-
 int listPrograms(Session& s, const CliOptions& o, ProgramLibrary* library) {
     const std::optional<ProgramFile> file = readAllPrograms(s, o, "read");
     if (!file) return kExitFailed;
@@ -43,12 +34,7 @@ int listPrograms(Session& s, const CliOptions& o, ProgramLibrary* library) {
                             {"settings", settingsJson}});
             continue;
         }
-        // Padded by characters, not bytes.
-        std::string shown = name.name;
-        const auto chars = std::count_if(shown.begin(), shown.end(),
-                                         [](char c) { return (static_cast<uint8_t>(c) & 0xC0) != 0x80; });
-        shown.append(static_cast<size_t>(std::max<std::ptrdiff_t>(kProgramNameMaxChars - chars, 0)), ' ');
-        std::printf("%3d  %s %c  %s\n", p, shown.c_str(), stale ? '?' : ' ',
+        std::printf("%3d  %s %c  %s\n", p, paddedName(name.name).c_str(), stale ? '?' : ' ',
                     programSummary(settings).c_str());
     }
     if (o.json) printJson({{"programs", list}});

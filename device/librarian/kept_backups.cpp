@@ -18,51 +18,67 @@ SettingsGlobals mirrorGlobals(const DeviceMirror& m) {
     return {m.midiChannel, m.bypassLock, m.reverbTails, m.mono, m.irSlot};
 }
 
+// One program written by a move: program `from`'s record as the amplifier stores it, or (from -1)
+// the record given.
+struct Placement {
+    int from;
+    int to;
+    ProgramRecord record{};
+};
+
 // Reads the programs named (program 0 first when the globals are needed), then writes each wanted
 // record to its program and reads it back. The amplifier then goes back to the program it was on,
 // and the panel's edits of it not yet stored, which the reads dropped in the amplifier, are written
-// back, unless the move replaced that program.
-ProgramMoveResult movePrograms(LinkContext& ctx, std::initializer_list<std::pair<int, int>> moves,
-                               ProgramLibrary* library, bool swap) {
-    ProgramMoveResult out;
+// back, unless the move replaced that program. file: what was written.
+RestoreResult writePlacements(LinkContext& ctx, const std::vector<Placement>& placements, ProgramFile& file) {
+    RestoreResult out;
     const int start = std::clamp(ctx.ui->program.load(), 0, kProgramCount - 1);
     const ProgramSettings edited = ctx.ui->record(start);
     const bool replaced =
-        std::any_of(moves.begin(), moves.end(), [&](const auto& m) { return m.second == start; });
+        std::any_of(placements.begin(), placements.end(), [&](const Placement& m) { return m.to == start; });
     // Unless the move replaces it, the current program read back without its edits is no outside
     // change: they are written back.
     std::optional<EditsWrittenBack> written;
     if (!replaced) written.emplace(ctx, start, edited);
     std::vector<int> reads = {0};
-    for (const auto& [from, to] : moves) reads.push_back(from);
+    for (const Placement& m : placements)
+        if (m.from >= 0) reads.push_back(m.from);
     for (const int p : reads) {
         if (const ReplyResult r = readProgramSettings(ctx, p); r != ReplyResult::Ok) {
-            out.restore.result = r;
-            out.restore.failedProgram = p;
+            out.result = r;
+            out.failedProgram = p;
             return out;
         }
     }
     const SettingsGlobals globals = mirrorGlobals(*ctx.ui);
-    ProgramFile file;
-    for (const auto& [from, to] : moves) {
+    for (const Placement& m : placements) {
         // The record as the amplifier stores it, just read: the panel's copy has its bypass held off
         // while BYPASS LOCK is on.
-        const std::optional<ProgramRecord>& stored = ctx.amplifierRecords[static_cast<size_t>(from)];
-        StoredProgram s{static_cast<uint8_t>(to), {}};
-        buildSettingsWrite(s.write, to, globals, ctx.ui->record(from));
+        StoredProgram s{static_cast<uint8_t>(m.to), {}};
+        buildSettingsWrite(s.write, m.to, globals, m.from >= 0 ? ctx.ui->record(m.from) : ProgramSettings{});
+        const std::optional<ProgramRecord> stored =
+            m.from >= 0 ? ctx.amplifierRecords[static_cast<size_t>(m.from)] : m.record;
         if (stored) std::copy(stored->begin(), stored->end(), s.write.begin() + kRecordFirstByte);
         file.stored.push_back(s);
     }
-    out.restore = restorePrograms(ctx, file, true);
-    if (out.restore.result != ReplyResult::Ok) return out;
+    out = restorePrograms(ctx, file, true);
+    if (out.result != ReplyResult::Ok) return out;
     if (readProgramSettings(ctx, start) == ReplyResult::Ok) {
-        out.restore.endProgram = start;
+        out.endProgram = start;
         if (!replaced) writeBackEdits(ctx, start, edited, ctx.ui->record(start), mirrorGlobals(*ctx.ui));
     }
-    if (!out.restore.mismatches.empty() || library == nullptr) return out;
-    const auto [first, second] = *moves.begin();
-    const bool moved = swap ? library->swapNames(first, second, out.libraryError)
-                            : library->copyName(first, second, out.libraryError);
+    return out;
+}
+
+ProgramMoveResult movePrograms(LinkContext& ctx, int a, int b, ProgramLibrary* library, bool swap) {
+    ProgramMoveResult out;
+    ProgramFile file;
+    out.restore = writePlacements(
+        ctx, swap ? std::vector<Placement>{{a, b}, {b, a}} : std::vector<Placement>{{a, b}}, file);
+    if (out.restore.result != ReplyResult::Ok || !out.restore.mismatches.empty() || library == nullptr)
+        return out;
+    const bool moved =
+        swap ? library->swapNames(a, b, out.libraryError) : library->copyName(a, b, out.libraryError);
     if (!moved) return out;
     library->bindNames(recordsOfFile(file), false, out.libraryError);
     return out;
@@ -178,11 +194,22 @@ std::vector<GlobalChange> compareGlobals(const ProgramFile& now, const ProgramFi
 }
 
 ProgramMoveResult copyProgram(LinkContext& ctx, int from, int to, ProgramLibrary* library) {
-    return movePrograms(ctx, {{from, to}}, library, false);
+    return movePrograms(ctx, from, to, library, false);
 }
 
 ProgramMoveResult swapPrograms(LinkContext& ctx, int a, int b, ProgramLibrary* library) {
-    return movePrograms(ctx, {{a, b}, {b, a}}, library, true);
+    return movePrograms(ctx, a, b, library, true);
+}
+
+ProgramMoveResult placeProgram(LinkContext& ctx, const ProgramRecord& record, int to, std::string_view name,
+                               ProgramLibrary* library) {
+    ProgramMoveResult out;
+    ProgramFile file;
+    out.restore = writePlacements(ctx, {{-1, to, record}}, file);
+    if (out.restore.result != ReplyResult::Ok || !out.restore.mismatches.empty() || library == nullptr)
+        return out;
+    library->setName(to, name, record, out.libraryError);
+    return out;
 }
 
 }  // namespace halvard

@@ -1,13 +1,14 @@
 #pragma once
 // Between the librarian's program files and the program library: a backup kept with its names, a
-// kept backup turned back into a program file, what a restore would change, and copying or
-// swapping programs on the amplifier with their names following.
+// kept backup turned back into a program file, what a restore would change, and copying, swapping
+// or placing programs on the amplifier with their names following.
 //
 // Threads: the worker thread in the editor, the only thread of halvard-cli.
 
 #include <array>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "device/librarian/program_backup.hpp"
@@ -68,5 +69,11 @@ struct ProgramMoveResult {
 };
 ProgramMoveResult copyProgram(LinkContext& ctx, int from, int to, ProgramLibrary* library);
 ProgramMoveResult swapPrograms(LinkContext& ctx, int a, int b, ProgramLibrary* library);
+// Writes record to program to (a collection entry or a program file placed there), stored and read
+// back the same way. When it is verified and a library is given, the program is named name (empty:
+// its name is cleared), bound to record. The question before it and the automatic backup are the
+// caller's, as for a restore.
+ProgramMoveResult placeProgram(LinkContext& ctx, const ProgramRecord& record, int to, std::string_view name,
+                               ProgramLibrary* library);
 
 }  // namespace halvard

@@ -44,6 +44,18 @@ TEST(CliOptions, EveryCommandTakesItsOperandsAndOptions) {
         {"ir extract irs", "ir extract", 1},
         {"firmware flash f.bin --yes --force", "firmware flash", 1},
         {"monitor --port=Amp --api alsa", "monitor", 0},
+        {"programs export 5 p.halvard-program", "programs export", 2},
+        {"programs import b.syx 5 --yes --program 9", "programs import", 2},
+        {"collection list --json --search clean", "collection list", 0},
+        {"collection add a.halvard-program b.syx c.syx --program 3", "collection add", 3},
+        {"collection add --program 3 --name Lead", "collection add", 0},
+        {"collection show 4 --json", "collection show", 1},
+        {"collection export 4 e.halvard-program", "collection export", 2},
+        {"collection load 4 --program 2", "collection load", 1},
+        {"collection place 4 127 --yes", "collection place", 2},
+        {"collection remove 4", "collection remove", 1},
+        {"collection tag 4 live warm", "collection tag", 3},
+        {"collection tag 4", "collection tag", 1},
     };
     for (const auto& c : cases) {
         const ParsedCli parsed = parse(c.line);
@@ -86,6 +98,14 @@ TEST(CliOptions, UsageErrorsNameWhatIsWrong) {
         {"programs copy 5 05", "the two programs must differ"},
         {"programs name 1x", "N wants 0..127, not \"1x\""},
         {"firmware flash image.bin", "firmware flash needs --yes"},
+        {"collection", "unknown command \"collection\""},
+        {"collection add", "collection add wants FILE... or --program N"},
+        {"collection add a.syx --name X", "--name goes with --program N, without FILE"},
+        {"collection show 0", "ID wants the id of a collection entry (see collection list), not \"0\""},
+        {"collection place 4 128", "N wants 0..127, not \"128\""},
+        {"collection tag 4 a,b", "a tag cannot hold a comma: \"a,b\""},
+        {"collection list --yes", "--yes does not go with collection list"},
+        {"programs import b.syx", "programs import wants FILE N"},
     };
     for (const auto& c : cases) EXPECT_EQ(parse(c.line).error, c.error) << c.line;
 }

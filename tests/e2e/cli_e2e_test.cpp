@@ -1,7 +1,7 @@
 // halvard-cli end to end against the amplifier emulator on JACK: exit codes, one-line reasons,
 // --json, a backup of records loaded with the emulator's --programs, a verified restore, and a
 // difference found by the read-back; the program library's names and kept backups (a library of
-// the test's own, through HALVARD_LIBRARY).
+// the test's own, through HALVARD_LIBRARY); programs as files and the collection.
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -12,9 +12,11 @@
 #include <nlohmann/json.hpp>
 
 #include "device/librarian/program_backup.hpp"
+#include "device/librarian/program_file.hpp"
 #include "emulator_process.hpp"
 #include "library_sql.hpp"
 #include "util/files.hpp"
+#include "util/hex.hpp"
 
 namespace halvard::e2e {
 namespace {
@@ -188,6 +190,84 @@ TEST_F(CliE2e, NamesAndKeptBackupsThroughBackupCompareRestoreCopyAndSwap) {
     EXPECT_EQ(after[3]["name"], "Lead");
     EXPECT_FALSE(after[3]["stale"] || after[9]["stale"] || after[20]["stale"])
         << "changed through halvard-cli";
+}
+
+TEST_F(CliE2e, ProgramsAsFilesAndTheCollectionThroughExportAddLoadPlaceAndImport) {
+    EmulatorProcess emulator;
+    ASSERT_TRUE(emulator.started());
+    ASSERT_TRUE(EmulatorProcess::waitFor([&] { return emulator.portsOpen(); })) << emulator.transcript();
+    const auto json = [](const CliRun& run) { return nlohmann::json::parse(run.out, nullptr, false); };
+    const auto record = [&](int p) {
+        const std::string head = "ok record " + std::to_string(p) + " ";
+        return emulator.command("record " + std::to_string(p)).substr(head.size());
+    };
+    const std::string three = record(3), five = record(5), seven = record(7), nine = record(9);
+    ASSERT_NE(five, nine);
+    ASSERT_NE(three, seven);
+
+    ASSERT_EQ(cli("programs name 5 Crunchy").code, 0);
+    const fs::path file = dir_ / "five.halvard-program";
+    const CliRun exported = cli("programs export 5 " + file.string());
+    ASSERT_EQ(exported.code, 0) << exported.err;
+    const PortableProgramRead read = readPortableProgram(file);
+    ASSERT_TRUE(read.program) << read.error;
+    EXPECT_EQ(read.program->name, "Crunchy");
+    EXPECT_EQ(toHex(read.program->record), five);
+    // The emulator's slots 0..2 are "CLOSED 412", "OPEN BACK 112", "CLEAN"; 3..5 "", "ROOM BLEND",
+    // "BRIGHT 212".
+    const ProgramSettings settings = settingsAsRecorded(read.program->record);
+    const char* slots[] = {"CLOSED 412", "OPEN BACK 112", "CLEAN", "", "ROOM BLEND", "BRIGHT 212"};
+    EXPECT_EQ(read.program->irSlotNames[0], slots[settings.ir[0]]);
+    EXPECT_EQ(read.program->irSlotNames[1], slots[3 + settings.ir[1]]);
+
+    ASSERT_EQ(cli("collection add " + file.string()).out, "added 1 \"Crunchy\" from five.halvard-program\n");
+    const CliRun added = cli("collection add --program 7 --name Seven");
+    ASSERT_EQ(added.code, 0) << added.err;
+    EXPECT_EQ(added.out, "added 2 \"Seven\" from program 7\n");
+    ASSERT_EQ(cli("collection tag 2 live warm").code, 0);
+    const auto found = json(cli("collection list --json --search LIVE"))["entries"];
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0]["name"], "Seven");
+    EXPECT_EQ(found[0]["record"], seven);
+    EXPECT_EQ(found[0]["tags"], (std::vector<std::string>{"live", "warm"}));
+    EXPECT_EQ(found[0]["source"]["kind"], "amplifier");
+    EXPECT_EQ(found[0]["source"]["program"], 7);
+    EXPECT_EQ(json(cli("collection show 1 --json"))["source"]["file"], "five.halvard-program");
+
+    // Loaded into the current program as an edit: the amplifier reports it, but stores it nowhere.
+    ASSERT_EQ(cli("collection load 2 --program 3").code, 0);
+    EXPECT_EQ(emulator.command("program"), "ok program 3");
+    EXPECT_EQ(record(3), seven);
+    const std::string stored = emulator.command("records").substr(std::string("ok records ").size());
+    EXPECT_EQ(stored.substr(3 * 20, 20), three) << "not stored";
+
+    // Placed: refused while program 9 differs; with --yes kept first, written, read back and named.
+    const CliRun refused = cli("collection place 1 9");
+    EXPECT_EQ(refused.code, 1);
+    EXPECT_EQ(refused.err,
+              "halvard-cli: program 9 holds another program; nothing sent (--yes replaces it)\n");
+    EXPECT_EQ(record(9), nine);
+    const CliRun placed = cli("collection place 1 9 --yes");
+    ASSERT_EQ(placed.code, 0) << placed.err;
+    EXPECT_TRUE(placed.out.ends_with("entry 1 \"Crunchy\" placed into program 9 and verified\n"))
+        << placed.out;
+    EXPECT_EQ(record(9), five);
+    const auto backups = json(cli("backups --json"))["backups"];
+    ASSERT_EQ(backups.size(), 1u);
+    EXPECT_EQ(backups[0]["reason"], "before-restore");
+
+    // A program file imported into a program: the same, its name following.
+    ASSERT_EQ(cli("collection export 2 " + (dir_ / "seven.halvard-program").string()).code, 0);
+    const CliRun imported = cli("programs import " + (dir_ / "seven.halvard-program").string() + " 12 --yes");
+    ASSERT_EQ(imported.code, 0) << imported.err;
+    EXPECT_EQ(record(12), seven);
+    const auto programs = json(cli("programs --json"))["programs"];
+    EXPECT_EQ(programs[9]["name"], "Crunchy");
+    EXPECT_EQ(programs[12]["name"], "Seven");
+    EXPECT_FALSE(programs[9]["stale"] || programs[12]["stale"]);
+
+    ASSERT_EQ(cli("collection remove 1").code, 0);
+    EXPECT_EQ(json(cli("collection list --json"))["entries"].size(), 1u);
 }
 
 }  // namespace
