@@ -727,20 +727,22 @@ bool ProgramLibrary::entries(std::vector<CollectionEntry>& out, std::string& err
         // Read in place: a listing of ten thousand entries moves none of them.
         if (!entryOfRow(s, out.emplace_back())) out.pop_back();
     }
-    // Sorted here rather than by SQLite, whose sorter would copy every row once more.
-    const auto folded = [](const std::string& a, const std::string& b) {
-        return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-            const auto fold = [](char c) {
-                return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-            };
-            return static_cast<uint8_t>(fold(x)) < static_cast<uint8_t>(fold(y));
-        });
-    };
-    std::sort(out.begin(), out.end(), [&](const CollectionEntry& a, const CollectionEntry& b) {
-        if (folded(a.name, b.name)) return true;
-        if (folded(b.name, a.name)) return false;
-        return a.id < b.id;
+    // Sorted here rather than by SQLite, whose sorter would copy every row once more: by a key of
+    // the name with A-Z folded, then the id; the entries themselves are moved once.
+    std::vector<std::pair<std::string, size_t>> keys(out.size());
+    for (size_t i = 0; i < out.size(); ++i) {
+        keys[i] = {out[i].name, i};
+        for (char& c : keys[i].first)
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    std::sort(keys.begin(), keys.end(), [&](const auto& a, const auto& b) {
+        const int c = a.first.compare(b.first);
+        return c != 0 ? c < 0 : out[a.second].id < out[b.second].id;
     });
+    std::vector<CollectionEntry> sorted;
+    sorted.reserve(out.size());
+    for (const auto& k : keys) sorted.push_back(std::move(out[k.second]));
+    out = std::move(sorted);
     return s.ok() || failed(db_, error);
 }
 
