@@ -408,6 +408,28 @@ TEST_F(Librarian, ACopyReturnsToTheCurrentProgramWithItsEditsUnlessItReplacedIt)
     EXPECT_EQ(ports.amp.programs[7], ports.amp.programs[5]);
 }
 
+TEST_F(Librarian, APlacedRecordIsStoredReadBackAndNamedAndTheCurrentProgramKeepsItsEdits) {
+    mirror.program = 7;
+    ProgramSettings edit = ports.amp.programs[7];
+    edit.loaded = 1;
+    edit.tremolo[1] ^= 1;
+    mirror.setRecord(7, edit);
+    ProgramSettings wanted = ports.amp.programs[2];
+    wanted.hfComp[0] ^= 1;
+    const ProgramRecord record = recordOfSettings(wanted);
+    const auto names = library();
+    const ProgramMoveResult placed = placeProgram(ctx, record, 9, "Placed", names.get());
+    EXPECT_EQ(placed.restore.result, ReplyResult::Ok);
+    EXPECT_TRUE(placed.restore.verified && placed.restore.mismatches.empty());
+    EXPECT_EQ(recordOfSettings(ports.amp.programs[9]), record);
+    EXPECT_EQ(ports.amp.programs[7].tremolo[1], edit.tremolo[1]) << "the edit written back";
+    std::array<ProgramName, kProgramCount> now;
+    std::string error;
+    ASSERT_TRUE(names->names(now, error)) << error;
+    EXPECT_EQ(now[9].name, "Placed");
+    EXPECT_EQ(now[9].boundRecord, record);
+}
+
 TEST_F(Librarian, ALibraryThatCannotBeUsedLeavesTheEditorWorkingWithoutNames) {
     std::ofstream(libraryFile) << std::string(4096, 'x');
     ctx.libraryPath = libraryFile;
