@@ -210,9 +210,16 @@ bool InputHandler::applyStep(bool forward) {
 
 void InputHandler::followOutsideChanges() {
     const uint32_t seen = mirror_.outsideChanges.load();
-    if (seen == seenOutsideChanges_) return;
-    seenOutsideChanges_ = seen;
-    history_.clear();
+    if (seen != seenOutsideChanges_) {
+        seenOutsideChanges_ = seen;
+        history_.clear();
+    }
+    const LoadedEdit loaded = mirror_.loadedEdit();
+    if (loaded.serial == seenLoadedEdit_) return;
+    seenLoadedEdit_ = loaded.serial;
+    const SettingsSnapshot before = captureSettings(mirror_, loaded.before);
+    const SettingsSnapshot after = captureSettings(mirror_, loaded.after);
+    if (before != after) history_.record(loaded.program, before, after);
 }
 
 std::optional<ControlId> InputHandler::programRowAt(const PointerInput& in) const {

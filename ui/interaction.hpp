@@ -77,7 +77,8 @@ public:
         : mirror_(mirror),
           regions_(regions),
           host_(host),
-          seenOutsideChanges_(mirror.outsideChanges.load()) {}
+          seenOutsideChanges_(mirror.outsideChanges.load()),
+          seenLoadedEdit_(mirror.loadedEdit().serial) {}
 
     // Each acts only while the link is Connected; the wheel also only while the IR panel is closed.
     void pointerMove(const PointerInput& in);
@@ -102,7 +103,8 @@ public:
     // is an edit, kept per program. Undo writes the fields the current program's latest edit
     // changed back to their earlier values and sends the settings as that press did; redo does it
     // again. Only while the link is Connected; false when there is nothing to undo or redo. The
-    // history is dropped when the amplifier reports a change the editor did not make.
+    // history is dropped when the amplifier reports a change the editor did not make. A program of
+    // the collection the worker loaded into the current one is an edit like a press.
     bool undo();
     bool redo();
 
@@ -133,7 +135,8 @@ private:
     void finishPress(Press& press, DipPoint at);
     void keepEdit(const Press& press);
     bool applyStep(bool forward);
-    // Drops the history when the worker has counted a change the editor did not make.
+    // Drops the history when the worker has counted a change the editor did not make, and keeps a
+    // program the worker has loaded as an edit since the last look.
     void followOutsideChanges();
     // direction: the way a filter switch moves (+1 on a click).
     void act(ControlId control, Press& press, int direction = 1);
@@ -147,6 +150,7 @@ private:
     InputHost& host_;
     EditHistory history_;
     uint32_t seenOutsideChanges_;
+    uint32_t seenLoadedEdit_;
     int32_t programRows_ = 20;
 };
 

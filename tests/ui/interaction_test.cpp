@@ -345,6 +345,21 @@ TEST_F(Interaction, UndoAndRedoActOnTheEditsOfTheCurrentProgramUntilTheAmplifier
     EXPECT_EQ(handler.history().undoDepth(0), 0u) << "a program never read is read over the edit";
 }
 
+// A program the worker loaded from the collection is an edit: its undo sends the record it replaced.
+TEST_F(Interaction, AProgramLoadedByTheWorkerIsUndoneLikeAPress) {
+    const ProgramSettings before = current();
+    ProgramSettings loaded = before;
+    loaded.tremolo[1] ^= 1;
+    loaded.filterB[0] = 3;
+    ui.setRecord(0, loaded);
+    ui.setLoadedEdit({1, 0, before, loaded});
+    EXPECT_TRUE(handler.undo());
+    EXPECT_EQ(current(), before);
+    EXPECT_EQ(ui.command.load(), kSend);
+    EXPECT_TRUE(handler.redo());
+    EXPECT_EQ(current(), loaded);
+}
+
 TEST_F(Interaction, WheelStepsOneProgramAndKeepsNotchesOutsideTheBox) {
     regions.registerRegion(ControlId::ProgramBox, 655, 7, 220, 27, RegionKind::Wheel);
     turn(600, 20, 3);
