@@ -513,13 +513,16 @@ TEST_F(Interaction, RightClickMenuPostsTheLibrarianCommandsOnlyWhileIdle) {
     handler.rightButtonDown();
     EXPECT_EQ(host.menuItems,
               (std::vector<std::string>{"Back Up All Programs\u2026", "Restore Programs\u2026",
-                                        "Restore Kept Backup", "Open Backups Folder"}));
+                                        "Restore Kept Backup", "Open Backups Folder", "",
+                                        "Save Program to Collection\u2026", "Import Files\u2026"}));
     host.menuChosen(0);
     EXPECT_EQ(ui.command.load(), Command{CommandKind::BackupPrograms});
     host.menuChosen(1);
     EXPECT_EQ(ui.command.load(), Command{CommandKind::RestorePrograms});
     host.menuChosen(3);
     EXPECT_EQ(host.folderOpened, 1);
+    host.menuChosen(6);
+    EXPECT_EQ(ui.command.load(), Command{CommandKind::ImportFiles});
 
     // The kept backups, newest first, in the submenu; each posts its own id.
     KeptBackupList kept{};
@@ -529,7 +532,7 @@ TEST_F(Interaction, RightClickMenuPostsTheLibrarianCommandsOnlyWhileIdle) {
     kept[1].label.assign("2026-12-06 08:00 \u2014 Before a restore");
     ui.setKeptBackups(kept);
     handler.rightButtonDown();
-    ASSERT_EQ(host.menuItems.size(), 6u);
+    ASSERT_EQ(host.menuItems.size(), 9u);
     EXPECT_EQ(host.menuItems[3], ">2026-12-07 11:55 \u2014 Backup");
     EXPECT_EQ(host.menuItems[5], "Open Backups Folder");
     host.menuChosen(4);
