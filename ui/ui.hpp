@@ -40,7 +40,10 @@ public:
     // in reading order, Space and Return press the focused control, the arrows step a focused spin
     // button (or move along the factory list, or browse the factory IRs while the IR panel is open),
     // Page Up and Page Down step the program, Escape closes the factory list, the IR panel or the CC
-    // list, Ctrl+Z undoes an edit and Ctrl+Y or Ctrl+Shift+Z redoes it, Ctrl+S stores the preset.
+    // list, Ctrl+Z undoes an edit and Ctrl+Y or Ctrl+Shift+Z redoes it, Ctrl+S stores the preset,
+    // Ctrl+Shift+S saves the program to the collection. In the COLLECTION view characters typed and
+    // Backspace edit the filter, Escape clears it first; Return, Space, F2 and the menu keys act on
+    // the focused row's entry.
     // Every action has the pointer's rules.
     void keyDown(KeyCode key, uint32_t modifiers, bool repeat = false);
 
