@@ -88,6 +88,8 @@ KeyCode keyFromKeysym(uint32_t keysym) {
             return KeyCode::F10;
         case 0xff67:  // Menu
             return KeyCode::Menu;
+        case 0xff08:  // BackSpace
+            return KeyCode::Backspace;
         default:
             return KeyCode::None;
     }
@@ -136,6 +138,8 @@ KeyCode keyFromVirtualKey(uint32_t virtualKey) {
             return KeyCode::F10;
         case 0x5d:  // VK_APPS, the menu key
             return KeyCode::Menu;
+        case 0x08:  // VK_BACK
+            return KeyCode::Backspace;
         default:
             return KeyCode::None;
     }
@@ -245,10 +249,24 @@ bool Platform::keyEvent(KeyCode pressed, uint32_t modifiers, bool repeat) {
         }
     }
     key = pressed;
+    keyChar = 0;
     keyModifiers = modifiers;
     keyRepeat = repeat;
     raise(PlatformEvent::KeyDown);
     return true;
+}
+
+void Platform::characterEvent(char32_t typed, bool repeat) {
+    key = KeyCode::Character;
+    keyChar = typed;
+    keyModifiers = 0;
+    keyRepeat = repeat;
+    raise(PlatformEvent::KeyDown);
+}
+
+void Platform::dropEvent(std::vector<std::string> files, double logicalX, double logicalY) {
+    droppedFiles = std::move(files);
+    pointerEvent(PlatformEvent::DropFiles, logicalX, logicalY);
 }
 
 }  // namespace halvard

@@ -107,6 +107,10 @@ public:
     // whether the key was one of the panel's, so that the window system's own handling of it is
     // skipped.
     bool keyEvent(KeyCode key, uint32_t modifiers, bool repeat = false);
+    // A character typed (no Control or Alt held), raised as KeyDown of KeyCode::Character.
+    void characterEvent(char32_t typed, bool repeat = false);
+    // Files dropped on the window at a point in logical pixels, raised as DropFiles.
+    void dropEvent(std::vector<std::string> files, double logicalX, double logicalY);
     // Sets the zoom (a value between the steps goes to the step above; 100 to 200), the DPI the panel
     // is drawn at, and tells the window and the keeper when it changed. Before the window opens it
     // only sets the values.

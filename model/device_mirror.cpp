@@ -1,6 +1,7 @@
 #include "model/device_mirror.hpp"
 
 #include <algorithm>
+#include <utility>
 
 namespace halvard {
 
@@ -72,6 +73,49 @@ void DeviceMirror::setComparedWith(std::string_view label) {
     comparedWith_.assign(label);
 }
 
+std::vector<CollectionRow> DeviceMirror::collectionRows() const {
+    std::lock_guard lock(recordsMutex_);
+    return collectionRows_;
+}
+
+void DeviceMirror::setCollectionRows(std::vector<CollectionRow> rows) {
+    {
+        std::lock_guard lock(recordsMutex_);
+        collectionRows_ = std::move(rows);
+    }
+    collectionVersion.fetch_add(1);
+}
+
+std::string DeviceMirror::collectionText() const {
+    std::lock_guard lock(recordsMutex_);
+    return collectionText_;
+}
+
+void DeviceMirror::setCollectionText(std::string_view text) {
+    std::lock_guard lock(recordsMutex_);
+    collectionText_.assign(text);
+}
+
+std::vector<std::string> DeviceMirror::takeDroppedFiles() {
+    std::lock_guard lock(recordsMutex_);
+    return std::exchange(droppedFiles_, {});
+}
+
+void DeviceMirror::setDroppedFiles(std::vector<std::string> files) {
+    std::lock_guard lock(recordsMutex_);
+    droppedFiles_ = std::move(files);
+}
+
+LoadedEdit DeviceMirror::loadedEdit() const {
+    std::lock_guard lock(recordsMutex_);
+    return loadedEdit_;
+}
+
+void DeviceMirror::setLoadedEdit(const LoadedEdit& edit) {
+    std::lock_guard lock(recordsMutex_);
+    loadedEdit_ = edit;
+}
+
 ProgramNameText DeviceMirror::renameText() const {
     std::lock_guard lock(recordsMutex_);
     return renameText_;
@@ -113,6 +157,7 @@ MirrorView DeviceMirror::view() const {
     v.portInUse = portInUse.load();
     v.libraryState = libraryState.load();
     v.programsOpen = programsOpen.load();
+    v.collectionOpen = collectionOpen.load();
     v.programsTop = programsTop.load();
     std::lock_guard lock(recordsMutex_);
     if (v.program >= 0 && v.program < kProgramCount) v.current = programs_[static_cast<size_t>(v.program)];
@@ -147,6 +192,7 @@ void DeviceMirror::resetDeviceMirror() {
     factoryListOpen = false;
     factoryIrIndex = 0;
     programsOpen = false;
+    collectionOpen = false;
     outsideChanges.fetch_add(1);
 }
 

@@ -14,7 +14,9 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "model/program_settings.hpp"
 #include "util/utf8.hpp"
@@ -47,6 +49,18 @@ enum class CommandKind : int32_t {
     CompareWithFile,        // ask for a program file and mark the programs on the amplifier that differ
     CompareWithKeptBackup,  // the same with the kept backup Command::value
     ClearComparison,        // no more marks
+    // The collection (Command::value: the entry's id, but where said otherwise).
+    SaveToCollection,  // keep the current program, edits included, named with collectionText
+    LoadEntry,         // the entry into the current program as an edit (written, not stored)
+    PlaceEntry,        // the entry written over a program, verified (value: placeCommand)
+    RenameEntry,       // name it collectionText
+    SetEntryTags,      // its tags: collectionText, split at commas
+    SetEntryNotes,     // its notes: collectionText
+    ExportEntry,       // ask for a file and write the entry as a program file
+    DeleteEntry,       // asked first
+    ImportFiles,       // ask for files and import them as a drop does
+    DropFiles,         // the files the mirror holds (takeDroppedFiles); value: the user IR slot
+                       // whose row they were dropped on, 0..5, or -1
 };
 
 // One request, posted whole in DeviceMirror::command. Only ImportIr, RestoreKeptBackup and the
@@ -71,6 +85,11 @@ constexpr Command importIrCommand(int32_t slot) {
 // CopyProgram and SwapPrograms carry both programs in one value: a * 128 + b.
 constexpr Command moveProgramsCommand(CommandKind kind, int32_t a, int32_t b) {
     return Command{kind, a * kProgramCount + b};
+}
+
+// PlaceEntry carries the entry and the program in one value: id * 128 + program (ids below 2^24).
+constexpr Command placeCommand(int64_t id, int32_t program) {
+    return Command{CommandKind::PlaceEntry, static_cast<int32_t>(id * kProgramCount + program)};
 }
 
 // progress values other than a percentage
@@ -139,6 +158,24 @@ using KeptBackupList = std::array<KeptBackupEntry, kMenuKeptBackups>;
 // nothing (worker).
 using ComparisonLabel = FixedUtf8<63>;
 
+// One entry of the collection as the COLLECTION view lists it (worker).
+struct CollectionRow {
+    int64_t id = 0;
+    std::string name;
+    std::string tags;  // joined with ", "
+    std::string notes;
+    ProgramSettings settings;  // the entry's program (loaded 1)
+};
+
+// A program loaded into the current program as an edit (worker): the UI keeps it in its edit
+// history, so that undo writes the record it replaced back. serial counts the loads.
+struct LoadedEdit {
+    uint32_t serial = 0;
+    int32_t program = -1;
+    ProgramSettings before;
+    ProgramSettings after;
+};
+
 // A consistent copy of what the panel draws from.
 struct MirrorView {
     LinkState linkState = LinkState::NoDevice;
@@ -166,6 +203,7 @@ struct MirrorView {
     // The PROGRAMS overlay: open, its first row shown, and (copied only while it is open) every
     // program's name and record as the mirror holds them, and what they are compared with.
     bool programsOpen = false;
+    bool collectionOpen = false;  // the overlay shows the COLLECTION view instead
     int32_t programsTop = 0;
     ProgramNameTable programNames;
     ComparisonLabel comparedWith;
@@ -196,8 +234,11 @@ public:
     std::atomic<bool> factoryListOpen{false};
     std::atomic<int32_t> factoryIrIndex{0};
     std::atomic<bool> auditionOn{false};
-    std::atomic<bool> programsOpen{false};  // the PROGRAMS overlay
-    std::atomic<int32_t> programsTop{0};    // the program of its first row
+    std::atomic<bool> programsOpen{false};    // the PROGRAMS overlay
+    std::atomic<int32_t> programsTop{0};      // the program of its first row
+    std::atomic<bool> collectionOpen{false};  // the COLLECTION view (in the overlay's place)
+    // Counts the changes of the collection's rows (worker), so that the UI copies them only then.
+    std::atomic<uint32_t> collectionVersion{0};
     // Why there is no amplifier, while linkState is NoDevice (worker): how many MIDI ports, inputs
     // and outputs together, the last scan saw (-1 before the first), and whether the amplifier's
     // port is there but another program has it open. A mirror reset leaves both.
@@ -263,6 +304,19 @@ public:
     KeptBackupList keptBackups() const;
     void setKeptBackups(const KeptBackupList& list);
 
+    // The collection's rows (worker writes, the UI copies them when collectionVersion moves).
+    std::vector<CollectionRow> collectionRows() const;
+    void setCollectionRows(std::vector<CollectionRow> rows);
+    // The text a collection command uses (a name, tags, notes): the UI sets it before it posts.
+    std::string collectionText() const;
+    void setCollectionText(std::string_view text);
+    // The files of a DropFiles command: the UI sets them before it posts, the worker takes them.
+    std::vector<std::string> takeDroppedFiles();
+    void setDroppedFiles(std::vector<std::string> files);
+    // The last program loaded as an edit (worker).
+    LoadedEdit loadedEdit() const;
+    void setLoadedEdit(const LoadedEdit& edit);
+
     MirrorView view() const;
 
     // Forgets everything learned from the amplifier. Leaves linkState, command, irSlot, reverbTails
@@ -279,6 +333,10 @@ private:
     ProgramNameTable programNames_;
     ComparisonLabel comparedWith_;
     ProgramNameText renameText_;
+    std::vector<CollectionRow> collectionRows_;
+    std::string collectionText_;
+    std::vector<std::string> droppedFiles_;
+    LoadedEdit loadedEdit_;
 };
 
 }  // namespace halvard

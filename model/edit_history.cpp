@@ -21,8 +21,11 @@ std::array<Field*, SettingsSnapshot::kFields - kRecordFields> globalFields(Mirro
 }  // namespace
 
 SettingsSnapshot captureSettings(const DeviceMirror& mirror, int program) {
+    return captureSettings(mirror, mirror.record(program));
+}
+
+SettingsSnapshot captureSettings(const DeviceMirror& mirror, const ProgramSettings& record) {
     SettingsSnapshot s;
-    const ProgramSettings record = mirror.record(program);
     const auto fields = recordFields<const ProgramSettings, const uint8_t>(record);
     for (size_t i = 0; i < kRecordFields; ++i) s.values[i] = *fields[i];
     const auto globals = globalFields<const DeviceMirror, const std::atomic<int32_t>>(mirror);

@@ -24,6 +24,8 @@ struct SettingsSnapshot {
 };
 
 SettingsSnapshot captureSettings(const DeviceMirror& mirror, int program);
+// The same with another record than the program's (the globals the mirror's).
+SettingsSnapshot captureSettings(const DeviceMirror& mirror, const ProgramSettings& record);
 // Writes the fields in which `from` and `to` differ, with their values in `to`; the others keep
 // what the mirror holds now.
 void applySettingsChange(DeviceMirror& mirror, int program, const SettingsSnapshot& from,

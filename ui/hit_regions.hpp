@@ -74,11 +74,13 @@ enum class ControlId : int32_t {
     ProgramsOpener = 70,  // the program box's number: opens the PROGRAMS overlay
     ProgramRow0 = 71,     // the overlay's rows as shown, top to bottom
     ProgramRowLast = 110,
+    ProgramsTab = 111,    // beside the overlay: its PROGRAMS view
+    CollectionTab = 112,  // and its COLLECTION view, whose entries the same rows show
 };
 
 // The rows the PROGRAMS overlay shows at most.
 inline constexpr int32_t kProgramRowsMax = 40;
-inline constexpr int32_t kControlIdCount = 111;  // ids 0..110
+inline constexpr int32_t kControlIdCount = 113;  // ids 0..112
 
 constexpr int32_t toInt(ControlId c) {
     return static_cast<int32_t>(c);

@@ -114,7 +114,7 @@ void InputHandler::leftButtonDown(const PointerInput& in) {
     // last (the window was taller when it was laid out), nor a second row sharing an edge. A press
     // outside them closes the overlay and does nothing else.
     const std::optional<ControlId> row = programRowAt(p);
-    if (mirror_.programsOpen.load() && !row) {
+    if (mirror_.programsOpen.load() && !row && !onOverlayTab(p)) {
         mirror_.programsOpen.store(false);
         host_.requestRepaint();
         return;
@@ -210,9 +210,16 @@ bool InputHandler::applyStep(bool forward) {
 
 void InputHandler::followOutsideChanges() {
     const uint32_t seen = mirror_.outsideChanges.load();
-    if (seen == seenOutsideChanges_) return;
-    seenOutsideChanges_ = seen;
-    history_.clear();
+    if (seen != seenOutsideChanges_) {
+        seenOutsideChanges_ = seen;
+        history_.clear();
+    }
+    const LoadedEdit loaded = mirror_.loadedEdit();
+    if (loaded.serial == seenLoadedEdit_) return;
+    seenLoadedEdit_ = loaded.serial;
+    const SettingsSnapshot before = captureSettings(mirror_, loaded.before);
+    const SettingsSnapshot after = captureSettings(mirror_, loaded.after);
+    if (before != after) history_.record(loaded.program, before, after);
 }
 
 std::optional<ControlId> InputHandler::programRowAt(const PointerInput& in) const {
@@ -221,16 +228,27 @@ std::optional<ControlId> InputHandler::programRowAt(const PointerInput& in) cons
 
 std::optional<ControlId> InputHandler::programRowAt(DipPoint p) const {
     if (!mirror_.programsOpen.load()) return std::nullopt;
-    for (const HitRegion& r : regions_.regions())
-        if (r.kind == RegionKind::LeftButtonDown && isProgramRow(r.control) &&
-            toInt(r.control) - toInt(ControlId::ProgramRow0) < programRows_ && contains(r, p.x, p.y))
+    const int32_t top = clampedListTop(mirror_.programsTop.load(), programRows_, listLength_);
+    for (const HitRegion& r : regions_.regions()) {
+        const int32_t index = toInt(r.control) - toInt(ControlId::ProgramRow0);
+        if (r.kind == RegionKind::LeftButtonDown && isProgramRow(r.control) && index < programRows_ &&
+            top + index < listLength_ && contains(r, p.x, p.y))
             return r.control;
+    }
     return std::nullopt;
 }
 
+bool InputHandler::onOverlayTab(DipPoint p) const {
+    for (const HitRegion& r : regions_.regions())
+        if (r.kind == RegionKind::LeftButtonDown && ofOverlay(r.control) && !isProgramRow(r.control) &&
+            contains(r, p.x, p.y))
+            return true;
+    return false;
+}
+
 void InputHandler::scrollPrograms(int32_t rows) {
-    const int32_t top = clampedProgramsTop(mirror_.programsTop.load(), programRows_);
-    mirror_.programsTop.store(clampedProgramsTop(top + rows, programRows_));
+    const int32_t top = clampedListTop(mirror_.programsTop.load(), programRows_, listLength_);
+    mirror_.programsTop.store(clampedListTop(top + rows, programRows_, listLength_));
     host_.requestRepaint();
 }
 
@@ -277,6 +295,10 @@ ContextMenu contextMenuFor(const KeptBackupList& kept) {
         if (k.id != 0) add({k.label.view(), 1}, {CommandKind::RestoreKeptBackup, k.id});
     menu.openBackupsFolder = menu.entries.size();
     add({"Open Backups Folder"}, {});
+    add({""}, {});
+    menu.saveToCollection = menu.entries.size();
+    add({"Save Program to Collection\u2026"}, {});
+    add({"Import Files\u2026"}, {CommandKind::ImportFiles});
     return menu;
 }
 
@@ -311,6 +333,10 @@ void InputHandler::contextMenuChosen(const ContextMenu& menu, int entry) {
     if (entry < 0 || static_cast<size_t>(entry) >= menu.entries.size()) return;
     if (static_cast<size_t>(entry) == menu.openBackupsFolder) {
         host_.openBackupsFolder();
+        return;
+    }
+    if (static_cast<size_t>(entry) == menu.saveToCollection) {
+        host_.saveProgramToCollection();
         return;
     }
     // The link may have gone busy or away while the menu was open.
@@ -383,6 +409,20 @@ void InputHandler::act(ControlId c, Press& press, int direction) {
         auditionStep();
         return;
     }
+    if (c == ControlId::ProgramsTab || c == ControlId::CollectionTab) {
+        const bool collection = c == ControlId::CollectionTab;
+        if (mirror_.collectionOpen.exchange(collection) == collection) return;
+        // The programs open with the current one in the middle of the rows, the collection at its top.
+        mirror_.programsTop.store(
+            collection ? 0 : clampedProgramsTop(mirror_.program.load() - programRows_ / 2, programRows_));
+        press.redraw = true;
+        return;
+    }
+    if (isProgramRow(c) && mirror_.collectionOpen.load()) {
+        host_.collectionRowPressed(c);
+        press.redraw = true;
+        return;
+    }
     if (isProgramRow(c)) {
         // Selects the row's program as the arrows do (the current one's row changes nothing); the
         // overlay stays open.
@@ -395,6 +435,7 @@ void InputHandler::act(ControlId c, Press& press, int direction) {
     }
     if (c == ControlId::ProgramsOpener) {
         // Opens with the current program in the middle of its rows.
+        mirror_.collectionOpen.store(false);
         mirror_.programsTop.store(
             clampedProgramsTop(mirror_.program.load() - programRows_ / 2, programRows_));
         mirror_.programsOpen.store(true);

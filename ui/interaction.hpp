@@ -7,6 +7,7 @@
 // after a post through InputHost, so that tests drive it without a window or a clock.
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -33,6 +34,10 @@ public:
     // The right-click menu and its one action that is not a command (see PlatformState).
     virtual void showContextMenu(std::span<const MenuEntry> entries, std::function<void(int)> chosen) = 0;
     virtual void openBackupsFolder() = 0;
+    // A press on a row of the COLLECTION view (the overlay's row control).
+    virtual void collectionRowPressed(ControlId row) { (void)row; }
+    // The right-click menu's Save Program to Collection… (a name is asked for first).
+    virtual void saveProgramToCollection() {}
 
 protected:
     ~InputHost() = default;
@@ -42,9 +47,11 @@ protected:
 // their own (greyed while none is kept). The labels of the kept backups point into kept.
 struct ContextMenu {
     std::vector<MenuEntry> entries;
-    std::vector<Command> commands;  // what each entry posts (None: nothing)
-    size_t openBackupsFolder = 0;   // the entry that shows the backups folder instead
+    std::vector<Command> commands;       // what each entry posts (None: nothing)
+    size_t openBackupsFolder = 0;        // the entry that shows the backups folder instead
+    size_t saveToCollection = SIZE_MAX;  // the entry that asks for a name to keep the program under
 };
+// Then Save Program to Collection… and Import Files….
 ContextMenu contextMenuFor(const KeptBackupList& kept);
 // The right-click menu of a PROGRAMS overlay's row: Name…, Copy To… and Swap With… (entries 0..2,
 // which ask for text first and post no command of their own), then the comparison's entries:
@@ -77,7 +84,8 @@ public:
         : mirror_(mirror),
           regions_(regions),
           host_(host),
-          seenOutsideChanges_(mirror.outsideChanges.load()) {}
+          seenOutsideChanges_(mirror.outsideChanges.load()),
+          seenLoadedEdit_(mirror.loadedEdit().serial) {}
 
     // Each acts only while the link is Connected; the wheel also only while the IR panel is closed.
     void pointerMove(const PointerInput& in);
@@ -102,7 +110,8 @@ public:
     // is an edit, kept per program. Undo writes the fields the current program's latest edit
     // changed back to their earlier values and sends the settings as that press did; redo does it
     // again. Only while the link is Connected; false when there is nothing to undo or redo. The
-    // history is dropped when the amplifier reports a change the editor did not make.
+    // history is dropped when the amplifier reports a change the editor did not make. A program of
+    // the collection the worker loaded into the current one is an edit like a press.
     bool undo();
     bool redo();
 
@@ -110,6 +119,10 @@ public:
     // under the pointer while it is open, and a scroll by rows (clamped to the list).
     void setProgramRows(int32_t rows) { programRows_ = rows; }
     int32_t programRows() const { return programRows_; }
+    // How many rows the overlay's view lists in all: the 128 programs, or the collection's entries
+    // the filter leaves (set after each layout).
+    void setListLength(int32_t n) { listLength_ = n; }
+    int32_t listLength() const { return listLength_; }
     std::optional<ControlId> programRowAt(const PointerInput& in) const;
     void scrollPrograms(int32_t rows);
     const EditHistory& history() const { return history_; }
@@ -125,6 +138,7 @@ private:
 
     bool excludedByPanel(const HitRegion& r) const;
     std::optional<ControlId> programRowAt(DipPoint p) const;
+    bool onOverlayTab(DipPoint p) const;
     bool inert(ControlId control) const;
     bool answers(ControlId control, const DipRect& hit) const;
     Press startPress() const;
@@ -133,7 +147,8 @@ private:
     void finishPress(Press& press, DipPoint at);
     void keepEdit(const Press& press);
     bool applyStep(bool forward);
-    // Drops the history when the worker has counted a change the editor did not make.
+    // Drops the history when the worker has counted a change the editor did not make, and keeps a
+    // program the worker has loaded as an edit since the last look.
     void followOutsideChanges();
     // direction: the way a filter switch moves (+1 on a click).
     void act(ControlId control, Press& press, int direction = 1);
@@ -147,7 +162,9 @@ private:
     InputHost& host_;
     EditHistory history_;
     uint32_t seenOutsideChanges_;
+    uint32_t seenLoadedEdit_;
     int32_t programRows_ = 20;
+    int32_t listLength_ = kProgramCount;
 };
 
 }  // namespace halvard

@@ -35,8 +35,10 @@ void Ui::keyDown(KeyCode key, uint32_t modifiers, bool repeat) {
         if (key == KeyCode::Z && !shift) pointerHandler_.undo();
         if ((key == KeyCode::Z && shift) || (key == KeyCode::Y && !shift)) pointerHandler_.redo();
         if (key == KeyCode::S && !shift) activateControl(ControlId::StorePresetButton);
+        if (key == KeyCode::S && shift) saveToCollection();
         return;
     }
+    if (collectionKey(key, platform_.keyChar)) return;
     switch (key) {
         case KeyCode::Tab:
             moveFocus((modifiers & kKeyShift) != 0 ? -1 : 1);
@@ -66,6 +68,7 @@ void Ui::keyDown(KeyCode key, uint32_t modifiers, bool repeat) {
             return;
         case KeyCode::F10:
             if ((modifiers & kKeyShift) == 0) return;
+            if (collectionKey(KeyCode::Menu, 0)) return;
             [[fallthrough]];
         case KeyCode::Menu:
             // The menu a right-click opens: the focused PROGRAMS row's, else the panel's.
@@ -80,6 +83,67 @@ void Ui::keyDown(KeyCode key, uint32_t modifiers, bool repeat) {
             return;
         default:
             return;
+    }
+}
+
+// The COLLECTION view's own keys: a character typed adds to the filter and Backspace takes the last
+// one back, Escape clears the filter before it closes the view; on a row, Return and Space load its
+// entry, F2 renames it, the menu key (or Shift+F10) opens its menu. True when the key was the view's.
+bool Ui::collectionKey(KeyCode key, char32_t typed) {
+    if (!programsOpen.load() || !collectionOpen.load() || linkState.load() != LinkState::Connected)
+        return false;
+    const bool onRow = focus_ && isProgramRow(*focus_) && layout_[*focus_].shown;
+    switch (key) {
+        case KeyCode::Character: {
+            if (typed < 0x20 || typed == 0x7F || typed > 0x10FFFF || (typed >= 0xD800 && typed <= 0xDFFF))
+                return true;
+            std::string filter = filter_;
+            const auto add = [&filter](uint32_t byte) { filter.push_back(static_cast<char>(byte)); };
+            if (typed < 0x80) {
+                add(typed);
+            } else if (typed < 0x800) {
+                add(0xC0 | (typed >> 6));
+                add(0x80 | (typed & 0x3F));
+            } else if (typed < 0x10000) {
+                add(0xE0 | (typed >> 12));
+                add(0x80 | ((typed >> 6) & 0x3F));
+                add(0x80 | (typed & 0x3F));
+            } else {
+                add(0xF0 | (typed >> 18));
+                add(0x80 | ((typed >> 12) & 0x3F));
+                add(0x80 | ((typed >> 6) & 0x3F));
+                add(0x80 | (typed & 0x3F));
+            }
+            setFilter(std::move(filter));
+            return true;
+        }
+        case KeyCode::Backspace: {
+            std::string filter = filter_;
+            while (!filter.empty() && (static_cast<unsigned char>(filter.back()) & 0xC0) == 0x80)
+                filter.pop_back();
+            if (!filter.empty()) filter.pop_back();
+            setFilter(std::move(filter));
+            return true;
+        }
+        case KeyCode::Escape:
+            if (filter_.empty()) return false;
+            setFilter({});
+            return true;
+        case KeyCode::Return:
+        case KeyCode::Space:
+            if (!onRow) return false;
+            loadCollectionRow(*focus_);
+            return true;
+        case KeyCode::F2:
+            if (!onRow) return false;
+            askForEntryText(*focus_, CommandKind::RenameEntry);
+            return true;
+        case KeyCode::Menu:
+            if (!onRow) return false;
+            collectionRowMenu(*focus_);
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -149,12 +213,14 @@ void Ui::arrowKey(int delta, bool vertical) {
 // leave the rows shown.
 void Ui::programRowKey(int delta, bool page) {
     const int32_t rows = pointerHandler_.programRows();
-    const int32_t top = clampedProgramsTop(programsTop.load(), rows);
+    const int32_t length = pointerHandler_.listLength();
+    if (length <= 0) return;
+    const int32_t top = clampedListTop(programsTop.load(), rows, length);
     const int32_t at = top + toInt(*focus_) - toInt(ControlId::ProgramRow0);
-    const int32_t want = std::clamp(at + (page ? delta * rows : delta), 0, kProgramCount - 1);
+    const int32_t want = std::clamp(at + (page ? delta * rows : delta), 0, length - 1);
     if (want < top) pointerHandler_.scrollPrograms(want - top);
     if (want >= top + rows) pointerHandler_.scrollPrograms(want - (top + rows - 1));
-    const int32_t shownTop = clampedProgramsTop(programsTop.load(), rows);
+    const int32_t shownTop = clampedListTop(programsTop.load(), rows, length);
     focusControl(ControlId::ProgramRow0 + std::clamp(want - shownTop, 0, rows - 1));
 }
 

@@ -77,6 +77,8 @@ constexpr std::array<ControlKind, kControlIdCount> kKinds = [] {
     set(C::ProgramsOpener, R::PushButton, P::Press, "PROGRAMS", toInt(C::ProgramBox));
     for (int row = 0; row < kProgramRowsMax; ++row)
         set(C::ProgramRow0 + row, R::ListItem, P::MoveThenPress, "PROGRAM");
+    set(C::ProgramsTab, R::RadioButton, P::MoveThenPress, "PROGRAMS");
+    set(C::CollectionTab, R::RadioButton, P::MoveThenPress, "COLLECTION");
     return k;
 }();
 
@@ -123,11 +125,13 @@ constexpr ControlId kRegistrationOrder[] = {
 
 // The PROGRAMS overlay's regions come after all of these, so the earlier ones keep their places.
 constexpr auto kRegistrationOrderAll = [] {
-    std::array<ControlId, std::size(kRegistrationOrder) + 1 + kProgramRowsMax> all{};
+    std::array<ControlId, std::size(kRegistrationOrder) + 3 + kProgramRowsMax> all{};
     size_t n = 0;
     for (const ControlId c : kRegistrationOrder) all[n++] = c;
     all[n++] = C::ProgramsOpener;
     for (const ControlId c : kProgramRows) all[n++] = c;
+    all[n++] = C::ProgramsTab;
+    all[n++] = C::CollectionTab;
     return all;
 }();
 
@@ -141,9 +145,11 @@ constexpr ControlId kReadingOrder[] = {
 // clang-format on
 
 constexpr auto kReadingOrderAll = [] {
-    std::array<ControlId, std::size(kReadingOrder) + kProgramRowsMax> all{};
+    std::array<ControlId, std::size(kReadingOrder) + 2 + kProgramRowsMax> all{};
     size_t n = 0;
     for (const ControlId c : kReadingOrder) all[n++] = c;
+    all[n++] = C::ProgramsTab;
+    all[n++] = C::CollectionTab;
     for (const ControlId c : kProgramRows) all[n++] = c;
     return all;
 }();
@@ -168,9 +174,11 @@ std::string_view channelName(int section) {
 
 class Builder {
 public:
-    Builder(PanelLayout& layout, const MirrorView& view, int32_t width, int32_t height)
+    Builder(PanelLayout& layout, const MirrorView& view, int32_t width, int32_t height,
+            const CollectionShown& collection)
         : layout_(layout),
           v_(view),
+          collection_(collection),
           r_(view.current),
           g_(panelGeometry(width, height, view.ccListOpen)),
           // REVERB and TREMOLO follow the selected channel; any channel but rhythm reads the lead entry.
@@ -186,7 +194,14 @@ public:
         switchRow();
         leftColumn();
         if (v_.irPanelSlot > 0) irPanel();
-        if (v_.programsOpen) programsOverlay();
+        if (v_.programsOpen) {
+            overlayTabs();
+            if (v_.collectionOpen) {
+                collectionOverlay();
+            } else {
+                programsOverlay();
+            }
+        }
         const bool connected = v_.linkState == LinkState::Connected;
         for (int32_t id = 0; id < kControlIdCount; ++id) {
             const auto c = static_cast<ControlId>(id);
@@ -387,23 +402,62 @@ private:
                 if (name.stale) c.description << ", changed on the amplifier since named";
             }
             if (name.differs) c.description << ", differs from " << v_.comparedWith.view();
-            const ProgramSettings& r = v_.programs[at];
-            if (r.loaded == 0) continue;
-            const size_t ch = r.channel == 0 ? 0 : 1;
-            c.description << "; " << channelName(static_cast<int>(ch));
-            const auto on = [&c](bool lit, std::string_view what) {
-                if (lit) c.description << ", " << what;
-            };
-            on(r.bypass == 1, "bypass");
-            on(r.reverb[ch] == 1, "reverb");
-            on(r.tremolo[ch] == 1, "tremolo");
-            on(r.loopBypass == 1, "loop bypass");
-            on(r.irBypass == 1, "IR bypass");
+            describeRecord(c, v_.programs[at]);
+        }
+    }
+
+    // "; lead channel, reverb, loop bypass": what a row's record holds, as its summary shows it.
+    static void describeRecord(PanelControl& c, const ProgramSettings& r) {
+        if (r.loaded == 0) return;
+        const size_t ch = r.channel == 0 ? 0 : 1;
+        c.description << "; " << channelName(static_cast<int>(ch));
+        const auto on = [&c](bool lit, std::string_view what) {
+            if (lit) c.description << ", " << what;
+        };
+        on(r.bypass == 1, "bypass");
+        on(r.reverb[ch] == 1, "reverb");
+        on(r.tremolo[ch] == 1, "tremolo");
+        on(r.loopBypass == 1, "loop bypass");
+        on(r.irBypass == 1, "IR bypass");
+    }
+
+    // The two views' tabs, right of the overlay's first rows.
+    void overlayTabs() {
+        const DipRect area = programsOverlayRect(g_.width, g_.height);
+        toggle(C::ProgramsTab, {area.x + area.width, area.y, kOverlayTabWidth, kProgramRowHeight},
+               !v_.collectionOpen);
+        ControlEntry& tab =
+            toggle(C::CollectionTab,
+                   {area.x + area.width, area.y + kProgramRowHeight, kOverlayTabWidth, kProgramRowHeight},
+                   v_.collectionOpen);
+        tab.control.description << static_cast<int32_t>(collection_.total) << " kept";
+        if (!collection_.filter.empty())
+            tab.control.description << ", " << static_cast<int32_t>(collection_.rows.size()) << " matching "
+                                    << collection_.filter;
+    }
+
+    // One row per entry the filter leaves, from programsTop: its name, tags and summary.
+    void collectionOverlay() {
+        const DipRect area = programsOverlayRect(g_.width, g_.height);
+        const int32_t rows = programRowsShown(g_.height);
+        const auto count = static_cast<int32_t>(collection_.rows.size());
+        const int32_t top = clampedListTop(v_.programsTop, rows, count);
+        for (int32_t i = 0; i < rows && top + i < count; ++i) {
+            const CollectionRow& entry = *collection_.rows[static_cast<size_t>(top + i)];
+            ControlEntry& e = put(C::ProgramRow0 + i,
+                                  {area.x, area.y + kProgramRowHeight * i, area.width, kProgramRowHeight});
+            PanelControl& c = e.control;
+            c.name = entry.name;
+            c.number = top + i;
+            c.description << "collection entry " << (top + i + 1) << " of " << count;
+            if (!entry.tags.empty()) c.description << ", tags " << entry.tags;
+            describeRecord(c, entry.settings);
         }
     }
 
     PanelLayout& layout_;
     const MirrorView& v_;
+    const CollectionShown& collection_;
     const ProgramSettings& r_;
     const PanelGeometry g_;
     const size_t effectChannel_;
@@ -425,9 +479,9 @@ PanelLayout::PanelLayout() {
         entries_[static_cast<size_t>(id)].control.id = static_cast<ControlId>(id);
 }
 
-void layoutControls(PanelLayout& layout, const MirrorView& view, int32_t surfaceWidth,
-                    int32_t surfaceHeight) {
-    Builder(layout, view, surfaceWidth, surfaceHeight).build();
+void layoutControls(PanelLayout& layout, const MirrorView& view, int32_t surfaceWidth, int32_t surfaceHeight,
+                    const CollectionShown& collection) {
+    Builder(layout, view, surfaceWidth, surfaceHeight, collection).build();
 }
 
 void registerControlRegions(const PanelLayout& layout, HitRegions& regions) {
@@ -475,11 +529,28 @@ int32_t programRowsShown(int32_t surfaceHeight) {
 }
 
 int32_t clampedProgramsTop(int32_t top, int32_t rows) {
-    return std::clamp(top, 0, std::max(kProgramCount - rows, 0));
+    return clampedListTop(top, rows, kProgramCount);
+}
+
+int32_t clampedListTop(int32_t top, int32_t rows, int32_t count) {
+    return std::clamp(top, 0, std::max(count - rows, 0));
 }
 
 bool isProgramRow(ControlId control) {
     return inRange(control, C::ProgramRow0, C::ProgramRowLast);
+}
+
+bool ofOverlay(ControlId control) {
+    return isProgramRow(control) || control == C::ProgramsTab || control == C::CollectionTab;
+}
+
+bool matchesFilter(const CollectionRow& row, std::string_view filter) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    const auto contains = [&](std::string_view text) {
+        return std::search(text.begin(), text.end(), filter.begin(), filter.end(),
+                           [&](char a, char b) { return lower(a) == lower(b); }) != text.end();
+    };
+    return filter.empty() || contains(row.name) || contains(row.tags) || contains(row.notes);
 }
 
 std::optional<SpinArrows> spinArrows(ControlId control) {
@@ -507,7 +578,7 @@ bool coveredByIrPanel(ControlId control, int32_t hitX, int32_t irPanelSlot) {
 }
 
 bool inertInPanelState(ControlId control, int32_t irPanelSlot, bool factoryListOpen, bool programsOpen) {
-    if (isProgramRow(control) || programsOpen) return !(isProgramRow(control) && programsOpen);
+    if (ofOverlay(control) || programsOpen) return !(ofOverlay(control) && programsOpen);
     const bool panelOpen = irPanelSlot > 0;
     if (inRange(control, C::FactoryPrev, C::FactoryTitle) || control == C::AuditionSwitch) return !panelOpen;
     if (inRange(control, C::FactoryRow0, C::FactoryRow14)) return !panelOpen || !factoryListOpen;

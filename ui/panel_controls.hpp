@@ -88,10 +88,23 @@ private:
     std::array<ControlEntry, kControlIdCount> entries_;
 };
 
+// The COLLECTION view's entries as the typed filter leaves them (pointing into rows the caller keeps
+// for as long as the frame's controls are read), the filter, and how many entries there are in all.
+struct CollectionShown {
+    std::span<const CollectionRow* const> rows;
+    std::string_view filter;
+    size_t total = 0;
+};
+// Whether the filter (letters A-Z in either case) is in the entry's name, tags or notes.
+bool matchesFilter(const CollectionRow& row, std::string_view filter);
+
 // Lays out every control for a frame of `view` on a surface of surfaceWidth x surfaceHeight DIPs:
 // rectangles, names, descriptions, values and states (focused is left to the caller). The IR
 // panel's controls are shown only while it is open, its list rows only while the list is open too.
-void layoutControls(PanelLayout& layout, const MirrorView& view, int32_t surfaceWidth, int32_t surfaceHeight);
+// While the COLLECTION view is open, the overlay's rows show the collection's entries from
+// programsTop, each named as the entry.
+void layoutControls(PanelLayout& layout, const MirrorView& view, int32_t surfaceWidth, int32_t surfaceHeight,
+                    const CollectionShown& collection = {});
 
 // Registers the hit regions of the shown controls, in the panel's registration order.
 void registerControlRegions(const PanelLayout& layout, HitRegions& regions);
@@ -104,10 +117,14 @@ DipRect programsOverlayRect(int32_t surfaceWidth, int32_t surfaceHeight);
 int32_t programRowsShown(int32_t surfaceHeight);
 // The first row's program for a wanted one: kept so that the last row is program 127.
 int32_t clampedProgramsTop(int32_t top, int32_t rows);
+// The same for a list of count rows (the COLLECTION view's).
+int32_t clampedListTop(int32_t top, int32_t rows, int32_t count);
+// The tabs right of the overlay, between its two views.
+inline constexpr int32_t kOverlayTabWidth = 120;
 
 // The controls a reader lists and Tab visits, in reading order: the top row, the switch row, the
-// left column from the top, the IR panel, the PROGRAMS overlay's rows. Parts (spin buttons' arrows) are not
-// among them.
+// left column from the top, the IR panel, the PROGRAMS overlay's tabs and rows. Parts (spin buttons' arrows)
+// are not among them.
 std::span<const ControlId> readingOrder();
 
 // The arrows of a spin button with arrows (the program, the MIDI channel, the factory IR): the part
@@ -125,9 +142,11 @@ bool actsOnPress(ControlId control);
 // while the IR panel is open, everything right of the left column but the panel's own controls
 // (31..50 and 54..60) is covered; the IR panel's controls answer only while it is open, its list rows only
 // while the list is open too.
-// While the PROGRAMS overlay is open only its rows answer, and they answer only then.
+// While the PROGRAMS overlay is open only its rows and tabs answer, and they answer only then.
 bool coveredByIrPanel(ControlId control, int32_t hitX, int32_t irPanelSlot);
 bool inertInPanelState(ControlId control, int32_t irPanelSlot, bool factoryListOpen, bool programsOpen);
 bool isProgramRow(ControlId control);
+// The overlay's rows and its tabs.
+bool ofOverlay(ControlId control);
 
 }  // namespace halvard

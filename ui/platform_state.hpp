@@ -6,7 +6,9 @@
 #include <cstdint>
 #include <functional>
 #include <span>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace halvard {
 
@@ -24,6 +26,7 @@ enum class PlatformEvent : int32_t {
     Timer = 8,             // every 500 ms
     KeyDown = 9,           // key and keyModifiers updated first (also for a held key's repeats)
     LeftDoubleClick = 10,  // after the second press's LeftButtonDown, at the same pointer position
+    DropFiles = 11,        // droppedFiles and pointerX/pointerY updated first
 };
 
 // One entry of a context menu. Entries at level 1 make up the submenu of the nearest level-0 entry
@@ -56,6 +59,8 @@ enum class KeyCode : int32_t {
     F2,
     F10,   // with Shift, as the menu key: the menu a right-click opens
     Menu,  // the menu key
+    Backspace,
+    Character,  // a character typed (PlatformState::keyChar): the COLLECTION view's filter
 };
 
 // Bits of PlatformState::keyModifiers.
@@ -80,8 +85,11 @@ struct PlatformState {
     // The key of the last KeyDown, the modifiers held with it (kKeyShift, kKeyControl, kKeyAlt), and
     // whether it is a held key's repeat.
     KeyCode key = KeyCode::None;
+    char32_t keyChar = 0;  // the character of a Character key
     uint32_t keyModifiers = 0;
     bool keyRepeat = false;
+    // The files of the last DropFiles, as UTF-8 paths.
+    std::vector<std::string> droppedFiles;
     // Dots per inch the panel is drawn at: 96 x the window's scale factor (96 before a window
     // exists), times the panel's zoom.
     float dpi = 96.0f;

@@ -92,9 +92,11 @@ constexpr CcRow kCcRows[] = {
 // (the entry's name) and its state.
 class Frame {
 public:
-    Frame(Canvas& canvas, const MirrorView& view, const PanelLayout& layout, const HitRegions& regions)
+    Frame(Canvas& canvas, const MirrorView& view, const PanelLayout& layout, const HitRegions& regions,
+          const CollectionShown& collection)
         : canvas_(canvas),
           view_(view),
+          collection_(collection),
           program_(view.current),
           layout_(layout),
           regions_(regions),
@@ -131,10 +133,13 @@ private:
     void irPanel();
     void responsePlot(int32_t index, int32_t switchTop);
     void programsOverlay();
+    void overlayTabs();
+    void recordSummary(const DipRect& r, const ProgramSettings& rec);
     void focusRing(ControlId c);
 
     Canvas& canvas_;
     const MirrorView& view_;
+    const CollectionShown& collection_;
     const ProgramSettings& program_;  // the current program's record
     const PanelLayout& layout_;
     const HitRegions& regions_;
@@ -528,16 +533,12 @@ void Frame::responsePlot(int32_t index, int32_t switchTop) {
 // of its record: the channel (RHY or LEAD), then BYP, REV, TRM, LOOP and IRB, lit when on. A program
 // never read has no summary. The current program's row is marked by a bar at its left edge, a
 // program that differs from the file or backup compared with by a frame around its number.
+// In the COLLECTION view the same rows show the entries the filter leaves: name, tags, summary.
 void Frame::programsOverlay() {
-    struct Label {
-        std::string_view text;
-        int32_t x, width;  // from the row's left edge
-    };
-    constexpr Label kSwitchLabels[] = {
-        {"BYP", 232, 26}, {"REV", 258, 26}, {"TRM", 284, 26}, {"LOOP", 310, 32}, {"IRB", 342, 26}};
     constexpr int32_t kMarkSize = 6;
     const DipRect area = programsOverlayRect(width_, height_);
     canvas_.fillRect(area.x - 1, area.y - 1, area.width + 2, area.height + 2, 0, kColorTrackOff);
+    overlayTabs();
     for (int32_t i = 0; i < kProgramRowsMax; ++i) {
         const ControlId id = ControlId::ProgramRow0 + i;
         if (!layout_[id].shown) break;
@@ -545,6 +546,16 @@ void Frame::programsOverlay() {
         const DipRect& r = row.rect;
         const auto p = static_cast<size_t>(row.number);
         const bool over = hovered(id);
+        if (view_.collectionOpen) {
+            const CollectionRow& entry = *collection_.rows[p];
+            canvas_.fillRect(r.x, r.y, r.width, r.height, 0,
+                             row.number % 2 == 1 ? kColorRowOdd : kColorRowEven);
+            const uint32_t ink = over ? kColorTextLight : kColorTextDim;
+            text(r.x + 6, r.y, 110, r.height, ink, kFont11, kLeading, entry.name);
+            text(r.x + 118, r.y, 76, r.height, kColorIconIdle, kFont10, kLeading, entry.tags);
+            recordSummary(r, entry.settings);
+            continue;
+        }
         const ProgramListEntry& name = view_.programNames[p];
         canvas_.fillRect(r.x, r.y, r.width, r.height, 0, row.number % 2 == 1 ? kColorRowOdd : kColorRowEven);
         if (row.checked) canvas_.fillRect(r.x, r.y, 3, r.height, 0, kColorAccent);
@@ -562,18 +573,56 @@ void Frame::programsOverlay() {
             canvas_.fillRect(r.x + 40, r.y + (r.height - kMarkSize) / 2, kMarkSize, kMarkSize, kMarkSize / 2,
                              kColorAccent);
         text(r.x + 52, r.y, 140, r.height, ink, kFont11, kLeading, name.name.view());
-        const ProgramSettings& rec = view_.programs[p];
-        if (rec.loaded == 0) continue;
-        const size_t ch = rec.channel == 0 ? 0 : 1;
-        const bool lit[] = {rec.bypass == 1, rec.reverb[ch] == 1, rec.tremolo[ch] == 1, rec.loopBypass == 1,
-                            rec.irBypass == 1};
-        text(r.x + 196, r.y, 36, r.height, kColorAccent, kFont10, kLeading, ch == 0 ? "RHY" : "LEAD");
-        for (size_t k = 0; k < std::size(lit); ++k) {
-            const Label& label = kSwitchLabels[k];
-            text(r.x + label.x, r.y, label.width, r.height, lit[k] ? kColorTextLight : kColorIconIdle,
-                 kFont10, kCentred, label.text);
-        }
+        recordSummary(r, view_.programs[p]);
     }
+}
+
+// A row's summary of a record: the channel (RHY or LEAD), then BYP, REV, TRM, LOOP and IRB, lit when
+// on; nothing for a record never read.
+void Frame::recordSummary(const DipRect& r, const ProgramSettings& rec) {
+    struct Label {
+        std::string_view text;
+        int32_t x, width;  // from the row's left edge
+    };
+    constexpr Label kSwitchLabels[] = {
+        {"BYP", 232, 26}, {"REV", 258, 26}, {"TRM", 284, 26}, {"LOOP", 310, 32}, {"IRB", 342, 26}};
+    if (rec.loaded == 0) return;
+    const size_t ch = rec.channel == 0 ? 0 : 1;
+    const bool lit[] = {rec.bypass == 1, rec.reverb[ch] == 1, rec.tremolo[ch] == 1, rec.loopBypass == 1,
+                        rec.irBypass == 1};
+    text(r.x + 196, r.y, 36, r.height, kColorAccent, kFont10, kLeading, ch == 0 ? "RHY" : "LEAD");
+    for (size_t k = 0; k < std::size(lit); ++k) {
+        const Label& label = kSwitchLabels[k];
+        text(r.x + label.x, r.y, label.width, r.height, lit[k] ? kColorTextLight : kColorIconIdle, kFont10,
+             kCentred, label.text);
+    }
+}
+
+// The tabs between the two views, the one shown lit; under them, in the COLLECTION view, the filter
+// typed (or how to type one) and how many entries it leaves.
+void Frame::overlayTabs() {
+    for (const ControlId id : {ControlId::ProgramsTab, ControlId::CollectionTab}) {
+        const PanelControl& tab = control(id);
+        const DipRect& r = tab.rect;
+        canvas_.fillRect(r.x, r.y, r.width, r.height, 0, tab.checked ? kColorRowOdd : kColorRowEven);
+        if (tab.checked) canvas_.fillRect(r.x, r.y, 3, r.height, 0, kColorAccent);
+        text(r.x + 8, r.y, r.width - 10, r.height,
+             tab.checked   ? kColorAccent
+             : hovered(id) ? kColorTextLight
+                           : kColorTextDim,
+             kFont10, kLeading, tab.name);
+    }
+    if (!view_.collectionOpen) return;
+    const DipRect& below = control(ControlId::CollectionTab).rect;
+    const int32_t y = below.y + below.height;
+    canvas_.fillRect(below.x, y, below.width, 2 * below.height, 0, kColorRowEven);
+    text(below.x + 8, y, below.width - 10, below.height, kColorTextLight, kFont10, kLeading,
+         collection_.filter.empty() ? std::string_view("TYPE TO FILTER") : collection_.filter);
+    FixedText<32> count;
+    count << static_cast<int32_t>(collection_.rows.size()) << " OF "
+          << static_cast<int32_t>(collection_.total);
+    text(below.x + 8, y + below.height, below.width - 10, below.height, kColorTextDim, kFont10, kLeading,
+         count.view());
 }
 
 // Four lines around the control, kept inside the surface. Drawn over everything, and only while the
@@ -615,8 +664,8 @@ void applyBypassLock(DeviceMirror& mirror, MirrorView& view) {
 }
 
 void drawPanel(Canvas& canvas, const MirrorView& view, const PanelLayout& layout, const HitRegions& regions,
-               std::optional<ControlId> focus) {
-    Frame(canvas, view, layout, regions).draw(focus);
+               std::optional<ControlId> focus, const CollectionShown& collection) {
+    Frame(canvas, view, layout, regions, collection).draw(focus);
 }
 
 PictureLayout pictureLayout(int w, int h) {

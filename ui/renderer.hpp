@@ -19,8 +19,9 @@ class Canvas;
 // on top when it is open, and the keyboard's focus ring around `focus` while that control acts.
 // `layout` is the control table of this view and surface (layoutControls); the hover highlights are
 // read from `regions`. The caller has applied BYPASS LOCK to the view (applyBypassLock).
+// While the COLLECTION view is open its rows draw the entries of `collection`.
 void drawPanel(Canvas& canvas, const MirrorView& view, const PanelLayout& layout, const HitRegions& regions,
-               std::optional<ControlId> focus = std::nullopt);
+               std::optional<ControlId> focus = std::nullopt, const CollectionShown& collection = {});
 
 // While BYPASS LOCK is on, the current program's bypass is held at 0: clears it in the view the
 // frame draws and in the mirror (only when it is set, so an idle frame takes no lock for it).

@@ -10,6 +10,7 @@
 #include <functional>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "model/device_mirror.hpp"
@@ -39,7 +40,10 @@ public:
     // in reading order, Space and Return press the focused control, the arrows step a focused spin
     // button (or move along the factory list, or browse the factory IRs while the IR panel is open),
     // Page Up and Page Down step the program, Escape closes the factory list, the IR panel or the CC
-    // list, Ctrl+Z undoes an edit and Ctrl+Y or Ctrl+Shift+Z redoes it, Ctrl+S stores the preset.
+    // list, Ctrl+Z undoes an edit and Ctrl+Y or Ctrl+Shift+Z redoes it, Ctrl+S stores the preset,
+    // Ctrl+Shift+S saves the program to the collection. In the COLLECTION view characters typed and
+    // Backspace edit the filter, Escape clears it first; Return, Space, F2 and the menu keys act on
+    // the focused row's entry.
     // Every action has the pointer's rules.
     void keyDown(KeyCode key, uint32_t modifiers, bool repeat = false);
 
@@ -66,6 +70,22 @@ public:
     // program's number asked for in the text dialog, then the worker's verified copy or swap), and
     // the comparison with a file or a kept backup (see programRowMenuFor).
     void programRowMenu(ControlId row);
+    // The COLLECTION view (the overlay's other view): the entry a row shows (null when it shows
+    // none), and its actions. A row's right-click menu: Load, Place Into… (the program's number
+    // asked for), Rename…, Tags… (separated by commas), Notes…, Export…, Delete… (asked by the
+    // worker), then Save Program to Collection… and Import Files…. Each only while the row acts.
+    const CollectionRow* collectionEntry(ControlId row) const;
+    void loadCollectionRow(ControlId row);
+    void collectionRowMenu(ControlId row);
+    // Asks for a name (the program's own offered) and has the worker keep the current program,
+    // unstored edits included, in the collection; nothing while there is no library.
+    void saveToCollection();
+    // What the COLLECTION view's typing filters by.
+    std::string_view collectionFilter() const { return filter_; }
+    // Files dropped at the pointer: to the worker as one command, with the user IR slot whose row
+    // they were dropped on (Wave files go there). While the link is Connected, or Busy (the worker
+    // takes it after the command it runs).
+    void dropFiles(std::vector<std::string> files);
     // Moves the keyboard focus to the control (drawn with the focus ring from the next frame).
     void focusControl(ControlId control);
     // The control with the keyboard focus; nullopt when none has it.
@@ -90,6 +110,14 @@ private:
     void openBackupsFolder() override {
         if (platform_.openBackupsFolder) platform_.openBackupsFolder();
     }
+    void collectionRowPressed(ControlId row) override { focusControl(row); }
+    void saveProgramToCollection() override { saveToCollection(); }
+    // Copies the mirror's collection when it has changed and filters it again (after a change of
+    // either); the rows of the copy before stay until the next, as the last frame's names point there.
+    void refreshCollection();
+    void setFilter(std::string filter);
+    void postCollectionCommand(CommandKind kind, int64_t id, std::string_view text);
+    void askForEntryText(ControlId row, CommandKind kind);
     PointerInput pointer() const { return {platform_.pointerX, platform_.pointerY, platform_.dpi}; }
 
     // Fills controls_ from the table, in reading order, and says whether it differs from the last.
@@ -100,6 +128,7 @@ private:
     void arrowKey(int delta, bool vertical);
     void escape();
     void programRowKey(int delta, bool page);
+    bool collectionKey(KeyCode key, char32_t typed);
 
     PlatformState& platform_;
     HitRegions regions_;
@@ -107,6 +136,11 @@ private:
     std::vector<PanelControl> controls_;
     std::vector<PanelControl> previousControls_;  // the frame before, to tell a change
     std::optional<ControlId> focus_;
+    std::vector<CollectionRow> collection_, collectionBefore_;
+    std::vector<const CollectionRow*> shown_;  // those the filter leaves
+    std::string filter_;
+    uint32_t seenCollection_ = 0;
+    bool filterChanged_ = true;
     InputHandler pointerHandler_{*this, regions_, *this};
 };
 

@@ -76,13 +76,15 @@ void onResponse(GtkNativeDialog* dialog, gint response, gpointer data) {
     const std::shared_ptr<Request> request = static_cast<Invocation*>(data)->request;
     std::string path;
     if (response == GTK_RESPONSE_ACCEPT) {
-        if (GFile* file = gtk_file_chooser_get_file(GTK_FILE_CHOOSER(dialog))) {
-            if (char* p = g_file_get_path(file)) {  // absolute; null for an item outside the file system
-                path = p;
+        // Several files (ImportFiles): one path a line.
+        GSList* files = gtk_file_chooser_get_files(GTK_FILE_CHOOSER(dialog));
+        for (GSList* f = files; f != nullptr; f = f->next) {
+            if (char* p = g_file_get_path(G_FILE(f->data))) {  // absolute; null outside the file system
+                path += (path.empty() ? "" : "\n") + std::string(p);
                 g_free(p);
             }
-            g_object_unref(file);
         }
+        g_slist_free_full(files, g_object_unref);
     }
     {
         std::lock_guard lock(shared->mutex);
@@ -92,8 +94,9 @@ void onResponse(GtkNativeDialog* dialog, gint response, gpointer data) {
     }
     if (!path.empty()) {
         // The next dialog opens where this one ended: the chosen folder, or the chosen file's.
+        const std::string first = path.substr(0, path.find('\n'));
         char* folder =
-            request->mode == DialogMode::Folder ? g_strdup(path.c_str()) : g_path_get_dirname(path.c_str());
+            request->mode == DialogMode::Folder ? g_strdup(first.c_str()) : g_path_get_dirname(first.c_str());
         shared->startFolder = folder;
         g_free(folder);
     }
@@ -146,12 +149,14 @@ GtkFileChooserNative* createDialog(DialogMode mode, const std::string& startFold
         : mode == DialogMode::ProgramFile ? Kind{"Restore Programs", GTK_FILE_CHOOSER_ACTION_OPEN, "_Open"}
         : mode == DialogMode::SaveProgramFile
             ? Kind{"Back Up All Programs", GTK_FILE_CHOOSER_ACTION_SAVE, "_Save"}
-            : Kind{"Import IR", GTK_FILE_CHOOSER_ACTION_OPEN, "_Open"};
+        : mode == DialogMode::ImportFiles    ? Kind{"Import Files", GTK_FILE_CHOOSER_ACTION_OPEN, "_Open"}
+        : mode == DialogMode::SaveOneProgram ? Kind{"Export Program", GTK_FILE_CHOOSER_ACTION_SAVE, "_Save"}
+                                             : Kind{"Import IR", GTK_FILE_CHOOSER_ACTION_OPEN, "_Open"};
     GtkFileChooserNative* dialog =
         gtk_file_chooser_native_new(kind.title, nullptr, kind.action, kind.accept, "_Cancel");
     GtkFileChooser* chooser = GTK_FILE_CHOOSER(dialog);
     gtk_file_chooser_set_local_only(chooser, TRUE);  // file-system items only
-    gtk_file_chooser_set_select_multiple(chooser, FALSE);
+    gtk_file_chooser_set_select_multiple(chooser, mode == DialogMode::ImportFiles);
     // A real folder rather than "Recent": there a typed path is taken at once, and a folder can
     // be picked at all.
     gtk_file_chooser_set_current_folder(chooser,
@@ -159,6 +164,15 @@ GtkFileChooserNative* createDialog(DialogMode mode, const std::string& startFold
     if (mode == DialogMode::WaveFile) addFilter(chooser, "Wave", {"*.[Ww][Aa][Vv]", "*.[Ww][Aa][Vv][Ee]"});
     if (mode == DialogMode::ProgramFile || mode == DialogMode::SaveProgramFile)
         addFilter(chooser, "SysEx", {"*.[Ss][Yy][Xx]"});
+    if (mode == DialogMode::ImportFiles)
+        addFilter(chooser, "Programs and IRs",
+                  {"*.[Hh][Aa][Ll][Vv][Aa][Rr][Dd]-[Pp][Rr][Oo][Gg][Rr][Aa][Mm]", "*.[Ss][Yy][Xx]",
+                   "*.[Ww][Aa][Vv]", "*.[Ww][Aa][Vv][Ee]"});
+    if (mode == DialogMode::SaveOneProgram) {
+        addFilter(chooser, "Program", {"*.[Hh][Aa][Ll][Vv][Aa][Rr][Dd]-[Pp][Rr][Oo][Gg][Rr][Aa][Mm]"});
+        gtk_file_chooser_set_do_overwrite_confirmation(chooser, TRUE);
+        gtk_file_chooser_set_current_name(chooser, "program.halvard-program");
+    }
     if (mode == DialogMode::SaveProgramFile) {
         gtk_file_chooser_set_do_overwrite_confirmation(chooser, TRUE);
         GDateTime* now = g_date_time_new_now_local();
@@ -250,7 +264,8 @@ void ask(const std::shared_ptr<Shared>& shared, const std::shared_ptr<Request>& 
 
 std::string GtkFileDialogs::showFileDialog(DialogMode mode) {
     if (mode != DialogMode::WaveFile && mode != DialogMode::Folder && mode != DialogMode::ProgramFile &&
-        mode != DialogMode::SaveProgramFile)
+        mode != DialogMode::SaveProgramFile && mode != DialogMode::ImportFiles &&
+        mode != DialogMode::SaveOneProgram)
         return {};
     const auto request = std::make_shared<Request>(mode);
     ask(shared_, request);

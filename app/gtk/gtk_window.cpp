@@ -5,6 +5,8 @@
 #include <gtk/gtk.h>
 
 #include <algorithm>
+#include <string>
+#include <vector>
 
 #include "app/gtk/panel_accessible.hpp"
 #include "app/gtk/text_dialog_gtk.hpp"
@@ -75,7 +77,32 @@ struct GtkCallbacks {
                                                 e->hardware_keycode, static_cast<GdkModifierType>(e->state),
                                                 0, &latin, nullptr, nullptr, nullptr))
             key = keyFromKeysym(latin);
-        return self->platform_->keyEvent(key, keyModifiersFromGdkState(e->state), repeat) ? TRUE : FALSE;
+        const uint32_t modifiers = keyModifiersFromGdkState(e->state);
+        bool ours = self->platform_->keyEvent(key, modifiers, repeat);
+        // A printable character too (Space is a key of its own), for the COLLECTION view's filter.
+        const guint32 typed = gdk_keyval_to_unicode(e->keyval);
+        if ((modifiers & (kKeyControl | kKeyAlt)) == 0 && typed > 0x20 && typed != 0x7F && self->platform_) {
+            self->platform_->characterEvent(typed, repeat);
+            ours = true;
+        }
+        return ours ? TRUE : FALSE;
+    }
+
+    // Files dropped on the panel (text/uri-list): local files only, as their paths.
+    static void dropped(GtkWidget*, GdkDragContext* context, gint x, gint y, GtkSelectionData* data, guint,
+                        guint time, gpointer self_) {
+        auto* self = static_cast<GtkWindowSystem*>(self_);
+        std::vector<std::string> files;
+        gchar** uris = gtk_selection_data_get_uris(data);
+        for (gchar** uri = uris; uri != nullptr && *uri != nullptr; ++uri) {
+            if (gchar* path = g_filename_from_uri(*uri, nullptr, nullptr)) {
+                files.emplace_back(path);
+                g_free(path);
+            }
+        }
+        g_strfreev(uris);
+        gtk_drag_finish(context, !files.empty(), FALSE, time);
+        if (self->platform_ && !files.empty()) self->platform_->dropEvent(std::move(files), x, y);
     }
 
     // A key let go, here or (the focus gone) anywhere: the next press of it is a new press.
@@ -225,6 +252,9 @@ std::string GtkWindowSystem::open(Platform& platform) {
     g_signal_connect(area_, "button-press-event", G_CALLBACK(GtkCallbacks::button), this);
     g_signal_connect(area_, "button-release-event", G_CALLBACK(GtkCallbacks::button), this);
     g_signal_connect(area_, "scroll-event", G_CALLBACK(GtkCallbacks::scroll), this);
+    static const GtkTargetEntry kUriList{const_cast<gchar*>("text/uri-list"), 0, 0};
+    gtk_drag_dest_set(area_, GTK_DEST_DEFAULT_ALL, &kUriList, 1, GDK_ACTION_COPY);
+    g_signal_connect(area_, "drag-data-received", G_CALLBACK(GtkCallbacks::dropped), this);
     g_signal_connect(window_, "key-press-event", G_CALLBACK(GtkCallbacks::key), this);
     g_signal_connect(window_, "key-release-event", G_CALLBACK(GtkCallbacks::keyReleased), this);
     g_signal_connect(window_, "focus-out-event", G_CALLBACK(GtkCallbacks::focusOut), this);

@@ -136,6 +136,14 @@ Kind kindOf(DialogMode mode) {
             return {false, false, L"Restore Programs", {L"SysEx", L"*.syx"}, L"syx"};
         case DialogMode::SaveProgramFile:
             return {true, false, L"Back Up All Programs", {L"SysEx", L"*.syx"}, L"syx"};
+        case DialogMode::ImportFiles:
+            return {false,
+                    false,
+                    L"Import Files",
+                    {L"Programs and IRs", L"*.halvard-program;*.syx;*.wav;*.wave"},
+                    nullptr};
+        case DialogMode::SaveOneProgram:
+            return {true, false, L"Export Program", {L"Program", L"*.halvard-program"}, L"halvard-program"};
         case DialogMode::WaveFile:
             break;
     }
@@ -164,11 +172,13 @@ std::string runDialog(DialogMode mode, const std::shared_ptr<Win32FileDialogs::S
         // File-system items only, so that the result is a path.
         options |= FOS_FORCEFILESYSTEM;
         options |= kind.folder ? FOS_PICKFOLDERS : kind.save ? FOS_OVERWRITEPROMPT : FOS_FILEMUSTEXIST;
+        if (mode == DialogMode::ImportFiles) options |= FOS_ALLOWMULTISELECT;
         dialog->SetOptions(options);
     }
     if (kind.filter.pszName) dialog->SetFileTypes(1, &kind.filter);
     if (kind.extension) dialog->SetDefaultExtension(kind.extension);
-    if (kind.save) dialog->SetFileName(datedBackupName().c_str());
+    if (kind.save)
+        dialog->SetFileName(mode == DialogMode::SaveOneProgram ? L"program" : datedBackupName().c_str());
     dialog->SetTitle(kind.title);
 
     DialogEvents* events = new DialogEvents(shared);
@@ -183,6 +193,24 @@ std::string runDialog(DialogMode mode, const std::shared_ptr<Win32FileDialogs::S
         if (shared->closed) return {};
     }
     if (FAILED(shown)) return {};  // cancelled, or closed at shutdown
+    if (mode == DialogMode::ImportFiles) {
+        // Several files: one path a line.
+        ComPtr<IFileOpenDialog> open;
+        ComPtr<IShellItemArray> items;
+        DWORD count = 0;
+        if (FAILED(dialog.As(&open)) || FAILED(open->GetResults(&items)) || FAILED(items->GetCount(&count)))
+            return {};
+        std::string paths;
+        for (DWORD i = 0; i < count; ++i) {
+            ComPtr<IShellItem> one;
+            wchar_t* name = nullptr;
+            if (FAILED(items->GetItemAt(i, &one)) || FAILED(one->GetDisplayName(SIGDN_FILESYSPATH, &name)))
+                continue;
+            paths += (paths.empty() ? "" : "\n") + utf8(name);
+            CoTaskMemFree(name);
+        }
+        return paths;
+    }
     ComPtr<IShellItem> item;
     wchar_t* name = nullptr;
     if (FAILED(dialog->GetResult(&item)) || FAILED(item->GetDisplayName(SIGDN_FILESYSPATH, &name))) return {};
@@ -201,7 +229,8 @@ Win32FileDialogs::~Win32FileDialogs() {
 
 std::string Win32FileDialogs::showFileDialog(DialogMode mode) {
     if (mode != DialogMode::WaveFile && mode != DialogMode::Folder && mode != DialogMode::ProgramFile &&
-        mode != DialogMode::SaveProgramFile) {
+        mode != DialogMode::SaveProgramFile && mode != DialogMode::ImportFiles &&
+        mode != DialogMode::SaveOneProgram) {
         return {};
     }
     {

@@ -24,17 +24,6 @@ std::wstring widened(std::string_view utf8) {
     return out;
 }
 
-std::string narrowed(const std::wstring& text) {
-    std::string out;
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                      nullptr, nullptr);
-    if (n <= 0) return out;
-    out.resize(static_cast<size_t>(n));
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr,
-                        nullptr);
-    return out;
-}
-
 // The dialog template in memory: the dialog, then each item aligned to four bytes.
 class Template {
 public:
@@ -110,6 +99,17 @@ INT_PTR CALLBACK dialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
 }
 
 }  // namespace
+
+std::string narrowed(const std::wstring& text) {
+    std::string out;
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                      nullptr, nullptr);
+    if (n <= 0) return out;
+    out.resize(static_cast<size_t>(n));
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr,
+                        nullptr);
+    return out;
+}
 
 void askTextWin32(HWND owner, std::string_view title, std::string_view text,
                   const std::function<void(std::string_view)>& done) {

@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "app/win32/text_dialog_win32.hpp"
 
@@ -78,6 +80,7 @@ std::string Win32WindowSystem::open(Platform& platform) {
         return "cannot create the window";
     }
     SetTimer(window_, kTimerId, kTimerPeriodMs, nullptr);
+    DragAcceptFiles(window_, TRUE);
     accessible_.Attach(new PanelAccessible(window_, platform));
     platform.controlsChanged = [this] {
         if (accessible_) accessible_->controlsChanged();
@@ -323,6 +326,28 @@ LRESULT Win32WindowSystem::handle(UINT message, WPARAM wParam, LPARAM lParam) {
             const bool shiftF10 = wParam == VK_F10 && modifiers == kKeyShift;
             if ((message == WM_SYSKEYDOWN && !shiftF10) || !ours)
                 return DefWindowProcW(window_, message, wParam, lParam);
+            return 0;
+        }
+        case WM_CHAR:
+            // A character typed, for the COLLECTION view's filter (Space is a key of its own; the
+            // characters of Ctrl combinations are below it).
+            if (wParam > 0x20 && wParam != 0x7F && (wParam < 0xD800 || wParam > 0xDFFF) &&
+                GetKeyState(VK_CONTROL) >= 0)
+                platform.characterEvent(static_cast<char32_t>(wParam), (lParam & (1 << 30)) != 0);
+            return 0;
+        case WM_DROPFILES: {
+            const auto drop = reinterpret_cast<HDROP>(wParam);
+            std::vector<std::string> files;
+            const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+            for (UINT i = 0; i < count; ++i) {
+                std::wstring name(DragQueryFileW(drop, i, nullptr, 0), L'\0');
+                if (DragQueryFileW(drop, i, name.data(), static_cast<UINT>(name.size() + 1)) > 0)
+                    files.push_back(narrowed(name));
+            }
+            POINT at{};
+            DragQueryPoint(drop, &at);  // client pixels
+            DragFinish(drop);
+            if (!files.empty()) platform.dropEvent(std::move(files), at.x, at.y);
             return 0;
         }
         case WM_DPICHANGED: {

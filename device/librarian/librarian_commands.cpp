@@ -13,38 +13,6 @@
 namespace halvard {
 namespace {
 
-// Upper case as the panel writes, but hex numbers keep their "0x".
-std::string upper(std::string text) {
-    for (size_t i = 0; i < text.size(); ++i) {
-        const bool hexPrefix = text[i] == 'x' && i > 0 && text[i - 1] == '0';
-        if (text[i] >= 'a' && text[i] <= 'z' && !hexPrefix) text[i] = static_cast<char>(text[i] - 'a' + 'A');
-    }
-    return text;
-}
-
-// The panel's percentage climbs with the steps; a repaint only when it changes.
-LibrarianProgress panelProgress(LinkContext& ctx) {
-    return [&ctx](int done, int total) {
-        const int32_t percent = static_cast<int32_t>(100LL * done / std::max(total, 1));
-        if (ctx.ui->progress.exchange(percent) != percent) ctx.repaint();
-    };
-}
-
-void begin(LinkContext& ctx) {
-    ctx.ui->setStatusLine("");
-    ctx.ui->linkState = LinkState::Busy;
-    ctx.repaint();
-}
-
-// Back to Connected, unless a time-out has already reported Error.
-void finish(LinkContext& ctx, const std::string& status) {
-    DeviceMirror& ui = *ctx.ui;
-    ui.progress = kProgressNone;
-    ui.setStatusLine(status);
-    if (ui.linkState != LinkState::Error) ui.linkState = LinkState::Connected;
-    ctx.repaint();
-}
-
 std::string failureText(std::string_view what, ReplyResult result, int program) {
     if (result == ReplyResult::Timeout)
         return std::string(what) + " FAILED: PROGRAM " + std::to_string(program) + " DID NOT ANSWER";
@@ -57,17 +25,46 @@ std::string failureText(std::string_view what, ReplyResult result, int program) 
 bool keptBeforeWriting(LinkContext& ctx, const ProgramFile& now, std::string_view what) {
     const AutomaticBackup kept = keepAutomaticBackup(ctx, now, BackupReason::BeforeRestore);
     if (kept.kept()) return true;
-    finish(ctx,
-           std::string(what) + " NOT STARTED: NO BACKUP OF THE PROGRAMS CAN BE KEPT: " + upper(kept.error));
+    finishLibrarianCommand(ctx, std::string(what) + " NOT STARTED: NO BACKUP OF THE PROGRAMS CAN BE KEPT: " +
+                                    panelUpper(kept.error));
     return false;
 }
 
 }  // namespace
 
+std::string panelUpper(std::string text) {
+    for (size_t i = 0; i < text.size(); ++i) {
+        const bool hexPrefix = text[i] == 'x' && i > 0 && text[i - 1] == '0';
+        if (text[i] >= 'a' && text[i] <= 'z' && !hexPrefix) text[i] = static_cast<char>(text[i] - 'a' + 'A');
+    }
+    return text;
+}
+
+LibrarianProgress panelProgress(LinkContext& ctx) {
+    return [&ctx](int done, int total) {
+        const int32_t percent = static_cast<int32_t>(100LL * done / std::max(total, 1));
+        if (ctx.ui->progress.exchange(percent) != percent) ctx.repaint();
+    };
+}
+
+void beginLibrarianCommand(LinkContext& ctx) {
+    ctx.ui->setStatusLine("");
+    ctx.ui->linkState = LinkState::Busy;
+    ctx.repaint();
+}
+
+void finishLibrarianCommand(LinkContext& ctx, const std::string& status) {
+    DeviceMirror& ui = *ctx.ui;
+    ui.progress = kProgressNone;
+    ui.setStatusLine(status);
+    if (ui.linkState != LinkState::Error) ui.linkState = LinkState::Connected;
+    ctx.repaint();
+}
+
 std::string backupStatusText(const BackupResult& backup, const std::string& fileName,
                              const std::string& writeError) {
     if (backup.result != ReplyResult::Ok) return failureText("BACKUP", backup.result, backup.failedProgram);
-    if (!writeError.empty()) return "BACKUP FAILED: " + upper(writeError);
+    if (!writeError.empty()) return "BACKUP FAILED: " + panelUpper(writeError);
     return "128 PROGRAMS BACKED UP TO " + fileName;
 }
 
@@ -85,18 +82,18 @@ std::string restoreStatusText(const RestoreResult& restore) {
 }
 
 std::string updatePostponedText(const std::string& reason) {
-    return std::string(kUpdatePostponedText) + (reason.empty() ? "" : ": " + upper(reason));
+    return std::string(kUpdatePostponedText) + (reason.empty() ? "" : ": " + panelUpper(reason));
 }
 
 std::string refusedFileStatusText(const ProgramFileError& error) {
-    return "FILE REFUSED AT BYTE " + std::to_string(error.offset) + ": " + upper(error.reason);
+    return "FILE REFUSED AT BYTE " + std::to_string(error.offset) + ": " + panelUpper(error.reason);
 }
 
 void runBackupCommand(LinkContext& ctx) {
-    begin(ctx);
+    beginLibrarianCommand(ctx);
     const std::string path = showFileDialog(ctx, DialogMode::SaveProgramFile);
     if (path.empty()) {
-        finish(ctx, "");
+        finishLibrarianCommand(ctx, "");
         return;
     }
     ctx.ui->progress = 0;
@@ -112,7 +109,7 @@ void runBackupCommand(LinkContext& ctx) {
     std::string status =
         backupStatusText(backup, validUtf8(std::string(fileName.begin(), fileName.end())), writeError);
     if (!keepError.empty()) status += " (NOT KEPT IN THE LIBRARY)";
-    finish(ctx, status);
+    finishLibrarianCommand(ctx, status);
 }
 
 Confirmation restoreConfirmation(std::string heading, const std::vector<ProgramChange>& changes,
@@ -153,7 +150,7 @@ void restoreAfterAsking(LinkContext& ctx, const ProgramFile& file, const std::op
     const BackupResult now = backupPrograms(ctx, panelProgress(ctx));
     if (now.result == ReplyResult::Abandoned) return;
     if (now.result != ReplyResult::Ok) {
-        finish(ctx, failureText("RESTORE", now.result, now.failedProgram) + ", NOTHING SENT");
+        finishLibrarianCommand(ctx, failureText("RESTORE", now.result, now.failedProgram) + ", NOTHING SENT");
         return;
     }
     const std::vector<ProgramChange> changes = compareWithFile(recordsOfFile(now.file), file);
@@ -168,9 +165,9 @@ void restoreAfterAsking(LinkContext& ctx, const ProgramFile& file, const std::op
                         [](const ProgramName& n, const std::string& k) { return n.name == k; });
         if (renamed && ctx.library->restoreNames(*kept, error)) {
             ctx.shownName.program = -1;
-            finish(ctx, "NO PROGRAM WOULD CHANGE: NAMES RESTORED");
+            finishLibrarianCommand(ctx, "NO PROGRAM WOULD CHANGE: NAMES RESTORED");
         } else {
-            finish(ctx, "NO PROGRAM WOULD CHANGE: NOTHING SENT");
+            finishLibrarianCommand(ctx, "NO PROGRAM WOULD CHANGE: NOTHING SENT");
         }
         return;
     }
@@ -183,7 +180,7 @@ void restoreAfterAsking(LinkContext& ctx, const ProgramFile& file, const std::op
         askToConfirm(ctx, restoreConfirmation(std::move(question), changes, globals, names, true));
     if (ctx.quit) return;
     if (!yes) {
-        finish(ctx, "");
+        finishLibrarianCommand(ctx, "");
         return;
     }
     // The question promised a kept backup of the programs it overwrites.
@@ -202,7 +199,7 @@ void restoreAfterAsking(LinkContext& ctx, const ProgramFile& file, const std::op
                              : ctx.library->bindNames(recordsOfFile(file), false, error);
         ctx.shownName.program = -1;
     }
-    finish(ctx, restoreStatusText(restore) + (namesFollowed ? "" : ", NAMES NOT UPDATED"));
+    finishLibrarianCommand(ctx, restoreStatusText(restore) + (namesFollowed ? "" : ", NAMES NOT UPDATED"));
 }
 
 // A program file the user picks, checked whole; none when the dialog is cancelled or the file cannot
@@ -211,22 +208,22 @@ struct ChosenFile {
     ProgramFile file;
     std::string name;  // the file's name, UTF-8
 };
-std::optional<ChosenFile> chooseProgramFile(LinkContext& ctx, std::string_view what) {
-    const std::string path = showFileDialog(ctx, DialogMode::ProgramFile);
+std::optional<ChosenFile> chooseProgramFile(LinkContext& ctx, std::string_view what, std::string path = {}) {
+    if (path.empty()) path = showFileDialog(ctx, DialogMode::ProgramFile);
     if (path.empty()) {
-        finish(ctx, "");
+        finishLibrarianCommand(ctx, "");
         return std::nullopt;
     }
     std::vector<uint8_t> bytes;
     std::string readError;
     const std::filesystem::path file = pathFromUtf8(path);
     if (!readWholeFile(file, kProgramFileMaxBytes, bytes, readError)) {
-        finish(ctx, std::string(what) + " FAILED: " + upper(readError));
+        finishLibrarianCommand(ctx, std::string(what) + " FAILED: " + panelUpper(readError));
         return std::nullopt;
     }
     ParsedProgramFile parsed = parseProgramFile(bytes);
     if (parsed.error) {
-        finish(ctx, refusedFileStatusText(*parsed.error));
+        finishLibrarianCommand(ctx, refusedFileStatusText(*parsed.error));
         return std::nullopt;
     }
     // Shown in the question and the status line, and told to screen readers: a name in another
@@ -241,21 +238,21 @@ std::optional<KeptBackup> keptBackupById(LinkContext& ctx, int64_t id, std::stri
     std::string error = "no program library";
     std::optional<KeptBackup> kept;
     if (ctx.library != nullptr) kept = ctx.library->backup(id, error);
-    if (!kept) finish(ctx, std::string(what) + " FAILED: " + upper(error));
+    if (!kept) finishLibrarianCommand(ctx, std::string(what) + " FAILED: " + panelUpper(error));
     return kept;
 }
 
 }  // namespace
 
 void runRestoreCommand(LinkContext& ctx) {
-    begin(ctx);
+    beginLibrarianCommand(ctx);
     const std::optional<ChosenFile> chosen = chooseProgramFile(ctx, "RESTORE");
     if (!chosen) return;
     restoreAfterAsking(ctx, chosen->file, std::nullopt, "Restore the programs in " + chosen->name + "?");
 }
 
 void runRestoreKeptBackupCommand(LinkContext& ctx, int64_t id) {
-    begin(ctx);
+    beginLibrarianCommand(ctx);
     const std::optional<KeptBackup> kept = keptBackupById(ctx, id, "RESTORE");
     if (!kept) return;
     restoreAfterAsking(ctx, programFileOf(*kept), kept,
@@ -276,7 +273,7 @@ Confirmation copyConfirmation(int from, int to, const std::array<ProgramName, kP
 
 void runMoveProgramsCommand(LinkContext& ctx, bool swap, int a, int b) {
     if (a < 0 || a >= kProgramCount || b < 0 || b >= kProgramCount || a == b) return;
-    begin(ctx);
+    beginLibrarianCommand(ctx);
     // A copy overwrites a program; a swap keeps both.
     if (!swap) {
         std::array<ProgramName, kProgramCount> names;
@@ -285,7 +282,7 @@ void runMoveProgramsCommand(LinkContext& ctx, bool swap, int a, int b) {
         const bool yes = askToConfirm(ctx, copyConfirmation(a, b, names));
         if (ctx.quit) return;
         if (!yes) {
-            finish(ctx, "");
+            finishLibrarianCommand(ctx, "");
             return;
         }
     }
@@ -296,7 +293,7 @@ void runMoveProgramsCommand(LinkContext& ctx, bool swap, int a, int b) {
     const BackupResult now = backupPrograms(ctx, panelProgress(ctx));
     if (now.result == ReplyResult::Abandoned) return;
     if (now.result != ReplyResult::Ok) {
-        finish(ctx, failureText(what, now.result, now.failedProgram) + ", NOTHING SENT");
+        finishLibrarianCommand(ctx, failureText(what, now.result, now.failedProgram) + ", NOTHING SENT");
         return;
     }
     if (!keptBeforeWriting(ctx, now.file, what)) return;
@@ -323,7 +320,7 @@ void runMoveProgramsCommand(LinkContext& ctx, bool swap, int a, int b) {
                      : "PROGRAM " + std::to_string(a) + " COPIED TO " + std::to_string(b) + " AND VERIFIED";
         if (!moved.libraryError.empty()) status += ", NAMES NOT MOVED";
     }
-    finish(ctx, status);
+    finishLibrarianCommand(ctx, status);
 }
 
 // The comparison's marks are worked out again, from nothing compared or from the new records.
@@ -334,8 +331,8 @@ void clearComparison(LinkContext& ctx) {
     ctx.repaint();
 }
 
-void runCompareCommand(LinkContext& ctx, std::optional<int64_t> keptId) {
-    begin(ctx);
+void runCompareCommand(LinkContext& ctx, std::optional<int64_t> keptId, const std::string& path) {
+    beginLibrarianCommand(ctx);
     ProgramFile file;
     std::string label;
     if (keptId) {
@@ -344,7 +341,7 @@ void runCompareCommand(LinkContext& ctx, std::optional<int64_t> keptId) {
         file = programFileOf(*kept);
         label = "the backup of " + keptBackupTime(kept->summary);
     } else {
-        std::optional<ChosenFile> chosen = chooseProgramFile(ctx, "COMPARE");
+        std::optional<ChosenFile> chosen = chooseProgramFile(ctx, "COMPARE", path);
         if (!chosen) return;
         file = std::move(chosen->file);
         label = std::move(chosen->name);
@@ -354,7 +351,7 @@ void runCompareCommand(LinkContext& ctx, std::optional<int64_t> keptId) {
     const BackupResult now = backupPrograms(ctx, panelProgress(ctx));
     if (now.result == ReplyResult::Abandoned) return;
     if (now.result != ReplyResult::Ok) {
-        finish(ctx, failureText("COMPARE", now.result, now.failedProgram));
+        finishLibrarianCommand(ctx, failureText("COMPARE", now.result, now.failedProgram));
         return;
     }
     ctx.comparedWith = recordsOfFile(file);
@@ -362,10 +359,11 @@ void runCompareCommand(LinkContext& ctx, std::optional<int64_t> keptId) {
     ctx.shownName.program = -1;
     const size_t n = compareWithFile(recordsOfFile(now.file), file).size();
     // Upper case as the panel writes, but a file keeps its own name.
-    if (keptId) label = upper(label);
-    finish(ctx, (n == 0 ? "NO PROGRAM DIFFERS"
-                        : std::to_string(n) + (n == 1 ? " PROGRAM DIFFERS" : " PROGRAMS DIFFER")) +
-                    " FROM " + label);
+    if (keptId) label = panelUpper(label);
+    finishLibrarianCommand(ctx,
+                           (n == 0 ? "NO PROGRAM DIFFERS"
+                                   : std::to_string(n) + (n == 1 ? " PROGRAM DIFFERS" : " PROGRAMS DIFFER")) +
+                               " FROM " + label);
 }
 
 }  // namespace halvard

@@ -14,6 +14,15 @@
 
 namespace halvard {
 
+// The steps every librarian command shares: linkState Busy and the status line cleared; then
+// Connected again (unless a time-out reported Error), with the outcome in the status line.
+void beginLibrarianCommand(LinkContext& ctx);
+void finishLibrarianCommand(LinkContext& ctx, const std::string& status);
+// The panel's percentage climbing with a transfer's steps; a repaint only when it changes.
+LibrarianProgress panelProgress(LinkContext& ctx);
+// Upper case as the panel writes, but hex numbers keep their "0x".
+std::string panelUpper(std::string text);
+
 // BackupPrograms: ask for a file name, read every program, write the file.
 void runBackupCommand(LinkContext& ctx);
 // RestorePrograms: ask for a file and check all of it; read the amplifier's programs and, when the
@@ -25,11 +34,12 @@ void runRestoreKeptBackupCommand(LinkContext& ctx, int64_t id);
 // CopyProgram and SwapPrograms: program a written over b (or the two exchanged), stored and read
 // back, the names following; the outcome in the status line. Two equal programs do nothing.
 void runMoveProgramsCommand(LinkContext& ctx, bool swap, int a, int b);
-// CompareWithFile (keptId absent: ask for a program file) and CompareWithKeptBackup: reads every
+// CompareWithFile (keptId absent: the program file at path, or when it is empty one asked for) and
+// CompareWithKeptBackup: reads every
 // program from the amplifier, then marks on the overlay's rows those that differ from the file or
 // backup, for as long as the comparison holds (the marks follow later reads and edits); the status
 // line counts them. ClearComparison (clearComparison) ends it.
-void runCompareCommand(LinkContext& ctx, std::optional<int64_t> keptId);
+void runCompareCommand(LinkContext& ctx, std::optional<int64_t> keptId, const std::string& path = {});
 void clearComparison(LinkContext& ctx);
 
 // The question before a restore: the programs that would change, by number and name (the first

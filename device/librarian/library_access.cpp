@@ -87,6 +87,7 @@ std::unique_ptr<ProgramLibrary> openWorkerLibrary(LinkContext& ctx, std::chrono:
         ctx.ui->libraryState = LibraryState::Open;
     }
     publishKeptBackups(ctx);
+    publishCollection(ctx);
     return owned;
 }
 
@@ -114,6 +115,25 @@ void publishKeptBackups(LinkContext& ctx) {
         }
     }
     ctx.ui->setKeptBackups(list);
+}
+
+void publishCollection(LinkContext& ctx) {
+    std::vector<CollectionEntry> entries;
+    std::string error;
+    std::vector<CollectionRow> rows;
+    if (ctx.library != nullptr && ctx.library->entries(entries, error)) {
+        rows.reserve(entries.size());
+        for (const CollectionEntry& e : entries) {
+            // The view hands the id back in a command's 32 bits (PlaceEntry: in 24 of them).
+            if (e.id <= 0 || e.id >= (int64_t{1} << 24)) continue;
+            CollectionRow row{e.id, e.name, {}, e.notes, settingsOfRecord(e.record)};
+            row.settings.loaded = 1;
+            for (const std::string& tag : e.tags) row.tags += (row.tags.empty() ? "" : ", ") + tag;
+            rows.push_back(std::move(row));
+        }
+    }
+    ctx.ui->setCollectionRows(std::move(rows));
+    ctx.repaint();
 }
 
 void showProgramName(LinkContext& ctx) {

@@ -29,6 +29,9 @@ std::string keptBackupTime(const KeptBackupSummary& backup);
 
 // The newest kept backups into the mirror for the menu; none without a library.
 void publishKeptBackups(LinkContext& ctx);
+// The collection's entries into the mirror for the COLLECTION view (by name); none without a
+// library.
+void publishCollection(LinkContext& ctx);
 
 // The current program's name and stale mark into the mirror, with every program's name and marks
 // for the PROGRAMS overlay (stale; differing from ctx.comparedWith), worked out again only when the

@@ -15,6 +15,8 @@ enum class DialogMode : int32_t {
     ProgramFile = 1,      // open one file; filter "SysEx" for *.syx in any letter case
     Folder = 2,           // pick one file-system folder
     SaveProgramFile = 3,  // name a file to write, *.syx, a confirmation before one is replaced
+    ImportFiles = 4,      // open several files (program files, .syx, Wave): their paths, one a line
+    SaveOneProgram = 5,   // name a program file to write, *.halvard-program, asked before one is replaced
 };
 
 // A question with two answers: go on (accept) or Cancel. Texts in UTF-8.

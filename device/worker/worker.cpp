@@ -2,11 +2,14 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
 #include "device/firmware/firmware_update.hpp"
 #include "device/ir_transfer/ir_commands.hpp"
+#include "device/ir_transfer/ir_transfer.hpp"
+#include "device/librarian/collection_commands.hpp"
 #include "device/librarian/librarian_commands.hpp"
 #include "device/librarian/library_access.hpp"
 #include "device/link/amplifier_lock.hpp"
@@ -15,6 +18,7 @@
 #include "device/link/platform_midi_ports.hpp"
 #include "device/protocol/exchanges.hpp"
 #include "util/amplifier_port_tag.hpp"
+#include "util/paths.hpp"
 
 // Sections: port scan, the pass, sync, link recovery, command dispatch, thread entry.
 
@@ -345,6 +349,55 @@ void DeviceWorker::recoverLink() {
 
 // ---- command dispatch -------------------------------------------------------------------------
 
+namespace {
+
+bool isWaveFile(const std::filesystem::path& path) {
+    std::string ext = path.extension().string();
+    for (char& c : ext) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return ext == ".wav" || ext == ".wave";
+}
+
+// The paths the import dialog answers with, one a line.
+std::vector<std::string> filesOfDialog(const std::string& answer) {
+    std::vector<std::string> files;
+    size_t at = 0;
+    while (at < answer.size()) {
+        const size_t end = std::min(answer.find('\n', at), answer.size());
+        if (end > at) files.push_back(answer.substr(at, end - at));
+        at = end + 1;
+    }
+    return files;
+}
+
+// Files dropped on the window (or chosen to import): a Wave file on a user IR slot's row goes into
+// that slot; the others are program files for the collection (see importIntoCollection).
+void runDroppedFiles(LinkContext& ctx, const std::vector<std::string>& files, int32_t slot) {
+    std::vector<std::filesystem::path> programs;
+    std::string wave;
+    for (const std::string& f : files) {
+        const std::filesystem::path path = pathFromUtf8(f);
+        if (!isWaveFile(path)) {
+            programs.push_back(path);
+        } else if (wave.empty()) {
+            wave = f;
+        }
+    }
+    if (!wave.empty()) {
+        if (slot >= 0 && slot < kUserIrSlotCount) {
+            ctx.ui->linkState = LinkState::Busy;
+            ctx.repaint();
+            importWavIntoSlot(ctx, wave, slot);
+            ctx.repaint();
+        } else {
+            ctx.ui->setStatusLine("DROP A WAVE FILE ON A USER IR SLOT'S ROW TO IMPORT IT");
+            ctx.repaint();
+        }
+    }
+    if (!programs.empty()) importIntoCollection(ctx, programs);
+}
+
+}  // namespace
+
 // True when a command was taken.
 bool DeviceWorker::dispatchCommand() {
     DeviceMirror& ui = *ctx_.ui;
@@ -412,6 +465,32 @@ bool DeviceWorker::dispatchCommand() {
             break;
         case CommandKind::ClearComparison:
             clearComparison(ctx_);
+            break;
+        case CommandKind::SaveToCollection:
+            runSaveToCollectionCommand(ctx_);
+            break;
+        case CommandKind::LoadEntry:
+            runLoadEntryCommand(ctx_, command.value);
+            break;
+        case CommandKind::PlaceEntry:
+            runPlaceEntryCommand(ctx_, command.value / kProgramCount, command.value % kProgramCount);
+            break;
+        case CommandKind::RenameEntry:
+        case CommandKind::SetEntryTags:
+        case CommandKind::SetEntryNotes:
+            runEditEntryCommand(ctx_, command.kind, command.value);
+            break;
+        case CommandKind::ExportEntry:
+            runExportEntryCommand(ctx_, command.value);
+            break;
+        case CommandKind::DeleteEntry:
+            runDeleteEntryCommand(ctx_, command.value);
+            break;
+        case CommandKind::ImportFiles:
+            runDroppedFiles(ctx_, filesOfDialog(showFileDialog(ctx_, DialogMode::ImportFiles)), -1);
+            break;
+        case CommandKind::DropFiles:
+            runDroppedFiles(ctx_, ui.takeDroppedFiles(), command.value);
             break;
     }
     return true;

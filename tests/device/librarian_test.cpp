@@ -4,9 +4,11 @@
 #include <filesystem>
 #include <fstream>
 
+#include "device/librarian/collection_commands.hpp"
 #include "device/librarian/librarian_commands.hpp"
 #include "device/librarian/library_access.hpp"
 #include "device/librarian/program_backup.hpp"
+#include "device/librarian/program_file.hpp"
 #include "device/link/clock.hpp"
 #include "device/link/file_dialogs.hpp"
 #include "device/worker/worker.hpp"
@@ -567,6 +569,105 @@ TEST_F(Librarian, ARestoreAsksFirstNamingWhatWouldChangeKeepsABackupAndBringsKep
     for (int i = 0; i < 20; ++i) many[static_cast<size_t>(i)].program = i;
     EXPECT_NE(restoreConfirmation("?", many, {}, names, false).details.find("\nProgram 11\nand 8 more"),
               std::string::npos);
+}
+
+TEST_F(Librarian, TheCollectionLoadsAnEntryAsAnEditAndPlacesOneWithABackupAndItsName) {
+    ctx.libraryPath = libraryFile;
+    const auto opened = openWorkerLibrary(ctx);
+    ASSERT_TRUE(opened);
+    DeviceWorker worker(ctx);
+    const auto run = [&](Command c) {
+        mirror.linkState = LinkState::Connected;
+        mirror.postCommand(c);
+        worker.runPass();
+    };
+    SlotName cab;
+    cab.assign("NEW CAB");
+    mirror.setSlotName(0, cab);
+    // Program 7 with an edit not stored, kept in the collection as it is on the panel.
+    mirror.program = 7;
+    ProgramSettings edited = ports.amp.programs[7];
+    edited.loaded = 1;
+    edited.reverb[0] ^= 1;
+    mirror.setRecord(7, edited);
+    mirror.setCollectionText("Seven Edited");
+    run({CommandKind::SaveToCollection});
+    std::vector<CollectionRow> rows = mirror.collectionRows();
+    ASSERT_EQ(rows.size(), 1u) << mirror.statusLine().view();
+    EXPECT_EQ(rows[0].name, "Seven Edited");
+    EXPECT_EQ(rows[0].settings.reverb[0], edited.reverb[0]) << "the edit kept";
+
+    // An entry kept with another cab in the rhythm channel's slot, loaded over program 7's edit.
+    CollectionEntry entry;
+    entry.name = "Warm";
+    ProgramSettings warm = edited;
+    warm.ir[0] = 0;
+    warm.tremolo[1] ^= 1;
+    warm.filterA[0] = 3;
+    entry.record = recordOfSettings(warm);
+    entry.irSlotNames = {"OLD CAB", ""};
+    std::string error;
+    const std::optional<int64_t> id = opened->addEntry(entry, error);
+    ASSERT_TRUE(id) << error;
+    const size_t sentBefore = ports.sent.size();
+    run({CommandKind::LoadEntry, static_cast<int32_t>(*id)});
+    EXPECT_EQ(ports.sentCodes(sentBefore), std::vector<int>{kCodeSettingsWrite}) << "written, not stored";
+    EXPECT_EQ(recordOfSettings(mirror.record(7)), entry.record);
+    const LoadedEdit loaded = mirror.loadedEdit();
+    EXPECT_EQ(loaded.program, 7);
+    EXPECT_EQ(loaded.before, edited) << "what undo writes back: the edit it replaced";
+    EXPECT_EQ(mirror.statusLine().view(),
+              "LOADED Warm (NOT STORED); RHYTHM IR NOW NEW CAB, KEPT WITH OLD CAB");
+
+    // Placed into program 9: asked, what the amplifier held kept first, the name following.
+    ASSERT_NE(recordOfSettings(ports.amp.programs[9]), entry.record);
+    run(placeCommand(*id, 9));
+    ASSERT_EQ(dialogs.questions.size(), 1u);
+    EXPECT_EQ(dialogs.questions[0].heading, "Replace program 9 with Warm?");
+    EXPECT_EQ(mirror.statusLine().view(), "Warm PLACED INTO PROGRAM 9 AND VERIFIED");
+    EXPECT_EQ(recordOfSettings(ports.amp.programs[9]), entry.record);
+    std::vector<KeptBackupSummary> kept;
+    ASSERT_TRUE(opened->backups(kept, error)) << error;
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(kept[0].reason, BackupReason::BeforeRestore);
+    std::array<ProgramName, kProgramCount> names;
+    ASSERT_TRUE(opened->names(names, error)) << error;
+    EXPECT_EQ(names[9].name, "Warm");
+    EXPECT_FALSE(names[9].staleAgainst(entry.record));
+    run(placeCommand(*id, 9));
+    EXPECT_EQ(dialogs.questions.size(), 1u) << "the program holds it already: nothing asked";
+    EXPECT_EQ(mirror.statusLine().view(), "PROGRAM 9 HOLDS Warm ALREADY");
+}
+
+TEST_F(Librarian, DroppedFilesAreAddedAndLoadedOrComparedByTheirKind) {
+    ctx.libraryPath = libraryFile;
+    const auto opened = openWorkerLibrary(ctx);
+    ASSERT_TRUE(opened);
+    DeviceWorker worker(ctx);
+    ProgramSettings shared = ports.amp.programs[3];
+    shared.loopBypass ^= 1;
+    std::string error;
+    ASSERT_TRUE(writePortableProgram(folder / "shared.halvard-program",
+                                     {"Shared", recordOfSettings(shared), {}, {"live"}, ""}, error))
+        << error;
+    Bytes backup = expectedBackup(0);
+    backup[21 * 30 + 5] ^= 1;  // program 30's loop bypass
+    std::ofstream(folder / "all.syx", std::ios::binary)
+        .write(reinterpret_cast<const char*>(backup.data()), static_cast<std::streamsize>(backup.size()));
+
+    mirror.setDroppedFiles({(folder / "all.syx").string(), (folder / "shared.halvard-program").string()});
+    mirror.linkState = LinkState::Connected;
+    mirror.postCommand({CommandKind::DropFiles, -1});
+    worker.runPass();
+    EXPECT_EQ(mirror.view().comparedWith.view(), "") << "copied only while the overlay is open";
+    ASSERT_TRUE(ctx.comparedWith.has_value()) << "the backup compared";
+    EXPECT_NE((*ctx.comparedWith)[30], ctx.amplifierRecords[30]);
+    const std::vector<CollectionRow> rows = mirror.collectionRows();
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].name, "Shared");
+    EXPECT_EQ(rows[0].tags, "live");
+    EXPECT_EQ(recordOfSettings(mirror.record(mirror.program)), recordOfSettings(shared)) << "loaded";
+    EXPECT_EQ(mirror.statusLine().view(), "LOADED Shared (NOT STORED)");
 }
 
 }  // namespace

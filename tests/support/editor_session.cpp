@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -198,6 +199,105 @@ void XSession::sendCloseRequest(unsigned long window) {
     e.xclient.data.l[1] = CurrentTime;
     XSendEvent(display_, window, False, NoEventMask, &e);
     XFlush(display_);
+}
+
+namespace {
+
+// file:// with every byte but the unreserved ones and '/' percent-encoded.
+std::string fileUri(const std::string& path) {
+    std::string uri = "file://";
+    for (const unsigned char c : path) {
+        if (std::isalnum(c) || c == '/' || c == '-' || c == '.' || c == '_' || c == '~') {
+            uri += static_cast<char>(c);
+        } else {
+            constexpr char kHex[] = "0123456789ABCDEF";
+            uri += '%';
+            uri += kHex[c >> 4];
+            uri += kHex[c & 15];
+        }
+    }
+    return uri;
+}
+
+}  // namespace
+
+bool XSession::dropFiles(unsigned long window, int x, int y, const std::vector<std::string>& paths,
+                         Millis timeout) {
+    if (!display_) return false;
+    Display* d = display_;
+    const auto atom = [d](const char* name) { return XInternAtom(d, name, False); };
+    const Atom uriList = atom("text/uri-list"), selection = atom("XdndSelection");
+    const Window source = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 1, 1, 0, 0, 0);
+    XSetSelectionOwner(d, selection, source, CurrentTime);
+    Window child = 0;
+    int rootX = 0, rootY = 0;
+    XTranslateCoordinates(d, window, DefaultRootWindow(d), x, y, &rootX, &rootY, &child);
+    const auto send = [&](const char* type, long l1, long l2, long l3, long l4) {
+        XEvent e;
+        std::memset(&e, 0, sizeof e);
+        e.xclient.type = ClientMessage;
+        e.xclient.window = window;
+        e.xclient.message_type = atom(type);
+        e.xclient.format = 32;
+        e.xclient.data.l[0] = static_cast<long>(source);
+        e.xclient.data.l[1] = l1;
+        e.xclient.data.l[2] = l2;
+        e.xclient.data.l[3] = l3;
+        e.xclient.data.l[4] = l4;
+        XSendEvent(d, window, False, NoEventMask, &e);
+        XFlush(d);
+    };
+    std::string list;
+    for (const std::string& path : paths) list += fileUri(path) + "\r\n";
+    // Answers the target's request for the data; true once the target's message of `type` came.
+    const auto awaitMessage = [&](const char* type, long* accepted) {
+        const Atom wanted = atom(type);
+        return waitUntil(
+            [&] {
+                while (XPending(d) > 0) {
+                    XEvent e;
+                    XNextEvent(d, &e);
+                    if (e.type == SelectionRequest) {
+                        const XSelectionRequestEvent& r = e.xselectionrequest;
+                        XEvent n;
+                        std::memset(&n, 0, sizeof n);
+                        n.xselection.type = SelectionNotify;
+                        n.xselection.requestor = r.requestor;
+                        n.xselection.selection = r.selection;
+                        n.xselection.target = r.target;
+                        n.xselection.time = r.time;
+                        n.xselection.property = None;
+                        if (r.target == uriList) {
+                            XChangeProperty(d, r.requestor, r.property, uriList, 8, PropModeReplace,
+                                            reinterpret_cast<const unsigned char*>(list.data()),
+                                            static_cast<int>(list.size()));
+                            n.xselection.property = r.property;
+                        }
+                        XSendEvent(d, r.requestor, False, NoEventMask, &n);
+                        XFlush(d);
+                    } else if (e.type == ClientMessage && e.xclient.message_type == wanted) {
+                        if (accepted) *accepted = e.xclient.data.l[1] & 1;
+                        return true;
+                    }
+                }
+                return false;
+            },
+            timeout);
+    };
+    send("XdndEnter", 5L << 24, static_cast<long>(uriList), 0, 0);
+    send("XdndPosition", 0, (static_cast<long>(rootX) << 16) | rootY, CurrentTime,
+         static_cast<long>(atom("XdndActionCopy")));
+    long accepted = 0;
+    bool done = awaitMessage("XdndStatus", &accepted) && accepted != 0;
+    if (done) {
+        send("XdndDrop", 0, CurrentTime, 0, 0);
+        done = awaitMessage("XdndFinished", nullptr);
+    } else {
+        send("XdndLeave", 0, 0, 0, 0);
+    }
+    XDestroyWindow(d, source);
+    XFlush(d);
+    return done;
 }
 
 bool showsConnectedPanel(XSession& x, unsigned long window) {

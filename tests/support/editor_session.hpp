@@ -64,6 +64,10 @@ public:
     void exposeWindow(unsigned long window);
     // Asks the window to close (WM_PROTOCOLS / WM_DELETE_WINDOW), as the close button does.
     void sendCloseRequest(unsigned long window);
+    // Drops files on the window at (x, y) as a file manager does: the drag-and-drop protocol's
+    // source side (XDND, text/uri-list), from a window of this session's own. True once the window
+    // took the drop and said it has finished with it.
+    bool dropFiles(unsigned long window, int x, int y, const std::vector<std::string>& paths, Millis timeout);
 
 private:
     ::_XDisplay* display_ = nullptr;

@@ -345,6 +345,21 @@ TEST_F(Interaction, UndoAndRedoActOnTheEditsOfTheCurrentProgramUntilTheAmplifier
     EXPECT_EQ(handler.history().undoDepth(0), 0u) << "a program never read is read over the edit";
 }
 
+// A program the worker loaded from the collection is an edit: its undo sends the record it replaced.
+TEST_F(Interaction, AProgramLoadedByTheWorkerIsUndoneLikeAPress) {
+    const ProgramSettings before = current();
+    ProgramSettings loaded = before;
+    loaded.tremolo[1] ^= 1;
+    loaded.filterB[0] = 3;
+    ui.setRecord(0, loaded);
+    ui.setLoadedEdit({1, 0, before, loaded});
+    EXPECT_TRUE(handler.undo());
+    EXPECT_EQ(current(), before);
+    EXPECT_EQ(ui.command.load(), kSend);
+    EXPECT_TRUE(handler.redo());
+    EXPECT_EQ(current(), loaded);
+}
+
 TEST_F(Interaction, WheelStepsOneProgramAndKeepsNotchesOutsideTheBox) {
     regions.registerRegion(ControlId::ProgramBox, 655, 7, 220, 27, RegionKind::Wheel);
     turn(600, 20, 3);
@@ -498,13 +513,16 @@ TEST_F(Interaction, RightClickMenuPostsTheLibrarianCommandsOnlyWhileIdle) {
     handler.rightButtonDown();
     EXPECT_EQ(host.menuItems,
               (std::vector<std::string>{"Back Up All Programs\u2026", "Restore Programs\u2026",
-                                        "Restore Kept Backup", "Open Backups Folder"}));
+                                        "Restore Kept Backup", "Open Backups Folder", "",
+                                        "Save Program to Collection\u2026", "Import Files\u2026"}));
     host.menuChosen(0);
     EXPECT_EQ(ui.command.load(), Command{CommandKind::BackupPrograms});
     host.menuChosen(1);
     EXPECT_EQ(ui.command.load(), Command{CommandKind::RestorePrograms});
     host.menuChosen(3);
     EXPECT_EQ(host.folderOpened, 1);
+    host.menuChosen(6);
+    EXPECT_EQ(ui.command.load(), Command{CommandKind::ImportFiles});
 
     // The kept backups, newest first, in the submenu; each posts its own id.
     KeptBackupList kept{};
@@ -514,7 +532,7 @@ TEST_F(Interaction, RightClickMenuPostsTheLibrarianCommandsOnlyWhileIdle) {
     kept[1].label.assign("2026-12-06 08:00 \u2014 Before a restore");
     ui.setKeptBackups(kept);
     handler.rightButtonDown();
-    ASSERT_EQ(host.menuItems.size(), 6u);
+    ASSERT_EQ(host.menuItems.size(), 9u);
     EXPECT_EQ(host.menuItems[3], ">2026-12-07 11:55 \u2014 Backup");
     EXPECT_EQ(host.menuItems[5], "Open Backups Folder");
     host.menuChosen(4);

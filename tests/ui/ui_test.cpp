@@ -103,6 +103,17 @@ protected:
         return {};
     }
 
+    // The text dialog: each asked for as "title|text", the last one's answer kept to give.
+    void answerTextDialogs() {
+        platform.askText = [this](std::string_view title, std::string_view text,
+                                  std::function<void(std::string_view)> done) {
+            asked.emplace_back(std::string(title) + "|" + std::string(text));
+            answer = std::move(done);
+        };
+    }
+    std::vector<std::string> asked;
+    std::function<void(std::string_view)> answer;
+
     PlatformState platform;
     Ui ui{platform};
     Canvas canvas;
@@ -278,13 +289,7 @@ TEST_F(ControlList, TheProgramsOverlayListsScrollsSelectsAndRenamesThroughTheTab
     lead.reverb[1] = 1;
     ui.setRecord(1, lead);
     ui.setRecord(2, ProgramSettings{});  // never read
-    std::vector<std::string> asked;
-    std::function<void(std::string_view)> answer;
-    platform.askText = [&](std::string_view title, std::string_view text,
-                           std::function<void(std::string_view)> done) {
-        asked.emplace_back(std::string(title) + "|" + std::string(text));
-        answer = std::move(done);
-    };
+    answerTextDialogs();
     ui.libraryState = LibraryState::Open;
     ui.program = 1;
     ui.focusControl(ControlId::ProgramBox);
@@ -292,7 +297,8 @@ TEST_F(ControlList, TheProgramsOverlayListsScrollsSelectsAndRenamesThroughTheTab
     key(KeyCode::Return);
     ASSERT_TRUE(ui.programsOpen);
     const int32_t rows = programRowsShown(900);
-    EXPECT_EQ(ui.controls().size(), 43u + static_cast<size_t>(rows)) << "only the rows shown are listed";
+    EXPECT_EQ(ui.controls().size(), 45u + static_cast<size_t>(rows))
+        << "the two tabs, and only the rows shown";
     EXPECT_EQ(ui.focusedControl(), ControlId::ProgramRow0 + 1) << "onto the current program";
     const PanelControl& row1 = control(ControlId::ProgramRow0 + 1);
     EXPECT_EQ(row1.role, ControlRole::ListItem);
@@ -387,6 +393,80 @@ TEST_F(ControlList, TheProgramsOverlayListsScrollsSelectsAndRenamesThroughTheTab
     platform.raise(PlatformEvent::LeftButtonDown);
     EXPECT_FALSE(ui.programsOpen);
     EXPECT_EQ(ui.record(ui.program).reverb[0], 0);
+}
+// The COLLECTION view, reached by its tab from the keys or the pointer: rows named as the entries,
+// typing filters them, a row's keys and menu act on its entry.
+TEST_F(ControlList, TheCollectionViewFiltersByTypingAndActsOnTheFocusedEntry) {
+    std::vector<CollectionRow> rows(3);
+    const char* names[] = {"Clean Crunch", "Lead Solo", "Warm"};
+    const char* tags[] = {"live", "", "clean, jazz"};
+    for (size_t i = 0; i < rows.size(); ++i) {
+        rows[i].id = static_cast<int64_t>(i) + 11;
+        rows[i].name = names[i];
+        rows[i].tags = tags[i];
+        rows[i].settings = ui.record(0);
+    }
+    rows[1].settings.channel = 1;
+    rows[1].settings.reverb[1] = 1;
+    ui.setCollectionRows(rows);
+    answerTextDialogs();
+    frame();
+    ASSERT_TRUE(ui.activateControl(ControlId::ProgramsOpener));
+    frame();
+    ui.focusControl(ControlId::CollectionTab);
+    key(KeyCode::Space);
+    ASSERT_TRUE(ui.collectionOpen);
+    EXPECT_TRUE(control(ControlId::CollectionTab).checked);
+    EXPECT_EQ(control(ControlId::ProgramRow0 + 1).name, "Lead Solo");
+    EXPECT_EQ(control(ControlId::ProgramRow0 + 1).role, ControlRole::ListItem);
+    EXPECT_EQ(control(ControlId::ProgramRow0 + 1).description.view(),
+              "collection entry 2 of 3; lead channel, reverb");
+    EXPECT_EQ(ui.controls().size(), 45u + 3u) << "a row per entry";
+
+    // Typed letters filter by name, tags or notes in either case; Backspace takes one back.
+    for (const char32_t c : {U'C', U'L', U'E'}) {
+        platform.keyChar = c;
+        key(KeyCode::Character);
+    }
+    EXPECT_EQ(ui.collectionFilter(), "CLE");
+    ASSERT_EQ(ui.controls().size(), 45u + 2u);
+    EXPECT_EQ(control(ControlId::ProgramRow0 + 1).name, "Warm") << "by its tag";
+    key(KeyCode::Backspace);
+    EXPECT_EQ(ui.collectionFilter(), "CL");
+
+    // On a row: Return loads its entry, F2 renames it, the menu key opens its actions.
+    ui.focusControl(ControlId::ProgramRow0 + 1);
+    key(KeyCode::Return);
+    EXPECT_EQ(ui.command.load(), (Command{CommandKind::LoadEntry, 13}));
+    key(KeyCode::F2);
+    ASSERT_EQ(asked.back(), "Rename Warm|Warm");
+    answer("Warmer");
+    EXPECT_EQ(ui.command.load(), (Command{CommandKind::RenameEntry, 13}));
+    EXPECT_EQ(ui.collectionText(), "Warmer");
+    std::function<void(int)> chosen;
+    platform.showContextMenu = [&](std::span<const MenuEntry> entries, std::function<void(int)> pick) {
+        ASSERT_EQ(entries.size(), 10u);
+        EXPECT_EQ(entries[1].label, "Place Into\u2026");
+        chosen = std::move(pick);
+    };
+    key(KeyCode::F10, kKeyShift);
+    ASSERT_TRUE(chosen);
+    chosen(1);
+    answer("42");
+    EXPECT_EQ(ui.command.load(), placeCommand(13, 42));
+
+    // Escape clears the filter first, then closes the overlay; Ctrl+Shift+S saves the program.
+    key(KeyCode::Escape);
+    EXPECT_EQ(ui.collectionFilter(), "");
+    EXPECT_TRUE(ui.programsOpen);
+    key(KeyCode::Escape);
+    EXPECT_FALSE(ui.programsOpen);
+    ui.libraryState = LibraryState::Open;
+    key(KeyCode::S, kKeyControl | kKeyShift);
+    ASSERT_EQ(asked.back(), "Save Program 0 to Collection|");
+    answer("Mine");
+    EXPECT_EQ(ui.command.load(), Command{CommandKind::SaveToCollection});
+    EXPECT_EQ(ui.collectionText(), "Mine");
 }
 }  // namespace
 }  // namespace halvard

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +16,8 @@
 #include <thread>
 
 #include "device/firmware/firmware_download.hpp"
+#include "device/librarian/program_file.hpp"
+#include "device/protocol/program_records.hpp"
 #include "editor_messages.hpp"
 #include "editor_session.hpp"
 #include "emulator_process.hpp"
@@ -25,6 +28,7 @@
 #include "panel_listing.hpp"
 #include "program_library/program_library.hpp"
 #include "test_files.hpp"
+#include "util/hex.hpp"
 #include "wine_session.hpp"
 
 namespace halvard::e2e {
@@ -481,6 +485,39 @@ TEST_F(WindowsEditor, AWavFileAndAFactoryIrAreStoredByteForByte) {
     EXPECT_EQ(amp_->received(0x08), 157);
     EXPECT_EQ(amp_->received(0x09), 1);
     EXPECT_EQ(dumped(0), *buildIrWavImage(*factoryIrCatalogue()[0].image));
+}
+
+// Files dropped on the window from the X side (XDND, which Wine turns into WM_DROPFILES): a program
+// file is loaded into the current program as an edit, a WAV file on slot 1's row is stored there.
+TEST_F(WindowsEditor, FilesDroppedOnTheWindowAreLoadedOrImported) {
+    ProgramSettings shared;
+    shared.channel = 1;
+    shared.tremolo[1] = 1;
+    shared.filterA[0] = shared.filterA[1] = 1;
+    shared.filterB[0] = shared.filterB[1] = 3;
+    const ProgramRecord record = recordOfSettings(shared);
+    const std::string program = (dir_ / "Shared Sound.halvard-program").string();
+    std::string error;
+    ASSERT_TRUE(writePortableProgram(program, {"Shared Sound", record, {}, {}, ""}, error)) << error;
+    std::vector<float> samples(1500);
+    for (size_t i = 0; i < samples.size(); ++i)
+        samples[i] = (i % 2 ? 0.4f : -0.4f) / static_cast<float>(1 + i / 30);
+    const std::string wav = (dir_ / "Dropped Mic.wav").string();
+    ASSERT_TRUE(test::writeSoundFile(wav, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 1, samples));
+    startConnected();
+
+    ASSERT_TRUE(x_.dropFiles(window_, 700, 450, {program}, Millis(30000))) << transcript();
+    const auto upper = [](std::string hex) {
+        for (char& c : hex) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        return hex;
+    };
+    EXPECT_TRUE(EmulatorProcess::waitFor([&] { return upper(amp_->recordHex(0)) == toHex(record); }, 30s))
+        << amp_->recordHex(0) << transcript();
+    EXPECT_EQ(EmulatorProcess::fields(amp_->command("status")).at("preset-stores"), "0") << "not stored";
+
+    ASSERT_TRUE(showsConnected());
+    ASSERT_TRUE(x_.dropFiles(window_, 215, 276, {wav}, Millis(30000))) << transcript();
+    EXPECT_TRUE(EmulatorProcess::waitFor([&] { return stores(1) == 1; }, 30s)) << transcript();
 }
 
 TEST_F(WindowsEditor, AnOlderAmplifierIsUpdatedWithTheServedFirmware) {
