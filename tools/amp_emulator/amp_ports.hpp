@@ -3,6 +3,7 @@
 // unplug, restart), they send one complete message at a time, and incoming messages arrive on the
 // MIDI system's own thread through the receiver.
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <span>
@@ -27,6 +28,23 @@ public:
     virtual bool send(std::span<const uint8_t> message) = 0;
     // For people: which MIDI system and which port names.
     virtual std::string describe() const = 0;
+};
+
+// What every MIDI system's ports keep alike: the names ("<baseName> In" and "<baseName> Out"), the
+// receiver and whether the ports are there.
+class NamedAmpPorts : public AmpPorts {
+public:
+    void setReceiver(Receiver receiver) override { receiver_ = std::move(receiver); }
+    bool isOpen() const override { return open_; }
+
+protected:
+    explicit NamedAmpPorts(std::string baseName) : baseName_(std::move(baseName)) {}
+    std::string inName() const { return baseName_ + " In"; }
+    std::string outName() const { return baseName_ + " Out"; }
+
+    std::string baseName_;
+    Receiver receiver_;
+    std::atomic<bool> open_{false};
 };
 
 }  // namespace halvard::emulator

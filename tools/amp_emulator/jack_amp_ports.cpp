@@ -51,7 +51,7 @@ bool peekLength(jack_ringbuffer_t* ring, uint32_t& size) {
 
 }  // namespace
 
-JackAmpPorts::JackAmpPorts(std::string baseName) : baseName_(std::move(baseName)) {
+JackAmpPorts::JackAmpPorts(std::string baseName) : NamedAmpPorts(std::move(baseName)) {
     sem_init(&arrived_, 0, 0);
     toServer_ = jack_ringbuffer_create(kOutputRingBytes);
     fromServer_ = jack_ringbuffer_create(kInputRingBytes);
@@ -93,10 +93,8 @@ void JackAmpPorts::closeClient() {
 bool JackAmpPorts::open(std::string& error) {
     close();
     if (!openClient(error)) return false;
-    in_ =
-        jack_port_register(client_, (baseName_ + " In").c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
-    out_ = jack_port_register(client_, (baseName_ + " Out").c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput,
-                              0);
+    in_ = jack_port_register(client_, inName().c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+    out_ = jack_port_register(client_, outName().c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
     portsGone_ = false;
     if (in_ == nullptr || out_ == nullptr || jack_activate(client_) != 0) {
         error = "cannot register the JACK ports";

@@ -17,17 +17,15 @@
 
 namespace halvard::emulator {
 
-class JackAmpPorts final : public AmpPorts {
+class JackAmpPorts final : public NamedAmpPorts {
 public:
     explicit JackAmpPorts(std::string baseName);
     ~JackAmpPorts() override;
     JackAmpPorts(const JackAmpPorts&) = delete;
     JackAmpPorts& operator=(const JackAmpPorts&) = delete;
 
-    void setReceiver(Receiver receiver) override { receiver_ = std::move(receiver); }
     bool open(std::string& error) override;
     void close() override;
-    bool isOpen() const override { return open_; }
     // From one thread at a time (the emulator's loop).
     bool send(std::span<const uint8_t> message) override;
     std::string describe() const override;
@@ -40,16 +38,13 @@ private:
     void moveMessages(jack_nframes_t frames);
     static void onShutdown(void* self);
 
-    std::string baseName_;
-    Receiver receiver_;
     jack_client_t* client_ = nullptr;
     jack_port_t* in_ = nullptr;  // registered and unregistered only while the client is inactive
     jack_port_t* out_ = nullptr;
     jack_ringbuffer_t* toServer_ = nullptr;    // [length][bytes] records
     jack_ringbuffer_t* fromServer_ = nullptr;  // one record per event
-    std::atomic<bool> open_{false};
-    std::atomic<bool> portsGone_{true};  // the process callback leaves the ports alone
-    std::atomic<bool> inCycle_{false};   // the process callback is in a cycle
+    std::atomic<bool> portsGone_{true};        // the process callback leaves the ports alone
+    std::atomic<bool> inCycle_{false};         // the process callback is in a cycle
     std::atomic<bool> lost_{false};
     // The reader thread: woken by the process callback when events came in.
     sem_t arrived_;

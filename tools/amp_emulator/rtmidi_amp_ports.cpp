@@ -80,7 +80,7 @@ bool resolveMidiSystem(MidiSystem wanted, MidiSystem& chosen, std::string& error
 }
 
 RtMidiAmpPorts::RtMidiAmpPorts(MidiSystem system, std::string baseName)
-    : system_(system), baseName_(std::move(baseName)) {}
+    : NamedAmpPorts(std::move(baseName)), system_(system) {}
 
 RtMidiAmpPorts::~RtMidiAmpPorts() {
     close();
@@ -102,20 +102,18 @@ bool RtMidiAmpPorts::open(std::string& error) {
     // RtMidi only warns when the JACK server is gone and then registers ports on no client; ask first.
     if (!checkAvailable(system_, error)) return false;
     const RtMidi::Api api = system_ == MidiSystem::Jack ? RtMidi::UNIX_JACK : RtMidi::LINUX_ALSA;
-    const std::string inName = baseName_ + " In";
-    const std::string outName = baseName_ + " Out";
     // On JACK the port objects (a client each) stay for the emulator's life; unplugging and
     // restarting only remove and add their ports, which is what the editor sees of a device.
     // A failed open drops them, so that the next one starts with new clients.
     try {
         if (!in_) {
-            in_ = std::make_unique<RtMidiIn>(api, inName, 1000);
+            in_ = std::make_unique<RtMidiIn>(api, inName(), 1000);
             in_->ignoreTypes(false, true, true);  // pass SysEx, drop timing and active sensing
             in_->setCallback(&RtMidiAmpPorts::onInput, this);
         }
-        if (!out_) out_ = std::make_unique<RtMidiOut>(api, outName);
-        in_->openVirtualPort(inName);
-        out_->openVirtualPort(outName);
+        if (!out_) out_ = std::make_unique<RtMidiOut>(api, outName());
+        in_->openVirtualPort(inName());
+        out_->openVirtualPort(outName());
         open_ = true;
     } catch (const RtMidiError& e) {
         error = e.getMessage();

@@ -15,16 +15,14 @@ namespace halvard::emulator {
 // the sequencer device exists. Fails (with the reason) when the choice is not available.
 bool resolveMidiSystem(MidiSystem wanted, MidiSystem& chosen, std::string& error);
 
-class RtMidiAmpPorts final : public AmpPorts {
+class RtMidiAmpPorts final : public NamedAmpPorts {
 public:
     // system is Jack or Alsa (resolve Auto first). Ports are named "<baseName> In" and "<baseName> Out".
     RtMidiAmpPorts(MidiSystem system, std::string baseName);
     ~RtMidiAmpPorts() override;
 
-    void setReceiver(Receiver receiver) override { receiver_ = std::move(receiver); }
     bool open(std::string& error) override;
     void close() override;
-    bool isOpen() const override { return open_; }
     bool send(std::span<const uint8_t> message) override;
     std::string describe() const override;
 
@@ -32,11 +30,8 @@ private:
     static void onInput(double stamp, std::vector<unsigned char>* message, void* self);
 
     MidiSystem system_;
-    std::string baseName_;
-    Receiver receiver_;
     std::unique_ptr<RtMidiIn> in_;
     std::unique_ptr<RtMidiOut> out_;
-    bool open_ = false;
 };
 
 }  // namespace halvard::emulator
