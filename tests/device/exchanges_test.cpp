@@ -10,18 +10,8 @@ namespace {
 
 using test::Bytes;
 
-struct Exchanges : ::testing::Test {
-    VirtualClock clock;
-    test::FakePorts ports{clock};
-    DeviceMirror mirror;
-    LinkContext ctx;
-    int repaints = 0;
-
+struct Exchanges : ::testing::Test, test::FakeLink {
     void SetUp() override {
-        ctx.ui = &mirror;
-        ctx.clock = &clock;
-        ctx.ports = &ports;
-        ctx.requestRepaint = [this] { ++repaints; };
         ports.plugAmp();
         ports.openPort(PortDirection::Input, 2, "midi Input");
         ports.openPort(PortDirection::Output, 1, "midi Output");

@@ -94,21 +94,14 @@ public:
     }
 };
 
-struct Librarian : ::testing::Test {
-    VirtualClock clock;
-    test::FakePorts ports{clock};
-    DeviceMirror mirror;
+struct Librarian : ::testing::Test, test::FakeLink {
     ScriptedDialogs dialogs;
-    LinkContext ctx;
     // One folder per case: CTest runs the cases side by side.
     fs::path folder =
         fs::path(::testing::TempDir()) /
         ("librarian_test-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
 
     void SetUp() override {
-        ctx.ui = &mirror;
-        ctx.clock = &clock;
-        ctx.ports = &ports;
         ctx.dialogs = &dialogs;
         ports.plugAmp();
         ASSERT_TRUE(openDevicePorts(ctx));

@@ -31,21 +31,10 @@ public:
     }
 };
 
-struct Worker : ::testing::Test {
-    VirtualClock clock;
-    test::FakePorts ports{clock};
-    DeviceMirror mirror;
-    LinkContext ctx;
-    int repaints = 0;
+struct Worker : ::testing::Test, test::FakeLink {
     std::unique_ptr<DeviceWorker> worker;
 
-    void SetUp() override {
-        ctx.ui = &mirror;
-        ctx.clock = &clock;
-        ctx.ports = &ports;
-        ctx.requestRepaint = [this] { ++repaints; };
-        worker = std::make_unique<DeviceWorker>(ctx);
-    }
+    void SetUp() override { worker = std::make_unique<DeviceWorker>(ctx); }
 
     void passes(int n) {
         for (int i = 0; i < n; ++i) worker->runPass();

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "device/link/clock.hpp"
+#include "device/link/link_context.hpp"
 #include "device/link/midi_ports.hpp"
 #include "device/protocol/sysex.hpp"
 
@@ -112,6 +113,25 @@ private:
     bool inUse_[2] = {false, false};
     std::deque<Pending> input_;
     Bytes current_;
+};
+
+// The fake ports in virtual time, tied to a mirror through the link context as the worker sees
+// them; the repaints the link asks for are counted.
+struct FakeLink {
+    VirtualClock clock;
+    FakePorts ports{clock};
+    DeviceMirror mirror;
+    LinkContext ctx;
+    int repaints = 0;
+
+    FakeLink() {
+        ctx.ui = &mirror;
+        ctx.clock = &clock;
+        ctx.ports = &ports;
+        ctx.requestRepaint = [this] { ++repaints; };
+    }
+    FakeLink(const FakeLink&) = delete;
+    FakeLink& operator=(const FakeLink&) = delete;
 };
 
 // For tests on real threads: waits (generously; never an assertion on time) until done() holds.
