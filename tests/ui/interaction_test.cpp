@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "loaded_mirror.hpp"
+
 namespace halvard {
 namespace {
 
@@ -39,14 +41,7 @@ public:
 
 class Interaction : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ui.linkState = LinkState::Connected;
-        ProgramSettings s;
-        s.filterA[0] = s.filterA[1] = 2;
-        s.filterB[0] = s.filterB[1] = 1;
-        s.loaded = 1;
-        for (int p = 0; p < kProgramCount; ++p) ui.setRecord(p, s);
-    }
+    void SetUp() override { test::loadEveryProgram(ui); }
 
     // A control with a hover and a press region on the same rectangle, as the renderer draws most.
     void both(ControlId c, int32_t x, int32_t y, int32_t w, int32_t h) {
@@ -193,12 +188,8 @@ TEST_F(Interaction, EveryControlActsOnItsOwnField) {
         SCOPED_TRACE("control " + std::to_string(toInt(c.control)));
         DeviceMirror m;
         m.linkState = LinkState::Connected;
-        ProgramSettings s;
-        s.filterA[0] = s.filterA[1] = 2;
-        s.filterB[0] = s.filterB[1] = 1;
-        s.loaded = 1;
-        m.setRecord(0, s);
-        m.setRecord(127, s);
+        m.setRecord(0, test::loadedProgram());
+        m.setRecord(127, test::loadedProgram());
         c.before(m);
         const ProgramSettings untouched = m.record(5);
         HitRegions r;

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "loaded_mirror.hpp"
 #include "ui/panel_text.hpp"
 #include "ui/response_plot.hpp"
 #include "ui/ui.hpp"
@@ -53,13 +54,8 @@ protected:
     void SetUp() override {
         ui.postPause = nullptr;  // no 20 ms sleeps after posting
         platform.requestRepaint = [this] { ++repaints; };
-        ui.linkState = LinkState::Connected;
         ui.firmwareVersion = 0x0103;
-        ProgramSettings r;
-        r.filterA[0] = r.filterA[1] = 2;
-        r.filterB[0] = r.filterB[1] = 1;
-        r.loaded = 1;
-        for (int p = 0; p < kProgramCount; ++p) ui.setRecord(p, r);
+        test::loadEveryProgram(ui);
     }
 
     // Frames are drawn at the scale HALVARD_TEST_DPI asks for (96 DPI: 1, 144 DPI: 1.5), unless a

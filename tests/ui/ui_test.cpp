@@ -7,6 +7,7 @@
 
 #include "allocation_counter.hpp"
 #include "ir/factory_catalogue.hpp"
+#include "loaded_mirror.hpp"
 
 namespace halvard {
 namespace {
@@ -74,12 +75,7 @@ protected:
     void SetUp() override {
         ui.postPause = nullptr;
         platform.controlsChanged = [this] { ++changes; };
-        ui.linkState = LinkState::Connected;
-        ProgramSettings r;
-        r.filterA[0] = r.filterA[1] = 2;
-        r.filterB[0] = r.filterB[1] = 1;
-        r.loaded = 1;
-        for (int p = 0; p < kProgramCount; ++p) ui.setRecord(p, r);
+        test::loadEveryProgram(ui);
     }
     void frame() { paintWindow(platform, canvas, surface.target(), 1280, 900); }
     // A key as the window raises it, then the frame it asks for.
