@@ -10,6 +10,7 @@
 #include <string>
 
 #include "cli/cli_options.hpp"
+#include "cli/cli_output.hpp"
 #include "device/librarian/kept_backups.hpp"
 #include "device/librarian/program_backup.hpp"
 #include "device/link/midi_ports.hpp"
@@ -18,8 +19,6 @@
 #include "program_library/program_library.hpp"
 
 namespace halvard::cli {
-
-class ProgressDisplay;
 
 // Set once Ctrl-C was pressed (see interrupt()).
 bool interruptRequested();
@@ -50,9 +49,10 @@ private:
     std::unique_ptr<MidiPorts> ports_;
 };
 
-// Opens a session and runs command in it; kExitFailed with the reason when the amplifier's ports
-// cannot be opened.
-int onAmplifier(const CliOptions& options, const std::function<int(Session&)>& command);
+// Opens a session and runs command in it; failure (kExitFailed unless given) with the reason when
+// the amplifier's ports cannot be opened.
+int onAmplifier(const CliOptions& options, const std::function<int(Session&)>& command,
+                int failure = kExitFailed);
 
 // Why an exchange-based step stopped (program: the one that was not answered, if known).
 std::string stopReason(ReplyResult result, int program = -1);
@@ -67,12 +67,14 @@ std::unique_ptr<ProgramLibrary> libraryOrWarn(const CliOptions& options, const s
 // The programs' names; none (and a warning) without a library.
 std::array<ProgramName, kProgramCount> namesOf(ProgramLibrary* library);
 
-// Reads all 128 programs as a backup does (the amplifier is left on --program, default 0); prints
-// the reason and returns nothing when a read is not answered.
+// Reads all 128 programs as a backup does (the amplifier is left on --program, default 0), with
+// the progress on standard error; prints the reason and returns nothing when a read is not answered.
 std::optional<ProgramFile> readAllPrograms(Session& session, const CliOptions& options, const char* label);
 
-// Keeps a backup in the session's library, with the amplifier's firmware version; the reason when
-// the library is there but cannot keep it (none without a library).
-std::string keep(Session& session, const ProgramFile& file, BackupReason reason, const std::string& fileName);
+// Keeps a backup in the session's library, with the amplifier's firmware version, and notes its id
+// on standard error; none without a library, or with the reason in error when the library cannot
+// keep it.
+std::optional<int64_t> keep(Session& session, const ProgramFile& file, BackupReason reason,
+                            const std::string& fileName, std::string& error);
 
 }  // namespace halvard::cli
