@@ -4,8 +4,9 @@
 #include "app/win32/win32_window.hpp"
 
 int main(int argc, char** argv) {
-    if (const auto exitCode = halvard::editorOptions(argc, argv)) return *exitCode;
+    halvard::EditorCommandLine commandLine;
+    if (const auto exitCode = halvard::editorOptions(argc, argv, commandLine)) return *exitCode;
     halvard::Win32WindowSystem windows;
     halvard::Win32FileDialogs dialogs;  // the worker's file and folder dialogs, on its own thread
-    return halvard::runEditorProgram(windows, dialogs);
+    return halvard::runEditorProgram(windows, dialogs, commandLine);
 }

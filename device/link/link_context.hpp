@@ -15,6 +15,7 @@
 #include "device/link/midi_ports.hpp"
 #include "model/device_mirror.hpp"
 #include "program_library/program_library.hpp"
+#include "util/amplifier_port_tag.hpp"
 #include "util/wakeup.hpp"
 
 namespace halvard {
@@ -65,6 +66,9 @@ struct LinkContext {
     // editor works without names). runDeviceWorker opens libraryPath when it is null.
     ProgramLibrary* library = nullptr;
     std::filesystem::path libraryPath;  // empty: no library
+    // The amplifier's ports are the first input and output whose names contain this (set before
+    // the worker starts: the editor's --port or its settings).
+    std::string amplifierPortTag{kAmplifierPortTag};
 
     std::atomic<bool> quit{false};  // set by the entry function (or a test) to stop the worker
     // Ends the worker's sleep while it waits, with no amplifier, for the port set to change, or,

@@ -13,7 +13,6 @@
 #include "device/link/midi_ports.hpp"
 #include "device/link/platform_midi_ports.hpp"
 #include "device/protocol/exchanges.hpp"
-#include "util/amplifier_port_tag.hpp"
 
 // Sections: port scan, the pass, sync, link recovery, command dispatch, thread entry.
 
@@ -26,10 +25,13 @@ constexpr PortDirection kOut = PortDirection::Output;
 // Our own port names, as other programs see them.
 constexpr const char* kOwnInputName = "midi Input";
 constexpr const char* kOwnOutputName = "midi Output";
-int findAmplifierPort(MidiPorts& ports, PortDirection direction) {
+
+// The amplifier's ports are the ones whose names contain ctx.amplifierPortTag.
+int findAmplifierPort(const LinkContext& ctx, PortDirection direction) {
+    MidiPorts& ports = *ctx.ports;
     const int count = ports.portCount(direction);
     for (int i = 0; i < count; ++i) {
-        if (ports.portName(direction, i).find(kAmplifierPortTag) != std::string::npos) return i;
+        if (ports.portName(direction, i).find(ctx.amplifierPortTag) != std::string::npos) return i;
     }
     return -1;
 }
@@ -43,8 +45,8 @@ bool openDevicePorts(LinkContext& ctx) {
     // The scan runs every pass even with the ports open: on ALSA an unplugged device raises no
     // error and its port still reports open, so its absence from the list is how the loss shows.
     // (The ports keep their lists between passes until the system reports a change.)
-    const int in = findAmplifierPort(ports, kIn);
-    const int out = findAmplifierPort(ports, kOut);
+    const int in = findAmplifierPort(ctx, kIn);
+    const int out = findAmplifierPort(ctx, kOut);
     ports.installErrorHandler();
 
     if (in >= 0 && out >= 0) {
@@ -138,7 +140,7 @@ void DeviceWorker::retryLockedLibrary() {
 bool DeviceWorker::findAndOpenPorts() {
     MidiPorts& ports = *ctx_.ports;
     const Clock::TimePoint now = clockOf(ctx_).now();
-    const bool listed = findAmplifierPort(ports, kIn) >= 0 && findAmplifierPort(ports, kOut) >= 0;
+    const bool listed = findAmplifierPort(ctx_, kIn) >= 0 && findAmplifierPort(ctx_, kOut) >= 0;
     if (portInUse_ && now < retryAt_ && listed) return false;
     if (openDevicePorts(ctx_)) {
         portInUse_ = false;
@@ -361,7 +363,7 @@ bool DeviceWorker::dispatchCommand() {
 void runDeviceWorker(LinkContext& ctx) {
     std::unique_ptr<MidiPorts> owned;
     if (ctx.ports == nullptr) {
-        owned = makePlatformMidiPorts();
+        owned = makePlatformMidiPorts({.amplifierPortTag = ctx.amplifierPortTag});
         ctx.ports = owned.get();
     }
     ctx.ports->reportChangesTo(&ctx.wakeup);

@@ -40,9 +40,9 @@ inline constexpr int kPortInUseRetryMs = 2000;
 inline constexpr int kLibraryRetryMs = 5000;
 inline constexpr int kLibraryRetryBusyWaitMs = 10;
 
-// Finds the amplifier's ports (the first input and the first output whose names are at least 3
-// characters long and contain "VDR") and opens them if they are not open yet. True when both are
-// open; otherwise both are closed. Run at the start of every pass.
+// Finds the amplifier's ports (the first input and the first output whose names contain
+// ctx.amplifierPortTag, "VDR" unless the user named another) and opens them if they are not open yet. True
+// when both are open; otherwise both are closed. Run at the start of every pass.
 bool openDevicePorts(LinkContext& ctx);
 
 // One worker's state and its pass. Tests drive passes one at a time; runDeviceWorker loops them.
