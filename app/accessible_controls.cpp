@@ -53,6 +53,10 @@ std::span<const PanelControl> readableControls(const Ui* ui) {
     return ui->controls();
 }
 
+std::string readableStatus(const Ui* ui) {
+    return ui == nullptr ? std::string() : std::string(ui->statusText());
+}
+
 PixelRect toPixels(const DipRect& rect, double pixelsPerDip) {
     const double scale = pixelsPerDip > 0 ? pixelsPerDip : 1.0;
     const int left = static_cast<int>(std::floor(rect.x * scale));

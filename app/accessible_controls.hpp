@@ -59,6 +59,10 @@ std::optional<int> stepsTo(const PanelControl& control, int64_t target);
 // The controls a reader may see: those of the panel's last frame, none while no panel is attached.
 std::span<const PanelControl> readableControls(const Ui* ui);
 
+// The status line as the panel's last frame shows it, for a reader: the panel's description, so
+// that a refusal's reason ("IR NOT IMPORTED: ...") is heard as well as seen. "" without a panel.
+std::string readableStatus(const Ui* ui);
+
 // A rectangle in DIPs in the window's pixels: `pixelsPerDip` is dpi / 96, divided by the integer
 // scale factor where the window system counts logical pixels (GTK). Edges are rounded outwards.
 struct PixelRect {

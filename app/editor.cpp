@@ -2,6 +2,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <string_view>
 #include <system_error>
 
 #include "app/editor_settings.hpp"
@@ -63,19 +65,24 @@ private:
 
 }  // namespace
 
-int runEditor(WindowSystem& windows, const DeviceWorkerHooks& worker) {
+int runEditor(WindowSystem& windows, const DeviceWorkerHooks& worker, const EditorCommandLine& commandLine) {
     Platform platform(kAppTitle, kAppId);
     // The zoom of the last run, before the window opens at its size.
     const std::filesystem::path settingsFile = windows.settingsFile();
-    if (!settingsFile.empty()) platform.setZoom(loadEditorSettings(settingsFile).zoomPercent);
+    const EditorSettings settings =
+        settingsFile.empty() ? EditorSettings{} : loadEditorSettings(settingsFile);
+    platform.setZoom(settings.zoomPercent);
     const std::string failure = windows.open(platform);
     if (!failure.empty()) {
         std::fprintf(stderr, "halvard-editor: %s\n", failure.c_str());
         return 1;
     }
     OpenWindow window(windows);
-    platform.keepZoom = [&settingsFile](int percent) {
-        if (!settingsFile.empty()) saveEditorSettings(settingsFile, EditorSettings{percent});
+    // The zoom is kept with the port text of the settings (a --port of this run is not kept).
+    platform.keepZoom = [&settingsFile, &settings](int percent) {
+        EditorSettings kept = settings;
+        kept.zoomPercent = percent;
+        if (!settingsFile.empty()) saveEditorSettings(settingsFile, kept);
     };
     // The right-click menu's "Open Backups Folder": the folder the backups before firmware updates
     // go to, made when it is not there yet.
@@ -90,6 +97,7 @@ int runEditor(WindowSystem& windows, const DeviceWorkerHooks& worker) {
     LinkContext link;
     link.ui = &ui;
     link.requestRepaint = platform.requestRepaint;
+    link.amplifierPortTag = commandLine.port.empty() ? settings.port : commandLine.port;
     RunningWorker running(link, worker);
 
     windows.show();
@@ -98,24 +106,38 @@ int runEditor(WindowSystem& windows, const DeviceWorkerHooks& worker) {
     return 0;
 }
 
-std::optional<int> editorOptions(int argc, char** argv) {
-    // The editor takes no options beyond these: it finds the amplifier by itself.
-    if (argc <= 1) return std::nullopt;
+std::optional<int> editorOptions(int argc, char** argv, EditorCommandLine& commandLine) {
+    // The editor finds the amplifier by itself; --port only names what its ports are called.
     if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
         std::printf("halvard-editor %s\n", kAppVersion);
         return 0;
     }
     if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
         std::printf(
-            "Usage: halvard-editor [--help | --version]\n"
-            "Opens the editor's window; it finds the amplifier by its MIDI port name.\n");
+            "Usage: halvard-editor [--port TEXT] | --help | --version\n"
+            "Opens the editor's window; it finds the amplifier by its MIDI port names.\n"
+            "  --port TEXT  the amplifier's ports are the first whose names contain TEXT (default: the\n"
+            "               settings file's port=, else VDR)\n");
         return 0;
     }
-    std::fprintf(stderr, "halvard-editor: unknown option \"%s\" (see --help)\n", argv[1]);
-    return 2;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--port" && i + 1 < argc && argv[i + 1][0] != '\0') {
+            commandLine.port = argv[++i];
+        } else if (arg.starts_with("--port=") && arg.size() > 7) {
+            commandLine.port = arg.substr(7);
+        } else {
+            std::fprintf(stderr, "halvard-editor: %s (see --help)\n",
+                         arg == "--port" || arg == "--port="
+                             ? "--port wants a text the port names contain"
+                             : ("unknown option \"" + std::string(arg) + "\"").c_str());
+            return 2;
+        }
+    }
+    return std::nullopt;
 }
 
-int runEditorProgram(WindowSystem& windows, FileDialogs& dialogs) {
+int runEditorProgram(WindowSystem& windows, FileDialogs& dialogs, const EditorCommandLine& commandLine) {
     HttpFirmwareSource firmware;  // the address compiled in (HALVARD_FIRMWARE_BASE_URL)
     AmplifierLock amplifierLock;  // one program at a time at the amplifier
     const DeviceWorkerHooks worker{
@@ -134,7 +156,7 @@ int runEditorProgram(WindowSystem& windows, FileDialogs& dialogs) {
         },
     };
     try {
-        return runEditor(windows, worker);
+        return runEditor(windows, worker, commandLine);
     } catch (const std::system_error& e) {  // the worker thread could not be started
         std::fprintf(stderr, "halvard-editor: %s\n", e.what());
         return 1;

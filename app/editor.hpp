@@ -44,19 +44,26 @@ struct DeviceWorkerHooks {
     std::function<void(LinkContext&)> stop;   // sets link.quit and joins link.worker
 };
 
+// What the command line asks of this run.
+struct EditorCommandLine {
+    std::string port;  // --port TEXT: the amplifier's port names contain TEXT; empty: the settings'
+};
+
 // Runs the editor to its end. Returns 0 after a close request, 1 when there is no window (with a
 // message on standard error, before anything else starts).
-int runEditor(WindowSystem& windows, const DeviceWorkerHooks& worker);
+int runEditor(WindowSystem& windows, const DeviceWorkerHooks& worker,
+              const EditorCommandLine& commandLine = {});
 
 class FileDialogs;
 
-// The program's command line: nothing (nullopt: run the editor), --version or --help (printed; exit
-// code 0) or anything else (a message on standard error; exit code 2).
-std::optional<int> editorOptions(int argc, char** argv);
+// The program's command line: nothing or --port TEXT (nullopt: run the editor, with commandLine
+// filled), --version or --help (printed; exit code 0) or anything else (a message on standard
+// error; exit code 2).
+std::optional<int> editorOptions(int argc, char** argv, EditorCommandLine& commandLine);
 
 // The program: runEditor with the device worker on the system's MIDI ports, the firmware server
 // compiled in, and the platform's dialogs for the worker (shut down at exit before the worker is
 // joined). Also returns 1 when the worker thread cannot be started.
-int runEditorProgram(WindowSystem& windows, FileDialogs& dialogs);
+int runEditorProgram(WindowSystem& windows, FileDialogs& dialogs, const EditorCommandLine& commandLine = {});
 
 }  // namespace halvard

@@ -10,6 +10,7 @@ namespace halvard {
 namespace {
 
 constexpr std::string_view kZoomKey = "zoom";
+constexpr std::string_view kPortKey = "port";
 constexpr int kZoomLeast = 100;
 constexpr int kZoomMost = 200;
 
@@ -29,8 +30,11 @@ EditorSettings parseEditorSettings(std::string_view text) {
         const std::string_view line = text.substr(0, end);
         text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
         const auto equals = line.find('=');
-        if (equals == std::string_view::npos || trimmed(line.substr(0, equals)) != kZoomKey) continue;
+        if (equals == std::string_view::npos) continue;
+        const std::string_view key = trimmed(line.substr(0, equals));
         const std::string_view value = trimmed(line.substr(equals + 1));
+        if (key == kPortKey && !value.empty()) settings.port = value;
+        if (key != kZoomKey) continue;
         int zoom = 0;
         const auto [at, ec] = std::from_chars(value.data(), value.data() + value.size(), zoom);
         if (ec == std::errc() && at == value.data() + value.size() && zoom >= kZoomLeast && zoom <= kZoomMost)
@@ -40,7 +44,8 @@ EditorSettings parseEditorSettings(std::string_view text) {
 }
 
 std::string formatEditorSettings(const EditorSettings& settings) {
-    return std::string(kZoomKey) + "=" + std::to_string(settings.zoomPercent) + "\n";
+    return std::string(kZoomKey) + "=" + std::to_string(settings.zoomPercent) + "\n" + std::string(kPortKey) +
+           "=" + settings.port + "\n";
 }
 
 EditorSettings loadEditorSettings(const std::filesystem::path& file) {

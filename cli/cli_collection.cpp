@@ -109,31 +109,36 @@ int place(Session& s, const CliOptions& o, ProgramLibrary& library, const Progra
     const std::optional<ProgramFile> now = readAllPrograms(s, reading, "read");
     if (!now) return kExitFailed;
     std::string error;
+    const Json json = {{"program", n}, {"name", name}, {"changed", false}, {"verified", true}};
     if (recordsOfFile(*now)[static_cast<size_t>(n)] == record) {
         if (!library.setName(n, name, record, error)) return fail(error);
-        std::printf("program %d already holds %s; named \"%s\"\n", n, what.c_str(), name.c_str());
-        return kExitDone;
+        return report(
+            o, json,
+            "program " + std::to_string(n) + " already holds " + what + "; named \"" + name + "\"\n");
     }
-    if (!o.yes)
-        return fail("program " + std::to_string(n) +
-                    " holds another program; nothing sent (--yes replaces it)");
-    // The automatic backup is what makes the change undoable: without it nothing is sent.
+    if (!o.yes) return refuse("program " + std::to_string(n) + " holds another program", "replaces it");
+    // The automatic backup is what makes the change undoable: without it nothing is sent (unless
+    // --no-backup).
     s.link.library = &library;
-    if (const std::string why = keep(s, *now, BackupReason::BeforeRestore, ""); !why.empty())
-        return fail(why + "; the programs read are not kept as a backup, nothing sent");
+    const std::optional<AutomaticBackup> kept = keptBeforeWriting(s, *now, o, BackupReason::BeforeRestore);
+    if (!kept) return kExitFailed;
     const ProgramMoveResult placed = placeProgram(s.link, record, n, name, &library);
-    if (placed.restore.result != ReplyResult::Ok)
-        return fail(stopReason(placed.restore.result, placed.restore.failedProgram));
+    if (placed.restore.result != ReplyResult::Ok) {
+        const std::string why = stopReason(placed.restore.result, placed.restore.failedProgram);
+        return placed.restore.sent == 0 ? fail(why) : failedAfterChange(why, {n}, kept->id);
+    }
     if (!placed.restore.mismatches.empty())
-        return fail("program " + std::to_string(n) + " read back differs from what was written");
+        return failedAfterChange("program " + std::to_string(n) + " read back differs from what was written",
+                                 {n}, kept->id);
     if (!placed.libraryError.empty()) warn(placed.libraryError + "; the name did not follow");
-    std::printf("%s placed into program %d and verified\n", what.c_str(), n);
-    return kExitDone;
+    Json changed = json;
+    changed["changed"] = true;
+    return report(o, changed, what + " placed into program " + std::to_string(n) + " and verified\n");
 }
 
 // Writes entry e to program n as an edit (not stored) and reads it back; names a user IR slot whose
 // name is no longer the one the entry's IR choice pointed at.
-int load(Session& s, const CollectionEntry& e, int n) {
+int load(Session& s, const CliOptions& o, const CollectionEntry& e, int n) {
     // The globals ride on every settings write: they come with program 0's settings.
     if (const ReplyResult r = readProgramSettings(s.link, 0); r != ReplyResult::Ok)
         return fail(stopReason(r, 0));
@@ -148,7 +153,9 @@ int load(Session& s, const CollectionEntry& e, int n) {
     if (const ReplyResult r = readProgramSettings(s.link, n); r != ReplyResult::Ok)
         return fail(stopReason(r, n));
     if (s.link.amplifierRecords[static_cast<size_t>(n)] != e.record)
-        return fail("program " + std::to_string(n) + " read back differs from what was written");
+        return failedAfterChange(
+            "program " + std::to_string(n) + " read back differs from what was written (an edit, not stored)",
+            {n}, std::nullopt);
     const auto slots = readSlotNames(s);
     if (!slots) return kExitFailed;
     const std::array<std::string, 2> now = irSlotNamesOf(e.record, *slots);
@@ -157,9 +164,9 @@ int load(Session& s, const CollectionEntry& e, int n) {
         if (!e.irSlotNames[c].empty() && e.irSlotNames[c] != now[c])
             warn(std::string("the ") + channels[c] + " channel's IR was \"" + e.irSlotNames[c] +
                  "\"; its slot now holds \"" + now[c] + "\"");
-    std::printf("entry %lld \"%s\" loaded into program %d (not stored)\n", static_cast<long long>(e.id),
-                e.name.c_str(), n);
-    return kExitDone;
+    return report(o, {{"id", e.id}, {"name", e.name}, {"program", n}, {"stored", false}},
+                  "entry " + std::to_string(e.id) + " \"" + e.name + "\" loaded into program " +
+                      std::to_string(n) + " (not stored)\n");
 }
 
 int addFromAmplifier(Session& s, const CliOptions& o, ProgramLibrary& library) {
@@ -176,8 +183,9 @@ int addFromAmplifier(Session& s, const CliOptions& o, ProgramLibrary& library) {
     std::string error;
     const std::optional<int64_t> id = library.addEntry(e, error);
     if (!id) return fail(error);
-    std::printf("added %lld \"%s\" from program %d\n", static_cast<long long>(*id), e.name.c_str(), n);
-    return kExitDone;
+    return report(
+        o, {{"added", Json::array({{{"id", *id}, {"name", e.name}}})}},
+        "added " + std::to_string(*id) + " \"" + e.name + "\" from program " + std::to_string(n) + "\n");
 }
 
 }  // namespace
@@ -187,17 +195,17 @@ int commandCollectionList(const CliOptions& o) {
         std::vector<CollectionEntry> entries;
         std::string error;
         if (!library.entries(entries, error, o.search.value_or(""))) return fail(error);
-        if (o.json) {
-            Json list = Json::array();
-            for (const CollectionEntry& e : entries) list.push_back(entryJson(e));
-            printJson({{"entries", list}});
-            return kExitDone;
+        Json list = Json::array();
+        std::string text;
+        for (const CollectionEntry& e : entries) {
+            list.push_back(entryJson(e));
+            char id[16];
+            std::snprintf(id, sizeof id, "%5lld  ", static_cast<long long>(e.id));
+            text += id + paddedName(e.name) + "  " + programSummary(settingsAsRecorded(e.record)) + "  " +
+                    joined(e.tags) + "\n";
         }
-        for (const CollectionEntry& e : entries)
-            std::printf("%5lld  %s  %s  %s\n", static_cast<long long>(e.id), paddedName(e.name).c_str(),
-                        programSummary(settingsAsRecorded(e.record)).c_str(), joined(e.tags).c_str());
-        if (entries.empty()) std::printf(o.search ? "no entry matches\n" : "the collection is empty\n");
-        return kExitDone;
+        if (entries.empty()) text = o.search ? "no entry matches\n" : "the collection is empty\n";
+        return report(o, {{"entries", list}}, text);
     });
 }
 
@@ -209,14 +217,19 @@ int commandCollectionAdd(const CliOptions& o) {
         for (const std::string& f : o.operands) files.push_back(pathFromUtf8(f));
         std::string error;
         const CollectionImport imported = importProgramFiles(library, files, o.program, error);
+        Json added = Json::array();
+        std::string text;
         for (const int64_t id : imported.ids) {
-            if (const std::optional<CollectionEntry> e = library.entry(id, error))
-                std::printf("added %lld \"%s\" from %s\n", static_cast<long long>(id), e->name.c_str(),
-                            e->sourceFile.c_str());
+            if (const std::optional<CollectionEntry> e = library.entry(id, error)) {
+                added.push_back({{"id", id}, {"name", e->name}, {"file", e->sourceFile}});
+                text += "added " + std::to_string(id) + " \"" + e->name + "\" from " + e->sourceFile + "\n";
+            }
         }
         for (const std::string& refused : imported.refused) warn(refused);
         if (!error.empty()) return fail(error);
-        return imported.refused.empty() ? kExitDone
+        // What was added is the result even when some files were not: the exit code tells.
+        const int done = report(o, {{"added", added}}, text);
+        return imported.refused.empty() ? done
                                         : fail(std::to_string(imported.refused.size()) + " of " +
                                                std::to_string(files.size()) + " files not added");
     });
@@ -224,19 +237,18 @@ int commandCollectionAdd(const CliOptions& o) {
 
 int commandCollectionShow(const CliOptions& o) {
     return withEntry(o, [&](ProgramLibrary&, const CollectionEntry& e) {
-        if (o.json) {
-            printJson(entryJson(e));
-            return kExitDone;
-        }
-        std::printf("id        %lld\nname      %s\ntags      %s\nsource    %s\nadded     %s\n",
-                    static_cast<long long>(e.id), e.name.c_str(), joined(e.tags).c_str(),
-                    sourceText(e).c_str(), e.addedAt.c_str());
-        std::printf("IR slots  rhythm \"%s\", lead \"%s\"\n", e.irSlotNames[0].c_str(),
-                    e.irSlotNames[1].c_str());
+        std::string text = "id        " + std::to_string(e.id) + "\nname      " + e.name + "\ntags      " +
+                           joined(e.tags) + "\nsource    " + sourceText(e) + "\nadded     " + e.addedAt +
+                           "\n";
+        text += "IR slots  rhythm \"" + e.irSlotNames[0] + "\", lead \"" + e.irSlotNames[1] + "\"\n";
         const ProgramSettings settings = settingsAsRecorded(e.record);
-        for (const SettingField& f : kSettingFields) std::printf("  %-15s %d\n", f.name, f.get(settings));
-        if (!e.notes.empty()) std::printf("notes\n%s\n", e.notes.c_str());
-        return kExitDone;
+        for (const SettingField& f : kSettingFields) {
+            char line[48];
+            std::snprintf(line, sizeof line, "  %-15s %d\n", f.name, f.get(settings));
+            text += line;
+        }
+        if (!e.notes.empty()) text += "notes\n" + e.notes + "\n";
+        return report(o, entryJson(e), text);
     });
 }
 
@@ -245,15 +257,15 @@ int commandCollectionExport(const CliOptions& o) {
         std::string error;
         if (!writePortableProgram(pathFromUtf8(o.operands[1]), portableProgramOf(e), error))
             return fail(error);
-        std::printf("entry %lld \"%s\" written to %s\n", static_cast<long long>(e.id), e.name.c_str(),
-                    o.operands[1].c_str());
-        return kExitDone;
+        return report(
+            o, {{"id", e.id}, {"name", e.name}, {"file", o.operands[1]}},
+            "entry " + std::to_string(e.id) + " \"" + e.name + "\" written to " + o.operands[1] + "\n");
     });
 }
 
 int commandCollectionLoad(const CliOptions& o) {
     return withEntry(o, [&](ProgramLibrary&, const CollectionEntry& e) {
-        return onAmplifier(o, [&](Session& s) { return load(s, e, o.program.value_or(0)); });
+        return onAmplifier(o, [&](Session& s) { return load(s, o, e, o.program.value_or(0)); });
     });
 }
 
@@ -270,8 +282,8 @@ int commandCollectionRemove(const CliOptions& o) {
     return withLibrary(o, [&](ProgramLibrary& library) {
         std::string error;
         if (!library.removeEntry(std::stoll(o.operands[0]), error)) return fail(error);
-        std::printf("entry %s removed\n", o.operands[0].c_str());
-        return kExitDone;
+        return report(o, {{"id", std::stoll(o.operands[0])}, {"removed", true}},
+                      "entry " + o.operands[0] + " removed\n");
     });
 }
 
@@ -280,9 +292,9 @@ int commandCollectionTag(const CliOptions& o) {
         std::string error;
         const std::vector<std::string> tags(o.operands.begin() + 1, o.operands.end());
         if (!library.setEntryTags(std::stoll(o.operands[0]), tags, error)) return fail(error);
-        std::printf(tags.empty() ? "entry %s has no tags\n" : "entry %s tagged %s\n", o.operands[0].c_str(),
-                    joined(tags).c_str());
-        return kExitDone;
+        return report(o, {{"id", std::stoll(o.operands[0])}, {"tags", tags}},
+                      tags.empty() ? "entry " + o.operands[0] + " has no tags\n"
+                                   : "entry " + o.operands[0] + " tagged " + joined(tags) + "\n");
     });
 }
 
@@ -295,8 +307,8 @@ int commandProgramsExport(const CliOptions& o) {
         program->name = namesOf(library.get())[static_cast<size_t>(n)].name;
         std::string error;
         if (!writePortableProgram(pathFromUtf8(o.operands[1]), *program, error)) return fail(error);
-        std::printf("program %d written to %s\n", n, o.operands[1].c_str());
-        return kExitDone;
+        return report(o, {{"program", n}, {"name", program->name}, {"file", o.operands[1]}},
+                      "program " + std::to_string(n) + " written to " + o.operands[1] + "\n");
     });
 }
 

@@ -29,19 +29,33 @@ int flash(Session& s, const CliOptions& o, const FirmwareImage& image) {
     // amplifier's programs as they were, or not.
     const std::optional<ProgramFile> now = readAllPrograms(s, o, "backup");
     if (!now) return fail("no backup of the programs, nothing sent");
-    if (!keptBeforeWriting(s, *now, o, BackupReason::BeforeFirmwareUpdate, true)) return kExitFailed;
+    const std::optional<AutomaticBackup> kept =
+        keptBeforeWriting(s, *now, o, BackupReason::BeforeFirmwareUpdate, true);
+    if (!kept) return kExitFailed;
+    const std::string folder =
+        kept->file.empty() ? std::string("no folder (--no-backup)") : kept->file.parent_path().string();
 
     ProgressDisplay progress("firmware");
     s.progress = &progress;
     const ReplyResult sent = sendFirmware(s.link, image);
-    if (sent != ReplyResult::Ok) return fail(stopReason(sent));
-    if (!pauseFor(s.link, kAfterUpdatePauseMs) || !outputOpen(s.link))
-        return fail("firmware " + versionText(version) + " sent, but no restart was asked for (" +
-                    (s.link.quit ? "interrupted" : "the amplifier's ports closed") +
-                    "): restart the amplifier by hand");
+    // A block that went unanswered or a stop in the transfer leaves the amplifier's firmware unknown.
+    if (sent == ReplyResult::NotSent) return fail(stopReason(sent));
+    if (sent != ReplyResult::Ok) {
+        fail(stopReason(sent) +
+             "; the firmware may be partly sent: flash it again (the programs' backup is in " + folder + ")");
+        return kExitPartial;
+    }
+    if (!pauseFor(s.link, kAfterUpdatePauseMs) || !outputOpen(s.link)) {
+        fail("firmware " + versionText(version) + " sent, but no restart was asked for (" +
+             (s.link.quit ? "interrupted" : "the amplifier's ports closed") +
+             "): restart the amplifier by hand");
+        return kExitPartial;
+    }
     requestRestart(s.link);
-    std::printf("firmware %s sent; the amplifier restarts\n", versionText(version).c_str());
-    return kExitDone;
+    return report(
+        o,
+        {{"firmware", versionText(version)}, {"previous", versionText(amplifier)}, {"backupFolder", folder}},
+        "firmware " + versionText(version) + " sent; the amplifier restarts\n");
 }
 
 }  // namespace
@@ -56,6 +70,7 @@ int commandFirmwareFlash(const CliOptions& o) {
                     " bytes; an image has exactly 131072");
     FirmwareImage image{};
     std::copy(bytes.begin(), bytes.end(), image.begin());
+    if (!o.yes) return refuse("flashing cannot be undone from here", "flashes it");
     return onAmplifier(o, [&](Session& s) { return flash(s, o, image); });
 }
 

@@ -12,17 +12,24 @@ namespace halvard::cli {
 
 int commandPorts(const CliOptions& o) {
     const std::unique_ptr<MidiPorts> ports = makePorts(o.api, o.port);
+    Json json = Json::object();
+    std::string text;
     for (const PortDirection d : {PortDirection::Input, PortDirection::Output}) {
         const int match = findPort(*ports, d, o.port);
-        std::printf("%s\n", d == PortDirection::Input ? "inputs (messages come from these):"
-                                                      : "outputs (messages go to these):");
+        const bool input = d == PortDirection::Input;
+        text += input ? "inputs (messages come from these):\n" : "outputs (messages go to these):\n";
+        Json list = Json::array();
         const int count = ports->portCount(d);
-        if (count == 0) std::printf("  (none)\n");
-        for (int i = 0; i < count; ++i)
-            std::printf("%c %d  %s\n", i == match ? '*' : ' ', i,
-                        printableUtf8(ports->portName(d, i)).c_str());
+        if (count == 0) text += "  (none)\n";
+        for (int i = 0; i < count; ++i) {
+            const std::string name = ports->portName(d, i);
+            list.push_back({{"index", i}, {"name", printableUtf8(name)}, {"amplifier", i == match}});
+            text +=
+                std::string(i == match ? "* " : "  ") + std::to_string(i) + "  " + printableUtf8(name) + "\n";
+        }
+        json[input ? "inputs" : "outputs"] = list;
     }
-    return kExitDone;
+    return report(o, json, text);
 }
 
 namespace {
@@ -58,30 +65,36 @@ int printInfo(Session& s, const CliOptions& o) {
         {"irBypass", p.irBypass},        {"hfCompRhythm", p.hfComp[0]}, {"hfCompLead", p.hfComp[1]},
         {"lowpassRhythm", p.filterA[0]}, {"lowpassLead", p.filterA[1]}, {"highpassRhythm", p.filterB[0]},
         {"highpassLead", p.filterB[1]}};
-    if (o.json) {
-        Json out = {{"firmware", versionText(m.firmwareVersion)}, {"program", program}};
-        const auto object = [](const auto& list) {
-            Json o = Json::object();
-            for (const auto& f : list) o[f.name] = f.value;
-            return o;
-        };
-        out["globals"] = object(globals);
-        out["settings"] = object(fields);
-        out["slots"] = Json::array();
-        for (int slot = 0; slot < kUserIrSlotCount; ++slot)
-            out["slots"].push_back(latin1ToUtf8(m.slotName(slot).view()));
-        printJson(out);
-        return kExitDone;
+    Json out = {{"firmware", versionText(m.firmwareVersion)}, {"program", program}};
+    const auto object = [](const auto& list) {
+        Json o = Json::object();
+        for (const auto& f : list) o[f.name] = f.value;
+        return o;
+    };
+    out["globals"] = object(globals);
+    out["settings"] = object(fields);
+    out["slots"] = Json::array();
+    for (int slot = 0; slot < kUserIrSlotCount; ++slot)
+        out["slots"].push_back(latin1ToUtf8(m.slotName(slot).view()));
+
+    std::string text =
+        "firmware  " + versionText(m.firmwareVersion) + "\nprogram   " + std::to_string(program) + "\n";
+    char line[64];
+    for (const auto& g : globals) {
+        std::snprintf(line, sizeof line, "  %-15s %d\n", g.name, g.value);
+        text += line;
     }
-    std::printf("firmware  %s\nprogram   %d\n", versionText(m.firmwareVersion).c_str(), program);
-    for (const auto& g : globals) std::printf("  %-15s %d\n", g.name, g.value);
-    for (const auto& f : fields) std::printf("  %-15s %d\n", f.name, f.value);
+    for (const auto& f : fields) {
+        std::snprintf(line, sizeof line, "  %-15s %d\n", f.name, f.value);
+        text += line;
+    }
+    // The slots as the editor and its screen readers number them, 1..6.
     for (int slot = 0; slot < kUserIrSlotCount; ++slot) {
         const SlotName name = m.slotName(slot);
-        std::printf("slot %d    %s\n", slot,
-                    name.empty() ? "(empty)" : latin1ToUtf8(name.view(), true).c_str());
+        text += "slot " + std::to_string(slot + 1) + "    " +
+                (name.empty() ? std::string("(empty)") : latin1ToUtf8(name.view(), true)) + "\n";
     }
-    return kExitDone;
+    return report(o, out, text);
 }
 
 }  // namespace

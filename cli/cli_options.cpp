@@ -11,274 +11,274 @@
 namespace halvard::cli {
 namespace {
 
-// What a command takes: its operands and the options beyond --port, --api and --help.
+const std::vector<OptionSpec> kOptions = {
+    {"--port", "TEXT", "the amplifier's ports are the first whose names contain TEXT (default VDR)"},
+    {"--api", "jack|alsa", "only this MIDI system (default: ALSA, and JACK while a server runs)"},
+    {"--library", "PATH", "the program library's file (default: $HALVARD_LIBRARY, else the data folder's)"},
+    {"--json", "", "the result as one JSON object on standard output"},
+    {"--program", "N", "the program the amplifier is left on, 0..127 (default 0)"},
+    {"--backup", "ID", "a kept backup instead of a file (see backups)"},
+    {"--yes", "", "go ahead although the amplifier's programs would change"},
+    {"--no-verify", "", "do not read the programs back"},
+    {"--force", "", "also when the image is not newer than the amplifier's firmware"},
+    {"--list", "", "list the factory IRs instead"},
+    {"--no-backup", "", "go ahead even when no automatic backup of the programs can be kept"},
+    {"--search", "TEXT", "only the entries whose name, tags or notes contain TEXT (A-Z in either case)"},
+    {"--name", "TEXT", "the entry's name (with --program and no FILE)"},
+};
+
+const OptionSpec* findOption(std::string_view name) {
+    for (const OptionSpec& o : kOptions)
+        if (o.name == name) return &o;
+    return nullptr;
+}
+
+// An option a command takes; help, when given, replaces the option's own.
+struct TakenOption {
+    std::string_view name;
+    std::string_view help = {};
+};
+
+// The options of every command that talks to the amplifier.
+const std::vector<TakenOption> kPorts = {{"--port"}, {"--api"}};
+
+// What a command takes: its operands, its options and its help.
 struct CommandInfo {
     std::string_view name;
     std::string_view usage;  // operands, for the usage line
     size_t operands;
-    std::vector<std::string_view> options;
+    std::vector<TakenOption> options;
     std::string_view summary;  // for the overview
     std::string_view help;
     size_t optionalOperands = 0;  // operands beyond `operands` that may be left out
 };
 
+std::vector<TakenOption> with(std::vector<TakenOption> own, const std::vector<TakenOption>& more) {
+    own.insert(own.end(), more.begin(), more.end());
+    return own;
+}
+
 const std::vector<CommandInfo>& commands() {
     static const std::vector<CommandInfo> table = {
-        {"ports",
-         "",
-         0,
-         {},
-         "the MIDI ports, the amplifier's marked",
+        {"ports", "", 0, with({{"--json"}}, kPorts), "the MIDI ports, the amplifier's marked",
          "Lists the MIDI input and output ports; '*' marks the amplifier's (see --port).\n"},
-        {"info",
-         "",
-         0,
-         {"--json", "--program"},
+        {"info", "", 0,
+         with({{"--json"}, {"--program", "the program to read and end on, 0..127 (default 0)"}}, kPorts),
          "firmware version, globals, a program, slot names",
          "Reads the firmware version, the global settings, one program's settings and the six user IR\n"
-         "slot names. The global settings come with program 0, so program 0 is read first; the\n"
-         "amplifier is left on program N (--program N, default 0), as after the editor connects.\n"
-         "  --json           one JSON object on standard output\n"
-         "  --program N      the program to read and end on, 0..127\n"},
-        {"backup",
-         "FILE",
-         1,
-         {"--program", "--library"},
+         "slot names. Reads select programs: the global settings come with program 0, so program 0 is\n"
+         "read first, and the amplifier is left on program N (--program N, default 0).\n"},
+        {"backup", "FILE", 1, with({{"--json"}, {"--program"}, {"--library"}}, kPorts),
          "all 128 programs into a SysEx file, kept in the library",
          "Reads all 128 programs and writes them to FILE as SysEx (settings write and preset store for\n"
          "each, then a settings write that selects program N), so that any SysEx tool can play it\n"
          "back. The file is written only after every read was answered. The backup is also kept in the\n"
-         "program library with the programs' names (see backups).\n"
-         "  --program N      the program the file ends on and the amplifier is left on (default 0)\n"
-         "  --library PATH   the program library's file\n"},
-        {"restore",
-         "[FILE]",
-         0,
-         {"--no-verify", "--backup", "--yes", "--no-backup", "--library"},
+         "program library with the programs' names (see backups). Reads select programs: the\n"
+         "amplifier is left on program N.\n"},
+        {"restore", "[FILE]", 0,
+         with({{"--backup"},
+               {"--yes"},
+               {"--no-backup", "restore even when no automatic backup can be kept"},
+               {"--no-verify"},
+               {"--json"},
+               {"--library"}},
+              kPorts),
          "programs from a SysEx file or a kept backup, read back and compared",
          "Checks all of FILE (only settings writes and preset stores, each program stored at most\n"
          "once, 7-bit data), or takes kept backup ID (--backup ID). Then reads the amplifier's programs\n"
          "and lists the programs and global settings that would change; when any would, nothing is\n"
-         "sent without --yes. What was read is kept as an automatic backup in the library, or, when\n"
-         "the library cannot be used, as a .syx file in the backups folder; when neither can keep it,\n"
-         "nothing is sent without --no-backup.\n"
+         "sent without --yes (exit code 3). What was read is kept as an automatic backup in the\n"
+         "library, or, when the library cannot be used, as a .syx file in the backups folder; when\n"
+         "neither can keep it, nothing is sent without --no-backup.\n"
          "Then sends the programs, reads every stored one back and compares it with what was sent. A\n"
-         "refused file sends nothing; a difference ends with exit code 1. A kept backup brings back\n"
-         "its names as well.\n"
-         "  --backup ID      a kept backup instead of a file (see backups)\n"
-         "  --yes            restore even though programs would change\n"
-         "  --no-backup      restore even when no automatic backup can be kept\n"
-         "  --no-verify      do not read the programs back\n"
-         "  --library PATH   the program library's file\n",
+         "refused file sends nothing; a failure after programs were sent ends with exit code 4 and\n"
+         "names them and the kept backup that undoes the restore. A kept backup brings back its names\n"
+         "as well.\n",
          1},
-        {"compare",
-         "[FILE.syx]",
-         0,
-         {"--backup", "--json", "--library"},
+        {"compare", "[FILE.syx]", 0, with({{"--backup"}, {"--json"}, {"--program"}, {"--library"}}, kPorts),
          "the programs a restore of a file or kept backup would change",
          "Reads the amplifier's programs and lists those FILE.syx (or kept backup ID) would change,\n"
          "by number and name, with the settings that differ, and the global settings that would\n"
-         "change. Nothing is written; as each read selects its program, the amplifier is left on\n"
-         "program 0 (edits it has not stored are dropped).\n"
-         "  --backup ID      a kept backup instead of a file\n"
-         "  --json           one JSON object on standard output\n"
-         "  --library PATH   the program library's file\n",
+         "change. Nothing is written, but reads select programs: the amplifier is left on program N\n"
+         "(default 0), and edits it has not stored are dropped.\n"
+         "Exit code 0: nothing differs; 1: something does; 2: an error.\n",
          1},
-        {"programs",
-         "",
-         0,
-         {"--json", "--library"},
+        {"programs", "", 0, with({{"--json"}, {"--program"}, {"--library"}}, kPorts),
          "the 128 programs with their names",
          "Reads all 128 programs and prints each with its number, name and settings. A name marked\n"
          "'?' (\"stale\" in JSON) was given to a program that has since been changed on the amplifier\n"
-         "itself; naming it again confirms it. The amplifier is left on program 0.\n"
-         "  --json           one JSON object on standard output\n"
-         "  --library PATH   the program library's file\n"},
+         "itself; naming it again confirms it. Reads select programs: the amplifier is left on\n"
+         "program N (default 0).\n"},
         {"programs name",
          "N [TEXT]",
          1,
-         {"--library"},
+         {{"--json"}, {"--library"}},
          "name program N (no TEXT: clear its name)",
          "Sets the name of program N (0..127) in the program library: up to 24 characters. Without\n"
          "TEXT the name is cleared. Needs no amplifier; the name is bound to the program's settings at\n"
-         "the next read.\n"
-         "  --library PATH   the program library's file\n",
+         "the next read.\n",
          1},
-        {"programs copy",
-         "FROM TO",
-         2,
-         {"--yes", "--no-backup", "--library"},
+        {"programs copy", "FROM TO", 2,
+         with({{"--yes", "copy even though program TO would change (without it: exit code 3)"},
+               {"--no-backup", "copy even when no automatic backup can be kept"},
+               {"--json"},
+               {"--library"}},
+              kPorts),
          "copy a program over another, with its name",
          "Writes program FROM's settings to program TO, stores and reads it back. The name follows.\n"
          "All programs are read and kept first, as restore keeps them; when TO differs from FROM,\n"
-         "nothing is sent without --yes. The amplifier is left on program 0.\n"
-         "  --yes            copy even though program TO would change\n"
-         "  --no-backup      copy even when no automatic backup can be kept\n"
-         "  --library PATH   the program library's file\n"},
-        {"programs swap",
-         "A B",
-         2,
-         {"--yes", "--no-backup", "--library"},
+         "nothing is sent without --yes. The amplifier is left on program 0.\n"},
+        {"programs swap", "A B", 2,
+         with({{"--yes", "swap even though the programs would change (without it: exit code 3)"},
+               {"--no-backup", "swap even when no automatic backup can be kept"},
+               {"--json"},
+               {"--library"}},
+              kPorts),
          "exchange two programs, with their names",
          "Exchanges programs A and B on the amplifier, each stored and read back. The names follow.\n"
          "All programs are read and kept first, as restore keeps them; when A and B differ, nothing\n"
-         "is sent without --yes. The amplifier is left on program 0.\n"
-         "  --yes            swap even though the programs would change\n"
-         "  --no-backup      swap even when no automatic backup can be kept\n"
-         "  --library PATH   the program library's file\n"},
-        {"backups",
-         "",
-         0,
-         {"--json", "--library"},
-         "the backups kept in the library",
-         "Lists the kept backups: id, time (UTC), reason, firmware version, and, when the amplifier is\n"
-         "there, how many of its programs differ from each (reading them leaves it on program 0).\n"
-         "  --json           one JSON object on standard output\n"
-         "  --library PATH   the program library's file\n"},
-        {"programs export",
-         "N FILE",
-         2,
-         {"--library"},
+         "is sent without --yes. The amplifier is left on program 0.\n"},
+        {"programs export", "N FILE", 2,
+         with({{"--json"}, {"--library", "the program library's file (for the program's name)"}}, kPorts),
          "program N into a program file",
          "Reads program N (0..127) and writes it to FILE as a program file (JSON: its name, every\n"
          "setting by name, the names of the user IR slots its IR choices point at). The amplifier is\n"
-         "left on program N.\n"
-         "  --library PATH   the program library's file (for the program's name)\n"},
-        {"programs import",
-         "FILE N",
-         2,
-         {"--yes", "--program", "--library"},
+         "left on program N.\n"},
+        {"programs import", "FILE N", 2,
+         with({{"--yes", "replace program N even though it differs (without it: exit code 3)"},
+               {"--no-backup", "import even when no automatic backup can be kept"},
+               {"--program", "the program to take from a backup .syx"},
+               {"--json"},
+               {"--library"}},
+              kPorts),
          "a program file (or .syx) into program N, after a backup",
          "Reads FILE (a program file, a .syx of one settings write, or a backup .syx with --program\n"
          "P picking its program P) and writes it to program N: stored and read back, as programs copy\n"
-         "does, after all programs were kept in the library as an automatic backup. When program N\n"
-         "holds something else, nothing is sent without --yes. The program's name follows (a .syx has\n"
-         "none: program N's name is cleared). The amplifier is left on program 0.\n"
-         "  --yes            replace program N even though it differs\n"
-         "  --program P      the program to take from a backup .syx\n"
-         "  --library PATH   the program library's file\n"},
+         "does, after all programs were kept as an automatic backup. When program N holds something\n"
+         "else, nothing is sent without --yes. The program's name follows (a .syx has none: program\n"
+         "N's name is cleared). The amplifier is left on program 0.\n"},
+        {"backups", "", 0, with({{"--json"}, {"--program"}, {"--library"}}, kPorts),
+         "the backups kept in the library",
+         "Lists the kept backups: id, time (UTC), reason, firmware version, and, when the amplifier is\n"
+         "there, how many of its programs differ from each. Reads select programs: the amplifier is\n"
+         "left on program N (default 0). A read that is not answered ends with exit code 1.\n"},
         {"collection list",
          "",
          0,
-         {"--json", "--search", "--library"},
+         {{"--search"}, {"--json"}, {"--library"}},
          "the programs kept in the collection",
-         "Lists the collection's entries by name: id, name, tags and settings. Needs no amplifier.\n"
-         "  --search TEXT    only the entries whose name, tags or notes contain TEXT (A-Z in either case)\n"
-         "  --json           one JSON object on standard output\n"
-         "  --library PATH   the program library's file\n"},
-        {"collection add",
-         "[FILE...]",
-         0,
-         {"--program", "--name", "--library"},
+         "Lists the collection's entries by name: id, name, tags and settings. Needs no amplifier.\n"},
+        {"collection add", "[FILE...]", 0,
+         with({{"--program", "the amplifier's program (without FILE), or the one to pick from a backup"},
+               {"--name"},
+               {"--json"},
+               {"--library"}},
+              kPorts),
          "program files, or a program of the amplifier, into the collection",
          "Adds each FILE (a program file, a .syx of one settings write, or a backup .syx with\n"
          "--program P picking its program P) to the collection; a program without a name is named\n"
          "after its file. A file that cannot be read is named with its reason, the others are added\n"
          "(exit code 1 all the same). Without FILE, --program N adds the amplifier's program N (as it\n"
          "is stored), with the names of the user IR slots its IR choices point at, named --name TEXT,\n"
-         "else by its name in the library, else \"Program N\"; the amplifier is left on program N.\n"
-         "  --program N      the amplifier's program (without FILE), or the one to pick from a backup\n"
-         "  --name TEXT      the entry's name (with --program and no FILE)\n"
-         "  --library PATH   the program library's file\n",
+         "else by its name in the library, else \"Program N\"; the amplifier is left on program N.\n",
          1000},
         {"collection show",
          "ID",
          1,
-         {"--json", "--library"},
+         {{"--json"}, {"--library"}},
          "one entry of the collection with its settings",
          "Prints entry ID: its name, tags, notes, where and when it came from, the user IR slot names\n"
-         "its IR choices pointed at then, and every setting. Needs no amplifier.\n"
-         "  --json           one JSON object on standard output\n"
-         "  --library PATH   the program library's file\n"},
+         "its IR choices pointed at then, and every setting. Needs no amplifier.\n"},
         {"collection export",
          "ID FILE",
          2,
-         {"--library"},
+         {{"--json"}, {"--library"}},
          "one entry into a program file",
-         "Writes entry ID to FILE as a program file, with its tags and notes. Needs no amplifier.\n"
-         "  --library PATH   the program library's file\n"},
-        {"collection load",
-         "ID",
-         1,
-         {"--program", "--library"},
+         "Writes entry ID to FILE as a program file, with its tags and notes. Needs no amplifier.\n"},
+        {"collection load", "ID", 1,
+         with({{"--program", "the amplifier's current program, 0..127 (default 0)"},
+               {"--json"},
+               {"--library"}},
+              kPorts),
          "an entry into the current program, to try it (not stored)",
          "Writes entry ID to the amplifier's current program as an edit, without storing it: another\n"
          "program selected, or the amplifier switched off, and it is gone. The current program is the\n"
          "one --program names (default 0, where the other commands leave the amplifier). A user IR\n"
-         "slot whose name differs from the one the entry's IR choice pointed at is named.\n"
-         "  --program N      the amplifier's current program (default 0)\n"
-         "  --library PATH   the program library's file\n"},
-        {"collection place",
-         "ID N",
-         2,
-         {"--yes", "--library"},
+         "slot whose name differs from the one the entry's IR choice pointed at is named.\n"},
+        {"collection place", "ID N", 2,
+         with({{"--yes", "replace program N even though it differs (without it: exit code 3)"},
+               {"--no-backup", "place even when no automatic backup can be kept"},
+               {"--json"},
+               {"--library"}},
+              kPorts),
          "an entry into program N, after a backup",
          "Writes entry ID to program N (0..127): stored and read back, as programs copy does, after\n"
-         "all programs were kept in the library as an automatic backup. When program N holds something\n"
-         "else, nothing is sent without --yes. Program N takes the entry's name. The amplifier is left\n"
-         "on program 0.\n"
-         "  --yes            replace program N even though it differs\n"
-         "  --library PATH   the program library's file\n"},
+         "all programs were kept as an automatic backup. When program N holds something else, nothing\n"
+         "is sent without --yes. Program N takes the entry's name. The amplifier is left on program 0.\n"},
         {"collection remove",
          "ID",
          1,
-         {"--library"},
+         {{"--json"}, {"--library"}},
          "remove an entry from the collection",
-         "Removes entry ID from the collection. Needs no amplifier.\n"
-         "  --library PATH   the program library's file\n"},
+         "Removes entry ID from the collection. Needs no amplifier.\n"},
         {"collection tag",
          "ID [TAG...]",
          1,
-         {"--library"},
+         {{"--json"}, {"--library"}},
          "set an entry's tags (none: clear them)",
          "Sets the tags of entry ID to the TAGs given (each up to 32 characters, no comma); without\n"
-         "TAG its tags are cleared. Needs no amplifier.\n"
-         "  --library PATH   the program library's file\n",
+         "TAG its tags are cleared. Needs no amplifier.\n",
          1000},
-        {"ir import",
-         "SLOT FILE.wav",
-         2,
-         {},
-         "a WAV file into a user IR slot",
-         "Converts a WAV file and stores it in user IR slot SLOT (0..5).\n"},
-        {"ir factory",
-         "SLOT INDEX",
-         2,
-         {},
-         "a factory IR into a user IR slot",
-         "Stores factory IR INDEX (0..14) in user IR slot SLOT (0..5).\n"},
+        {"ir import", "SLOT FILE.wav", 2, with({{"--json"}}, kPorts), "a WAV file into a user IR slot",
+         "Converts a WAV file (44.1 to 96 kHz, mono or stereo, PCM or float; cut to 4096 samples at\n"
+         "48 kHz) and stores it in user IR slot SLOT (1..6). A file that cannot be imported is refused\n"
+         "with the reason, and nothing is sent.\n"},
+        {"ir factory", "SLOT INDEX", 2,
+         with({{"--json"}, {"--list", "list the factory IRs (INDEX and name) instead; no amplifier needed"}},
+              kPorts),
+         "a factory IR into a user IR slot, or --list them",
+         "Stores factory IR INDEX (0..14) in user IR slot SLOT (1..6). With --list, prints the factory\n"
+         "IRs instead, one a line: INDEX and name.\n"},
         {"ir extract",
          "DIR",
          1,
-         {},
+         {{"--json"}},
          "the factory IRs as WAV files",
          "Writes the 15 factory IRs into DIR as WAV files (48 kHz mono float). No amplifier needed.\n"},
-        {"firmware flash",
-         "FILE.bin",
-         1,
-         {"--yes", "--force", "--no-backup", "--library"},
+        {"firmware flash", "FILE.bin", 1,
+         with({{"--yes", "required: flashing cannot be undone from here (without it: exit code 3)"},
+               {"--force"},
+               {"--no-backup", "flash even when no backup can be kept"},
+               {"--json"},
+               {"--library"}},
+              kPorts),
          "a local firmware image, after a backup",
          "Sends a local firmware image (exactly 131072 bytes) to the amplifier and restarts it. All\n"
          "programs are backed up first into the backups folder and kept in the program library;\n"
-         "when neither can keep them nothing is sent without --no-backup.\n"
-         "  --yes            required: flashing cannot be undone from here\n"
-         "  --no-backup      flash even when no backup can be kept\n"
-         "  --force          also when the image is not newer than the amplifier's firmware\n"},
-        {"monitor",
-         "",
-         0,
-         {},
-         "every message to and from the amplifier",
+         "when neither can keep them nothing is sent without --no-backup.\n"},
+        {"monitor", "", 0, kPorts, "every message to and from the amplifier",
          "Prints every message from the amplifier, and every message Halvard Editor sends it (its\n"
          "port \"midi Output\"), as hex and decoded, until Ctrl-C.\n"},
     };
     return table;
 }
 
-const CommandInfo* findCommand(const std::string& name) {
+const CommandInfo* findCommand(std::string_view name) {
     for (const CommandInfo& c : commands())
         if (c.name == name) return &c;
     return nullptr;
+}
+
+bool isGroup(std::string_view word) {
+    for (const CommandInfo& c : commands())
+        if (c.name.size() > word.size() && c.name.starts_with(word) && c.name[word.size()] == ' ')
+            return true;
+    return false;
+}
+
+bool takes(const CommandInfo& info, std::string_view option) {
+    return std::any_of(info.options.begin(), info.options.end(),
+                       [&](const TakenOption& o) { return o.name == option; });
 }
 
 std::optional<int> parseInt(std::string_view text) {
@@ -289,27 +289,26 @@ std::optional<int> parseInt(std::string_view text) {
 }
 
 std::string checkOperands(const CliOptions& o) {
-    const auto inRange = [&](size_t i, int highest, std::string_view what) -> std::string {
+    const auto inRange = [&](size_t i, int lowest, int highest, std::string_view what) -> std::string {
         const std::optional<int> v = parseInt(o.operands[i]);
-        if (!v || *v < 0 || *v > highest)
-            return std::string(what) + " wants 0.." + std::to_string(highest) + ", not \"" + o.operands[i] +
-                   "\"";
+        if (!v || *v < lowest || *v > highest)
+            return std::string(what) + " wants " + std::to_string(lowest) + ".." + std::to_string(highest) +
+                   ", not \"" + o.operands[i] + "\"";
         return {};
     };
-    if (o.command == "ir import") return inRange(0, 5, "SLOT");
-    if (o.command == "ir factory") {
-        std::string error = inRange(0, 5, "SLOT");
-        return error.empty() ? inRange(1, 14, "INDEX") : error;
+    if (o.command == "ir import") return inRange(0, 1, 6, "SLOT");
+    if (o.command == "ir factory" && !o.list) {
+        std::string error = inRange(0, 1, 6, "SLOT");
+        return error.empty() ? inRange(1, 0, 14, "INDEX") : error;
     }
-    if (o.command == "firmware flash" && !o.yes) return "firmware flash needs --yes";
     if (o.command == "programs name") {
-        std::string error = inRange(0, 127, "N");
+        std::string error = inRange(0, 0, 127, "N");
         if (error.empty() && o.operands.size() > 1) error = checkProgramName(o.operands[1]);
         return error;
     }
     if (o.command == "programs copy" || o.command == "programs swap") {
-        std::string error = inRange(0, 127, "a program");
-        if (error.empty()) error = inRange(1, 127, "a program");
+        std::string error = inRange(0, 0, 127, "a program");
+        if (error.empty()) error = inRange(1, 0, 127, "a program");
         if (error.empty() && parseInt(o.operands[0]) == parseInt(o.operands[1]))
             error = "the two programs must differ";
         return error;
@@ -323,9 +322,9 @@ std::string checkOperands(const CliOptions& o) {
             return "ID wants the id of a collection entry (see collection list), not \"" + o.operands[0] +
                    "\"";
     }
-    if (o.command == "collection place") return inRange(1, 127, "N");
-    if (o.command == "programs export") return inRange(0, 127, "N");
-    if (o.command == "programs import") return inRange(1, 127, "N");
+    if (o.command == "collection place") return inRange(1, 0, 127, "N");
+    if (o.command == "programs export") return inRange(0, 0, 127, "N");
+    if (o.command == "programs import") return inRange(1, 0, 127, "N");
     if (o.command == "collection add") {
         if (o.operands.empty() && !o.program) return "collection add wants FILE... or --program N";
         if (o.name && !o.operands.empty()) return "--name goes with --program N, without FILE";
@@ -344,8 +343,23 @@ constexpr std::pair<std::string_view, bool CliOptions::*> kFlags[] = {
     {"--help", &CliOptions::help},          {"-h", &CliOptions::help},
     {"--version", &CliOptions::version},    {"--json", &CliOptions::json},
     {"--no-verify", &CliOptions::noVerify}, {"--yes", &CliOptions::yes},
-    {"--force", &CliOptions::force},        {"--no-backup", &CliOptions::noBackup},
+    {"--force", &CliOptions::force},        {"--list", &CliOptions::list},
+    {"--no-backup", &CliOptions::noBackup},
 };
+
+// "  --program N       text"
+std::string optionLine(std::string_view name, std::string_view value, std::string_view help) {
+    std::string line = "  " + std::string(name) + (value.empty() ? "" : " " + std::string(value));
+    line.resize(std::max<size_t>(line.size() + 2, 20), ' ');
+    return line + std::string(help) + "\n";
+}
+
+// "  ir import SLOT FILE.wav     text"
+std::string commandLine(const CommandInfo& c) {
+    std::string line = "  " + std::string(c.name) + (c.usage.empty() ? "" : " " + std::string(c.usage));
+    line.resize(std::max<size_t>(line.size() + 2, 30), ' ');
+    return line + std::string(c.summary) + "\n";
+}
 
 }  // namespace
 
@@ -361,21 +375,23 @@ ParsedCli parseCli(std::span<const std::string_view> args) {
             continue;
         }
         const std::string_view arg = scan.name();
+        const OptionSpec* spec = findOption(arg);
         std::string_view value;  // an option's value, once taken from "--name=value" or the next argument
-        if (arg != "--port" && arg != "--api" && arg != "--program" && arg != "--library" &&
-            arg != "--backup" && arg != "--search" && arg != "--name" && !scan.noValue())
-            break;
-        seen.emplace_back(arg);
+        if (spec != nullptr && !spec->value.empty() ? !scan.takeValue(value) : !scan.noValue()) break;
         const auto flag =
             std::find_if(std::begin(kFlags), std::end(kFlags), [&](const auto& f) { return f.first == arg; });
+        // --help and --version go with every command; any other option must be one of the table's.
+        if (spec == nullptr && flag == std::end(kFlags)) {
+            result.error = "unknown option " + std::string(arg);
+            break;
+        }
+        if (spec != nullptr) seen.emplace_back(arg);
         if (flag != std::end(kFlags)) {
             o.*(flag->second) = true;
         } else if (arg == "--port") {
-            if (!scan.takeValue(value)) break;
             if (value.empty()) result.error = "--port wants a text the port names contain";
             o.port = value;
         } else if (arg == "--api") {
-            if (!scan.takeValue(value)) break;
             if (value == "jack")
                 o.api = MidiApi::Jack;
             else if (value == "alsa")
@@ -383,26 +399,19 @@ ParsedCli parseCli(std::span<const std::string_view> args) {
             else
                 result.error = "--api wants jack or alsa";
         } else if (arg == "--program") {
-            if (!scan.takeValue(value)) break;
             o.program = parseInt(value);
             if (!o.program || *o.program < 0 || *o.program > 127) result.error = "--program wants 0..127";
         } else if (arg == "--library") {
-            if (!scan.takeValue(value)) break;
             if (value.empty()) result.error = "--library wants a file";
             o.library = value;
         } else if (arg == "--search") {
-            if (!scan.takeValue(value)) break;
             o.search = value;
         } else if (arg == "--name") {
-            if (!scan.takeValue(value)) break;
             o.name = value;
         } else if (arg == "--backup") {
-            if (!scan.takeValue(value)) break;
             const std::optional<int> id = parseInt(value);
             if (!id || *id < 1) result.error = "--backup wants the id of a kept backup (see backups)";
             o.backup = id;
-        } else {
-            result.error = "unknown option " + std::string(arg);
         }
     }
     if (!result.error.empty() || o.version) return result;
@@ -413,34 +422,33 @@ ParsedCli parseCli(std::span<const std::string_view> args) {
 
     size_t first = 1;
     o.command = words[0];
-    const bool programsCommand = words[0] == "programs" && words.size() > 1 &&
-                                 (words[1] == "name" || words[1] == "copy" || words[1] == "swap" ||
-                                  words[1] == "export" || words[1] == "import");
-    if ((words[0] == "ir" || words[0] == "firmware" || words[0] == "collection" || programsCommand) &&
-        words.size() > 1) {
+    if (words.size() > 1 && findCommand(words[0] + " " + words[1]) != nullptr) {
         o.command += " " + words[1];
         first = 2;
     }
     const CommandInfo* info = findCommand(o.command);
     if (info == nullptr) {
-        result.error = "unknown command \"" + o.command + "\"";
-        return result;
-    }
-    if (o.help) return result;
-    o.operands.assign(words.begin() + static_cast<std::ptrdiff_t>(first), words.end());
-    if (o.operands.size() < info->operands || o.operands.size() > info->operands + info->optionalOperands) {
-        result.error =
-            o.command + (info->operands == 0 ? " takes no operands" : " wants " + std::string(info->usage));
+        if (isGroup(o.command) && words.size() == 1 && seen.empty()) {
+            if (!o.help) result.error = o.command + " wants a command (halvard-cli " + o.command + " --help)";
+        } else {
+            result.error = "unknown command \"" + o.command + (words.size() > 1 ? " " + words[1] : "") + "\"";
+        }
         return result;
     }
     for (const std::string& option : seen) {
-        const bool common = option == "--port" || option == "--api" || option == "--library" ||
-                            option == "--help" || option == "-h";
-        const bool own = std::find(info->options.begin(), info->options.end(), option) != info->options.end();
-        if (!common && !own) {
+        if (!takes(*info, option)) {
             result.error = option + " does not go with " + o.command;
             return result;
         }
+    }
+    if (o.help) return result;
+    o.operands.assign(words.begin() + static_cast<std::ptrdiff_t>(first), words.end());
+    const size_t wanted = o.list ? 0 : info->operands;  // ir factory --list
+    const size_t optional = o.list ? 0 : info->optionalOperands;
+    if (o.operands.size() < wanted || o.operands.size() > wanted + optional) {
+        result.error =
+            o.command + (wanted == 0 ? " takes no operands" : " wants " + std::string(info->usage));
+        return result;
     }
     result.error = checkOperands(o);
     return result;
@@ -450,37 +458,68 @@ std::string helpText(const std::string& command) {
     if (const CommandInfo* info = findCommand(command)) {
         std::string text = "Usage: halvard-cli " + std::string(info->name);
         if (!info->usage.empty()) text += " " + std::string(info->usage);
-        text += " [options]\n\n" + std::string(info->help);
-        // The commands that need no amplifier have no use for its port.
-        const std::string_view offline[] = {"ir extract",      "programs name",    "backups",
-                                            "collection list", "collection show",  "collection export",
-                                            "collection tag",  "collection remove"};
-        if (std::find(std::begin(offline), std::end(offline), info->name) == std::end(offline))
-            text +=
-                "  --port TEXT      the amplifier's ports are the first whose names contain TEXT (default "
-                "VDR)\n"
-                "  --api jack|alsa  only this MIDI system (default: ALSA, and JACK while a server runs)\n";
+        text += info->options.empty() ? "\n\n" : " [options]\n\n";
+        text += std::string(info->help);
+        if (isGroup(command)) {
+            text += "\nIts commands (halvard-cli " + command + " COMMAND --help):\n";
+            for (const CommandInfo& c : commands())
+                if (c.name.starts_with(command + " ")) text += commandLine(c);
+        }
+        if (!info->options.empty()) text += "\nOptions:\n";
+        for (const TakenOption& taken : info->options) {
+            const OptionSpec& spec = *findOption(taken.name);
+            text += optionLine(spec.name, spec.value, taken.help.empty() ? spec.help : taken.help);
+        }
         return text;
+    }
+    if (isGroup(command)) {
+        std::string text = "Usage: halvard-cli " + command + " COMMAND [operands] [options]\n\nCommands:\n";
+        for (const CommandInfo& c : commands())
+            if (c.name.starts_with(command + " ")) text += commandLine(c);
+        return text + "\nEach command's options: halvard-cli " + command + " COMMAND --help\n";
     }
     std::string text =
         "halvard-cli: the command-line companion of Halvard Editor\n\n"
         "Usage: halvard-cli COMMAND [operands] [options]\n\nCommands:\n";
-    for (const CommandInfo& c : commands()) {
-        std::string line = "  " + std::string(c.name) + (c.usage.empty() ? "" : " " + std::string(c.usage));
-        line.resize(std::max<size_t>(line.size() + 2, 30), ' ');
-        text += line + std::string(c.summary) + "\n";
-    }
+    for (const CommandInfo& c : commands()) text += commandLine(c);
+    text += "\nOptions (each command takes those its --help lists):\n";
+    for (const OptionSpec& spec : kOptions) text += optionLine(spec.name, spec.value, spec.help);
+    text += optionLine("--help", "", "this text, or a command's own (halvard-cli backup --help)");
+    text += optionLine("--version", "", "the program's version");
+    text += optionLine("--", "", "what follows are operands, even when they start with '-'");
     text +=
-        "\nCommon options:\n"
-        "  --port TEXT      the amplifier's ports are the first whose names contain TEXT (default VDR)\n"
-        "  --api jack|alsa  only this MIDI system (default: ALSA, and JACK while a server runs)\n"
-        "  --library PATH   the program library (names, kept backups; default: $HALVARD_LIBRARY, else\n"
-        "                   library.sqlite3 in the data folder; see the manual page)\n"
-        "  --help           this text, or a command's own (halvard-cli backup --help)\n"
-        "  --version        the program's version\n"
-        "  --               what follows are operands, even when they start with '-'\n\n"
-        "Exit codes: 0 done, 1 device or file error (the reason on standard error), 2 usage error.\n";
+        "\nStandard output carries only the result; progress and notes go to standard error.\n"
+        "Exit codes: 0 done; 1 failed, nothing changed; 2 usage error; 3 refused without --yes,\n"
+        "nothing sent; 4 failed after the amplifier was partly changed. compare: 0 nothing differs,\n"
+        "1 something does, 2 an error.\n";
     return text;
+}
+
+std::vector<std::string_view> commandNames() {
+    std::vector<std::string_view> names;
+    for (const CommandInfo& c : commands()) names.push_back(c.name);
+    return names;
+}
+
+std::vector<std::string_view> commandGroups() {
+    std::vector<std::string_view> groups;
+    for (const CommandInfo& c : commands()) {
+        const std::string_view group = c.name.substr(0, c.name.find(' '));
+        if (group != c.name && std::find(groups.begin(), groups.end(), group) == groups.end())
+            groups.push_back(group);
+    }
+    return groups;
+}
+
+std::vector<std::string_view> commandOptions(std::string_view command) {
+    std::vector<std::string_view> names;
+    if (const CommandInfo* info = findCommand(command))
+        for (const TakenOption& o : info->options) names.push_back(o.name);
+    return names;
+}
+
+const std::vector<OptionSpec>& allOptions() {
+    return kOptions;
 }
 
 }  // namespace halvard::cli

@@ -5,8 +5,6 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "cli/cli_commands.hpp"
-
 namespace halvard::cli {
 
 int fail(const std::string& reason) {
@@ -14,17 +12,58 @@ int fail(const std::string& reason) {
     return kExitFailed;
 }
 
-int refuse(const std::string& reason) {
-    fail(reason);
+int refuse(const std::string& what, const std::string& yesDoes) {
+    std::fprintf(stderr, "halvard-cli: %s; nothing sent (--yes %s)\n", what.c_str(), yesDoes.c_str());
     return kExitRefused;
+}
+
+int failedAfterChange(const std::string& reason, const std::vector<int>& changed,
+                      std::optional<int64_t> undoBackup) {
+    std::string text = reason;
+    if (!changed.empty()) text += "; changed on the amplifier: " + programList(changed);
+    text += undoBackup
+                ? "; kept backup " + std::to_string(*undoBackup) +
+                      " undoes it (halvard-cli restore --backup " + std::to_string(*undoBackup) + " --yes)"
+                : "; no kept backup undoes it";
+    std::fprintf(stderr, "halvard-cli: %s\n", text.c_str());
+    return kExitPartial;
 }
 
 void warn(const std::string& text) {
     std::fprintf(stderr, "halvard-cli: warning: %s\n", text.c_str());
 }
 
+void note(const std::string& text) {
+    std::fprintf(stderr, "halvard-cli: %s\n", text.c_str());
+}
+
+int report(const CliOptions& options, const Json& json, const std::string& text) {
+    if (options.json)
+        printJson(json);
+    else
+        std::fputs(text.c_str(), stdout);
+    std::fflush(stdout);
+    return kExitDone;
+}
+
 std::string versionText(uint16_t version) {
     return std::to_string(version >> 8) + "." + std::to_string(version & 0xFF);
+}
+
+std::string programList(const std::vector<int>& programs) {
+    std::string text;
+    bool globals = false;
+    size_t count = 0;
+    for (const int p : programs) {
+        if (p < 0) {
+            globals = true;
+            continue;
+        }
+        text += (count++ == 0 ? "program" + std::string(programs.size() > 1 ? "s " : " ") : ", ") +
+                std::to_string(p);
+    }
+    if (globals) text += count == 0 ? "the global settings" : " and the global settings";
+    return text;
 }
 
 void printJson(const Json& json) {
@@ -34,23 +73,19 @@ void printJson(const Json& json) {
 }
 
 ProgressDisplay::ProgressDisplay(std::string label)
-    : label_(std::move(label)), tty_(isatty(STDOUT_FILENO) == 1) {}
+    : label_(std::move(label)), tty_(isatty(STDERR_FILENO) == 1) {}
 
 ProgressDisplay::~ProgressDisplay() {
-    if (tty_ && last_ >= 0) std::fputc('\n', stdout);
+    if (tty_ && last_ >= 0) std::fputc('\n', stderr);
 }
 
 void ProgressDisplay::show(int percent) {
-    if (percent < 0 || percent > 100 || percent == last_) return;
-    if (tty_) {
-        const int filled = percent * 30 / 100;
-        std::printf("\r%s [%s%s] %3d%%", label_.c_str(),
-                    std::string(static_cast<size_t>(filled), '#').c_str(),
-                    std::string(static_cast<size_t>(30 - filled), '.').c_str(), percent);
-    } else if (percent / 10 != last_ / 10 || last_ < 0) {
-        std::printf("%s %d%%\n", label_.c_str(), percent / 10 * 10);
-    }
-    std::fflush(stdout);
+    if (!tty_ || percent < 0 || percent > 100 || percent == last_) return;
+    const int filled = percent * 30 / 100;
+    std::fprintf(stderr, "\r%s [%s%s] %3d%%", label_.c_str(),
+                 std::string(static_cast<size_t>(filled), '#').c_str(),
+                 std::string(static_cast<size_t>(30 - filled), '.').c_str(), percent);
+    std::fflush(stderr);
     last_ = percent;
 }
 

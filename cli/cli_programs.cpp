@@ -19,26 +19,24 @@ int listPrograms(Session& s, const CliOptions& o, ProgramLibrary* library) {
     if (library && !library->bindNames(records, true, error)) warn(error);
     const auto names = namesOf(library);
     Json list = Json::array();
+    std::string text;
     for (int p = 0; p < kProgramCount; ++p) {
         const ProgramRecord& record = *records[static_cast<size_t>(p)];
         const ProgramName& name = names[static_cast<size_t>(p)];
         const ProgramSettings settings = settingsOfRecord(record);
         const bool stale = name.staleAgainst(record);
-        if (o.json) {
-            Json settingsJson = Json::object();
-            for (const NamedSetting& f : namedSettings(settings)) settingsJson[f.name] = f.value;
-            list.push_back({{"program", p},
-                            {"name", name.name.empty() ? Json(nullptr) : Json(name.name)},
-                            {"stale", stale},
-                            {"record", toHex(record)},
-                            {"settings", settingsJson}});
-            continue;
-        }
-        std::printf("%3d  %s %c  %s\n", p, paddedName(name.name).c_str(), stale ? '?' : ' ',
-                    programSummary(settings).c_str());
+        Json settingsJson = Json::object();
+        for (const NamedSetting& f : namedSettings(settings)) settingsJson[f.name] = f.value;
+        list.push_back({{"program", p},
+                        {"name", name.name.empty() ? Json(nullptr) : Json(name.name)},
+                        {"stale", stale},
+                        {"record", toHex(record)},
+                        {"settings", settingsJson}});
+        char number[8];
+        std::snprintf(number, sizeof number, "%3d  ", p);
+        text += number + paddedName(name.name) + (stale ? " ?  " : "    ") + programSummary(settings) + "\n";
     }
-    if (o.json) printJson({{"programs", list}});
-    return kExitDone;
+    return report(o, {{"programs", list}}, text);
 }
 
 int movePrograms(Session& s, const CliOptions& o, ProgramLibrary* library) {
@@ -52,23 +50,36 @@ int movePrograms(Session& s, const CliOptions& o, ProgramLibrary* library) {
     if (records[static_cast<size_t>(a)] != records[static_cast<size_t>(b)] && !o.yes) {
         return refuse((swap ? "programs " + std::to_string(a) + " and " + std::to_string(b)
                             : "program " + std::to_string(b)) +
-                      " would change; nothing sent (--yes " + (swap ? "swaps" : "copies") + ")");
+                          " would change",
+                      swap ? "swaps" : "copies");
     }
-    if (!keptBeforeWriting(s, *now, o, BackupReason::BeforeRestore)) return kExitFailed;
+    const std::optional<AutomaticBackup> kept = keptBeforeWriting(s, *now, o, BackupReason::BeforeRestore);
+    if (!kept) return kExitFailed;
     const ProgramMoveResult moved =
         swap ? swapPrograms(s.link, a, b, library) : copyProgram(s.link, a, b, library);
-    if (moved.restore.result != ReplyResult::Ok)
-        return fail(stopReason(moved.restore.result, moved.restore.failedProgram));
+    // What was written before a failure: the programs sent (a swap writes A, then B).
+    std::vector<int> written;
+    for (int i = 0; i < moved.restore.sent; ++i) written.push_back(swap ? (i == 0 ? b : a) : b);
+    if (moved.restore.result != ReplyResult::Ok) {
+        const std::string why = stopReason(moved.restore.result, moved.restore.failedProgram);
+        return written.empty() ? fail(why) : failedAfterChange(why, written, kept->id);
+    }
     if (!moved.restore.mismatches.empty()) {
         const int program = moved.restore.mismatches.front().program;
-        return fail(program < 0
-                        ? std::string("the global settings read back differ from what was written")
-                        : "program " + std::to_string(program) + " read back differs from what was written");
+        return failedAfterChange(
+            program < 0 ? std::string("the global settings read back differ from what was written")
+                        : "program " + std::to_string(program) + " read back differs from what was written",
+            written, kept->id);
     }
     if (!moved.libraryError.empty()) warn(moved.libraryError + "; the names did not follow");
-    std::printf(swap ? "programs %d and %d swapped and verified\n" : "program %d copied to %d and verified\n",
-                a, b);
-    return kExitDone;
+    char text[64];
+    std::snprintf(
+        text, sizeof text,
+        swap ? "programs %d and %d swapped and verified\n" : "program %d copied to %d and verified\n", a, b);
+    return report(
+        o,
+        {{"command", swap ? "swap" : "copy"}, {"programs", swap ? Json{a, b} : Json{b}}, {"verified", true}},
+        text);
 }
 
 }  // namespace
@@ -88,9 +99,9 @@ int commandProgramsName(const CliOptions& o) {
     const std::string text = o.operands.size() > 1 ? o.operands[1] : std::string();
     // Bound to the program's settings at the next read.
     if (!library->setName(program, text, std::nullopt, error)) return fail(error);
-    std::printf(text.empty() ? "program %d has no name\n" : "program %d is named \"%s\"\n", program,
-                text.c_str());
-    return kExitDone;
+    return report(o, {{"program", program}, {"name", text.empty() ? Json(nullptr) : Json(text)}},
+                  text.empty() ? "program " + std::to_string(program) + " has no name\n"
+                               : "program " + std::to_string(program) + " is named \"" + text + "\"\n");
 }
 
 int commandProgramsMove(const CliOptions& o) {

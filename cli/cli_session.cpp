@@ -93,9 +93,9 @@ std::string Session::open() {
     return {};
 }
 
-int onAmplifier(const CliOptions& options, const std::function<int(Session&)>& command) {
+int onAmplifier(const CliOptions& options, const std::function<int(Session&)>& command, int failure) {
     Session session(options);
-    if (const std::string why = session.open(); !why.empty()) return fail(why);
+    if (const std::string why = session.open(); !why.empty()) return fail(why), failure;
     const int code = command(session);
     session.progress = nullptr;
     return code;
@@ -132,9 +132,7 @@ std::array<ProgramName, kProgramCount> namesOf(ProgramLibrary* library) {
 std::optional<ProgramFile> readAllPrograms(Session& session, const CliOptions& options, const char* label) {
     session.mirror.program = options.program.value_or(0);
     ProgressDisplay progress(label);
-    // JSON output stays one object: no progress lines among it.
-    const BackupResult backup =
-        backupPrograms(session.link, options.json ? LibrarianProgress{} : progress.steps());
+    const BackupResult backup = backupPrograms(session.link, progress.steps());
     if (backup.result != ReplyResult::Ok) {
         fail(stopReason(backup.result, backup.failedProgram));
         return std::nullopt;
@@ -142,31 +140,32 @@ std::optional<ProgramFile> readAllPrograms(Session& session, const CliOptions& o
     return backup.file;
 }
 
-std::string keep(Session& session, const ProgramFile& file, BackupReason reason,
-                 const std::string& fileName) {
-    if (session.link.library == nullptr) return {};
+std::optional<int64_t> keep(Session& session, const ProgramFile& file, BackupReason reason,
+                            const std::string& fileName, std::string& error) {
+    error.clear();
+    if (session.link.library == nullptr) return std::nullopt;
     if (session.mirror.firmwareVersion == 0) readFirmwareVersion(session.link);
-    std::string error;
     const auto id =
         keepBackup(session.link, file, reason, std::filesystem::u8path(fileName).u8string(), error);
-    if (id) std::printf("kept in the library as backup %lld\n", static_cast<long long>(*id));
-    return id || error.empty() ? std::string() : error;
+    if (id) note("kept in the library as backup " + std::to_string(*id));
+    return id;
 }
 
-bool keptBeforeWriting(Session& session, const ProgramFile& now, const CliOptions& options,
-                       BackupReason reason, bool alsoAsFile) {
+std::optional<AutomaticBackup> keptBeforeWriting(Session& session, const ProgramFile& now,
+                                                 const CliOptions& options, BackupReason reason,
+                                                 bool alsoAsFile) {
     if (session.mirror.firmwareVersion == 0) readFirmwareVersion(session.link);
     const AutomaticBackup kept = keepAutomaticBackup(session.link, now, reason, alsoAsFile);
-    if (kept.id) std::printf("kept in the library as backup %lld\n", static_cast<long long>(*kept.id));
-    if (!kept.file.empty()) std::printf("kept as %s\n", kept.file.string().c_str());
-    if (kept.kept()) return true;
+    if (kept.id) note("kept in the library as backup " + std::to_string(*kept.id));
+    if (!kept.file.empty()) note("kept as " + kept.file.string());
+    if (kept.kept()) return kept;
     if (options.noBackup) {
         warn("no backup of the programs can be kept (" + kept.error + "); going ahead (--no-backup)");
-        return true;
+        return AutomaticBackup{};
     }
     fail("no backup of the programs can be kept (" + kept.error +
          "); nothing sent (--no-backup goes ahead without one)");
-    return false;
+    return std::nullopt;
 }
 
 }  // namespace halvard::cli

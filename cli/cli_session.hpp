@@ -10,6 +10,7 @@
 #include <string>
 
 #include "cli/cli_options.hpp"
+#include "cli/cli_output.hpp"
 #include "device/librarian/kept_backups.hpp"
 #include "device/librarian/program_backup.hpp"
 #include "device/link/amplifier_lock.hpp"
@@ -19,8 +20,6 @@
 #include "program_library/program_library.hpp"
 
 namespace halvard::cli {
-
-class ProgressDisplay;
 
 // Set once Ctrl-C was pressed (see interrupt()).
 bool interruptRequested();
@@ -54,9 +53,10 @@ private:
     std::unique_ptr<MidiPorts> ports_;
 };
 
-// Opens a session and runs command in it; kExitFailed with the reason when the amplifier's ports
-// cannot be opened.
-int onAmplifier(const CliOptions& options, const std::function<int(Session&)>& command);
+// Opens a session and runs command in it; failure (kExitFailed unless given) with the reason when
+// the amplifier's ports cannot be opened.
+int onAmplifier(const CliOptions& options, const std::function<int(Session&)>& command,
+                int failure = kExitFailed);
 
 // Why an exchange-based step stopped (program: the one that was not answered, if known).
 std::string stopReason(ReplyResult result, int program = -1);
@@ -71,19 +71,23 @@ std::unique_ptr<ProgramLibrary> libraryOrWarn(const CliOptions& options, const s
 // The programs' names; none (and a warning) without a library.
 std::array<ProgramName, kProgramCount> namesOf(ProgramLibrary* library);
 
-// Reads all 128 programs as a backup does (the amplifier is left on --program, default 0); prints
-// the reason and returns nothing when a read is not answered.
+// Reads all 128 programs as a backup does (the amplifier is left on --program, default 0), with
+// the progress on standard error; prints the reason and returns nothing when a read is not answered.
 std::optional<ProgramFile> readAllPrograms(Session& session, const CliOptions& options, const char* label);
 
-// Keeps a backup in the session's library, with the amplifier's firmware version; the reason when
-// the library is there but cannot keep it (none without a library).
-std::string keep(Session& session, const ProgramFile& file, BackupReason reason, const std::string& fileName);
+// Keeps a backup in the session's library, with the amplifier's firmware version, and notes its id
+// on standard error; none without a library, or with the reason in error when the library cannot
+// keep it.
+std::optional<int64_t> keep(Session& session, const ProgramFile& file, BackupReason reason,
+                            const std::string& fileName, std::string& error);
 
 // The automatic backup of now (every program, just read) before a command writes over the
 // amplifier's programs: in the library, else as a .syx in the backups folder (where it went is
-// printed). When neither can keep it: false after the reason (nothing may be sent), unless
-// --no-backup (a warning). alsoAsFile: a .syx as well (the firmware update).
-bool keptBeforeWriting(Session& session, const ProgramFile& now, const CliOptions& options,
-                       BackupReason reason, bool alsoAsFile = false);
+// noted on standard error). When neither can keep it: nothing after the reason (nothing may be
+// sent), unless --no-backup (a warning, and an empty backup). alsoAsFile: a .syx as well (the
+// firmware update).
+std::optional<AutomaticBackup> keptBeforeWriting(Session& session, const ProgramFile& now,
+                                                 const CliOptions& options, BackupReason reason,
+                                                 bool alsoAsFile = false);
 
 }  // namespace halvard::cli

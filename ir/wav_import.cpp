@@ -236,7 +236,7 @@ sf_count_t adpcmFrameCount(std::span<const uint8_t> bytes, sf_count_t decoded) {
 }
 
 IrImport failure(WavImportError e) {
-    return IrImport{e, {}};
+    return IrImport{e, {}, 0, 0};
 }
 
 IrImport importFromMemory(std::span<const uint8_t> bytes) {
@@ -249,7 +249,10 @@ IrImport importFromMemory(std::span<const uint8_t> bytes) {
     if (!acceptedEncoding(info.format)) return failure(WavImportError::UnsupportedData);
     if (info.samplerate < kIrMinSourceRate || info.samplerate > kIrMaxSourceRate || info.channels < 1 ||
         info.channels > 2) {
-        return failure(WavImportError::RateOrChannels);
+        IrImport refused = failure(WavImportError::RateOrChannels);
+        refused.sampleRate = info.samplerate;
+        refused.channels = info.channels;
+        return refused;
     }
 
     // Every frame of the file's audio is decoded (the output is still at most 4096 samples); in
@@ -281,7 +284,7 @@ IrImport importFromMemory(std::span<const uint8_t> bytes) {
         return failure(WavImportError::NonFinite);
     std::optional<IrWavImage> image = buildIrWavImage(samples);
     if (!image) return failure(WavImportError::ImageWriter);
-    return IrImport{WavImportError::None, std::move(*image)};
+    return IrImport{WavImportError::None, std::move(*image), info.samplerate, info.channels};
 }
 
 // --- Reading the file ----------------------------------------------------------------------------
@@ -330,6 +333,39 @@ std::vector<float> convertWavToIr(std::span<const float> frames, int channels, i
     for (size_t f = 0; f < count; ++f) signal.push(frames[f * static_cast<size_t>(channels)]);
     if (signal.decoded() == 0) return {};
     return resample(signal, sampleRate);
+}
+
+std::string wavImportReason(const IrImport& ir) {
+    switch (ir.error) {
+        case WavImportError::None:
+            return {};
+        case WavImportError::Unreadable:
+            return "the file cannot be read";
+        case WavImportError::EmptyFile:
+            return "the file is empty";
+        case WavImportError::TooLarge:
+            return "larger than " + std::to_string(kWavFileMaxBytes >> 20) + " MB";
+        case WavImportError::ShortRead:
+            return "the file could not be read whole";
+        case WavImportError::NotWav:
+            return "not a WAV file";
+        case WavImportError::UnsupportedData:
+            return "an encoding other than PCM, float, A-law, mu-law or ADPCM";
+        case WavImportError::RateOrChannels:
+            if (ir.sampleRate < kIrMinSourceRate || ir.sampleRate > kIrMaxSourceRate)
+                return std::to_string(ir.sampleRate) + " Hz (" + std::to_string(kIrMinSourceRate) + " to " +
+                       std::to_string(kIrMaxSourceRate) + " only)";
+            return std::to_string(ir.channels) + " channels (mono or stereo only)";
+        case WavImportError::NoAudio:
+            return "no audio in the file";
+        case WavImportError::NonFinite:
+            return "a sample that is not a number";
+        case WavImportError::ImageWriter:
+            return "the IR cannot be packed";
+        case WavImportError::OutOfMemory:
+            return "out of memory";
+    }
+    return "not importable";
 }
 
 }  // namespace halvard

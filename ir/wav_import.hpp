@@ -42,10 +42,16 @@ enum class WavImportError {
 
 struct IrImport {
     WavImportError error = WavImportError::None;
-    IrWavImage image;  // filled when error is None
+    IrWavImage image;    // filled when error is None
+    int sampleRate = 0;  // the file's, once its header was read (0: not known)
+    int channels = 0;
 
     bool ok() const { return error == WavImportError::None; }
 };
+
+// Why a file was refused, for the user: "192000 Hz (44100 to 96000 only)", "not a WAV file", ...;
+// empty for an import that succeeded. The editor's status line writes it in upper case.
+std::string wavImportReason(const IrImport& ir);
 
 // Reads the whole file (at most kWavFileMaxBytes) and imports it.
 IrImport prepareIrFromWav(const std::string& path);

@@ -92,7 +92,11 @@ void Ui::renderPanel() {
     if (focus_ && !layout_[*focus_].shown) focus_.reset();
     if (focus_) layout_[*focus_].control.focused = true;
     drawPanel(*canvas, v, layout_, regions_, focus_, collection);
-    if (collectControls() && platform_.controlsChanged) platform_.controlsChanged();
+    const FixedText<160> status = statusLineText(v);
+    const bool statusChanged = !(status == status_);
+    status_ = status;
+    const bool controlsChanged = collectControls();
+    if ((controlsChanged || statusChanged) && platform_.controlsChanged) platform_.controlsChanged();
 }
 
 bool Ui::collectControls() {

@@ -18,6 +18,7 @@
 #include "ui/hit_regions.hpp"
 #include "ui/interaction.hpp"
 #include "ui/panel_controls.hpp"
+#include "ui/panel_text.hpp"
 #include "ui/platform_state.hpp"
 #include "ui/renderer.hpp"
 
@@ -55,6 +56,9 @@ public:
     // The controls of the last frame drawn, in reading order (the keyboard's focus order); only
     // those the frame shows. The accessibility back ends read them after each Paint.
     std::span<const PanelControl> controls() const { return controls_; }
+    // The status line of the last frame drawn ("" none): screen readers read it as the panel's
+    // description, so that they too learn why a command was refused or gave up.
+    std::string_view statusText() const { return status_.view(); }
     // What a click on the control does, with the same rules (connected and idle, not covered);
     // false when the control does not act now. Any control of the last frame's table may be named,
     // a spin button's arrow (ProgramUp, ...) included.
@@ -134,6 +138,7 @@ private:
     HitRegions regions_;
     PanelLayout layout_;
     std::vector<PanelControl> controls_;
+    FixedText<160> status_;
     std::vector<PanelControl> previousControls_;  // the frame before, to tell a change
     std::optional<ControlId> focus_;
     std::vector<CollectionRow> collection_, collectionBefore_;

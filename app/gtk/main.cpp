@@ -4,8 +4,9 @@
 #include "app/gtk/gtk_window.hpp"
 
 int main(int argc, char** argv) {
-    if (const auto exitCode = halvard::editorOptions(argc, argv)) return *exitCode;
+    halvard::EditorCommandLine commandLine;
+    if (const auto exitCode = halvard::editorOptions(argc, argv, commandLine)) return *exitCode;
     halvard::GtkWindowSystem windows;
     halvard::GtkFileDialogs dialogs;  // the worker's file and folder dialogs, run in the main loop
-    return halvard::runEditorProgram(windows, dialogs);
+    return halvard::runEditorProgram(windows, dialogs, commandLine);
 }

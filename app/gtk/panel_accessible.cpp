@@ -404,6 +404,13 @@ void syncChildren(HalvardPanelAccessible* self, std::span<const PanelControl> co
     }
 }
 
+// The panel's description is the status line; readers hear of it when it changes.
+void tellStatus(HalvardPanelAccessible* self, const Ui* ui) {
+    const std::string status = readableStatus(ui);
+    const char* before = atk_object_get_description(ATK_OBJECT(self));
+    if (status != (before ? before : "")) atk_object_set_description(ATK_OBJECT(self), status.c_str());
+}
+
 void halvard_panel_accessible_init(HalvardPanelAccessible* self) {
     self->children = new std::vector<AtkObject*>();
 }
@@ -421,6 +428,7 @@ void panelInitialize(AtkObject* object, gpointer data) {
     HalvardPanelArea* area = asArea(GTK_WIDGET(data));
     area->accessible = self;
     syncChildren(self, readableControls(area->ui), false);
+    tellStatus(self, area->ui);
 }
 
 gint panelChildCount(AtkObject* object) {
@@ -476,12 +484,16 @@ GtkWidget* newPanelArea(const Platform& platform) {
 void attachPanelToArea(GtkWidget* area, Ui* ui) {
     HalvardPanelArea* self = asArea(area);
     self->ui = ui;
-    if (self->accessible) syncChildren(self->accessible, readableControls(ui), true);
+    if (!self->accessible) return;
+    syncChildren(self->accessible, readableControls(ui), true);
+    tellStatus(self->accessible, ui);
 }
 
 void panelAreaControlsChanged(GtkWidget* area) {
     HalvardPanelArea* self = asArea(area);
-    if (self->accessible) syncChildren(self->accessible, readableControls(self->ui), true);
+    if (!self->accessible) return;
+    syncChildren(self->accessible, readableControls(self->ui), true);
+    tellStatus(self->accessible, self->ui);
 }
 
 }  // namespace halvard

@@ -35,12 +35,13 @@ DWORD WINAPI endAtTheCloseLimit(LPVOID) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (const auto exitCode = halvard::editorOptions(argc, argv)) return *exitCode;
+    halvard::EditorCommandLine commandLine;
+    if (const auto exitCode = halvard::editorOptions(argc, argv, commandLine)) return *exitCode;
     halvard::Win32WindowSystem windows;
     halvard::Win32FileDialogs dialogs;  // the worker's file and folder dialogs, on its own thread
     windows.closing = [] {
         if (HANDLE limit = CreateThread(nullptr, 0, &endAtTheCloseLimit, nullptr, 0, nullptr))
             CloseHandle(limit);
     };
-    endProcess(halvard::runEditorProgram(windows, dialogs));
+    endProcess(halvard::runEditorProgram(windows, dialogs, commandLine));
 }

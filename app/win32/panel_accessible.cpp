@@ -204,6 +204,10 @@ void PanelAccessible::controlsChanged() {
     }
     told_ = std::move(now);
     if (reordered) notify(EVENT_OBJECT_REORDER, CHILDID_SELF);
+    if (std::string status = readableStatus(ui_); status != toldStatus_) {
+        toldStatus_ = std::move(status);
+        notify(EVENT_OBJECT_DESCRIPTIONCHANGE, CHILDID_SELF);
+    }
 }
 
 bool PanelAccessible::queueAction(const PanelControl& control, int steps) {
@@ -335,7 +339,8 @@ HRESULT PanelAccessible::get_accDescription(VARIANT child, BSTR* description) {
     *description = nullptr;
     const PanelControl* c = nullptr;
     if (const HRESULT hr = lookup(child, &c); FAILED(hr)) return hr;
-    return c ? answerText(c->description.view(), description) : S_FALSE;
+    // The panel's own: the status line.
+    return answerText(c ? c->description.view() : std::string_view(toldStatus_), description);
 }
 
 HRESULT PanelAccessible::get_accRole(VARIANT child, VARIANT* role) {

@@ -11,6 +11,7 @@
 #include <oleacc.h>
 #include <windows.h>
 
+#include <string>
 #include <vector>
 
 #include "app/accessible_controls.hpp"
@@ -94,6 +95,7 @@ private:
     const PlatformState* platform_;
     Ui* ui_ = nullptr;
     std::vector<ControlSnapshot> told_;  // the controls as the readers were last told of them
+    std::string toldStatus_;             // the status line, the panel's description, as last told
 };
 
 }  // namespace halvard

@@ -1,6 +1,8 @@
 #include "device/ir_transfer/ir_transfer.hpp"
 
 #include <array>
+#include <cctype>
+#include <string>
 
 #include "device/protocol/chunked_transfer.hpp"
 #include "device/protocol/sysex.hpp"
@@ -51,9 +53,17 @@ IrTransferResult sendIrImage(LinkContext& ctx, std::span<const uint8_t> image, i
 IrTransferResult importWavIntoSlot(LinkContext& ctx, const std::string& path, int slot) {
     const IrImport ir = prepareIrFromWav(path);  // an empty path (cancelled dialog) is refused too
     if (!ir.ok()) {
+        // A file refused says why on the status line (upper case, as the panel writes); a cancelled
+        // dialog says nothing.
+        if (!path.empty()) {
+            std::string reason = wavImportReason(ir);
+            for (char& c : reason) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            ctx.ui->setStatusLine("IR NOT IMPORTED: " + reason);
+        }
         returnToConnected(ctx);
         return IrTransferResult::NotSent;
     }
+    ctx.ui->setStatusLine("");
     if (!outputOpen(ctx)) return IrTransferResult::NotSent;  // the link supervision settles the state
     return sendIrImage(ctx, ir.image, slot, irNameFromFileName(path).text());
 }

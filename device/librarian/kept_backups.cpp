@@ -197,9 +197,7 @@ std::vector<ProgramChange> compareWithFile(const ProgramRecords& now, const Prog
             const auto before = namedSettings(settingsOfRecord(*current));
             for (size_t i = 0; i < after.size(); ++i)
                 if (before[i].value != after[i].value)
-                    c.differences.push_back(std::string(after[i].name) + " " +
-                                            std::to_string(before[i].value) + " -> " +
-                                            std::to_string(after[i].value));
+                    c.differences.push_back({after[i].name, before[i].value, after[i].value});
         }
         changes.push_back(std::move(c));
     }

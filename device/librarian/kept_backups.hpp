@@ -44,13 +44,19 @@ AutomaticBackup keepAutomaticBackup(LinkContext& ctx, const ProgramFile& file, B
 // The program file that restores a kept backup.
 ProgramFile programFileOf(const KeptBackup& backup);
 
-// One program a restore would change: its record now and in the file, and the settings that differ
-// ("reverbLead 0 -> 1").
+// One setting that differs: its name as halvard-cli prints it, its value now and in the file.
+struct SettingChange {
+    const char* field;
+    int from;
+    int to;
+};
+
+// One program a restore would change: its record now and in the file, and the settings that differ.
 struct ProgramChange {
     int program = 0;
     std::optional<ProgramRecord> now;  // absent: not known
     ProgramRecord wanted{};
-    std::vector<std::string> differences;
+    std::vector<SettingChange> differences;
 };
 std::vector<ProgramChange> compareWithFile(const ProgramRecords& now, const ProgramFile& file);
 

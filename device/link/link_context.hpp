@@ -15,6 +15,7 @@
 #include "device/link/midi_ports.hpp"
 #include "model/device_mirror.hpp"
 #include "program_library/program_library.hpp"
+#include "util/amplifier_port_tag.hpp"
 #include "util/wakeup.hpp"
 
 namespace halvard {
@@ -71,6 +72,9 @@ struct LinkContext {
     // Who may talk to the amplifier across this user's programs (a second editor, halvard-cli),
     // used by the worker only; null: no other program is kept away (tests on ports of their own).
     AmplifierLock* amplifierLock = nullptr;
+    // The amplifier's ports are the first input and output whose names contain this (set before
+    // the worker starts: the editor's --port or its settings).
+    std::string amplifierPortTag{kAmplifierPortTag};
 
     std::atomic<bool> quit{false};  // set by the entry function (or a test) to stop the worker
     // Ends the worker's sleep while it waits, with no amplifier, for the port set to change, or,

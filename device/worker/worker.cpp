@@ -31,10 +31,13 @@ constexpr PortDirection kOut = PortDirection::Output;
 // Our own port names, as other programs see them.
 constexpr const char* kOwnInputName = "midi Input";
 constexpr const char* kOwnOutputName = "midi Output";
-int findAmplifierPort(MidiPorts& ports, PortDirection direction) {
+
+// The amplifier's ports are the ones whose names contain ctx.amplifierPortTag.
+int findAmplifierPort(const LinkContext& ctx, PortDirection direction) {
+    MidiPorts& ports = *ctx.ports;
     const int count = ports.portCount(direction);
     for (int i = 0; i < count; ++i) {
-        if (ports.portName(direction, i).find(kAmplifierPortTag) != std::string::npos) return i;
+        if (ports.portName(direction, i).find(ctx.amplifierPortTag) != std::string::npos) return i;
     }
     return -1;
 }
@@ -48,8 +51,8 @@ bool openDevicePorts(LinkContext& ctx) {
     // The scan runs every pass even with the ports open: on ALSA an unplugged device raises no
     // error and its port still reports open, so its absence from the list is how the loss shows.
     // (The ports keep their lists between passes until the system reports a change.)
-    const int in = findAmplifierPort(ports, kIn);
-    const int out = findAmplifierPort(ports, kOut);
+    const int in = findAmplifierPort(ctx, kIn);
+    const int out = findAmplifierPort(ctx, kOut);
     ports.installErrorHandler();
 
     if (in >= 0 && out >= 0) {
@@ -187,7 +190,7 @@ bool DeviceWorker::holdAmplifier() {
 bool DeviceWorker::findAndOpenPorts() {
     MidiPorts& ports = *ctx_.ports;
     const Clock::TimePoint now = clockOf(ctx_).now();
-    const bool listed = findAmplifierPort(ports, kIn) >= 0 && findAmplifierPort(ports, kOut) >= 0;
+    const bool listed = findAmplifierPort(ctx_, kIn) >= 0 && findAmplifierPort(ctx_, kOut) >= 0;
     if (portInUse_ && now < retryAt_ && listed) return false;
     // One editor at a time: another that holds the amplifier keeps this one from connecting.
     if (AmplifierLock* lock = ctx_.amplifierLock; lock != nullptr) {
@@ -501,7 +504,7 @@ bool DeviceWorker::dispatchCommand() {
 void runDeviceWorker(LinkContext& ctx) {
     std::unique_ptr<MidiPorts> owned;
     if (ctx.ports == nullptr) {
-        owned = makePlatformMidiPorts();
+        owned = makePlatformMidiPorts({.amplifierPortTag = ctx.amplifierPortTag});
         ctx.ports = owned.get();
     }
     // Opened here, so that only this thread ever touches it; one that cannot be used leaves the

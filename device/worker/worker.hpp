@@ -48,9 +48,9 @@ inline constexpr int kLibraryRetryBusyWaitMs = 10;
 inline constexpr std::string_view kInUseByCliText = "AMPLIFIER IN USE BY HALVARD-CLI";
 inline constexpr std::string_view kInUseByEditorText = "AMPLIFIER IN USE BY HALVARD-EDITOR";
 
-// Finds the amplifier's ports (the first input and the first output whose names are at least 3
-// characters long and contain "VDR") and opens them if they are not open yet. True when both are
-// open; otherwise both are closed. Run at the start of every pass.
+// Finds the amplifier's ports (the first input and the first output whose names contain
+// ctx.amplifierPortTag, "VDR" unless the user named another) and opens them if they are not open yet. True
+// when both are open; otherwise both are closed. Run at the start of every pass.
 bool openDevicePorts(LinkContext& ctx);
 
 // One worker's state and its pass. Tests drive passes one at a time; runDeviceWorker loops them.

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The installer in a Wine prefix: a silent install puts the editor under Program Files with a
-# Start-menu shortcut and an uninstall entry; the installed editor starts and shows its window; a
-# silent uninstall removes every file, the shortcut and the entry.
+# The installer in a Wine prefix: a silent install with /PATH puts the editor and halvard-cli under
+# Program Files with a Start-menu shortcut, an uninstall entry and the folder on the user's PATH;
+# the installed editor starts and shows its window, the installed halvard-cli answers; a silent
+# uninstall removes every file, the shortcut, the entry and the PATH's folder.
 #   installer_test.sh <halvard-editor-setup-*.exe> <wine-run> <wine prefix>
 set -uo pipefail
 # shellcheck source=../../tests/app/find_window.sh
@@ -19,12 +20,16 @@ check() {
   if "$@"; then echo "ok: $what"; else echo "FAILED: $what"; failures=$((failures + 1)); fi
 }
 registered() { "${wine_run[@]}" reg query "$key" /v DisplayVersion 2>/dev/null | grep -q REG_SZ; }
-installed() { [ -f "$dir/halvard-editor.exe" ] && [ -f "$dir/Uninstall.exe" ]; }
+installed() { [ -f "$dir/halvard-editor.exe" ] && [ -f "$dir/halvard-cli.exe" ] && [ -f "$dir/Uninstall.exe" ]; }
+on_path() { "${wine_run[@]}" reg query 'HKCU\Environment' /v Path 2>/dev/null | grep -qiF 'Program Files\Halvard Editor'; }
+cli_answers() { "${wine_run[@]}" 'C:\Program Files\Halvard Editor\halvard-cli.exe' --version | grep -q '^halvard-cli '; }
 window_opens() { [ -n "$(find_window "Halvard Editor")" ]; }
 
-"${wine_run[@]}" "$installer" /S
+"${wine_run[@]}" "$installer" /S /PATH
 check "the installer exits with 0" test $? -eq 0
-check "the editor is under Program Files" installed
+check "the editor and halvard-cli are under Program Files" installed
+check "the folder is on the user's PATH (/PATH)" on_path
+check "the installed halvard-cli answers" cli_answers
 check "the Start menu has a shortcut" test -f "$shortcut"
 check "Windows lists it for uninstalling" registered
 
@@ -45,5 +50,7 @@ check "the uninstaller removes the folder and every file" test ! -e "$dir"
 check "and the shortcut" test ! -e "$shortcut"
 unregistered() { ! registered; }
 check "and the uninstall entry" unregistered
+off_path() { ! on_path; }
+check "and the folder leaves the PATH" off_path
 
 [ "$failures" -eq 0 ]

@@ -129,5 +129,44 @@ TEST(Editor, KeepsTheZoomBetweenRuns) {
     EXPECT_EQ(loadEditorSettings(file.parent_path() / "missing").zoomPercent, 100);
 }
 
+// The amplifier's port text: the settings' (kept when the zoom is), unless the command line names
+// another for this run only.
+TEST(Editor, LooksForThePortTheSettingsOrTheCommandLineName) {
+    const std::filesystem::path file =
+        std::filesystem::path(::testing::TempDir()) / "editor-port" / "settings";
+    std::filesystem::remove_all(file.parent_path());
+    ASSERT_TRUE(saveEditorSettings(file, {120, "My Amp"}));
+    std::string looked;
+    const DeviceWorkerHooks hooks{[&](LinkContext& link) { looked = link.amplifierPortTag; },
+                                  [](LinkContext&) {}};
+    FakeWindows first;
+    first.settings = file;
+    first.duringLoop = [&] {
+        if (first.iterations == 1) first.platform->keyEvent(KeyCode::Plus, kKeyControl);
+    };
+    EXPECT_EQ(runEditor(first, hooks), 0);
+    EXPECT_EQ(looked, "My Amp");
+    EXPECT_EQ(loadEditorSettings(file).port, "My Amp") << "kept with the zoom";
+    EXPECT_GT(loadEditorSettings(file).zoomPercent, 120);
+
+    FakeWindows second;
+    second.settings = file;
+    EXPECT_EQ(runEditor(second, hooks, {"Other"}), 0);
+    EXPECT_EQ(looked, "Other");
+    EXPECT_EQ(parseEditorSettings("port=\n").port, "VDR");
+
+    const auto options = [](std::vector<const char*> args, EditorCommandLine& line) {
+        args.insert(args.begin(), "halvard-editor");
+        return editorOptions(static_cast<int>(args.size()), const_cast<char**>(args.data()), line);
+    };
+    EditorCommandLine line;
+    EXPECT_EQ(options({"--port", "USB MIDI"}, line), std::nullopt);
+    EXPECT_EQ(line.port, "USB MIDI");
+    EXPECT_EQ(options({"--port=X"}, line), std::nullopt);
+    EXPECT_EQ(line.port, "X");
+    EXPECT_EQ(options({"--port"}, line), 2);
+    EXPECT_EQ(options({"--bogus"}, line), 2);
+}
+
 }  // namespace
 }  // namespace halvard

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -39,10 +40,13 @@ TEST(CliOptions, EveryCommandTakesItsOperandsAndOptions) {
         {"programs copy 1 2", "programs copy", 2},
         {"programs swap 127 0", "programs swap", 2},
         {"backups --json", "backups", 0},
-        {"ir import 0 a.wav", "ir import", 2},
-        {"ir factory 5 14", "ir factory", 2},
+        {"ir import 1 a.wav", "ir import", 2},
+        {"ir factory 6 14", "ir factory", 2},
+        {"ir factory --list", "ir factory", 0},
         {"ir extract irs", "ir extract", 1},
         {"firmware flash f.bin --yes --force", "firmware flash", 1},
+        {"firmware flash f.bin", "firmware flash", 1},  // refused later, with exit code 3
+        {"compare b.syx --program 7", "compare", 1},
         {"monitor --port=Amp --api alsa", "monitor", 0},
         {"programs export 5 p.halvard-program", "programs export", 2},
         {"programs import b.syx 5 --yes --program 9", "programs import", 2},
@@ -93,18 +97,22 @@ TEST(CliOptions, UsageErrorsNameWhatIsWrong) {
         {"restore a.syx --force", "--force does not go with restore"},
         {"restore a.syx --backup 1", "restore wants a FILE or --backup ID (one of them)"},
         {"compare", "compare wants a FILE or --backup ID (one of them)"},
-        {"ir factory 6 0", "SLOT wants 0..5, not \"6\""},
-        {"ir factory 0 15", "INDEX wants 0..14, not \"15\""},
+        {"ir import 0 a.wav", "SLOT wants 1..6, not \"0\""},
+        {"ir factory 7 0", "SLOT wants 1..6, not \"7\""},
+        {"ir factory 1 2 --list", "ir factory takes no operands"},
+        {"ir", "ir wants a command (halvard-cli ir --help)"},
+        {"ir extract x --port VDR", "--port does not go with ir extract"},
+        {"ir factory 1 15", "INDEX wants 0..14, not \"15\""},
         {"programs copy 5 05", "the two programs must differ"},
         {"programs name 1x", "N wants 0..127, not \"1x\""},
-        {"firmware flash image.bin", "firmware flash needs --yes"},
-        {"collection", "unknown command \"collection\""},
+        {"collection", "collection wants a command (halvard-cli collection --help)"},
         {"collection add", "collection add wants FILE... or --program N"},
         {"collection add a.syx --name X", "--name goes with --program N, without FILE"},
         {"collection show 0", "ID wants the id of a collection entry (see collection list), not \"0\""},
         {"collection place 4 128", "N wants 0..127, not \"128\""},
         {"collection tag 4 a,b", "a tag cannot hold a comma: \"a,b\""},
         {"collection list --yes", "--yes does not go with collection list"},
+        {"collection list --port VDR", "--port does not go with collection list"},
         {"programs import b.syx", "programs import wants FILE N"},
     };
     for (const auto& c : cases) EXPECT_EQ(parse(c.line).error, c.error) << c.line;
@@ -124,6 +132,45 @@ TEST(CliOptions, HelpNeedsNoOperands) {
     EXPECT_TRUE(parsed.options.help);
     EXPECT_TRUE(helpText(parsed.options.command).starts_with("Usage: halvard-cli restore [FILE] [options]"));
     EXPECT_TRUE(parse("--version").options.version);
+}
+
+// The help of every command and group lists exactly the options the parser lets it take, and
+// every other option is refused with it.
+TEST(CliOptions, HelpListsExactlyTheOptionsEachCommandTakes) {
+    std::vector<std::string_view> names = commandNames();
+    for (const std::string_view group : commandGroups()) names.push_back(group);
+    ASSERT_GT(names.size(), 15u);
+    const auto valueFor = [](std::string_view option) -> std::string {
+        if (option == "--api") return "jack";
+        if (option == "--port" || option == "--library") return "x";
+        return "1";  // --program, --backup
+    };
+    for (const std::string_view name : names) {
+        const std::string command(name);
+        const ParsedCli help = parse(command + " --help");
+        EXPECT_EQ(help.error, "") << command;
+        EXPECT_TRUE(help.options.help) << command;
+        const std::string text = helpText(command);
+        EXPECT_TRUE(text.starts_with("Usage: halvard-cli " + command)) << text;
+
+        std::vector<std::string> listed;
+        std::istringstream lines(text);
+        for (std::string line; std::getline(lines, line);)
+            if (line.starts_with("  --")) listed.push_back(line.substr(2, line.find(' ', 2) - 2));
+        std::vector<std::string> taken;
+        for (const std::string_view option : commandOptions(name)) taken.emplace_back(option);
+        EXPECT_EQ(listed, taken) << command;
+
+        for (const OptionSpec& option : allOptions()) {
+            const std::string given(option.name);
+            const bool takes = std::find(taken.begin(), taken.end(), given) != taken.end();
+            const std::string line =
+                command + " " + given + (option.value.empty() ? "" : " " + valueFor(option.name));
+            const bool refused = parse(line).error == given + " does not go with " + command ||
+                                 parse(line).error == "unknown command \"" + command + "\"";
+            EXPECT_NE(refused, takes) << line << ": " << parse(line).error;
+        }
+    }
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
-// halvard-cli end to end against the amplifier emulator on JACK: exit codes, one-line reasons,
-// --json, a backup of records loaded with the emulator's --programs, a verified restore, and a
-// difference found by the read-back; the program library's names and kept backups (a library of
-// the test's own, through HALVARD_LIBRARY); programs as files and the collection.
+// halvard-cli end to end against the amplifier emulator on JACK: every exit code, one-line reasons,
+// every command's --help and --json, a backup of records loaded with the emulator's --programs, a
+// verified restore, and a difference found by the read-back; the program library's names and kept
+// backups (a library of the test's own, through HALVARD_LIBRARY, and a home folder of its own);
+// programs as files and the collection.
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -10,14 +11,18 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <thread>
 
+#include "cli/cli_options.hpp"
 #include "device/firmware/firmware_download.hpp"
+#include "device/firmware/firmware_update.hpp"
 #include "device/librarian/program_backup.hpp"
 #include "device/librarian/program_file.hpp"
 #include "device/worker/worker.hpp"
 #include "editor_worker.hpp"
 #include "emulator_process.hpp"
+#include "ir/factory_catalogue.hpp"
 #include "library_sql.hpp"
 #include "util/files.hpp"
 #include "util/hex.hpp"
@@ -39,20 +44,32 @@ std::string readText(const fs::path& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+// The command of a command line (words split at spaces) takes --api.
+bool takesApi(const std::string& args) {
+    std::vector<std::string> words;
+    std::istringstream in(args);
+    for (std::string word; in >> word;) words.push_back(word);
+    const std::vector<std::string_view> views(words.begin(), words.end());
+    const std::vector<std::string_view> options = cli::commandOptions(cli::parseCli(views).options.command);
+    return std::find(options.begin(), options.end(), "--api") != options.end();
+}
+
 class CliE2e : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_EQ(startJackTest(dir_), ""); }
 
-    // halvard-cli with these arguments on JACK only, so no amplifier on ALSA is ever touched, its
-    // data folder in dir_/data; env: more to its environment ("env -u HOME" and the like).
-    // $HALVARD_TEST_CLI names an installed copy to test instead of the build tree's.
+    // halvard-cli with these arguments; on JACK only (--api jack for a command that takes it), so no
+    // amplifier on ALSA is ever touched; its home and data folders in dir_. env: more to its
+    // environment ("env -u HOME" and the like). $HALVARD_TEST_CLI names an installed copy to test
+    // instead of the build tree's.
     CliRun cli(const std::string& args, const std::string& env = {}) {
         const fs::path out = dir_ / "stdout", err = dir_ / "stderr";
         const char* installed = std::getenv("HALVARD_TEST_CLI");
-        const std::string line = "XDG_DATA_HOME=" + (dir_ / "data").string() +
-                                 " HALVARD_LIBRARY=" + (dir_ / "library.sqlite3").string() + " " + env + " " +
-                                 std::string(installed ? installed : HALVARD_CLI_PATH) + " --api jack " +
-                                 args + " >" + out.string() + " 2>" + err.string();
+        const std::string line = "HALVARD_LIBRARY=" + (dir_ / "library.sqlite3").string() +
+                                 " HOME=" + dir_.string() + " XDG_DATA_HOME=" + (dir_ / "data").string() +
+                                 " " + env + " " + std::string(installed ? installed : HALVARD_CLI_PATH) +
+                                 " " + args + (takesApi(args) ? " --api jack" : "") + " >" + out.string() +
+                                 " 2>" + err.string();
         const int status = std::system(line.c_str());
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readText(out), readText(err)};
     }
@@ -60,15 +77,29 @@ protected:
     fs::path dir_ = fs::path(::testing::TempDir()) / "cli-e2e";
 };
 
-TEST_F(CliE2e, UsageAndDeviceErrorsHaveTheirExitCodesAndOneLineReasons) {
+TEST_F(CliE2e, HelpOfEveryCommandAndTheExitCodesWithoutAnAmplifier) {
+    std::vector<std::string_view> names = cli::commandNames();
+    for (const std::string_view group : cli::commandGroups()) names.push_back(group);
+    for (const std::string_view name : names) {
+        const CliRun help = cli(std::string(name) + " --help");
+        EXPECT_EQ(help.code, 0) << name << ": " << help.err;
+        EXPECT_EQ(help.out, cli::helpText(std::string(name)));
+    }
     // Which usage errors there are, and their messages: cli_options_test.
     EXPECT_EQ(cli("").code, 2);
     EXPECT_EQ(cli("restore a.syx --force").code, 2) << "an option of another command";
-    EXPECT_EQ(cli("restore --help").code, 0);
 
     const CliRun absent = cli("--port NOWHERE info");
     EXPECT_EQ(absent.code, 1);
     EXPECT_EQ(absent.err, "halvard-cli: no amplifier: no MIDI port pair whose names contain \"NOWHERE\"\n");
+    EXPECT_EQ(absent.out, "");
+    EXPECT_EQ(cli("--port NOWHERE compare --backup 1").code, 2) << "compare: 1 is for a difference";
+
+    std::ofstream(dir_ / "f.bin", std::ios::binary) << std::string(kFirmwareImageBytes, '\x01');
+    const CliRun flash = cli("--port NOWHERE firmware flash " + (dir_ / "f.bin").string());
+    EXPECT_EQ(flash.code, 3) << flash.err;
+    EXPECT_EQ(flash.err,
+              "halvard-cli: flashing cannot be undone from here; nothing sent (--yes flashes it)\n");
 }
 
 TEST_F(CliE2e, InfoBackupAndRestoreAgainstTheEmulator) {
@@ -91,7 +122,7 @@ TEST_F(CliE2e, InfoBackupAndRestoreAgainstTheEmulator) {
     // A name from the amplifier that would drive the terminal is printed with its controls as '?'.
     ASSERT_EQ(emulator.command("set-slot 3 \x1B]0;x\x07y").substr(0, 2), "ok");
     const CliRun text = cli("info");
-    EXPECT_NE(text.out.find("\nslot 3    ?]0;X?Y\n"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("\nslot 4    ?]0;X?Y\n"), std::string::npos) << text.out;
 
     const CliRun backup = cli("backup " + (dir_ / "b.syx").string());
     ASSERT_EQ(backup.code, 0) << backup.err;
@@ -102,14 +133,21 @@ TEST_F(CliE2e, InfoBackupAndRestoreAgainstTheEmulator) {
 
     const CliRun restore = cli("restore " + (dir_ / "b.syx").string());
     EXPECT_EQ(restore.code, 0) << restore.err;
-    EXPECT_TRUE(restore.out.ends_with("restore and verify 100%\n128 programs restored and verified\n"))
-        << restore.out;
+    EXPECT_EQ(restore.out, "no program would change\n128 programs restored and verified\n") << "no progress";
 
+    // Program 3 is changed on the amplifier and the restore brings it back, but the amplifier stores
+    // something else: the restore changed the amplifier and failed, and says what undoes it.
+    const std::string record3 = emulator.recordHex(3);
+    ASSERT_EQ(emulator.command("set-record 3 00" + record3.substr(2)).substr(0, 2), "ok");
     ASSERT_EQ(emulator.command("fault alter-store 3"), "ok fault alter-store 3");
-    const CliRun differs = cli("restore " + (dir_ / "b.syx").string());
-    EXPECT_EQ(differs.code, 1);
-    EXPECT_NE(differs.out.find("\nprogram 3 differs: file 0"), std::string::npos) << differs.out;
-    EXPECT_EQ(differs.err, "halvard-cli: 1 of the restored settings differ from the file\n");
+    const CliRun differs = cli("restore --yes " + (dir_ / "b.syx").string());
+    EXPECT_EQ(differs.code, 4);
+    EXPECT_NE(differs.err.find("halvard-cli: program 3 differs: file 0"), std::string::npos) << differs.err;
+    EXPECT_TRUE(differs.err.ends_with(
+        "halvard-cli: 1 of the restored settings differ from the file; changed on the amplifier: program 3; "
+        "kept backup 3 undoes it (halvard-cli restore --backup 3 --yes)\n"))
+        << differs.err;
+    ASSERT_EQ(emulator.command("fault none"), "ok fault none");
 
     saved[21 * 4 + 2] = 0x02;  // a settings read among the writes
     std::ofstream(dir_ / "bad.syx", std::ios::binary)
@@ -130,7 +168,9 @@ TEST_F(CliE2e, NamesAndKeptBackupsThroughBackupCompareRestoreCopyAndSwap) {
     ASSERT_EQ(cli("programs name 9 Lead").code, 0);
     const CliRun backup = cli("backup " + (dir_ / "b.syx").string());
     ASSERT_EQ(backup.code, 0) << backup.err;
-    EXPECT_NE(backup.out.find("kept in the library as backup 1\n"), std::string::npos) << backup.out;
+    EXPECT_EQ(backup.out, "128 programs backed up to " + (dir_ / "b.syx").string() + "\n");
+    EXPECT_NE(backup.err.find("halvard-cli: kept in the library as backup 1\n"), std::string::npos)
+        << backup.err;
 
     // Program 3 changed on the amplifier itself: its name may no longer fit.
     const std::string record3 = emulator.command("record 3").substr(std::string("ok record 3 ").size());
@@ -139,6 +179,8 @@ TEST_F(CliE2e, NamesAndKeptBackupsThroughBackupCompareRestoreCopyAndSwap) {
         emulator.command("set-record 3 " + std::string(loop ? "00" : "01") + record3.substr(2)).substr(0, 2),
         "ok");
     const std::string change = loop ? "loopBypass 0 -> 1" : "loopBypass 1 -> 0";
+    const nlohmann::json difference = {
+        {"program", 3}, {"field", "loopBypass"}, {"from", loop ? 0 : 1}, {"to", loop ? 1 : 0}};
     const CliRun programs = cli("programs --json");
     ASSERT_EQ(programs.code, 0) << programs.err;
     const auto listed = json(programs)["programs"];
@@ -148,16 +190,16 @@ TEST_F(CliE2e, NamesAndKeptBackupsThroughBackupCompareRestoreCopyAndSwap) {
     EXPECT_FALSE(listed[9]["stale"]);
     EXPECT_TRUE(listed[4]["name"].is_null());
 
-    const CliRun compare = cli("compare --backup 1 --json");
-    ASSERT_EQ(compare.code, 0) << compare.err;
-    const auto differing = json(compare)["differing"];
-    ASSERT_EQ(differing.size(), 1u) << compare.out;
-    EXPECT_EQ(differing[0]["program"], 3);
-    EXPECT_EQ(differing[0]["differences"][0], change);
+    ASSERT_EQ(emulator.command("program 2"), "ok program 2");
+    const CliRun compare = cli("compare --backup 1 --json --program 9");
+    ASSERT_EQ(compare.code, 1) << "something differs: " << compare.err;
+    EXPECT_EQ(json(compare)["differences"], nlohmann::json::array({difference})) << compare.out;
+    EXPECT_EQ(json(compare)["programs"][0]["name"], "Clean \xC3\xA9t\xC3\xA9");
+    EXPECT_EQ(emulator.command("program"), "ok program 9") << "the program asked to end on";
 
     ASSERT_EQ(cli("programs name 3 Other").code, 0);
     const CliRun refused = cli("restore --backup 1");
-    EXPECT_EQ(refused.code, 1);
+    EXPECT_EQ(refused.code, 3);
     EXPECT_NE(refused.out.find("program 3 \"Other\" would change: " + change), std::string::npos)
         << refused.out;
     EXPECT_EQ(refused.err, "halvard-cli: 1 program would change; nothing sent (--yes restores)\n");
@@ -168,6 +210,7 @@ TEST_F(CliE2e, NamesAndKeptBackupsThroughBackupCompareRestoreCopyAndSwap) {
         << "the kept backup's names come back";
     ASSERT_EQ(emulator.command("set-globals 0102").substr(0, 2), "ok");
     const CliRun globals = cli("restore --backup 1");
+    EXPECT_EQ(globals.code, 3);
     EXPECT_EQ(globals.err, "halvard-cli: the global settings would change; nothing sent (--yes restores)\n");
 
     const auto backups = json(cli("backups --json"))["backups"];
@@ -248,7 +291,7 @@ TEST_F(CliE2e, ProgramsAsFilesAndTheCollectionThroughExportAddLoadPlaceAndImport
 
     // Placed: refused while program 9 differs; with --yes kept first, written, read back and named.
     const CliRun refused = cli("collection place 1 9");
-    EXPECT_EQ(refused.code, 1);
+    EXPECT_EQ(refused.code, 3);
     EXPECT_EQ(refused.err,
               "halvard-cli: program 9 holds another program; nothing sent (--yes replaces it)\n");
     EXPECT_EQ(record(9), nine);
@@ -301,7 +344,8 @@ TEST_F(CliE2e, NoWriteOverTheProgramsWithoutAKeptBackup) {
     for (const auto& entry : fs::directory_iterator(backups)) kept.push_back(entry.path());
     ASSERT_EQ(kept.size(), 1u);
     EXPECT_TRUE(kept[0].filename().string().ends_with("_before-restore_firmware-1.7.syx")) << kept[0];
-    EXPECT_NE(restored.out.find("kept as " + kept[0].string() + "\n"), std::string::npos) << restored.out;
+    EXPECT_NE(restored.err.find("halvard-cli: kept as " + kept[0].string() + "\n"), std::string::npos)
+        << restored.err;
     Bytes keptBytes;
     ASSERT_TRUE(readWholeFile(kept[0], kProgramFileMaxBytes, keptBytes, error)) << error;
     EXPECT_EQ(keptBytes, held) << "byte for byte what the amplifier held";
@@ -397,6 +441,79 @@ TEST_F(CliE2e, PortNamesPrintCleanedAndBackupsFailsWhenTheReadDoes) {
     const CliRun backups = cli("backups");
     EXPECT_EQ(backups.code, 1) << "the amplifier's read failed";
     EXPECT_NE(backups.err.find("was not answered"), std::string::npos) << backups.err;
+}
+
+// Every command that reports a result prints it with --json as one JSON object on one line, and
+// nothing else on standard output.
+TEST_F(CliE2e, EveryJsonCommandPrintsOneObjectAndNothingElse) {
+    EmulatorProcess emulator;
+    ASSERT_TRUE(emulator.started());
+    ASSERT_TRUE(EmulatorProcess::waitFor([&] { return emulator.portsOpen(); })) << emulator.transcript();
+    const std::string dir = dir_.string();
+    std::string image(kFirmwareImageBytes, '\x05');
+    image[kFirmwareImageBytes - 3] = 0x02;  // version 2.0, newer than the emulator's
+    image[kFirmwareImageBytes - 4] = 0x00;
+    std::ofstream(dir_ / "f.bin", std::ios::binary) << image;
+    // In this order: the import takes an extracted file, the flash restarts the amplifier.
+    const std::vector<std::pair<std::string, std::string>> runs = {
+        {"ports", "ports"},
+        {"info", "info --program 3"},
+        {"backup", "backup " + dir + "/j.syx"},
+        {"compare", "compare " + dir + "/j.syx"},
+        {"restore", "restore --yes " + dir + "/j.syx"},
+        {"programs", "programs"},
+        {"programs name", "programs name 4 Solo"},
+        {"programs copy", "programs copy --yes 1 2"},
+        {"programs swap", "programs swap --yes 1 2"},
+        {"backups", "backups"},
+        {"programs export", "programs export 5 " + dir + "/p.halvard-program"},
+        {"collection add", "collection add " + dir + "/p.halvard-program"},
+        {"collection add", "collection add --program 7 --name Seven"},
+        {"collection list", "collection list"},
+        {"collection show", "collection show 1"},
+        {"collection tag", "collection tag 1 live"},
+        {"collection export", "collection export 1 " + dir + "/e.halvard-program"},
+        {"collection load", "collection load 2 --program 3"},
+        {"collection place", "collection place 1 9 --yes"},
+        {"programs import", "programs import " + dir + "/e.halvard-program 12 --yes"},
+        {"collection remove", "collection remove 2"},
+        {"ir extract", "ir extract " + dir + "/irs"},
+        {"ir import",
+         "ir import 2 \"" + dir + "/irs/" + std::string(factoryIrCatalogue()[0].name) + ".wav\""},
+        {"ir factory", "ir factory 3 4"},
+        {"ir factory", "ir factory --list"},
+        {"firmware flash", "firmware flash --yes " + dir + "/f.bin"},
+    };
+    std::vector<std::pair<std::string, nlohmann::json>> results;
+    for (const auto& [command, args] : runs) {
+        const CliRun run = cli(args + " --json");
+        EXPECT_EQ(run.code, 0) << args << ": " << run.err;
+        ASSERT_TRUE(run.out.ends_with("\n")) << args << ": " << run.out;
+        EXPECT_EQ(run.out.find('\n'), run.out.size() - 1) << args << ": one line";
+        const nlohmann::json parsed = nlohmann::json::parse(run.out, nullptr, false);
+        EXPECT_TRUE(parsed.is_object()) << args << ": " << run.out;
+        results.emplace_back(command, parsed);
+    }
+    for (const std::string_view command : cli::commandNames()) {
+        const auto options = cli::commandOptions(command);
+        if (std::find(options.begin(), options.end(), "--json") == options.end()) continue;
+        EXPECT_TRUE(std::any_of(runs.begin(), runs.end(), [&](const auto& r) { return r.first == command; }))
+            << command << " takes --json but is not run here";
+    }
+    const auto result = [&](size_t i) { return results.at(i).second; };
+    EXPECT_TRUE(result(0)["inputs"][0]["amplifier"].is_boolean());
+    EXPECT_EQ(result(2)["keptBackup"], 1);
+    EXPECT_EQ(result(3)["differ"], false);
+    EXPECT_EQ(result(4)["keptBackup"], 2) << "the backup before the restore";
+    EXPECT_EQ(result(4)["changed"], nlohmann::json::array());
+    EXPECT_EQ(result(11)["added"][0]["id"], 1);
+    EXPECT_EQ(result(13)["entries"].size(), 2u);
+    EXPECT_EQ(result(14)["id"], 1);
+    EXPECT_EQ(result(18)["program"], 9);
+    EXPECT_EQ(result(19)["program"], 12);
+    EXPECT_EQ(result(22)["slot"], 2);
+    EXPECT_EQ(result(24)["factoryIrs"].size(), 15u);
+    EXPECT_EQ(result(25)["firmware"], "2.0");
 }
 
 }  // namespace

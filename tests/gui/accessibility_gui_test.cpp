@@ -1,7 +1,8 @@
 // The running editor as a screen reader meets it: through AT-SPI on the tree's own D-Bus session
 // (the session-bus fixture), connected to the amplifier emulator on the private JACK server. Every
 // control is listed with its role and name, REVERB's checked state follows what the amplifier
-// reports, and REVERB's action writes the bytes a click on it writes.
+// reports, and REVERB's action writes the bytes a click on it writes. The panel's description is the
+// status line: a refused IR file's reason is heard.
 #include <atspi/atspi.h>
 #include <gtest/gtest.h>
 
@@ -12,9 +13,11 @@
 #include <utility>
 #include <vector>
 
+#include "dialog_keys.hpp"
 #include "editor_session.hpp"
 #include "emulator_process.hpp"
 #include "panel_listing.hpp"
+#include "test_files.hpp"
 
 namespace halvard::testing {
 namespace {
@@ -261,6 +264,32 @@ TEST_F(AccessibleEditor, ReverbFollowsTheAmplifierAndItsActionWritesWhatAClickWr
                             std::to_string(x + w / 2) + " " + std::to_string(y + h / 2) + " click 1"));
     });
     EXPECT_EQ(byReader, byClick) << amp_->transcript();
+}
+
+TEST_F(AccessibleEditor, TheStatusLineNamesWhyAnIrFileWasRefused) {
+    ASSERT_NO_FATAL_FAILURE(startConnected(kReverbOff));
+    test::TempDir dir;
+    const std::string wav = dir.file("Too Fast.wav");
+    ASSERT_TRUE(
+        test::writeSoundFile(wav, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 192000, 1, std::vector<float>(64, 0.5f)));
+    Accessible panel(atspi_accessible_get_parent(reverb_.get(), nullptr));
+    ASSERT_TRUE(panel);
+    const auto status = [&] {
+        atspi_accessible_clear_cache(panel.get());
+        return taken(atspi_accessible_get_description(panel.get(), nullptr));
+    };
+    EXPECT_EQ(status(), "");
+
+    // Slot 1's folder icon, as in ir_import_gui_test; the dialog answered with the file.
+    ASSERT_TRUE(xdotool("mousemove --window " + std::to_string(window_) + " 215 276"));
+    ASSERT_TRUE(xdotool("click 1"));
+    ASSERT_TRUE(typeIntoDialog("Import IR", keysTypingPath(wav))) << "no file dialog opened";
+    EXPECT_TRUE(waitUntil([&] { return status() == "IR NOT IMPORTED: 192000 HZ (44100 TO 96000 ONLY)"; },
+                          Millis(10000)))
+        << "status line \"" << status() << "\""
+        << (x_.findWindow("Import IR", Millis(0)) != 0 ? "; the file dialog is still open" : "") << "\n"
+        << amp_->transcript();
+    EXPECT_EQ(amp_->received(0x09), 0) << "nothing sent";
 }
 
 }  // namespace

@@ -221,6 +221,11 @@ TEST(WavImport, RejectsRatesAndChannelCountsOutsideTheRange) {
                                    std::vector<float>(3000 * channels, 0.5f)));
         EXPECT_EQ(prepareIrFromWav(path).error, WavImportError::RateOrChannels) << channels << " channels";
     }
+    // The reason names what is wrong: the channels of a 3-channel file, the rate of a fast one.
+    EXPECT_EQ(wavImportReason(prepareIrFromWav(path)), "6 channels (mono or stereo only)");
+    ASSERT_TRUE(
+        writeSoundFile(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 192000, 3, std::vector<float>(900, 0.5f)));
+    EXPECT_EQ(wavImportReason(prepareIrFromWav(path)), "192000 Hz (44100 to 96000 only)");
 }
 
 TEST(WavImport, RejectsWhatIsNotAnAcceptedWav) {

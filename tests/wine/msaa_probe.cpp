@@ -4,6 +4,7 @@
 //   list        a line per child: "control id=<child id> role=<role> state=<hex> name=<name>
 //               description=<text> value=<text>", then "end"
 //   do NAME     accDoDefaultAction on the child named NAME: "done <HRESULT in hex>"
+//   status      the panel's own description, the status line: "status <text>"
 // Exits 1 when the editor's window or its accessible cannot be had ("error ..." says which).
 #include <oleacc.h>
 #include <windows.h>
@@ -106,6 +107,10 @@ int main() {
             for (const long id : children(panel))
                 if (nameOf(panel, id) == line.substr(3)) done = panel->accDoDefaultAction(childId(id));
             std::printf("done %lx\n", static_cast<unsigned long>(done));
+        } else if (line == "status") {
+            BSTR description = nullptr;
+            panel->get_accDescription(childId(CHILDID_SELF), &description);
+            std::printf("status %s\n", utf8(description).c_str());
         } else if (line == "quit") {
             break;
         }

@@ -149,6 +149,20 @@ protected:
         return span;
     }
 
+    // Slot 1's folder icon opens Windows' file dialog; the path is typed into it.
+    void importThroughDialog(const std::string& wav) {
+        click(215, 276);
+        const unsigned long dialog = x_.findWindow("Import IR", Millis(30000));
+        ASSERT_NE(dialog, 0u) << "no file dialog" << transcript();
+        std::this_thread::sleep_for(1s);
+        const auto [w, h] = x_.windowSize(dialog);
+        ASSERT_TRUE(testing::xdotool("mousemove --window " + std::to_string(dialog) + " " +
+                                     std::to_string(w / 2 + 50) + " " + std::to_string(h - 44) + " click 1"));
+        std::this_thread::sleep_for(300ms);
+        ASSERT_TRUE(testing::xdotool("type --delay 20 '" + windowsPath(wav) + "'"));
+        ASSERT_TRUE(testing::xdotool("key Return"));
+    }
+
     void click(int x, int y) {
         ASSERT_TRUE(testing::xdotool("mousemove --window " + std::to_string(window_) + " " +
                                      std::to_string(x) + " " + std::to_string(y) + " click 1"));
@@ -452,6 +466,30 @@ TEST_F(WindowsEditor, TwoUnansweredRequestsBringTheRestartRequestAndAFullReRead)
     EXPECT_EQ(std::vector<Bytes>(all.end() - 8, all.end()), syncConversation(0)) << "a full sync ends it";
 }
 
+// A refused file's reason is on the status line, which a screen reader reads as the panel's
+// description.
+TEST_F(WindowsEditor, TheStatusLineNamesWhyAnIrFileWasRefused) {
+    const std::string wav = (dir_ / "Too Fast.wav").string();
+    ASSERT_TRUE(
+        test::writeSoundFile(wav, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 192000, 1, std::vector<float>(64, 0.5f)));
+    startConnected();
+    WineProgram reader(environment("HALVARD_WINDOWS_MSAA_PROBE"));
+    ASSERT_TRUE(reader.started());
+    ASSERT_TRUE(reader.nextLine("ready", 30s)) << reader.transcript();
+    const auto status = [&] {
+        reader.send("status");
+        return reader.nextLine("status", 30s).value_or("");
+    };
+    EXPECT_EQ(status(), "status ");
+    ASSERT_NO_FATAL_FAILURE(importThroughDialog(wav));
+    EXPECT_TRUE(
+        waitFor([&] { return status() == "status IR NOT IMPORTED: 192000 HZ (44100 TO 96000 ONLY)"; }, 20s))
+        << reader.transcript();
+    EXPECT_EQ(amp_->received(0x09), 0) << "nothing sent";
+    reader.send("quit");
+    EXPECT_EQ(reader.waitForExit(30s), 0);
+}
+
 TEST_F(WindowsEditor, AWavFileAndAFactoryIrAreStoredByteForByte) {
     std::vector<float> samples(1500);
     for (size_t i = 0; i < samples.size(); ++i)
@@ -462,17 +500,7 @@ TEST_F(WindowsEditor, AWavFileAndAFactoryIrAreStoredByteForByte) {
     ASSERT_TRUE(expected.ok());
     startConnected();
 
-    // Slot 1's folder icon opens Windows' file dialog; a path typed into it is imported.
-    click(215, 276);
-    const unsigned long dialog = x_.findWindow("Import IR", Millis(30000));
-    ASSERT_NE(dialog, 0u) << "no file dialog" << transcript();
-    std::this_thread::sleep_for(1s);
-    const auto [w, h] = x_.windowSize(dialog);
-    ASSERT_TRUE(testing::xdotool("mousemove --window " + std::to_string(dialog) + " " +
-                                 std::to_string(w / 2 + 50) + " " + std::to_string(h - 44) + " click 1"));
-    std::this_thread::sleep_for(300ms);
-    ASSERT_TRUE(testing::xdotool("type --delay 20 '" + windowsPath(wav) + "'"));
-    ASSERT_TRUE(testing::xdotool("key Return"));
+    ASSERT_NO_FATAL_FAILURE(importThroughDialog(wav));
     ASSERT_TRUE(EmulatorProcess::waitFor([&] { return stores(1) == 1; }, 30s)) << transcript();
     EXPECT_EQ(dumped(1), expected.image) << "the stored image is the converter's, byte for byte";
 
