@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <random>
 
 #include "device/link/clock.hpp"
 #include "device/worker/worker.hpp"
@@ -177,7 +178,14 @@ struct SyncRig : Rig {
     explicit SyncRig(uint16_t amplifierVersion, uint16_t imageVersion) : firmware(imageVersion) {
         ports.amp.version = amplifierVersion;
         ctx.firmware = &firmware;
-        ctx.backupFolder = std::filesystem::path(::testing::TempDir()) / "firmware-sync-backups";
+        // A folder of this rig's own: test processes run side by side, and two backups named by
+        // the same second in one folder would meet.
+        ctx.backupFolder = std::filesystem::path(::testing::TempDir()) /
+                           ("firmware-sync-backups-" + std::to_string(std::random_device{}()));
+    }
+    ~SyncRig() {
+        std::error_code ignored;
+        std::filesystem::remove_all(ctx.backupFolder, ignored);
     }
     FakeFirmware firmware;
     DeviceWorker worker{ctx};
